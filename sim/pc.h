@@ -1,0 +1,102 @@
+// Control of the simulated PC, for lptspi-sim's start-up and for tests. The tool itself never
+// includes this: it reaches the simulated PC only through the Windows API in windows.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class Platform { nt, win9x, unknown };
+enum class Lpt { free, busy, absent };
+enum class Driver { running, stopped, unregistered, missing, unopenable };
+enum class Scm { admin, user, none };
+enum class Miso { chip, high, low };
+
+struct Stuck {
+    uint32_t address;
+    uint8_t mask; // bits that stay 1 when programmed
+};
+
+struct Settings {
+    std::string chip_path;             // LPTSPI_SIM_CHIP: loaded at boot if present, saved at exit
+    Platform platform = Platform::nt;  // LPTSPI_SIM_PLATFORM
+    bool refuse_ex_size = false;       // GetVersionExA refuses the 156-byte size (test only)
+    Lpt lpt = Lpt::free;               // LPTSPI_SIM_LPT
+    Driver driver = Driver::running;   // LPTSPI_SIM_DRIVER
+    Scm scm = Scm::admin;              // LPTSPI_SIM_SCM
+    bool ecp = true;                   // LPTSPI_SIM_ECP
+    uint8_t status = 0x00;             // LPTSPI_SIM_STATUS: chip status bits at power-up
+    Miso miso = Miso::chip;            // LPTSPI_SIM_MISO
+    std::vector<Stuck> stuck;          // LPTSPI_SIM_STUCK
+    bool ioctl_fail = false;           // LPTSPI_SIM_IOCTL=fail
+    uint32_t erase_ms = 3000;          // LPTSPI_SIM_ERASE_MS
+    uint32_t program_us = 1400;        // LPTSPI_SIM_PROGRAM_US
+    uint32_t chip_size = 1u << 20;     // bytes, a power of two
+    uint32_t access_ns = 1000;         // virtual cost of one port access
+    std::string trace_path;            // LPTSPI_SIM_TRACE
+    bool realtime = false;             // LPTSPI_SIM_REALTIME: _sleep really sleeps
+    bool report = false;               // LPTSPI_SIM_REPORT: summary on standard error at exit
+};
+
+// Parses the LPTSPI_SIM_* variables through `get` (getenv in the product). Returns false with a
+// one-line message in `error` on the first bad value.
+bool parse_settings(const char* (*get)(const char* name), Settings& out, std::string& error);
+
+// Powers up a fresh simulated PC: port, chip (loaded from chip_path if that file exists), virtual
+// Windows (file system, services, handles), clock and counters at zero, record cleared and off.
+void reset(const Settings& settings);
+const Settings& settings();
+
+// Saves the chip to chip_path (if set), closes the trace and prints the report (if asked).
+// Runs at most once per boot; lptspi-sim calls it at exit.
+void shutdown();
+
+// Port access record.
+struct Access {
+    bool write;
+    uint16_t address;
+    uint8_t value;
+    bool operator==(const Access& o) const {
+        return write == o.write && address == o.address && value == o.value;
+    }
+};
+void record(bool on); // off after reset: a whole run makes tens of millions of accesses
+const std::vector<Access>& accesses();
+void clear_accesses();
+
+// Counters and the virtual clock.
+uint64_t access_count();
+uint64_t pause_count();       // _sleep calls
+uint64_t paused_ms();         // their total
+uint64_t now_ns();            // virtual time since boot
+uint64_t projected_ns();      // time the same run takes on real hardware
+
+// The chip and the bus, seen from outside the port.
+std::vector<uint8_t> chip_contents();
+void set_chip_contents(const std::vector<uint8_t>& bytes); // from address 0, rest unchanged
+uint8_t chip_status();
+uint8_t bus_read(uint16_t address);            // as the processor's port instruction would
+void bus_write(uint16_t address, uint8_t value);
+
+// Virtual Windows state.
+struct Service {
+    bool registered = false;
+    bool running = false;
+    std::string name, display_name, binary_path;
+    uint32_t type = 0, start_type = 0, error_control = 0;
+};
+Service service(); // the "hwinterface" service
+bool file_exists(const std::string& windows_path);  // case-insensitive, e.g. C:\WINDOWS\...
+std::vector<uint8_t> file_contents(const std::string& windows_path);
+void put_file(const std::string& windows_path, const std::vector<uint8_t>& bytes);
+void remove_file(const std::string& windows_path);
+void add_resource(const std::string& type, uint16_t id, const std::vector<uint8_t>& bytes);
+int open_handles(); // handles the tool holds open
+
+// Reads the LPTSPI_SIM_* settings from the environment and boots; on a bad value prints the
+// message to standard error and exits with status 3. Registers shutdown() to run at exit.
+void boot_from_environment();
+
+} // namespace sim
