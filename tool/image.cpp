@@ -1,0 +1,75 @@
+#include "image.h"
+
+#include "key.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+void descramble(unsigned char* buffer, int length) {
+    for (int i = 0; i < length; i++)
+        buffer[i] = (unsigned char)(buffer[i] ^ key[i]);
+}
+
+int prepare_image(int argc, char* argv[], unsigned char** buffer, int* pages) {
+    if (argc < 2) {
+        printf("Error wrong number of arguments passed \n");
+        printf("lptspi program.bin");
+        return 1;
+    }
+    const char* name = argv[1];
+    FILE* file = fopen(name, "rb");
+    if (file == NULL) {
+        printf("Cant open %s \n", name);
+        return 1;
+    }
+
+    // A directory opens for reading on some systems but yields no bytes: find that out before
+    // trusting whatever size the seek reports for it.
+    int first = fgetc(file);
+    if (first == EOF && ferror(file)) {
+        fclose(file);
+        printf("Cant read %s \n", name);
+        return 1;
+    }
+
+    long end = -1;
+    if (fseek(file, 0, SEEK_END) == 0)
+        end = ftell(file);
+    if (end < 0 || fseek(file, 0, SEEK_SET) != 0) {
+        fclose(file);
+        printf("Cant find the size of %s \n", name);
+        return 1;
+    }
+    if (end > MAX_IMAGE_SIZE) {
+        fclose(file);
+        printf("\n Error program greater than 1MB program don't fit\n");
+        return 1;
+    }
+    int size = (int)end;
+    int length = size + (PAGE_SIZE - 1);
+    int count = length / PAGE_SIZE;
+
+    unsigned char* data = (unsigned char*)malloc((size_t)length);
+    if (data == NULL) {
+        fclose(file);
+        printf("Cant malloc memory for program ! \n");
+        return 1;
+    }
+    memset(data, 0, (size_t)length);
+    // The read asks for the whole rounded-up buffer, so it always comes back short; what matters
+    // is that every byte of the file arrived, or a truncated image would reach an erased flash.
+    size_t got = fread(data, 1, (size_t)length, file);
+    int failed = ferror(file);
+    fclose(file);
+    if (failed || got < (size_t)size) {
+        free(data);
+        printf("Cant read %s \n", name);
+        return 1;
+    }
+
+    descramble(data, length);
+    *buffer = data;
+    *pages = count;
+    return 0;
+}

@@ -1,0 +1,82 @@
+#include "sequence.h"
+
+#include "image.h"
+#include "../flash/commands.h"
+#include "../port/opening.h"
+#include "../port/registers.h"
+#include "../port/system.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+// Chip select released, clock and data-out low, the always-high line high.
+static const int IDLE_LINES = 0x05;
+
+int program_flash(unsigned char* image, int pages) {
+    if (OpenPort(1, 0x378) == 0) {
+        free(image);
+        printf("Game over cant get a handle for the parallel port ! \n");
+        return EXIT_NO_PORT_OR_BUSY;
+    }
+    InitPort();
+    Out32(baseport, IDLE_LINES);
+    _sleep(100);
+
+    int status = mc_read_status();
+    if (status != 0x00) {
+        printf("serial flash not idle! reporting state 0x%02x\n\n", status);
+        free(image);
+        return EXIT_NO_PORT_OR_BUSY;
+    }
+    printf("serial flash in idle state 0x%02x\n\n", status);
+    printf("Bulk erasing flash checking status... \n");
+
+    mc_erase_bulk();
+    _sleep(100);
+    for (;;) {
+        status = mc_read_status();
+        printf("\rstatus = %02x ", status);
+        if (status == 0x00)
+            break;
+        _sleep(100);
+    }
+
+    printf("\n done! \n");
+    printf("programming code..\n");
+    printf("%d pages ...\n", pages);
+    for (int n = 0; n < pages; n++) {
+        int address = n * PAGE_SIZE;
+        printf("\rprogramming at %4d", address / PAGE_SIZE);
+        mc_program(address, image + address, PAGE_SIZE);
+        while (mc_read_status() != 0x00) {
+        }
+    }
+
+    _sleep(100);
+    printf("\ndone, verifying...\n");
+    unsigned char readback[PAGE_SIZE];
+    memset(readback, 0, sizeof readback);
+    int result = EXIT_VERIFIED;
+    for (int n = 0; n < pages; n++) {
+        const unsigned char* page = image + n * PAGE_SIZE;
+        mc_read(n * PAGE_SIZE, readback, PAGE_SIZE);
+        if (memcmp(readback, page, PAGE_SIZE) == 0) {
+            printf("\rpage %d ok", n + 1);
+            continue;
+        }
+        printf("!!! page %d failed to verify \n", n);
+        for (int i = 0; i < PAGE_SIZE; i++) {
+            if (readback[i] != page[i])
+                printf("%03x: %02x != %02x\n", i, readback[i], page[i]);
+        }
+        result = EXIT_VERIFY_FAILED;
+        break;
+    }
+
+    printf("\ndone!");
+    Out32(baseport, IDLE_LINES);
+    _sleep(100);
+    free(image);
+    return result;
+}
