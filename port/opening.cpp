@@ -1,0 +1,150 @@
+#include "opening.h"
+
+#include "registers.h"
+#include "system.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static char path[MAX_PATH];
+
+static const char SERVICE_NAME[] = "hwinterface";
+static const char DEVICE_PATH[] = "\\\\.\\hwinterface";
+static const char DRIVER_FILE[] = "\\Drivers\\hwinterface.sys";
+static const char SERVICE_BINARY[] = "System32\\Drivers\\hwinterface.sys";
+static const int DRIVER_RESOURCE = 110;
+
+int SystemVersion() {
+    OSVERSIONINFOEXA info;
+    memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
+    if (!GetVersionExA((LPOSVERSIONINFOA)&info)) {
+        // Windows 95 and NT 4 before SP6 know only the short form.
+        info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+        if (!GetVersionExA((LPOSVERSIONINFOA)&info))
+            return SYSVER_UNKNOWN;
+    }
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS)
+        return SYSVER_WIN9X;
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_NT)
+        return SYSVER_NT;
+    return SYSVER_UNKNOWN;
+}
+
+static HANDLE open_device() {
+    return CreateFileA(DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+static int start_service(SC_HANDLE manager, int failed) {
+    SC_HANDLE service = OpenServiceA(manager, SERVICE_NAME, GENERIC_EXECUTE);
+    if (service == NULL)
+        return 1;
+    BOOL started = StartServiceA(service, 0, NULL);
+    CloseServiceHandle(service);
+    return started ? 0 : failed;
+}
+
+// The manager handles opened here stay open until the process ends.
+int start() {
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (manager != NULL)
+        return start_service(manager, 3);
+    if (GetLastError() != ERROR_ACCESS_DENIED)
+        return 1;
+    // Not an administrator: starting needs only execute rights on the service itself.
+    manager = OpenSCManagerA(NULL, NULL, GENERIC_READ);
+    if (manager == NULL)
+        return 1;
+    return start_service(manager, 4);
+}
+
+// Writes the driver image carried as resource "bin" 110, if the executable has one.
+static void write_driver_file() {
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    HRSRC found = FindResourceA(NULL, MAKEINTRESOURCEA(DRIVER_RESOURCE), "bin");
+    if (found == NULL)
+        return;
+    HGLOBAL loaded = LoadResource(NULL, found);
+    if (loaded == NULL)
+        return;
+    LPVOID image = LockResource(loaded);
+    if (image == NULL)
+        return;
+    // A system directory too long for the file name leaves no driver file rather than a
+    // truncated path.
+    if (length == 0 || length + sizeof DRIVER_FILE > MAX_PATH)
+        return;
+    strcat(path, DRIVER_FILE);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, image, SizeofResource(NULL, found), &written, NULL);
+    CloseHandle(file);
+}
+
+int inst() {
+    write_driver_file();
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (manager == NULL)
+        return GetLastError() == ERROR_ACCESS_DENIED ? 5 : 0;
+    // A service that already exists is left as it is.
+    SC_HANDLE service = CreateServiceA(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START,
+                                       SERVICE_ERROR_NORMAL, SERVICE_BINARY, NULL, NULL, NULL,
+                                       NULL, NULL);
+    CloseServiceHandle(manager);
+    if (service != NULL)
+        CloseServiceHandle(service);
+    return 0;
+}
+
+int Opendriver() {
+    hdriver = open_device();
+    if (hdriver != INVALID_HANDLE_VALUE)
+        return 0;
+    if (start() != 0) {
+        if (inst() != 0) {
+            printf("Failed to install parallel port I/O driver!");
+            return 1;
+        }
+        if (start() != 0) {
+            printf("Failed to start parallel port I/O driver!");
+            return 1;
+        }
+    }
+    hdriver = open_device();
+    return hdriver != INVALID_HANDLE_VALUE ? 0 : 1;
+}
+
+int OpenPort(int number, unsigned short address) {
+    static const char* const names[] = {"LPT1", "LPT2", "LPT3", ""};
+    if (number < 1 || number > 4)
+        return 0;
+    const char* name = names[number - 1];
+    printf("Opening parallel port %s \n", name);
+
+    HANDLE claim = INVALID_HANDLE_VALUE;
+    if (name[0] != '\0') {
+        claim = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (claim == INVALID_HANDLE_VALUE) {
+            baseport = 0;
+            printf("Parallel port is in use! \n");
+            return 0;
+        }
+    }
+    // The claim stays open until the process ends: it keeps other programs off the port.
+    baseport = address;
+    sysver = SystemVersion();
+    printf("On windows system %d \n", sysver);
+    if (sysver == SYSVER_WIN9X)
+        return 1;
+    if (sysver == SYSVER_NT && Opendriver() == 0)
+        return 1;
+    if (claim != INVALID_HANDLE_VALUE)
+        CloseHandle(claim);
+    baseport = 0;
+    printf("Failed to load parallel port driver! \n");
+    return 0;
+}

@@ -1,0 +1,14 @@
+// Claiming the parallel port and bringing up the hwinterface I/O driver on the NT family.
+#pragma once
+
+// Claims LPT<number> (1 to 3; 4 claims no device) at `address`, finds the platform family and,
+// on NT, opens the driver. Returns 1 when the port is usable, 0 otherwise.
+int OpenPort(int number, unsigned short address);
+
+int SystemVersion(); // 0, 1 or 2 as sysver
+
+// Open the driver's device, starting or registering the service first if need be: 0 when
+// hdriver is open.
+int Opendriver();
+int start(); // 0 started; 1 manager or service not opened; 3, 4 start failed (full, read access)
+int inst();  // 0 done as far as it could; 5 service manager access denied

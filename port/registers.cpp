@@ -1,0 +1,71 @@
+#include "registers.h"
+
+#include <stdio.h>
+
+unsigned short baseport = 0x0378;
+int sysver = SYSVER_UNKNOWN;
+HANDLE hdriver = INVALID_HANDLE_VALUE;
+
+enum { STATUS_OFFSET = 1, CONTROL_OFFSET = 2, ECR_OFFSET = 0x402 };
+
+int Inp32(unsigned short port) {
+    if (sysver == SYSVER_WIN9X)
+        return _inp(port) & 0xFF;
+    if (sysver != SYSVER_NT)
+        return 0;
+    // One block serves as both buffers: the driver reads the address from its first two bytes
+    // and replies in its first byte. A failed request leaves the address's low byte there.
+    unsigned char block[3] = {(unsigned char)(port & 0xFF), (unsigned char)(port >> 8), 0};
+    DWORD returned = 0;
+    DeviceIoControl(hdriver, IOCTL_READ_PORT, block, 2, block, 1, &returned, NULL);
+    return block[0];
+}
+
+void Out32(unsigned short port, int value) {
+    if (sysver == SYSVER_WIN9X) {
+        _outp(port, value & 0xFF);
+        return;
+    }
+    if (sysver != SYSVER_NT)
+        return;
+    unsigned char block[3] = {(unsigned char)(port & 0xFF), (unsigned char)(port >> 8),
+                              (unsigned char)(value & 0xFF)};
+    DWORD returned = 0;
+    DeviceIoControl(hdriver, IOCTL_WRITE_PORT, block, 3, NULL, 0, &returned, NULL);
+}
+
+int prStatus() {
+    if (baseport == 0)
+        return 0;
+    return Inp32((unsigned short)(baseport + STATUS_OFFSET));
+}
+
+void pwControl(int value) {
+    if (baseport != 0)
+        Out32((unsigned short)(baseport + CONTROL_OFFSET), value);
+}
+
+int prECP() {
+    if (baseport == 0)
+        return 0;
+    return Inp32((unsigned short)(baseport + ECR_OFFSET));
+}
+
+void pwECP(int value) {
+    if (baseport != 0)
+        Out32((unsigned short)(baseport + ECR_OFFSET), value);
+}
+
+int InitPort() {
+    // An ECR reads FIFO empty (bit 0) and not full (bit 1); a port without one reads 0xFF.
+    if ((prECP() & 0x03) == 0x01) {
+        pwECP(0x34); // mode 001, error interrupt disabled, service interrupt set, no DMA
+        prECP();
+        if (prECP() == 0x35) {
+            pwECP((prECP() & 0x1F) | 0x20); // byte (bidirectional) mode
+            printf("setting ECP port to SPP bidirectional mode  \n");
+        }
+    }
+    pwControl(0x00);
+    return prStatus();
+}
