@@ -1,0 +1,85 @@
+// The bit-banged SPI link: exact line sequences on the data register and sampling of data-in.
+#include "flash/link.h"
+#include "../support/bus.h"
+
+namespace {
+
+using LinkTest = BusTest;
+
+TEST_F(LinkTest, PushShiftsMostSignificantBitFirstWithTheSampleBeforeTheRisingEdge) {
+    push(0xA5, 8);
+    EXPECT_EQ(access_trace(), bits(0xA5, 8));
+}
+
+TEST_F(LinkTest, PushIgnoresBitsAboveCount) {
+    push(0x1A5, 8);
+    std::string high = access_trace();
+    sim::clear_accesses();
+    push(0xA5, 8);
+    EXPECT_EQ(high, access_trace());
+}
+
+TEST_F(LinkTest, PushHandlesTheWholeRangeOfCounts) {
+    EXPECT_EQ(push(0xFFFFFFFF, 0), 0);
+    EXPECT_EQ(access_trace(), "");
+    push(0x80000001u, 32);
+    EXPECT_EQ(access_trace(), bits(0x80000001u, 32));
+    sim::clear_accesses();
+    push(0x5, 3);
+    EXPECT_EQ(access_trace(), bits(0x5, 3));
+}
+
+TEST_F(LinkTest, DataInHeldHighReadsOnesAndHeldLowReadsZeros) {
+    sim::Settings high;
+    high.miso = sim::Miso::high;
+    power_up(high);
+    EXPECT_EQ(push(0x00, 8), 0xFF);
+    EXPECT_EQ(push(0x5A, 8), 0xFF);
+    EXPECT_EQ(push(0, 32), -1);
+
+    // The status register's other lines idle high: only bit 6 may count.
+    sim::Settings low;
+    low.miso = sim::Miso::low;
+    power_up(low);
+    EXPECT_EQ(push(0xFF, 8), 0x00);
+    EXPECT_EQ(push(0x5A, 8), 0x00);
+}
+
+TEST_F(LinkTest, ZeroLengthTransfersMakeNoAccess) {
+    unsigned char buffer[1] = {0x77};
+    swrite(buffer, 0);
+    sread(buffer, 0);
+    EXPECT_EQ(access_trace(), "");
+    EXPECT_EQ(buffer[0], 0x77);
+}
+
+TEST_F(LinkTest, FramesSelectAndReleaseWithClockLow) {
+    begin();
+    end();
+    EXPECT_EQ(access_trace(), "W378:01 W378:05");
+}
+
+TEST_F(LinkTest, SwriteSendsBytesInOrderAndSreadSendsZeros) {
+    const unsigned char out[2] = {0x80, 0x01};
+    swrite(out, 2);
+    EXPECT_EQ(access_trace(), bits(0x8001, 16));
+    sim::clear_accesses();
+    unsigned char in[2];
+    sread(in, 2);
+    EXPECT_EQ(access_trace(), bits(0, 16));
+}
+
+TEST_F(LinkTest, ReadsTheChipsStatusThroughAFrame) {
+    sim::Settings protect;
+    protect.status = 0x1C;
+    power_up(protect);
+    begin();
+    push(0x05, 8);
+    int first = push(0, 8);
+    int again = push(0, 8); // read status repeats while selected
+    end();
+    EXPECT_EQ(first, 0x1C);
+    EXPECT_EQ(again, 0x1C);
+}
+
+} // namespace

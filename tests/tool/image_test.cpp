@@ -1,0 +1,126 @@
+// Loading, bounding, page-rounding and descrambling of image files.
+#include "image.h"
+#include "key.h"
+#include "../support/process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+std::string pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; i++)
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+struct Loaded {
+    int status;
+    std::string out;
+    unsigned char* buffer = nullptr;
+    int pages = -1;
+};
+
+Loaded load(const std::string& path) {
+    Loaded loaded{};
+    std::string arg0 = "lptspi", arg1 = path;
+    char* argv[] = {arg0.data(), arg1.data(), nullptr};
+    testing::internal::CaptureStdout();
+    loaded.status = prepare_image(2, argv, &loaded.buffer, &loaded.pages);
+    loaded.out = testing::internal::GetCapturedStdout();
+    return loaded;
+}
+
+class ImageTest : public testing::Test {
+  protected:
+    std::string dir = make_temp_dir();
+    std::string file(const std::string& bytes) {
+        std::string path = dir + "/image.bin";
+        write_file(path, bytes);
+        return path;
+    }
+};
+
+TEST_F(ImageTest, AcceptedSizesRoundUpToWholePagesAndDescrambleTheSlackToKeyBytes) {
+    const struct {
+        size_t size;
+        int pages;
+    } cases[] = {{0, 0}, {1, 1}, {255, 1}, {256, 1}, {257, 2}, {MAX_IMAGE_SIZE, 4095}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::string raw = pattern(c.size);
+        Loaded loaded = load(file(raw));
+        ASSERT_EQ(loaded.status, 0);
+        EXPECT_EQ(loaded.out, "");
+        EXPECT_EQ(loaded.pages, c.pages);
+        size_t length = c.size + 255;
+        size_t mismatches = 0;
+        for (size_t i = 0; i < length; i++) {
+            unsigned char scrambled = i < c.size ? static_cast<unsigned char>(raw[i]) : 0;
+            mismatches += loaded.buffer[i] != (scrambled ^ key[i]);
+        }
+        EXPECT_EQ(mismatches, 0u);
+        std::free(loaded.buffer);
+    }
+}
+
+TEST_F(ImageTest, OneByteImageCarriesKeyBytesOneTo255AfterIt) {
+    Loaded loaded = load(file(std::string(1, '\x5A')));
+    ASSERT_EQ(loaded.status, 0);
+    EXPECT_EQ(loaded.buffer[0], 0x5A ^ key[0]);
+    for (int i = 1; i < 256; i++)
+        ASSERT_EQ(loaded.buffer[i], key[i]) << i;
+    std::free(loaded.buffer);
+}
+
+TEST_F(ImageTest, ImagesPast4095PagesAreRefused) {
+    for (size_t size : {size_t{MAX_IMAGE_SIZE + 1}, size_t{KEY_SIZE}}) {
+        SCOPED_TRACE(size);
+        Loaded loaded = load(file(std::string(size, 'x')));
+        EXPECT_EQ(loaded.status, 1);
+        EXPECT_EQ(loaded.out, "\n Error program greater than 1MB program don't fit\n");
+        EXPECT_EQ(loaded.buffer, nullptr);
+    }
+}
+
+TEST_F(ImageTest, RefusalsPrintTheirMessageAndExitOne) {
+    Loaded missing = load(dir + "/absent.bin");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "Cant open " + dir + "/absent.bin \n");
+
+    // A directory opens for reading here but gives no bytes.
+    Loaded folder = load(dir);
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.out, "Cant read " + dir + " \n");
+    EXPECT_EQ(folder.buffer, nullptr);
+}
+
+TEST(ImageArguments, MissingArgumentPrintsBothUsageLines) {
+    char arg0[] = "lptspi";
+    char* argv[] = {arg0, nullptr};
+    unsigned char* buffer = nullptr;
+    int pages = -1;
+    testing::internal::CaptureStdout();
+    int status = prepare_image(1, argv, &buffer, &pages);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error wrong number of arguments passed \nlptspi program.bin");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(buffer, nullptr);
+}
+
+TEST(Descramble, IsItsOwnInverseOverTheWholeKey) {
+    std::string raw = pattern(KEY_SIZE);
+    std::vector<unsigned char> data(raw.begin(), raw.end());
+    descramble(data.data(), KEY_SIZE);
+    EXPECT_NE(std::string(data.begin(), data.end()), raw);
+    EXPECT_EQ(data[KEY_SIZE - 1], static_cast<unsigned char>(raw[KEY_SIZE - 1]) ^ key[KEY_SIZE - 1]);
+    descramble(data.data(), KEY_SIZE);
+    EXPECT_EQ(std::string(data.begin(), data.end()), raw);
+}
+
+} // namespace
