@@ -20,24 +20,24 @@ struct Stuck {
 };
 
 struct Settings {
-    std::string chip_path;             // LPTSPI_SIM_CHIP: loaded at boot if present, saved at exit
-    Platform platform = Platform::nt;  // LPTSPI_SIM_PLATFORM
-    bool refuse_ex_size = false;       // GetVersionExA refuses the 156-byte size (test only)
-    Lpt lpt = Lpt::free;               // LPTSPI_SIM_LPT
-    Driver driver = Driver::running;   // LPTSPI_SIM_DRIVER
-    Scm scm = Scm::admin;              // LPTSPI_SIM_SCM
-    bool ecp = true;                   // LPTSPI_SIM_ECP
-    uint8_t status = 0x00;             // LPTSPI_SIM_STATUS: chip status bits at power-up
-    Miso miso = Miso::chip;            // LPTSPI_SIM_MISO
-    std::vector<Stuck> stuck;          // LPTSPI_SIM_STUCK
-    bool ioctl_fail = false;           // LPTSPI_SIM_IOCTL=fail
-    uint32_t erase_ms = 3000;          // LPTSPI_SIM_ERASE_MS
-    uint32_t program_us = 1400;        // LPTSPI_SIM_PROGRAM_US
-    uint32_t chip_size = 1u << 20;     // bytes, a power of two
-    uint32_t access_ns = 1000;         // virtual cost of one port access
-    std::string trace_path;            // LPTSPI_SIM_TRACE
-    bool realtime = false;             // LPTSPI_SIM_REALTIME: _sleep really sleeps
-    bool report = false;               // LPTSPI_SIM_REPORT: summary on standard error at exit
+    std::string chip_path;            // LPTSPI_SIM_CHIP: loaded at boot if present, saved at exit
+    Platform platform = Platform::nt; // LPTSPI_SIM_PLATFORM
+    bool refuse_ex_size = false;      // GetVersionExA refuses the 156-byte size (test only)
+    Lpt lpt = Lpt::free;              // LPTSPI_SIM_LPT
+    Driver driver = Driver::running;  // LPTSPI_SIM_DRIVER
+    Scm scm = Scm::admin;             // LPTSPI_SIM_SCM
+    bool ecp = true;                  // LPTSPI_SIM_ECP
+    uint8_t status = 0x00;            // LPTSPI_SIM_STATUS: chip status bits at power-up
+    Miso miso = Miso::chip;           // LPTSPI_SIM_MISO
+    std::vector<Stuck> stuck;         // LPTSPI_SIM_STUCK
+    bool ioctl_fail = false;          // LPTSPI_SIM_IOCTL=fail
+    uint32_t erase_ms = 3000;         // LPTSPI_SIM_ERASE_MS
+    uint32_t program_us = 1400;       // LPTSPI_SIM_PROGRAM_US
+    uint32_t chip_size = 1u << 20;    // bytes, a power of two
+    uint32_t access_ns = 1000;        // virtual cost of one port access
+    std::string trace_path;           // LPTSPI_SIM_TRACE
+    bool realtime = false;            // LPTSPI_SIM_REALTIME: _sleep really sleeps
+    bool report = false;              // LPTSPI_SIM_REPORT: summary on standard error at exit
 };
 
 // Parses the LPTSPI_SIM_* variables through `get` (getenv in the product). Returns false with a
@@ -68,16 +68,16 @@ void clear_accesses();
 
 // Counters and the virtual clock.
 uint64_t access_count();
-uint64_t pause_count();       // _sleep calls
-uint64_t paused_ms();         // their total
-uint64_t now_ns();            // virtual time since boot
-uint64_t projected_ns();      // time the same run takes on real hardware
+uint64_t pause_count();  // _sleep calls
+uint64_t paused_ms();    // their total
+uint64_t now_ns();       // virtual time since boot
+uint64_t projected_ns(); // time the same run takes on real hardware
 
 // The chip and the bus, seen from outside the port.
 std::vector<uint8_t> chip_contents();
 void set_chip_contents(const std::vector<uint8_t>& bytes); // from address 0, rest unchanged
 uint8_t chip_status();
-uint8_t bus_read(uint16_t address);            // as the processor's port instruction would
+uint8_t bus_read(uint16_t address); // as the processor's port instruction would
 void bus_write(uint16_t address, uint8_t value);
 
 // Virtual Windows state.
@@ -87,13 +87,41 @@ struct Service {
     std::string name, display_name, binary_path;
     uint32_t type = 0, start_type = 0, error_control = 0;
 };
-Service service(); // the "hwinterface" service
-bool file_exists(const std::string& windows_path);  // case-insensitive, e.g. C:\WINDOWS\...
+Service service();                                 // the "hwinterface" service
+bool file_exists(const std::string& windows_path); // case-insensitive, e.g. C:\WINDOWS\...
 std::vector<uint8_t> file_contents(const std::string& windows_path);
 void put_file(const std::string& windows_path, const std::vector<uint8_t>& bytes);
 void remove_file(const std::string& windows_path);
 void add_resource(const std::string& type, uint16_t id, const std::vector<uint8_t>& bytes);
-int open_handles(); // handles the tool holds open
+void clear_resources();     // resources belong to the program image and survive reset()
+int open_handles();         // CreateFileA handles (files, LPT, device) the tool holds open
+int open_service_handles(); // service manager and service handles held open
+int file_count();           // files (not folders) in the virtual file system
+
+// The last DeviceIoControl request as the driver received it (code 0: none since reset).
+struct IoctlCall {
+    uint32_t code = 0;
+    uint32_t in_size = 0;
+    uint8_t in[4] = {};      // the first input bytes, as they were on entry
+    bool has_output = false; // an output buffer was given
+    uint32_t out_size = 0;
+    bool output_is_input = false; // one block serves as input and output
+};
+IoctlCall last_ioctl();
+
+// Calls to the service control manager since reset, one line each: the function, the access
+// asked for as 8 hex digits where the call takes one, and the outcome, "ok", "denied" (access
+// denied) or "error N" (the Windows error code in decimal). CloseServiceHandle names what it
+// closed instead: "manager", "service" or "invalid".
+//   "OpenSCManagerA 000f003f denied", "OpenServiceA 20000000 ok", "StartServiceA error 2",
+//   "CreateServiceA 000f01ff ok", "CloseServiceHandle service"
+std::vector<std::string> service_calls();
+
+// Changes the running PC: whether the hwinterface device can be opened (false: as with
+// Driver::unopenable), and the folder GetSystemDirectoryA reports (created, with a Drivers
+// folder in it).
+void set_device_openable(bool openable);
+void set_system_directory(const std::string& windows_path);
 
 // Reads the LPTSPI_SIM_* settings from the environment and boots; on a bad value prints the
 // message to standard error and exits with status 3. Registers shutdown() to run at exit.

@@ -1,0 +1,669 @@
+// Control of the simulated PC: settings, power-up, shutdown, record and trace, counters.
+#include "state.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+extern char** environ;
+
+namespace sim {
+
+namespace detail {
+
+Hot g_hot;
+
+State& state() {
+    if (g_hot.state == nullptr) {
+        reset(Settings{});
+    }
+    return *g_hot.state;
+}
+
+void ensure_booted() {
+    if (!g_hot.booted) {
+        reset(Settings{});
+    }
+}
+
+namespace {
+
+char hex_digit(unsigned v) {
+    return "0123456789abcdef"[v & 15];
+}
+
+} // namespace
+
+void observe_access(bool write, uint16_t address, uint8_t value) {
+    State& s = *g_hot.state;
+    if (g_hot.recording) {
+        s.record.push_back(Access{write, address, value});
+    }
+    if (s.trace != nullptr) {
+        // "W 0378 0b" / "R 0379 bf"
+        char line[10] = {write ? 'W' : 'R',
+                         ' ',
+                         hex_digit(address >> 12),
+                         hex_digit(address >> 8),
+                         hex_digit(address >> 4),
+                         hex_digit(address),
+                         ' ',
+                         hex_digit(value >> 4),
+                         hex_digit(value),
+                         '\n'};
+        std::fwrite(line, 1, sizeof line, s.trace);
+    }
+}
+
+void trace_sleep(unsigned long ms) {
+    State& s = *g_hot.state;
+    if (s.trace != nullptr) {
+        std::fprintf(s.trace, "S %lu\n", ms);
+    }
+}
+
+std::string canonical_path(const std::string& windows_path) {
+    std::string p;
+    p.reserve(windows_path.size());
+    for (char c : windows_path) {
+        char u = c == '/' ? '\\' : c;
+        if (u >= 'a' && u <= 'z') {
+            u = static_cast<char>(u - 'a' + 'A');
+        }
+        if (u == '\\' && !p.empty() && p.back() == '\\' && p.size() > 1) {
+            continue; // collapse repeated separators (but keep a leading "\\")
+        }
+        p += u;
+    }
+    for (const char* prefix : {"\\\\?\\", "\\??\\"}) {
+        if (p.rfind(prefix, 0) == 0) {
+            p.erase(0, std::strlen(prefix));
+        }
+    }
+    for (const char* root : {"\\SYSTEMROOT", "%SYSTEMROOT%", "%WINDIR%"}) {
+        const size_t n = std::strlen(root);
+        if (p.rfind(root, 0) == 0 && (p.size() == n || p[n] == '\\')) {
+            p = "C:\\WINDOWS" + p.substr(n);
+        }
+    }
+    while (p.size() > 3 && p.back() == '\\') {
+        p.pop_back();
+    }
+    return p;
+}
+
+HandleEntry* find_handle(const void* h, Kind kind) {
+    State* s = g_hot.state;
+    size_t i = 0;
+    if (s == nullptr || !handle_index(h, i) || i >= s->handles.size() ||
+        s->handles[i].kind != kind) {
+        return nullptr;
+    }
+    return &s->handles[i];
+}
+
+} // namespace detail
+
+using namespace detail;
+
+namespace {
+
+const char* const kDriverFile = "C:\\WINDOWS\\SYSTEM32\\DRIVERS\\HWINTERFACE.SYS";
+
+// ---- settings -------------------------------------------------------------------------------
+
+bool parse_number(const char* text, uint64_t& out) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    int base = 10;
+    const char* p = text;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
+        if (*p == '\0') {
+            return false;
+        }
+    }
+    uint64_t v = 0;
+    for (; *p != '\0'; ++p) {
+        int d;
+        if (*p >= '0' && *p <= '9') {
+            d = *p - '0';
+        } else if (base == 16 && *p >= 'a' && *p <= 'f') {
+            d = *p - 'a' + 10;
+        } else if (base == 16 && *p >= 'A' && *p <= 'F') {
+            d = *p - 'A' + 10;
+        } else {
+            return false;
+        }
+        if (v > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
+            return false;
+        }
+        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+    }
+    out = v;
+    return true;
+}
+
+std::string bad(const char* name, const char* value, const std::string& accepted) {
+    return std::string(name) + "=" + value + ": " + accepted;
+}
+
+template <typename E> struct Choice {
+    const char* word;
+    E value;
+};
+
+template <typename E, size_t N>
+bool parse_choice(const char* (*get)(const char*), const char* name, const Choice<E> (&choices)[N],
+                  E& out, std::string& error) {
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    std::string accepted = "expected ";
+    for (size_t i = 0; i < N; ++i) {
+        if (std::strcmp(v, choices[i].word) == 0) {
+            out = choices[i].value;
+            return true;
+        }
+        accepted += choices[i].word;
+        accepted += i + 2 < N ? ", " : (i + 1 < N ? " or " : "");
+    }
+    error = bad(name, v, accepted);
+    return false;
+}
+
+bool parse_bounded(const char* (*get)(const char*), const char* name, uint64_t max, uint32_t& out,
+                   std::string& error, const char* what) {
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    uint64_t n = 0;
+    if (!parse_number(v, n) || n > max) {
+        error = bad(name, v, std::string("expected ") + what + " from 0 to " + std::to_string(max));
+        return false;
+    }
+    out = static_cast<uint32_t>(n);
+    return true;
+}
+
+bool parse_stuck(const char* v, const Settings& s, std::vector<Stuck>& out, std::string& error) {
+    const char* name = "LPTSPI_SIM_STUCK";
+    const std::string accepted = "expected address:mask[,address:mask...] with each address inside "
+                                 "the " +
+                                 std::to_string(s.chip_size) +
+                                 "-byte chip and each mask from 1 to 255 (hex with 0x, or decimal)";
+    std::string text(v);
+    size_t start = 0;
+    std::vector<Stuck> list;
+    while (true) {
+        const size_t comma = text.find(',', start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const size_t colon = item.find(':');
+        uint64_t addr = 0, mask = 0;
+        if (colon == std::string::npos || !parse_number(item.substr(0, colon).c_str(), addr) ||
+            !parse_number(item.substr(colon + 1).c_str(), mask) || addr >= s.chip_size ||
+            mask == 0 || mask > 255) {
+            error = bad(name, v, accepted);
+            return false;
+        }
+        list.push_back(Stuck{static_cast<uint32_t>(addr), static_cast<uint8_t>(mask)});
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (list.size() > static_cast<size_t>(simcore::kMaxStuck)) {
+        error = bad(name, v,
+                    "at most " + std::to_string(simcore::kMaxStuck) + " stuck bytes are supported");
+        return false;
+    }
+    out = list;
+    return true;
+}
+
+// ---- chip file ------------------------------------------------------------------------------
+
+void load_chip(State& s) {
+    const std::string& path = s.settings.chip_path;
+    if (path.empty()) {
+        return;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        if (errno != ENOENT) {
+            std::fprintf(stderr, "lptspi-sim: cannot read the chip file %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+        }
+        return; // no file yet: the chip starts erased
+    }
+    const size_t n = std::fread(s.memory.data(), 1, s.memory.size(), f);
+    if (std::ferror(f)) {
+        std::fprintf(stderr, "lptspi-sim: cannot read the chip file %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+    }
+    (void)n; // a shorter file leaves the rest of the chip erased
+    std::fclose(f);
+}
+
+bool save_chip(State& s) {
+    const std::string& path = s.settings.chip_path;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    bool ok = f != nullptr;
+    if (ok) {
+        ok = std::fwrite(s.memory.data(), 1, s.memory.size(), f) == s.memory.size();
+        ok = (std::fclose(f) == 0) && ok;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "lptspi-sim: cannot save the chip to %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+    }
+    return ok;
+}
+
+void add_directory(State& s, const std::string& path) {
+    s.files[path].directory = true;
+}
+
+void print_report(const State& s) {
+    const uint64_t accesses = g_hot.model.accesses;
+    const double virt = static_cast<double>(g_hot.model.now_ns) / 1e9;
+    const double proj = static_cast<double>(projected_ns()) / 1e9;
+    std::fprintf(stderr,
+                 "lptspi-sim: port accesses: %llu\n"
+                 "lptspi-sim: pauses: %llu, %llu ms in all\n"
+                 "lptspi-sim: virtual time elapsed: %.3f s\n"
+                 "lptspi-sim: projected time on real hardware: %.3f s\n",
+                 static_cast<unsigned long long>(accesses),
+                 static_cast<unsigned long long>(s.pauses),
+                 static_cast<unsigned long long>(s.paused_ms), virt, proj);
+}
+
+} // namespace
+
+bool parse_settings(const char* (*get)(const char* name), Settings& out, std::string& error) {
+    Settings s = out;
+    if (const char* v = get("LPTSPI_SIM_CHIP"); v != nullptr && *v != '\0') {
+        struct stat st {};
+        if (::stat(v, &st) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                error = bad("LPTSPI_SIM_CHIP", v, "expected a chip file, not a directory");
+                return false;
+            }
+            if (static_cast<uint64_t>(st.st_size) > s.chip_size) {
+                error =
+                    bad("LPTSPI_SIM_CHIP", v,
+                        "the file holds " + std::to_string(st.st_size) + " bytes, more than the " +
+                            std::to_string(s.chip_size) + "-byte chip");
+                return false;
+            }
+        }
+        s.chip_path = v;
+    }
+    static const Choice<Platform> platforms[] = {
+        {"nt", Platform::nt}, {"9x", Platform::win9x}, {"unknown", Platform::unknown}};
+    static const Choice<Lpt> lpts[] = {
+        {"free", Lpt::free}, {"busy", Lpt::busy}, {"absent", Lpt::absent}};
+    static const Choice<Driver> drivers[] = {{"running", Driver::running},
+                                             {"stopped", Driver::stopped},
+                                             {"unregistered", Driver::unregistered},
+                                             {"missing", Driver::missing},
+                                             {"unopenable", Driver::unopenable}};
+    static const Choice<Scm> scms[] = {
+        {"admin", Scm::admin}, {"user", Scm::user}, {"none", Scm::none}};
+    static const Choice<bool> flags[] = {{"1", true}, {"0", false}};
+    static const Choice<Miso> misos[] = {
+        {"chip", Miso::chip}, {"high", Miso::high}, {"low", Miso::low}};
+    static const Choice<bool> ioctls[] = {{"ok", false}, {"fail", true}};
+    if (!parse_choice(get, "LPTSPI_SIM_PLATFORM", platforms, s.platform, error) ||
+        !parse_choice(get, "LPTSPI_SIM_LPT", lpts, s.lpt, error) ||
+        !parse_choice(get, "LPTSPI_SIM_DRIVER", drivers, s.driver, error) ||
+        !parse_choice(get, "LPTSPI_SIM_SCM", scms, s.scm, error) ||
+        !parse_choice(get, "LPTSPI_SIM_ECP", flags, s.ecp, error) ||
+        !parse_choice(get, "LPTSPI_SIM_MISO", misos, s.miso, error) ||
+        !parse_choice(get, "LPTSPI_SIM_IOCTL", ioctls, s.ioctl_fail, error) ||
+        !parse_choice(get, "LPTSPI_SIM_REALTIME", flags, s.realtime, error) ||
+        !parse_choice(get, "LPTSPI_SIM_REPORT", flags, s.report, error)) {
+        return false;
+    }
+    uint32_t status = s.status;
+    if (!parse_bounded(get, "LPTSPI_SIM_STATUS", 255, status, error,
+                       "a status byte (hex with 0x, or decimal)") ||
+        !parse_bounded(get, "LPTSPI_SIM_ERASE_MS", 600000, s.erase_ms, error,
+                       "an erase time in milliseconds") ||
+        !parse_bounded(get, "LPTSPI_SIM_PROGRAM_US", 1000000, s.program_us, error,
+                       "a page program time in microseconds")) {
+        return false;
+    }
+    s.status = static_cast<uint8_t>(status);
+    if (const char* v = get("LPTSPI_SIM_STUCK"); v != nullptr && *v != '\0') {
+        if (!parse_stuck(v, s, s.stuck, error)) {
+            return false;
+        }
+    }
+    if (const char* v = get("LPTSPI_SIM_TRACE"); v != nullptr && *v != '\0') {
+        s.trace_path = v;
+    }
+    out = s;
+    return true;
+}
+
+void reset(const Settings& settings) {
+    if (g_hot.state == nullptr) {
+        g_hot.state = new State;
+    }
+    State& s = *g_hot.state;
+    if (s.trace != nullptr) {
+        std::fclose(s.trace);
+        s.trace = nullptr;
+    }
+    s.settings = settings;
+    uint32_t size = settings.chip_size;
+    if (size < simcore::kPageSize || (size & (size - 1)) != 0) {
+        std::fprintf(stderr, "lptspi-sim: chip size %u is not a power of two of at least 256\n",
+                     size);
+        size = 1u << 20;
+        s.settings.chip_size = size;
+    }
+    s.memory.assign(size, 0xFF);
+    load_chip(s);
+
+    simcore::Model& m = g_hot.model;
+    m = simcore::Model{};
+    m.memory = s.memory.data();
+    m.size = size;
+    m.access_ns = settings.access_ns;
+    m.program_ns = static_cast<uint64_t>(settings.program_us) * 1000u;
+    m.erase_ns = static_cast<uint64_t>(settings.erase_ms) * 1000000u;
+    m.ecp = settings.ecp ? 1 : 0;
+    m.miso_mode = settings.miso == Miso::high  ? simcore::kMisoHigh
+                  : settings.miso == Miso::low ? simcore::kMisoLow
+                                               : simcore::kMisoChip;
+    m.power_status = settings.status;
+    for (const Stuck& st : settings.stuck) {
+        if (!simcore::model_add_stuck(m, st.address, st.mask)) {
+            std::fprintf(stderr,
+                         "lptspi-sim: stuck byte at 0x%x not used (outside the chip or "
+                         "too many)\n",
+                         st.address);
+        }
+    }
+    simcore::model_init(m);
+
+    s.record.clear();
+    s.pauses = 0;
+    s.paused_ms = 0;
+    s.shut_down = false;
+    s.handles.clear();
+    s.files.clear();
+    s.services.clear();
+    s.service_calls.clear();
+    s.system_directory = "C:\\WINDOWS\\system32";
+    g_hot.last_ioctl = IoctlRecord{};
+    add_directory(s, "C:\\");
+    add_directory(s, "C:\\WINDOWS");
+    add_directory(s, "C:\\WINDOWS\\SYSTEM32");
+    add_directory(s, "C:\\WINDOWS\\SYSTEM32\\DRIVERS");
+    const Driver d = settings.driver;
+    if (d != Driver::missing) {
+        s.files[kDriverFile].data.clear(); // the installed driver; its bytes do not matter here
+    }
+    if (d == Driver::running || d == Driver::stopped || d == Driver::unopenable) {
+        ServiceEntry e;
+        e.info.registered = true;
+        e.info.running = d != Driver::stopped;
+        e.info.name = "hwinterface";
+        e.info.display_name = "hwinterface";
+        e.info.binary_path = "System32\\Drivers\\hwinterface.sys";
+        e.info.type = SERVICE_KERNEL_DRIVER;
+        e.info.start_type = SERVICE_SYSTEM_START;
+        e.info.error_control = SERVICE_ERROR_NORMAL;
+        s.services["HWINTERFACE"] = e;
+    }
+    s.device_broken = d == Driver::unopenable;
+
+    g_hot.recording = false;
+    g_hot.last_error = 0;
+    if (!settings.trace_path.empty()) {
+        s.trace = std::fopen(settings.trace_path.c_str(), "w");
+        if (s.trace == nullptr) {
+            std::fprintf(stderr, "lptspi-sim: cannot write the trace %s: %s\n",
+                         settings.trace_path.c_str(), std::strerror(errno));
+        } else {
+            static char buffer[1 << 16];
+            std::setvbuf(s.trace, buffer, _IOFBF, sizeof buffer);
+        }
+    }
+    g_hot.observe = s.trace != nullptr;
+    g_hot.port_io_allowed = settings.platform == Platform::win9x;
+    g_hot.booted = true;
+}
+
+const Settings& settings() {
+    return state().settings;
+}
+
+void shutdown() {
+    State& s = state();
+    if (s.shut_down) {
+        return;
+    }
+    s.shut_down = true;
+    if (!s.settings.chip_path.empty()) {
+        save_chip(s);
+    }
+    if (s.trace != nullptr) {
+        if (std::fclose(s.trace) != 0) {
+            std::fprintf(stderr, "lptspi-sim: cannot write the trace %s: %s\n",
+                         s.settings.trace_path.c_str(), std::strerror(errno));
+        }
+        s.trace = nullptr;
+        g_hot.observe = g_hot.recording;
+    }
+    if (s.settings.report) {
+        print_report(s);
+    }
+}
+
+void record(bool on) {
+    State& s = state();
+    g_hot.recording = on;
+    g_hot.observe = on || s.trace != nullptr;
+}
+
+const std::vector<Access>& accesses() {
+    return state().record;
+}
+void clear_accesses() {
+    state().record.clear();
+}
+
+uint64_t access_count() {
+    ensure_booted();
+    return g_hot.model.accesses;
+}
+uint64_t pause_count() {
+    return state().pauses;
+}
+uint64_t paused_ms() {
+    return state().paused_ms;
+}
+uint64_t now_ns() {
+    ensure_booted();
+    return g_hot.model.now_ns;
+}
+uint64_t projected_ns() {
+    const State& s = state();
+    return g_hot.model.accesses * s.settings.access_ns + s.paused_ms * 1000000u;
+}
+
+std::vector<uint8_t> chip_contents() {
+    return state().memory;
+}
+
+void set_chip_contents(const std::vector<uint8_t>& bytes) {
+    State& s = state();
+    const size_t n = bytes.size() < s.memory.size() ? bytes.size() : s.memory.size();
+    std::memcpy(s.memory.data(), bytes.data(), n);
+}
+
+uint8_t chip_status() {
+    ensure_booted();
+    return simcore::model_chip_status(g_hot.model);
+}
+
+uint8_t bus_read(uint16_t address) {
+    ensure_booted();
+    return bus_in(address);
+}
+
+void bus_write(uint16_t address, uint8_t value) {
+    ensure_booted();
+    bus_out(address, value);
+}
+
+Service service() {
+    State& s = state();
+    auto it = s.services.find("HWINTERFACE");
+    return it == s.services.end() ? Service{} : it->second.info;
+}
+
+bool file_exists(const std::string& windows_path) {
+    State& s = state();
+    auto it = s.files.find(canonical_path(windows_path));
+    return it != s.files.end() && !it->second.directory;
+}
+
+std::vector<uint8_t> file_contents(const std::string& windows_path) {
+    State& s = state();
+    auto it = s.files.find(canonical_path(windows_path));
+    return it == s.files.end() ? std::vector<uint8_t>{} : it->second.data;
+}
+
+void put_file(const std::string& windows_path, const std::vector<uint8_t>& bytes) {
+    FileEntry& f = state().files[canonical_path(windows_path)];
+    f.directory = false;
+    f.data = bytes;
+}
+
+void remove_file(const std::string& windows_path) {
+    State& s = state();
+    auto it = s.files.find(canonical_path(windows_path));
+    if (it != s.files.end() && !it->second.directory) {
+        s.files.erase(it);
+    }
+}
+
+void add_resource(const std::string& type, uint16_t id, const std::vector<uint8_t>& bytes) {
+    State& s = state();
+    std::string key = canonical_path(type);
+    for (Resource& r : s.resources) {
+        if (r.type == key && r.id == id) {
+            r.bytes = bytes;
+            return;
+        }
+    }
+    s.resources.push_back(Resource{key, id, bytes});
+}
+
+void clear_resources() {
+    state().resources.clear();
+}
+
+int open_handles() {
+    int n = 0;
+    for (const HandleEntry& h : state().handles) {
+        n += (h.kind == Kind::file || h.kind == Kind::lpt || h.kind == Kind::device) ? 1 : 0;
+    }
+    return n;
+}
+
+int open_service_handles() {
+    int n = 0;
+    for (const HandleEntry& h : state().handles) {
+        n += (h.kind == Kind::manager || h.kind == Kind::service) ? 1 : 0;
+    }
+    return n;
+}
+
+int file_count() {
+    int n = 0;
+    for (const auto& f : state().files) {
+        n += f.second.directory ? 0 : 1;
+    }
+    return n;
+}
+
+IoctlCall last_ioctl() {
+    ensure_booted();
+    const IoctlRecord& r = g_hot.last_ioctl;
+    IoctlCall c;
+    c.code = r.code;
+    c.in_size = r.in_size;
+    for (int i = 0; i < 4; ++i) {
+        c.in[i] = r.in[i];
+    }
+    c.has_output = r.has_output;
+    c.out_size = r.out_size;
+    c.output_is_input = r.output_is_input;
+    return c;
+}
+
+std::vector<std::string> service_calls() {
+    return state().service_calls;
+}
+
+void set_device_openable(bool openable) {
+    state().device_broken = !openable;
+}
+
+void set_system_directory(const std::string& windows_path) {
+    State& s = state();
+    s.system_directory = windows_path;
+    const std::string path = canonical_path(windows_path);
+    for (size_t i = 3; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '\\') {
+            add_directory(s, path.substr(0, i));
+        }
+    }
+    add_directory(s, path + "\\DRIVERS");
+}
+
+void boot_from_environment() {
+    Settings s;
+    std::string error;
+    if (!parse_settings([](const char* name) -> const char* { return std::getenv(name); }, s,
+                        error)) {
+        std::fprintf(stderr, "lptspi-sim: %s\n", error.c_str());
+        std::exit(3);
+    }
+    static const char* const known[] = {
+        "LPTSPI_SIM_CHIP",  "LPTSPI_SIM_PLATFORM", "LPTSPI_SIM_LPT",      "LPTSPI_SIM_DRIVER",
+        "LPTSPI_SIM_SCM",   "LPTSPI_SIM_ECP",      "LPTSPI_SIM_STATUS",   "LPTSPI_SIM_MISO",
+        "LPTSPI_SIM_STUCK", "LPTSPI_SIM_IOCTL",    "LPTSPI_SIM_ERASE_MS", "LPTSPI_SIM_PROGRAM_US",
+        "LPTSPI_SIM_TRACE", "LPTSPI_SIM_REALTIME", "LPTSPI_SIM_REPORT"};
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0) {
+            continue;
+        }
+        const char* eq = std::strchr(*e, '=');
+        const size_t len = eq ? static_cast<size_t>(eq - *e) : std::strlen(*e);
+        bool found = false;
+        for (const char* k : known) {
+            found = found || (std::strlen(k) == len && std::strncmp(k, *e, len) == 0);
+        }
+        if (!found) {
+            std::fprintf(stderr, "lptspi-sim: warning: unknown setting %.*s ignored\n",
+                         static_cast<int>(len), *e);
+        }
+    }
+    reset(s);
+    std::atexit([] { shutdown(); });
+}
+
+} // namespace sim

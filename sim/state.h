@@ -1,0 +1,123 @@
+// Internal state of the simulated PC, shared by pc.cpp and windows.cpp. Not for the tool or tests.
+#pragma once
+
+#include "model.h"
+#include "pc.h"
+#include "windows.h"
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace sim::detail {
+
+enum class Kind : uint8_t { closed, file, lpt, device, manager, service };
+
+struct HandleEntry {
+    Kind kind = Kind::closed;
+    std::string path;      // file: canonical path; lpt: device name; service: key
+    DWORD access = 0;      // manager and service handles: rights granted
+    DWORD share = 0;       // lpt handles
+    DWORD file_access = 0; // file handles: GENERIC_READ / GENERIC_WRITE as asked
+};
+
+struct FileEntry {
+    bool directory = false;
+    std::vector<uint8_t> data;
+};
+
+struct ServiceEntry {
+    Service info;
+};
+
+struct Resource {
+    std::string type; // upper case, or "#<id>" for a numeric type
+    uint16_t id;
+    std::vector<uint8_t> bytes;
+};
+
+// Everything that is not on the hot path. Created on first use and never destroyed, so that
+// the exit-time shutdown can still use it whatever order static objects are torn down in.
+struct State {
+    Settings settings;
+    std::vector<uint8_t> memory;
+    std::vector<Access> record;
+    std::FILE* trace = nullptr;
+    uint64_t pauses = 0;
+    uint64_t paused_ms = 0;
+    bool shut_down = false;
+    bool device_broken = false; // Driver::unopenable
+
+    std::vector<HandleEntry> handles;
+    std::map<std::string, FileEntry> files;       // key: canonical upper-case path
+    std::map<std::string, ServiceEntry> services; // key: upper-case service name
+    std::vector<Resource> resources;              // survive reset(): part of the program image
+    std::vector<std::string> service_calls;
+    std::string system_directory;
+};
+
+// The last DeviceIoControl request; plain fields so that Hot stays constant-initialised.
+struct IoctlRecord {
+    DWORD code;
+    DWORD in_size;
+    BYTE in[4];
+    bool has_output;
+    DWORD out_size;
+    bool output_is_input;
+};
+
+// The hot path: plain data, constant-initialised (no constructor runs), so it is valid before
+// any static initialiser and cheap to reach.
+struct Hot {
+    simcore::Model model;
+    bool booted;
+    bool observe; // recording or tracing: port accesses go through observe_access()
+    bool recording;
+    bool port_io_allowed; // _inp/_outp work only on the 95/98/Me family
+    DWORD last_error;
+    IoctlRecord last_ioctl;
+    State* state;
+};
+static_assert(std::is_trivially_default_constructible<Hot>::value,
+              "Hot must need no constructor: it is used before static constructors run");
+extern Hot g_hot;
+
+State& state(); // boots the default PC on first use
+void ensure_booted();
+void observe_access(bool write, uint16_t address, uint8_t value);
+void trace_sleep(unsigned long ms);
+
+// Handles are small tagged numbers: 0x100 + 4 * index into State::handles.
+inline uintptr_t handle_value(size_t index) {
+    return 0x100 + 4 * static_cast<uintptr_t>(index);
+}
+inline bool handle_index(const void* h, size_t& index) {
+    const uintptr_t v = reinterpret_cast<uintptr_t>(h);
+    if (v < 0x100 || (v & 3) != 0) {
+        return false;
+    }
+    index = (v - 0x100) / 4;
+    return true;
+}
+HandleEntry* find_handle(const void* h, Kind kind);
+
+// Port access from the processor, counted, and recorded or traced when asked.
+inline uint8_t bus_in(uint16_t address) {
+    const uint8_t v = simcore::model_read(g_hot.model, address);
+    if (g_hot.observe) {
+        observe_access(false, address, v);
+    }
+    return v;
+}
+inline void bus_out(uint16_t address, uint8_t value) {
+    simcore::model_write(g_hot.model, address, value);
+    if (g_hot.observe) {
+        observe_access(true, address, value);
+    }
+}
+
+std::string canonical_path(const std::string& windows_path);
+
+} // namespace sim::detail

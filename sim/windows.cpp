@@ -1,0 +1,718 @@
+// The Windows API of the simulated PC: files and devices, the hwinterface driver's I/O control
+// requests, the service control manager, version queries, resources and msvcrt's port I/O.
+#include "state.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+using namespace sim;
+using namespace sim::detail;
+
+namespace {
+
+const DWORD kIoctlReadPort = 0x9C402004;
+const DWORD kIoctlWritePort = 0x9C402008;
+
+BOOL fail(DWORD error) {
+    g_hot.last_error = error;
+    return FALSE;
+}
+
+template <typename T> T* fail_null(DWORD error) {
+    g_hot.last_error = error;
+    return nullptr;
+}
+
+void log_call(const char* function, const DWORD* access, DWORD error);
+
+size_t new_handle(State& s, const HandleEntry& entry) {
+    for (size_t i = 0; i < s.handles.size(); ++i) {
+        if (s.handles[i].kind == Kind::closed) {
+            s.handles[i] = entry;
+            return i;
+        }
+    }
+    s.handles.push_back(entry);
+    return s.handles.size() - 1;
+}
+
+HANDLE as_handle(size_t index) {
+    return reinterpret_cast<HANDLE>(handle_value(index));
+}
+SC_HANDLE as_sc_handle(size_t index) {
+    return reinterpret_cast<SC_HANDLE>(handle_value(index));
+}
+
+bool starts_with(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+// "C:\..." stays; anything else is taken relative to `base`.
+std::string absolute(const std::string& canonical, const char* base) {
+    if (canonical.size() >= 2 && canonical[1] == ':') {
+        return canonical;
+    }
+    if (!canonical.empty() && canonical[0] == '\\') {
+        return "C:" + canonical;
+    }
+    return std::string(base) + "\\" + canonical;
+}
+
+std::string parent_of(const std::string& path) {
+    const size_t slash = path.rfind('\\');
+    if (slash == std::string::npos) {
+        return std::string();
+    }
+    return slash == 2 ? path.substr(0, 3) : path.substr(0, slash);
+}
+
+// "LPT1", "LPT1:" or "\\.\LPT1" -> 1..9, else 0.
+int lpt_number(std::string name) {
+    if (starts_with(name, "\\\\.\\")) {
+        name.erase(0, 4);
+    }
+    if (!name.empty() && name.back() == ':') {
+        name.pop_back();
+    }
+    if (name.size() == 4 && starts_with(name, "LPT") && name[3] >= '1' && name[3] <= '9') {
+        return name[3] - '0';
+    }
+    return 0;
+}
+
+HANDLE open_lpt(State& s, int number, DWORD share) {
+    if (number != 1 || s.settings.lpt == Lpt::absent) {
+        g_hot.last_error = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (s.settings.lpt == Lpt::busy) {
+        g_hot.last_error = ERROR_SHARING_VIOLATION; // another process holds the port
+        return INVALID_HANDLE_VALUE;
+    }
+    for (const HandleEntry& h : s.handles) {
+        if (h.kind == Kind::lpt && (h.share == 0 || share == 0)) {
+            g_hot.last_error = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    HandleEntry e;
+    e.kind = Kind::lpt;
+    e.path = "LPT1";
+    e.share = share;
+    return as_handle(new_handle(s, e));
+}
+
+bool service_running(State& s) {
+    auto it = s.services.find("HWINTERFACE");
+    return it != s.services.end() && it->second.info.registered && it->second.info.running;
+}
+
+std::string resolve_binary(const std::string& binary_path) {
+    return absolute(canonical_path(binary_path), "C:\\WINDOWS");
+}
+
+bool file_present(State& s, const std::string& path) {
+    auto it = s.files.find(path);
+    return it != s.files.end() && !it->second.directory;
+}
+
+HANDLE open_file(State& s, const std::string& path, DWORD access, DWORD disposition) {
+    const std::string parent = parent_of(path);
+    auto dir = s.files.find(parent);
+    if (parent.empty() || dir == s.files.end() || !dir->second.directory) {
+        g_hot.last_error = ERROR_PATH_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    auto it = s.files.find(path);
+    const bool exists = it != s.files.end();
+    if (exists && it->second.directory) {
+        g_hot.last_error = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD error_on_success = ERROR_SUCCESS;
+    switch (disposition) {
+    case CREATE_ALWAYS:
+        error_on_success = exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+        s.files[path].data.clear();
+        break;
+    case CREATE_NEW:
+        if (exists) {
+            g_hot.last_error = ERROR_FILE_EXISTS;
+            return INVALID_HANDLE_VALUE;
+        }
+        s.files[path].data.clear();
+        break;
+    case OPEN_EXISTING:
+        if (!exists) {
+            g_hot.last_error = ERROR_FILE_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        break;
+    case OPEN_ALWAYS:
+        error_on_success = exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+        s.files[path];
+        break;
+    case TRUNCATE_EXISTING:
+        if (!exists) {
+            g_hot.last_error = ERROR_FILE_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        it->second.data.clear();
+        break;
+    default:
+        g_hot.last_error = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    HandleEntry e;
+    e.kind = Kind::file;
+    e.path = path;
+    e.file_access = access;
+    g_hot.last_error = error_on_success;
+    return as_handle(new_handle(s, e));
+}
+
+// ---- service control manager rights ---------------------------------------------------------
+
+const DWORD kManagerUserRights =
+    SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS | READ_CONTROL;
+const DWORD kServiceUserRights = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
+                                 SERVICE_ENUMERATE_DEPENDENTS | SERVICE_START | SERVICE_STOP |
+                                 SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE |
+                                 SERVICE_USER_DEFINED_CONTROL | READ_CONTROL;
+
+DWORD map_manager_rights(DWORD access) {
+    DWORD r = access & 0x0FFFFFFF;
+    if (access & GENERIC_READ) {
+        r |= kManagerUserRights;
+    }
+    if (access & GENERIC_WRITE) {
+        r |= SC_MANAGER_CREATE_SERVICE | SC_MANAGER_MODIFY_BOOT_CONFIG | READ_CONTROL;
+    }
+    if (access & GENERIC_EXECUTE) {
+        r |= SC_MANAGER_CONNECT | SC_MANAGER_LOCK | READ_CONTROL;
+    }
+    if (access & GENERIC_ALL) {
+        r |= SC_MANAGER_ALL_ACCESS;
+    }
+    return r;
+}
+
+DWORD map_service_rights(DWORD access) {
+    DWORD r = access & 0x0FFFFFFF;
+    if (access & GENERIC_READ) {
+        r |= SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
+             SERVICE_ENUMERATE_DEPENDENTS | READ_CONTROL;
+    }
+    if (access & GENERIC_WRITE) {
+        r |= SERVICE_CHANGE_CONFIG | READ_CONTROL;
+    }
+    if (access & GENERIC_EXECUTE) {
+        r |= SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_USER_DEFINED_CONTROL |
+             READ_CONTROL;
+    }
+    if (access & GENERIC_ALL) {
+        r |= SERVICE_ALL_ACCESS;
+    }
+    return r;
+}
+
+// One line of sim::service_calls(); `access` is left out when null.
+void log_call(const char* function, const DWORD* access, DWORD error) {
+    char line[96];
+    char outcome[24];
+    if (error == ERROR_SUCCESS) {
+        std::snprintf(outcome, sizeof outcome, "ok");
+    } else if (error == ERROR_ACCESS_DENIED) {
+        std::snprintf(outcome, sizeof outcome, "denied");
+    } else {
+        std::snprintf(outcome, sizeof outcome, "error %u", static_cast<unsigned>(error));
+    }
+    if (access != nullptr) {
+        std::snprintf(line, sizeof line, "%s %08x %s", function, static_cast<unsigned>(*access),
+                      outcome);
+    } else {
+        std::snprintf(line, sizeof line, "%s %s", function, outcome);
+    }
+    state().service_calls.push_back(line);
+}
+
+SC_HANDLE sc_fail(const char* function, const DWORD* access, DWORD error) {
+    log_call(function, access, error);
+    g_hot.last_error = error;
+    return nullptr;
+}
+
+BOOL start_fail(DWORD error) {
+    log_call("StartServiceA", nullptr, error);
+    return fail(error);
+}
+
+SC_HANDLE new_service_handle(State& s, const std::string& key, DWORD rights) {
+    HandleEntry e;
+    e.kind = Kind::service;
+    e.path = key;
+    e.access = rights;
+    return as_sc_handle(new_handle(s, e));
+}
+
+std::string upper(const char* text) {
+    return canonical_path(text);
+}
+
+bool equals_ignoring_case(const char* a, const char* b) {
+    return upper(a) == upper(b);
+}
+
+// ---- resources ------------------------------------------------------------------------------
+
+bool is_int_resource(LPCSTR p) {
+    return (reinterpret_cast<uintptr_t>(p) >> 16) == 0;
+}
+
+std::string resource_type_key(LPCSTR type) {
+    if (is_int_resource(type)) {
+        return "#" + std::to_string(reinterpret_cast<uintptr_t>(type));
+    }
+    return upper(type);
+}
+
+const uintptr_t kResourceBase = 0x10000;
+
+bool resource_index(const State& s, const void* h, size_t& index) {
+    const uintptr_t v = reinterpret_cast<uintptr_t>(h);
+    if (v < kResourceBase || (v - kResourceBase) % 16 != 0) {
+        return false;
+    }
+    index = (v - kResourceBase) / 16;
+    return index < s.resources.size();
+}
+
+[[noreturn]] void privileged_instruction(const char* what, unsigned short port) {
+    const char* family =
+        state().settings.platform == Platform::nt ? "the NT family" : "an unrecognised Windows";
+    std::fprintf(stderr, "lptspi-sim: privileged instruction: %s(0x%x) from user mode on %s\n",
+                 what, port, family);
+    std::fflush(stderr);
+    // The chip keeps what was written before the fault, so its file is still saved.
+    shutdown();
+    _exit(3);
+}
+
+} // namespace
+
+extern "C" {
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD, HANDLE) {
+    State& s = state();
+    if (lpFileName == nullptr || *lpFileName == '\0') {
+        g_hot.last_error = ERROR_PATH_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string name = canonical_path(lpFileName);
+    if (const int lpt = lpt_number(name); lpt != 0) {
+        return open_lpt(s, lpt, dwShareMode);
+    }
+    if (starts_with(name, "\\\\.\\")) {
+        const bool can_open =
+            name == "\\\\.\\HWINTERFACE" && service_running(s) && !s.device_broken &&
+            file_present(s, resolve_binary(s.services["HWINTERFACE"].info.binary_path));
+        if (!can_open) {
+            g_hot.last_error = ERROR_FILE_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        HandleEntry e;
+        e.kind = Kind::device;
+        e.path = name;
+        return as_handle(new_handle(s, e));
+    }
+    const std::string path = absolute(name, "C:");
+    if (!starts_with(path, "C:\\")) {
+        g_hot.last_error = ERROR_PATH_NOT_FOUND; // the PC has one drive
+        return INVALID_HANDLE_VALUE;
+    }
+    return open_file(s, path, dwDesiredAccess, dwCreationDisposition);
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    State& s = state();
+    size_t i = 0;
+    if (!handle_index(hObject, i) || i >= s.handles.size()) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    const Kind k = s.handles[i].kind;
+    if (k != Kind::file && k != Kind::lpt && k != Kind::device) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    s.handles[i] = HandleEntry{};
+    return TRUE;
+}
+
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                            LPDWORD lpBytesReturned, LPOVERLAPPED) {
+    // The hot path of a run: no allocation, no lookups beyond the handle slot.
+    IoctlRecord& r = g_hot.last_ioctl;
+    r.code = dwIoControlCode;
+    r.in_size = nInBufferSize;
+    r.out_size = nOutBufferSize;
+    r.has_output = lpOutBuffer != nullptr;
+    r.output_is_input = lpOutBuffer != nullptr && lpOutBuffer == lpInBuffer;
+    if (lpInBuffer != nullptr) {
+        const BYTE* p = static_cast<const BYTE*>(lpInBuffer);
+        for (DWORD k = 0; k < nInBufferSize && k < 4; ++k) {
+            r.in[k] = p[k];
+        }
+    }
+    const State* s = g_hot.state;
+    size_t i = 0;
+    if (s == nullptr || !handle_index(hDevice, i) || i >= s->handles.size() ||
+        s->handles[i].kind != Kind::device) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    const BYTE* in = static_cast<const BYTE*>(lpInBuffer);
+    if (dwIoControlCode == kIoctlWritePort) {
+        if (in == nullptr || nInBufferSize < 3) {
+            return fail(ERROR_INVALID_PARAMETER);
+        }
+        if (s->settings.ioctl_fail) {
+            return fail(ERROR_GEN_FAILURE);
+        }
+        bus_out(static_cast<uint16_t>(in[0] | (in[1] << 8)), in[2]);
+        if (lpBytesReturned != nullptr) {
+            *lpBytesReturned = 0;
+        }
+        return TRUE;
+    }
+    if (dwIoControlCode == kIoctlReadPort) {
+        if (in == nullptr || nInBufferSize < 2 || lpOutBuffer == nullptr || nOutBufferSize < 1) {
+            return fail(ERROR_INVALID_PARAMETER);
+        }
+        if (s->settings.ioctl_fail) {
+            return fail(ERROR_GEN_FAILURE);
+        }
+        *static_cast<BYTE*>(lpOutBuffer) = bus_in(static_cast<uint16_t>(in[0] | (in[1] << 8)));
+        if (lpBytesReturned != nullptr) {
+            *lpBytesReturned = 1;
+        }
+        return TRUE;
+    }
+    return fail(ERROR_INVALID_FUNCTION);
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
+    State& s = state();
+    size_t i = 0;
+    if (!handle_index(hFile, i) || i >= s.handles.size()) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    HandleEntry& h = s.handles[i];
+    if (lpNumberOfBytesWritten != nullptr) {
+        *lpNumberOfBytesWritten = 0;
+    }
+    if (lpBuffer == nullptr && nNumberOfBytesToWrite > 0) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    switch (h.kind) {
+    case Kind::file: {
+        if ((h.file_access & (GENERIC_WRITE | GENERIC_ALL)) == 0) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        auto it = s.files.find(h.path);
+        if (it == s.files.end()) {
+            return fail(ERROR_FILE_NOT_FOUND); // removed behind the handle's back
+        }
+        const BYTE* p = static_cast<const BYTE*>(lpBuffer);
+        it->second.data.insert(it->second.data.end(), p, p + nNumberOfBytesToWrite);
+        break;
+    }
+    case Kind::lpt:
+        break; // nothing is listening for printer data
+    case Kind::device:
+        return fail(ERROR_INVALID_FUNCTION);
+    default:
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if (lpNumberOfBytesWritten != nullptr) {
+        *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+    const Settings& st = state().settings;
+    if (info == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    const DWORD size = info->dwOSVersionInfoSize;
+    if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) {
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (size == sizeof(OSVERSIONINFOEXA) && st.refuse_ex_size) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::memset(reinterpret_cast<char*>(info) + sizeof(DWORD), 0, size - sizeof(DWORD));
+    const char* csd = "";
+    WORD sp = 0;
+    switch (st.platform) {
+    case Platform::win9x: // Windows 98 Second Edition
+        info->dwMajorVersion = 4;
+        info->dwMinorVersion = 10;
+        info->dwBuildNumber = 2222;
+        info->dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
+        csd = " A";
+        break;
+    case Platform::nt: // Windows XP Service Pack 3
+        info->dwMajorVersion = 5;
+        info->dwMinorVersion = 1;
+        info->dwBuildNumber = 2600;
+        info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+        csd = "Service Pack 3";
+        sp = 3;
+        break;
+    case Platform::unknown:
+        info->dwMajorVersion = 5;
+        info->dwMinorVersion = 0;
+        info->dwBuildNumber = 1400;
+        info->dwPlatformId = VER_PLATFORM_WIN32_CE;
+        break;
+    }
+    std::strncpy(info->szCSDVersion, csd, sizeof info->szCSDVersion - 1);
+    if (size == sizeof(OSVERSIONINFOEXA)) {
+        LPOSVERSIONINFOEXA ex = reinterpret_cast<LPOSVERSIONINFOEXA>(info);
+        ex->wServicePackMajor = sp;
+        ex->wProductType = st.platform == Platform::nt ? 1 : 0; // VER_NT_WORKSTATION
+    }
+    return TRUE;
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    const std::string& dir = state().system_directory;
+    const UINT length = static_cast<UINT>(dir.size());
+    if (lpBuffer == nullptr || uSize < length + 1) {
+        return length + 1;
+    }
+    std::memcpy(lpBuffer, dir.c_str(), length + 1);
+    return length;
+}
+
+DWORD WINAPI GetLastError(void) {
+    return g_hot.last_error;
+}
+
+HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
+    State& s = state();
+    if (hModule != nullptr) {
+        return fail_null<HRSRC__>(ERROR_INVALID_HANDLE); // only the program's own module
+    }
+    if (lpName == nullptr || lpType == nullptr) {
+        return fail_null<HRSRC__>(ERROR_INVALID_PARAMETER);
+    }
+    const std::string type = resource_type_key(lpType);
+    long id = -1;
+    if (is_int_resource(lpName)) {
+        id = static_cast<long>(reinterpret_cast<uintptr_t>(lpName));
+    } else if (lpName[0] == '#') {
+        id = std::strtol(lpName + 1, nullptr, 10);
+    }
+    bool type_found = false;
+    for (size_t i = 0; i < s.resources.size(); ++i) {
+        if (s.resources[i].type != type) {
+            continue;
+        }
+        type_found = true;
+        if (s.resources[i].id == id) {
+            return reinterpret_cast<HRSRC>(kResourceBase + 16 * i);
+        }
+    }
+    return fail_null<HRSRC__>(type_found ? ERROR_RESOURCE_NAME_NOT_FOUND
+                                         : ERROR_RESOURCE_TYPE_NOT_FOUND);
+}
+
+HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) {
+    State& s = state();
+    size_t i = 0;
+    if (hModule != nullptr || !resource_index(s, hResInfo, i)) {
+        g_hot.last_error = ERROR_RESOURCE_DATA_NOT_FOUND;
+        return nullptr;
+    }
+    static BYTE empty = 0;
+    std::vector<uint8_t>& bytes = s.resources[i].bytes;
+    return bytes.empty() ? static_cast<HGLOBAL>(&empty) : static_cast<HGLOBAL>(bytes.data());
+}
+
+LPVOID WINAPI LockResource(HGLOBAL hResData) {
+    return hResData;
+}
+
+DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) {
+    State& s = state();
+    size_t i = 0;
+    if (hModule != nullptr || !resource_index(s, hResInfo, i)) {
+        g_hot.last_error = ERROR_RESOURCE_DATA_NOT_FOUND;
+        return 0;
+    }
+    return static_cast<DWORD>(s.resources[i].bytes.size());
+}
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
+                                DWORD dwDesiredAccess) {
+    State& s = state();
+    if (s.settings.platform == Platform::win9x) {
+        return sc_fail("OpenSCManagerA", &dwDesiredAccess,
+                       ERROR_CALL_NOT_IMPLEMENTED); // no service manager there
+    }
+    if (lpMachineName != nullptr && *lpMachineName != '\0') {
+        return sc_fail("OpenSCManagerA", &dwDesiredAccess, RPC_S_SERVER_UNAVAILABLE);
+    }
+    if (lpDatabaseName != nullptr && !equals_ignoring_case(lpDatabaseName, "ServicesActive")) {
+        return sc_fail("OpenSCManagerA", &dwDesiredAccess, ERROR_DATABASE_DOES_NOT_EXIST);
+    }
+    // Scm::none: the manager cannot be reached at all, which is not an access question.
+    if (s.settings.scm == Scm::none) {
+        return sc_fail("OpenSCManagerA", &dwDesiredAccess, RPC_S_SERVER_UNAVAILABLE);
+    }
+    const DWORD rights = map_manager_rights(dwDesiredAccess);
+    if (s.settings.scm == Scm::user && (rights & ~kManagerUserRights) != 0) {
+        return sc_fail("OpenSCManagerA", &dwDesiredAccess, ERROR_ACCESS_DENIED);
+    }
+    HandleEntry e;
+    e.kind = Kind::manager;
+    e.access = rights;
+    log_call("OpenSCManagerA", &dwDesiredAccess, ERROR_SUCCESS);
+    return as_sc_handle(new_handle(s, e));
+}
+
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
+    State& s = state();
+    if (find_handle(hSCManager, Kind::manager) == nullptr) {
+        return sc_fail("OpenServiceA", &dwDesiredAccess, ERROR_INVALID_HANDLE);
+    }
+    if (lpServiceName == nullptr || *lpServiceName == '\0') {
+        return sc_fail("OpenServiceA", &dwDesiredAccess, ERROR_INVALID_NAME);
+    }
+    const std::string key = upper(lpServiceName);
+    auto it = s.services.find(key);
+    if (it == s.services.end() || !it->second.info.registered) {
+        return sc_fail("OpenServiceA", &dwDesiredAccess, ERROR_SERVICE_DOES_NOT_EXIST);
+    }
+    // Rights on a service come from the service's own security, not from the manager handle.
+    const DWORD rights = map_service_rights(dwDesiredAccess);
+    if (s.settings.scm == Scm::user && (rights & ~kServiceUserRights) != 0) {
+        return sc_fail("OpenServiceA", &dwDesiredAccess, ERROR_ACCESS_DENIED);
+    }
+    log_call("OpenServiceA", &dwDesiredAccess, ERROR_SUCCESS);
+    return new_service_handle(s, key, rights);
+}
+
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+                                DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
+                                DWORD dwErrorControl, LPCSTR lpBinaryPathName, LPCSTR, LPDWORD,
+                                LPCSTR, LPCSTR, LPCSTR) {
+    State& s = state();
+    const HandleEntry* manager = find_handle(hSCManager, Kind::manager);
+    if (manager == nullptr) {
+        return sc_fail("CreateServiceA", &dwDesiredAccess, ERROR_INVALID_HANDLE);
+    }
+    if ((manager->access & SC_MANAGER_CREATE_SERVICE) == 0) {
+        return sc_fail("CreateServiceA", &dwDesiredAccess, ERROR_ACCESS_DENIED);
+    }
+    if (lpServiceName == nullptr || *lpServiceName == '\0') {
+        return sc_fail("CreateServiceA", &dwDesiredAccess, ERROR_INVALID_NAME);
+    }
+    if (lpBinaryPathName == nullptr || *lpBinaryPathName == '\0') {
+        return sc_fail("CreateServiceA", &dwDesiredAccess, ERROR_INVALID_PARAMETER);
+    }
+    const std::string key = upper(lpServiceName);
+    ServiceEntry& e = s.services[key];
+    if (e.info.registered) {
+        return sc_fail("CreateServiceA", &dwDesiredAccess, ERROR_SERVICE_EXISTS);
+    }
+    e.info.registered = true;
+    e.info.running = false;
+    e.info.name = lpServiceName;
+    e.info.display_name = lpDisplayName != nullptr ? lpDisplayName : "";
+    e.info.binary_path = lpBinaryPathName;
+    e.info.type = dwServiceType;
+    e.info.start_type = dwStartType;
+    e.info.error_control = dwErrorControl;
+    log_call("CreateServiceA", &dwDesiredAccess, ERROR_SUCCESS);
+    return new_service_handle(s, key, map_service_rights(dwDesiredAccess));
+}
+
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
+    State& s = state();
+    const HandleEntry* h = find_handle(hService, Kind::service);
+    if (h == nullptr) {
+        return start_fail(ERROR_INVALID_HANDLE);
+    }
+    if ((h->access & SERVICE_START) == 0) {
+        return start_fail(ERROR_ACCESS_DENIED);
+    }
+    auto it = s.services.find(h->path);
+    if (it == s.services.end() || !it->second.info.registered) {
+        return start_fail(ERROR_SERVICE_DOES_NOT_EXIST);
+    }
+    Service& svc = it->second.info;
+    if (svc.running) {
+        return start_fail(ERROR_SERVICE_ALREADY_RUNNING);
+    }
+    if (!file_present(s, resolve_binary(svc.binary_path))) {
+        return start_fail(ERROR_FILE_NOT_FOUND);
+    }
+    svc.running = true;
+    log_call("StartServiceA", nullptr, ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
+    State& s = state();
+    size_t i = 0;
+    if (!handle_index(hSCObject, i) || i >= s.handles.size() ||
+        (s.handles[i].kind != Kind::manager && s.handles[i].kind != Kind::service)) {
+        s.service_calls.push_back("CloseServiceHandle invalid");
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    s.service_calls.push_back(s.handles[i].kind == Kind::manager ? "CloseServiceHandle manager"
+                                                                 : "CloseServiceHandle service");
+    s.handles[i] = HandleEntry{};
+    return TRUE;
+}
+
+int _inp(unsigned short port) {
+    ensure_booted();
+    if (!g_hot.port_io_allowed) {
+        privileged_instruction("_inp", port);
+    }
+    return bus_in(port);
+}
+
+int _outp(unsigned short port, int value) {
+    ensure_booted();
+    if (!g_hot.port_io_allowed) {
+        privileged_instruction("_outp", port);
+    }
+    bus_out(port, static_cast<uint8_t>(value));
+    return value;
+}
+
+void _sleep(unsigned long milliseconds) {
+    State& s = state();
+    simcore::model_advance(g_hot.model, static_cast<uint64_t>(milliseconds) * 1000000u);
+    ++s.pauses;
+    s.paused_ms += milliseconds;
+    if (g_hot.observe) {
+        trace_sleep(milliseconds);
+    }
+    if (s.settings.realtime && milliseconds > 0) {
+        timespec t{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>((milliseconds % 1000) * 1000000L)};
+        while (nanosleep(&t, &t) != 0) {
+        }
+    }
+}
+
+} // extern "C"
