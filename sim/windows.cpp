@@ -4,7 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <chrono>
+#include <thread>
 #include <unistd.h>
 
 using namespace sim;
@@ -708,10 +709,7 @@ void _sleep(unsigned long milliseconds) {
         trace_sleep(milliseconds);
     }
     if (s.settings.realtime && milliseconds > 0) {
-        timespec t{static_cast<time_t>(milliseconds / 1000),
-                   static_cast<long>((milliseconds % 1000) * 1000000L)};
-        while (nanosleep(&t, &t) != 0) {
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 }
 
