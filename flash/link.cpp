@@ -8,9 +8,13 @@ static const unsigned short STATUS_PORT = 0x379;
 
 enum { HIGH_LINE = 0x01, MOSI = 0x02, DESELECT = 0x04, SCK = 0x08, MISO = 0x40 };
 
-void begin() { Out32(DATA_PORT, HIGH_LINE); }
+void begin() {
+    Out32(DATA_PORT, HIGH_LINE);
+}
 
-void end() { Out32(DATA_PORT, HIGH_LINE | DESELECT); }
+void end() {
+    Out32(DATA_PORT, HIGH_LINE | DESELECT);
+}
 
 int push(unsigned int value, int count) {
     if (count <= 0)

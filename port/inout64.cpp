@@ -4,7 +4,9 @@
 
 #include <intrin.h>
 
-extern "C" int __cdecl _inp(unsigned short port) { return __inbyte(port); }
+extern "C" int __cdecl _inp(unsigned short port) {
+    return __inbyte(port);
+}
 
 extern "C" int __cdecl _outp(unsigned short port, int value) {
     __outbyte(port, static_cast<unsigned char>(value));

@@ -90,10 +90,9 @@ int inst() {
     if (manager == NULL)
         return GetLastError() == ERROR_ACCESS_DENIED ? 5 : 0;
     // A service that already exists is left as it is.
-    SC_HANDLE service = CreateServiceA(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START,
-                                       SERVICE_ERROR_NORMAL, SERVICE_BINARY, NULL, NULL, NULL,
-                                       NULL, NULL);
+    SC_HANDLE service = CreateServiceA(
+        manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+        SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL, SERVICE_BINARY, NULL, NULL, NULL, NULL, NULL);
     CloseServiceHandle(manager);
     if (service != NULL)
         CloseServiceHandle(service);

@@ -4,8 +4,8 @@
 
 enum {
     PAGE_SIZE = 256,
-    MAX_PAGES = 0xFFF,                         // 4095 pages, not 4096
-    MAX_IMAGE_SIZE = MAX_PAGES * PAGE_SIZE     // 1,048,320 bytes
+    MAX_PAGES = 0xFFF,                     // 4095 pages, not 4096
+    MAX_IMAGE_SIZE = MAX_PAGES * PAGE_SIZE // 1,048,320 bytes
 };
 
 // Exclusive-or of `length` bytes with the key from key byte 0. Scrambling and descrambling are

@@ -4,7 +4,7 @@
 
 // Exit statuses of a run.
 enum {
-    EXIT_VERIFIED = 0,     // every page read back as written
+    EXIT_VERIFIED = 0, // every page read back as written
     EXIT_NO_PORT_OR_BUSY = 1,
     EXIT_VERIFY_FAILED = 2 // a page differed; the run still completed
 };

@@ -108,7 +108,7 @@ TEST_F(RunTest, OneByteImageFillsItsPageWithKeyBytes) {
 
 TEST_F(RunTest, FullImageOf4095Pages) {
     std::string raw = recognisable(MAX_IMAGE_SIZE);
-    RunResult result = run(raw, {{"LPTSPI_SIM_REPORT", "1"}});
+    RunResult result = run(raw);
     EXPECT_EQ(result.out, opening() + erase_and_program(4095) + verified(4095));
     EXPECT_EQ(result.status, 0);
     std::string flash = chip_bytes();
@@ -118,8 +118,9 @@ TEST_F(RunTest, FullImageOf4095Pages) {
 
 TEST_F(RunTest, NinetyFiveFamilyDrivesThePortDirectly) {
     std::string raw = recognisable(600);
-    RunResult result = run(raw, {{"LPTSPI_SIM_PLATFORM", "9x"}, {"LPTSPI_SIM_ECP", "0"},
-                                 {"LPTSPI_SIM_DRIVER", "missing"}});
+    RunResult result = run(
+        raw,
+        {{"LPTSPI_SIM_PLATFORM", "9x"}, {"LPTSPI_SIM_ECP", "0"}, {"LPTSPI_SIM_DRIVER", "missing"}});
     EXPECT_EQ(result.out, opening(1, false) + erase_and_program(3) + verified(3));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(chip_bytes().substr(0, 768), programmed(raw));
@@ -135,8 +136,8 @@ TEST_F(RunTest, FlashThatIsNotIdleIsLeftUntouched) {
         std::string before = recognisable(CHIP_SIZE);
         write_file(chip, before);
         RunResult result = run(recognisable(1000), {{"LPTSPI_SIM_STATUS", c.status}});
-        EXPECT_EQ(result.out, opening() + "serial flash not idle! reporting state " +
-                                  c.shown + "\n\n");
+        EXPECT_EQ(result.out,
+                  opening() + "serial flash not idle! reporting state " + c.shown + "\n\n");
         EXPECT_EQ(result.status, 1);
         EXPECT_TRUE(chip_bytes() == before);
     }

@@ -21,6 +21,7 @@ class OpeningTest : public testing::Test {
 
     void boot() {
         sim::reset(settings);
+        sim::clear_resources();
         baseport = 0x378;
         sysver = SYSVER_UNKNOWN;
         hdriver = INVALID_HANDLE_VALUE;

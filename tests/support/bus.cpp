@@ -17,7 +17,9 @@ std::string access_trace(const std::vector<sim::Access>& accesses) {
     return text;
 }
 
-std::string access_trace() { return access_trace(sim::accesses()); }
+std::string access_trace() {
+    return access_trace(sim::accesses());
+}
 
 void BusTest::power_up(const sim::Settings& settings) {
     sim::reset(settings);
@@ -33,7 +35,8 @@ std::string bits(unsigned value, int count) {
     std::string text;
     for (int i = count - 1; i >= 0; i--) {
         text += text.empty() ? "" : " ";
-        text += ((value >> i) & 1) ? "W378:03 R379 W378:0b W378:03" : "W378:01 R379 W378:09 W378:01";
+        text +=
+            ((value >> i) & 1) ? "W378:03 R379 W378:0b W378:03" : "W378:01 R379 W378:09 W378:01";
     }
     return text;
 }

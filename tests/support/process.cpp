@@ -15,17 +15,19 @@ extern char** environ;
 
 namespace {
 
-std::vector<std::string>& temp_dirs() {
-    static std::vector<std::string> dirs;
-    return dirs;
-}
-
-struct Cleanup {
-    ~Cleanup() {
-        for (const auto& dir : temp_dirs())
+// Folders made by make_temp_dir, removed when the test program ends.
+struct TempDirs {
+    std::vector<std::string> dirs;
+    ~TempDirs() {
+        for (const auto& dir : dirs)
             std::system(("rm -rf '" + dir + "'").c_str());
     }
-} cleanup;
+};
+
+TempDirs& temp_dirs() {
+    static TempDirs dirs;
+    return dirs;
+}
 
 } // namespace
 
@@ -95,7 +97,7 @@ std::string make_temp_dir() {
     char pattern[] = "/tmp/lptspi-test-XXXXXX";
     if (mkdtemp(pattern) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    temp_dirs().push_back(pattern);
+    temp_dirs().dirs.push_back(pattern);
     return pattern;
 }
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 struct RunResult {
-    std::string out;   // standard output, byte for byte
-    std::string err;   // standard error
-    int status = -1;   // exit status, or 128 + signal
+    std::string out; // standard output, byte for byte
+    std::string err; // standard error
+    int status = -1; // exit status, or 128 + signal
 };
 
 // Runs `argv` with the environment cleared of LPTSPI_SIM_* and then given `env`.

@@ -118,7 +118,8 @@ TEST(Descramble, IsItsOwnInverseOverTheWholeKey) {
     std::vector<unsigned char> data(raw.begin(), raw.end());
     descramble(data.data(), KEY_SIZE);
     EXPECT_NE(std::string(data.begin(), data.end()), raw);
-    EXPECT_EQ(data[KEY_SIZE - 1], static_cast<unsigned char>(raw[KEY_SIZE - 1]) ^ key[KEY_SIZE - 1]);
+    EXPECT_EQ(data[KEY_SIZE - 1],
+              static_cast<unsigned char>(raw[KEY_SIZE - 1]) ^ key[KEY_SIZE - 1]);
     descramble(data.data(), KEY_SIZE);
     EXPECT_EQ(std::string(data.begin(), data.end()), raw);
 }
