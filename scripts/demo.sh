@@ -23,15 +23,18 @@ echo
 echo "\$ lptspi-sim $demo/image.bin"
 
 status=0
-LPTSPI_SIM_CHIP="$demo/chip.bin" LPTSPI_SIM_REPORT=1 "$build/tool/lptspi-sim" "$demo/image.bin" || status=$?
+LPTSPI_SIM_CHIP="$demo/chip.bin" LPTSPI_SIM_REPORT=1 "$build/tool/lptspi-sim" "$demo/image.bin" \
+    2> "$demo/report.txt" || status=$?
 echo
-echo "lptspi-sim exited with status $status"
+echo
+echo "lptspi-sim exited with status $status; the simulator's account of the run:"
+cat "$demo/report.txt"
 echo
 
 if [ "$status" -eq 0 ] && cmp -s -n "$size" "$demo/firmware.bin" "$demo/chip.bin"; then
     echo "OK: the chip now holds the firmware (its first $size bytes equal $demo/firmware.bin)."
-    echo "First bytes of the chip:"
-    head -c 128 "$demo/chip.bin"
+    echo "The chip's first lines:"
+    head -n 3 "$demo/chip.bin"
 else
     echo "FAILED: the chip does not hold the firmware."
     exit 1
