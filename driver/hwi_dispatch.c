@@ -1,0 +1,82 @@
+#include "hwi_dispatch.h"
+
+static hwi_status read_port(const struct hwi_ops* ops, const unsigned char* in,
+                            unsigned long in_len, unsigned char* out, unsigned long out_len,
+                            unsigned long* information) {
+    unsigned short port;
+    if (in == 0 || out == 0 || in_len < HWI_READ_PORT_IN || out_len < HWI_READ_PORT_OUT)
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    port = (unsigned short)(in[0] | (in[1] << 8));
+    out[0] = ops->inb(port);
+    *information = HWI_READ_PORT_OUT;
+    return HWI_STATUS_SUCCESS;
+}
+
+static hwi_status write_port(const struct hwi_ops* ops, const unsigned char* in,
+                             unsigned long in_len) {
+    if (in == 0 || in_len < HWI_WRITE_PORT_IN)
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    ops->outb((unsigned short)(in[0] | (in[1] << 8)), in[2]);
+    return HWI_STATUS_SUCCESS;
+}
+
+static unsigned long chip_offset(const unsigned char* in) {
+    return (unsigned long)in[0] | ((unsigned long)in[1] << 8) | ((unsigned long)in[2] << 16) |
+           ((unsigned long)in[3] << 24);
+}
+
+static hwi_status read_chip(const struct hwi_ops* ops, const unsigned char* in,
+                            unsigned long in_len, unsigned char* out, unsigned long out_len,
+                            unsigned long* information) {
+    unsigned long offset, len;
+    if (in == 0 || in_len < HWI_READ_CHIP_IN)
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    offset = chip_offset(in);
+    if (offset >= ops->chip_size)
+        return HWI_STATUS_INVALID_PARAMETER;
+    if (out == 0 || out_len == 0)
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    len = ops->chip_size - offset;
+    if (len > out_len)
+        len = out_len;
+    ops->read_chip(offset, out, len);
+    *information = len;
+    return HWI_STATUS_SUCCESS;
+}
+
+static hwi_status write_chip(const struct hwi_ops* ops, const unsigned char* in,
+                             unsigned long in_len) {
+    unsigned long offset, len;
+    if (in == 0 || in_len <= HWI_WRITE_CHIP_IN)
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    offset = chip_offset(in);
+    len = in_len - HWI_WRITE_CHIP_IN;
+    if (offset >= ops->chip_size || len > ops->chip_size - offset)
+        return HWI_STATUS_INVALID_PARAMETER;
+    ops->write_chip(offset, in + HWI_WRITE_CHIP_IN, len);
+    return HWI_STATUS_SUCCESS;
+}
+
+hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const void* in,
+                        unsigned long in_len, void* out, unsigned long out_len,
+                        unsigned long* information) {
+    const unsigned char* src = (const unsigned char*)in;
+    unsigned char* dst = (unsigned char*)out;
+    *information = 0;
+    switch (code) {
+    case HWI_IOCTL_READ_PORT:
+        return read_port(ops, src, in_len, dst, out_len, information);
+    case HWI_IOCTL_WRITE_PORT:
+        return write_port(ops, src, in_len);
+    case HWI_IOCTL_READ_CHIP:
+        if (ops->chip_size == 0 || ops->read_chip == 0)
+            return HWI_STATUS_INVALID_DEVICE_REQUEST;
+        return read_chip(ops, src, in_len, dst, out_len, information);
+    case HWI_IOCTL_WRITE_CHIP:
+        if (ops->chip_size == 0 || ops->write_chip == 0)
+            return HWI_STATUS_INVALID_DEVICE_REQUEST;
+        return write_chip(ops, src, in_len);
+    default:
+        return HWI_STATUS_INVALID_DEVICE_REQUEST;
+    }
+}

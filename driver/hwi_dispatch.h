@@ -1,0 +1,63 @@
+/* Request handling of the hwinterface driver, kept free of any kernel header so the same code
+ * runs inside the driver and in the host's unit tests. The driver's glue hands every
+ * IRP_MJ_DEVICE_CONTROL request to hwi_dispatch() and completes the IRP with what it returns. */
+#ifndef HWI_DISPATCH_H
+#define HWI_DISPATCH_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef long hwi_status; /* an NTSTATUS value */
+
+#define HWI_STATUS_SUCCESS ((hwi_status)0x00000000L)
+#define HWI_STATUS_INVALID_PARAMETER ((hwi_status)0xC000000DL)
+#define HWI_STATUS_INVALID_DEVICE_REQUEST ((hwi_status)0xC0000010L)
+#define HWI_STATUS_BUFFER_TOO_SMALL ((hwi_status)0xC0000023L)
+
+/* CTL_CODE(device type, function, METHOD_BUFFERED, FILE_ANY_ACCESS) */
+#define HWI_CTL_CODE(function) ((0x9C40ul << 16) | ((unsigned long)(function) << 2))
+
+/* Input: port address low byte, high byte. Output: the byte read. Information = 1. */
+#define HWI_IOCTL_READ_PORT HWI_CTL_CODE(0x801) /* 0x9C402004 */
+/* Input: port address low byte, high byte, value. No output. Information = 0. */
+#define HWI_IOCTL_WRITE_PORT HWI_CTL_CODE(0x802) /* 0x9C402008 */
+/* Simulated-chip build only, for tests: input a 4-byte little-endian offset into the chip;
+ * output as many bytes of the chip from there as fit and exist. Information = bytes copied. */
+#define HWI_IOCTL_READ_CHIP HWI_CTL_CODE(0x8F0) /* 0x9C4023C0 */
+/* Simulated-chip build only, for tests: input a 4-byte little-endian offset followed by the bytes
+ * to store in the chip from there (as a chip in the field holds old contents). No output.
+ * Information = 0. The whole range must lie inside the chip. */
+#define HWI_IOCTL_WRITE_CHIP HWI_CTL_CODE(0x8F1) /* 0x9C4023C4 */
+
+#define HWI_READ_PORT_IN 2u
+#define HWI_READ_PORT_OUT 1u
+#define HWI_WRITE_PORT_IN 3u
+#define HWI_READ_CHIP_IN 4u
+#define HWI_WRITE_CHIP_IN 4u /* and at least one data byte */
+
+/* Where the requests go: the processor's port instructions, or the simulated parallel port. */
+struct hwi_ops {
+    unsigned char (*inb)(unsigned short port);
+    void (*outb)(unsigned short port, unsigned char value);
+    /* Size of the chip in bytes, or 0 when this build has no chip to show (the real driver);
+     * then the chip requests are unknown requests. */
+    unsigned long chip_size;
+    /* Copy len bytes out of or into the chip at offset; offset + len never exceeds chip_size. */
+    void (*read_chip)(unsigned long offset, unsigned char* out, unsigned long len);
+    void (*write_chip)(unsigned long offset, const unsigned char* in, unsigned long len);
+};
+
+/* Carries out one device-control request. `in` and `out` may be the same buffer (buffered I/O
+ * passes one system buffer both ways): every input byte is read before any output byte is
+ * written. On success *information is the number of output bytes; on failure it is 0 and
+ * neither the port nor `out` has been touched. */
+hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const void* in,
+                        unsigned long in_len, void* out, unsigned long out_len,
+                        unsigned long* information);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
