@@ -1,0 +1,28 @@
+/* The port behind the driver. One file implements it per build: port_direct.c (the processor's
+ * port instructions, hwinterface.sys) or port_sim.cpp (the simulated parallel port, adapter and
+ * flash chip, hwinterface-sim.sys). */
+#ifndef HWI_BACKEND_H
+#define HWI_BACKEND_H
+
+#include "hwi_dispatch.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+extern const struct hwi_ops hwi_backend;
+
+/* Called from DriverEntry before the device exists; a failure status aborts the load. */
+hwi_status hwi_backend_start(void);
+/* Called from the unload routine after the device is gone. */
+void hwi_backend_stop(void);
+
+/* Serialises requests to the backend. The glue holds it around each hwi_dispatch call. */
+void hwi_backend_lock(void);
+void hwi_backend_unlock(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

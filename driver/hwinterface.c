@@ -1,0 +1,79 @@
+/* hwinterface: gives user mode the processor's I/O ports through two device-control requests on
+ * \\.\hwinterface. See hwi_dispatch.h for the requests and their buffers. */
+#include <ntddk.h>
+
+#include "hwi_backend.h"
+
+#define HWI_DEVICE_TYPE 0x9C40
+
+DRIVER_INITIALIZE DriverEntry;
+static DRIVER_UNLOAD hwi_unload;
+static DRIVER_DISPATCH hwi_create_close;
+static DRIVER_DISPATCH hwi_device_control;
+
+static UNICODE_STRING device_name = RTL_CONSTANT_STRING(L"\\Device\\hwinterface");
+static UNICODE_STRING link_name = RTL_CONSTANT_STRING(L"\\DosDevices\\hwinterface");
+
+static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+static NTSTATUS NTAPI hwi_create_close(PDEVICE_OBJECT device, PIRP irp) {
+    (void)device;
+    return complete(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS NTAPI hwi_device_control(PDEVICE_OBJECT device, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    void* buffer = irp->AssociatedIrp.SystemBuffer;
+    unsigned long information = 0;
+    hwi_status status;
+    (void)device;
+    hwi_backend_lock();
+    status = hwi_dispatch(&hwi_backend, stack->Parameters.DeviceIoControl.IoControlCode, buffer,
+                          stack->Parameters.DeviceIoControl.InputBufferLength, buffer,
+                          stack->Parameters.DeviceIoControl.OutputBufferLength, &information);
+    hwi_backend_unlock();
+    return complete(irp, (NTSTATUS)status, information);
+}
+
+static VOID NTAPI hwi_unload(PDRIVER_OBJECT driver) {
+    IoDeleteSymbolicLink(&link_name);
+    if (driver->DeviceObject)
+        IoDeleteDevice(driver->DeviceObject);
+    hwi_backend_stop();
+}
+
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
+    PDEVICE_OBJECT device = NULL;
+    NTSTATUS status;
+    (void)registry_path;
+
+    status = (NTSTATUS)hwi_backend_start();
+    if (!NT_SUCCESS(status))
+        return status;
+
+    status = IoCreateDevice(driver, 0, &device_name, HWI_DEVICE_TYPE, 0, FALSE, &device);
+    if (!NT_SUCCESS(status)) {
+        hwi_backend_stop();
+        return status;
+    }
+    device->Flags |= DO_BUFFERED_IO;
+
+    status = IoCreateSymbolicLink(&link_name, &device_name);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(device);
+        hwi_backend_stop();
+        return status;
+    }
+
+    driver->MajorFunction[IRP_MJ_CREATE] = hwi_create_close;
+    driver->MajorFunction[IRP_MJ_CLOSE] = hwi_create_close;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = hwi_device_control;
+    driver->DriverUnload = hwi_unload;
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    return STATUS_SUCCESS;
+}

@@ -1,0 +1,83 @@
+// The simulated port: the parallel port at 0x378, the adapter and a 1 MiB 25-series flash chip,
+// from sim/model.cpp, so that the Windows build of lptspi can run end to end under Wine.
+//
+// Time: every port access costs 1 us of virtual time (the model's access_ns), and the real time
+// that passed since the previous access is added on top, so the tool's pauses (it sleeps
+// 100 ms between erase polls) count as they would on a real PC. Page program keeps the model's
+// usual 1.4 ms busy time; erase is cut to 10 ms (real chips take seconds), so the first status
+// poll after an erase, 100 ms later, already reads 00 and the tests stay fast.
+//
+// The chip starts erased (all 0xFF) each time the driver loads; the two chip requests of
+// hwi_dispatch.h let tests put old contents in first and read the result back.
+#include "hwi_backend.h"
+#include "model.h"
+#include "sim_kernel.h"
+
+namespace {
+
+const uint32_t kChipSize = 1u << 20;
+const uint32_t kAccessNs = 1000;
+const uint64_t kProgramNs = 1400 * 1000ull;
+const uint64_t kEraseNs = 10 * 1000 * 1000ull;
+
+uint8_t chip[kChipSize];
+simcore::Model model;
+uint64_t real_ns_seen; // real time already added to the model's clock
+
+// Brings the model's clock up to date with the real time that passed since the last access.
+void catch_up() {
+    const uint64_t now = sim_clock_ns();
+    if (now > real_ns_seen) {
+        simcore::model_advance(model, now - real_ns_seen);
+        real_ns_seen = now;
+    }
+}
+
+unsigned char sim_inb(unsigned short port) {
+    catch_up();
+    return simcore::model_read(model, port);
+}
+
+void sim_outb(unsigned short port, unsigned char value) {
+    catch_up();
+    simcore::model_write(model, port, value);
+}
+
+void sim_read_chip(unsigned long offset, unsigned char* out, unsigned long len) {
+    for (unsigned long i = 0; i < len; i++)
+        out[i] = chip[offset + i];
+}
+
+void sim_write_chip(unsigned long offset, const unsigned char* in, unsigned long len) {
+    for (unsigned long i = 0; i < len; i++)
+        chip[offset + i] = in[i];
+}
+
+} // namespace
+
+extern "C" {
+
+const struct hwi_ops hwi_backend = {sim_inb, sim_outb, kChipSize, sim_read_chip, sim_write_chip};
+
+hwi_status hwi_backend_start(void) {
+    for (uint32_t i = 0; i < kChipSize; i++)
+        chip[i] = 0xFF;
+    model = simcore::Model();
+    model.memory = chip;
+    model.size = kChipSize;
+    model.access_ns = kAccessNs;
+    model.program_ns = kProgramNs;
+    model.erase_ns = kEraseNs;
+    model.ecp = 1;
+    model.miso_mode = simcore::kMisoChip;
+    model.power_status = 0x00;
+    if (!simcore::model_init(model))
+        return HWI_STATUS_INVALID_PARAMETER;
+    sim_clock_start();
+    real_ns_seen = 0;
+    return HWI_STATUS_SUCCESS;
+}
+
+void hwi_backend_stop(void) {}
+
+} // extern "C"
