@@ -1,0 +1,515 @@
+#!/usr/bin/env python3
+"""Runs the Windows build of lptspi end to end under Wine, against hwinterface-sim.sys.
+
+  wine_harness.py prefix --template DIR       make the template prefix (once per test run)
+  wine_harness.py run SCENARIO --template DIR --windows-build DIR [--key FILE] [--work DIR]
+  wine_harness.py remove --template DIR       delete the template prefix
+  wine_harness.py list                        the scenarios
+
+Each scenario gets its own prefix, copied from the template (the big, never-written files are
+hard links, everything else a real copy), keeps its wineserver alive with `wineserver -p` so that
+the driver service survives between steps, and ends with the service stopped and deleted,
+`wineserver -k` on that prefix only and the prefix removed.
+
+Standard output of the Windows programs is compared byte for byte. They write it through the C
+runtime in text mode, which stores every "\\n" as "\\r\\n" (Wine passes the bytes through
+unchanged to a file or a pipe); a lone "\\r" stays as it is. The expected transcripts
+are written with "\\n" and converted the same way before comparing, so nothing is stripped from
+what the program printed.
+
+Exit status: 0 pass, 1 fail, 77 skipped (the Windows build or the tool is not there yet).
+"""
+
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+CHIP_SIZE = 1 << 20
+PAGE = 256
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+SIM_DRIVER = r"C:\windows\system32\drivers\hwinterface-sim.sys"
+TOOL_SERVICE_BINARY = r"System32\Drivers\hwinterface.sys"
+# Files Wine only ever reads: shared with the template through hard links.
+LINKED_SUFFIXES = (".dll", ".exe", ".nls", ".drv", ".ocx", ".sys", ".acm", ".cpl", ".tlb",
+                   ".ds", ".ax", ".com", ".msstyles", ".ttf", ".fon")
+
+
+class Failure(Exception):
+    pass
+
+
+class Skip(Exception):
+    pass
+
+
+def log(message):
+    print(message, flush=True)
+
+
+def wine_env(prefix):
+    env = dict(os.environ)
+    env["WINEPREFIX"] = prefix
+    env["WINEDEBUG"] = "-all"
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="  # no Mono or Gecko installer
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    return env
+
+
+def make_template(template):
+    """Creates the template prefix. Takes about 10 s."""
+    if os.path.exists(template):
+        shutil.rmtree(template)
+    os.makedirs(os.path.dirname(os.path.abspath(template)), exist_ok=True)
+    started = time.monotonic()
+    env = wine_env(template)
+    run = subprocess.run([WINE64, "wineboot", "-i"], env=env, stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, timeout=300)
+    subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
+    if run.returncode != 0 or not os.path.isdir(os.path.join(template, "drive_c", "windows")):
+        raise Failure("wineboot -i failed (status %d):\n%s" %
+                      (run.returncode, run.stdout.decode(errors="replace")))
+    with open(os.path.join(template, "lptspi-template.stamp"), "w") as stamp:
+        stamp.write("ready\n")
+    log("template prefix %s made in %.1f s" % (template, time.monotonic() - started))
+
+
+def copy_prefix(template, prefix):
+    if not os.path.exists(os.path.join(template, "lptspi-template.stamp")):
+        raise Failure("no template prefix at %s (run the prefix step first)" % template)
+
+    def copy(src, dst):
+        if src.lower().endswith(LINKED_SUFFIXES):
+            os.link(src, dst)
+        else:
+            shutil.copy2(src, dst)
+
+    shutil.copytree(template, prefix, symlinks=True, copy_function=copy)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Prefix:
+    """A scenario's own prefix, with its own wineserver."""
+
+    def __init__(self, template, path):
+        self.path = path
+        self.env = wine_env(path)
+        started = time.monotonic()
+        copy_prefix(template, path)
+        # LPT1 has to open for lptspi's claim; nothing is ever written through it.
+        lpt1 = os.path.join(path, "dosdevices", "lpt1")
+        if os.path.lexists(lpt1):
+            os.remove(lpt1)
+        os.symlink("/dev/null", lpt1)
+        subprocess.run([WINESERVER, "-p"], env=self.env, check=True, timeout=60)
+        log("prefix %s ready in %.1f s" % (path, time.monotonic() - started))
+
+    def install(self, driver):
+        dest = os.path.join(self.path, "drive_c", "windows", "system32", "drivers",
+                            "hwinterface-sim.sys")
+        shutil.copyfile(driver, dest)
+
+    def run(self, argv, cwd=None, timeout=300):
+        # Output goes to files, not pipes: the first program in a prefix starts services.exe and
+        # the other system processes, which inherit its standard handles and outlive it, so a
+        # pipe would never reach end of file.
+        started = time.monotonic()
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run([WINE64] + argv, env=self.env, cwd=cwd,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                    timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            result.stdout = out.read()
+            result.stderr = err.read()
+        result.seconds = time.monotonic() - started
+        return result
+
+    def close(self, helper):
+        # Best effort: the scenario may have failed half way.
+        if helper:
+            self.run([helper, "stop"], timeout=60)
+            self.run([helper, "delete"], timeout=60)
+        subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
+        subprocess.run([WINESERVER, "-w"], env=self.env, timeout=60)
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+class Scenario:
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        build = args.windows_build
+        self.driver = os.path.join(build, "driver", "hwinterface-sim.sys")
+        self.helper = os.path.join(build, "tests", "wine", "hwi-check.exe")
+        self.tool = os.path.join(build, "tool", "lptspi.exe")
+        self.scramble = os.path.join(build, "tool", "lptspi-scramble.exe")
+        for path, what in ((self.driver, "the simulated-chip driver"),
+                           (self.helper, "the harness helper")):
+            if not os.path.isfile(path):
+                raise Skip("%s is missing: %s (build the windows-x64 preset first)" % (what, path))
+        self.prefix = None
+
+    def need_tool(self):
+        if not os.path.isfile(self.tool):
+            raise Skip("lptspi.exe is missing: %s" % self.tool)
+
+    def start_prefix(self):
+        self.prefix = Prefix(self.args.template, os.path.join(self.work, "prefix"))
+        self.prefix.install(self.driver)
+
+    def helper_run(self, *argv, expect_status=0):
+        result = self.prefix.run([self.helper] + list(argv))
+        out = result.stdout.decode(errors="replace")
+        err = result.stderr.decode(errors="replace")
+        log("hwi-check %s: status %d, %.2f s" % (" ".join(argv), result.returncode, result.seconds))
+        for text in (out, err):
+            if text:
+                log(text.rstrip("\r\n"))
+        if expect_status is not None and result.returncode != expect_status:
+            raise Failure("hwi-check %s exited with %d, expected %d" %
+                          (" ".join(argv), result.returncode, expect_status))
+        return out.replace("\r\n", "\n")
+
+    def expect_service(self, state, binary):
+        got = self.helper_run("query").strip()
+        wanted = "%s 1 %s" % (state, binary) if state != "absent" else "absent"
+        if got != wanted:
+            raise Failure("service is %r, expected %r" % (got, wanted))
+
+    def register(self, start):
+        self.helper_run("create", SIM_DRIVER)
+        if start:
+            self.helper_run("start")
+            self.expect_service("running", SIM_DRIVER)
+        else:
+            self.expect_service("stopped", SIM_DRIVER)
+
+    def load_chip(self, data):
+        path = os.path.join(self.work, "chip-in.bin")
+        with open(path, "wb") as f:
+            f.write(data)
+        self.helper_run("load", windows_path(path))
+
+    def dump_chip(self):
+        path = os.path.join(self.work, "chip-out.bin")
+        if os.path.exists(path):
+            os.remove(path)
+        self.helper_run("dump", windows_path(path))
+        with open(path, "rb") as f:
+            data = f.read()
+        if len(data) != CHIP_SIZE:
+            raise Failure("chip dump holds %d bytes, expected %d" % (len(data), CHIP_SIZE))
+        return data
+
+    def close(self):
+        if self.prefix:
+            self.prefix.close(self.helper)
+            self.prefix = None
+
+
+def first_difference(a, b):
+    for i in range(min(len(a), len(b))):
+        if a[i] != b[i]:
+            return i
+    return min(len(a), len(b))
+
+
+def compare_chip(got, wanted):
+    if got == wanted:
+        return
+    i = first_difference(got, wanted)
+    count = sum(1 for x, y in zip(got, wanted) if x != y)
+    raise Failure("chip differs from the expected contents at %d bytes, first at 0x%05x: "
+                  "got %s, expected %s" % (count, i, got[i:i + 16].hex(), wanted[i:i + 16].hex()))
+
+
+def text_mode(transcript):
+    return transcript.replace("\n", "\r\n").encode("ascii")
+
+
+def compare_output(what, got, transcript):
+    wanted = text_mode(transcript)
+    if got == wanted:
+        return
+    i = first_difference(got, wanted)
+    raise Failure("%s's standard output differs at byte %d:\n  got      %r\n  expected %r\n"
+                  "whole output: %r" % (what, i, got[max(0, i - 20):i + 40],
+                                        wanted[max(0, i - 20):i + 40], got))
+
+
+# lptspi's standard output on the NT family, the driver working and the simulated chip behind
+# it: the ECR reads back as an ECP port's, the chip is idle, and erase (10 ms in the simulated
+# driver) is over by the first poll, 100 ms after the erase command.
+def programming_transcript(pages):
+    text = ("Opening parallel port LPT1 \n"
+            "On windows system 2 \n"
+            "setting ECP port to SPP bidirectional mode  \n"
+            "serial flash in idle state 0x00\n\n"
+            "Bulk erasing flash checking status... \n"
+            "\rstatus = 00 "
+            "\n done! \n"
+            "programming code..\n"
+            "%d pages ...\n" % pages)
+    text += "".join("\rprogramming at %4d" % n for n in range(pages))
+    text += "\ndone, verifying...\n"
+    text += "".join("\rpage %d ok" % (n + 1) for n in range(pages))
+    text += "\ndone!"
+    return text
+
+
+NO_DRIVER_TRANSCRIPT = ("Opening parallel port LPT1 \n"
+                        "On windows system 2 \n"
+                        "Failed to start parallel port I/O driver!"
+                        "Failed to load parallel port driver! \n"
+                        "Game over cant get a handle for the parallel port ! \n")
+
+
+def read_key(path):
+    with open(path, "rb") as f:
+        key = f.read()
+    if len(key) != CHIP_SIZE:
+        raise Failure("key file %s holds %d bytes, expected %d" % (path, len(key), CHIP_SIZE))
+    return key
+
+
+def key_of_build(build):
+    """The key the Windows build embedded: its LPTSPI_KEY_FILE."""
+    cache = os.path.join(build, "CMakeCache.txt")
+    if os.path.isfile(cache):
+        with open(cache) as f:
+            for line in f:
+                if line.startswith("LPTSPI_KEY_FILE:"):
+                    return line.split("=", 1)[1].strip()
+    return os.path.join(os.path.dirname(__file__), "..", "..", "keys", "default.key")
+
+
+def xor(data, key):
+    return bytes(b ^ key[i] for i, b in enumerate(data))
+
+
+def expected_chip(raw, key):
+    """What lptspi leaves in the chip: the image rounded up to whole pages with zeros, then
+    descrambled (so the padding holds key bytes), and the rest erased."""
+    pages = (len(raw) + PAGE - 1) // PAGE
+    padded_len = pages * PAGE
+    programmed = raw + bytes(key[len(raw):padded_len])
+    return programmed + b"\xff" * (CHIP_SIZE - padded_len)
+
+
+def make_image(scenario, raw, key):
+    """Scrambles `raw` into image.bin; with lptspi-scramble.exe at hand, through it, checked
+    against the harness's own exclusive-or."""
+    image = xor(raw, key)
+    raw_path = os.path.join(scenario.work, "firmware.bin")
+    image_path = os.path.join(scenario.work, "image.bin")
+    with open(raw_path, "wb") as f:
+        f.write(raw)
+    if os.path.isfile(scenario.scramble):
+        result = scenario.prefix.run([scenario.scramble, "firmware.bin", "image.bin"],
+                                     cwd=scenario.work)
+        if result.returncode != 0:
+            raise Failure("lptspi-scramble exited with %d: %s" %
+                          (result.returncode, result.stderr.decode(errors="replace")))
+        with open(image_path, "rb") as f:
+            made = f.read()
+        if made != image:
+            raise Failure("lptspi-scramble's image differs from the key's exclusive-or at byte "
+                          "%d" % first_difference(made, image))
+        log("lptspi-scramble made the image (%.2f s)" % result.seconds)
+    else:
+        with open(image_path, "wb") as f:
+            f.write(image)
+    return "image.bin"
+
+
+def run_tool(scenario, image):
+    result = scenario.prefix.run([scenario.tool, image], cwd=scenario.work)
+    log("lptspi %s: status %d, %.2f s, %d bytes of output" %
+        (image, result.returncode, result.seconds, len(result.stdout)))
+    if result.stderr:
+        log("lptspi standard error: %r" % result.stderr)
+    return result
+
+
+def programming_run(scenario, size, registration, seed):
+    """Programs a `size`-byte image and checks the transcript, the exit status and the chip."""
+    scenario.need_tool()
+    key = read_key(scenario.args.key or key_of_build(scenario.args.windows_build))
+    rng = random.Random(seed)
+    raw = bytes(rng.randrange(256) for _ in range(size))
+    scenario.start_prefix()
+    if registration != "none":
+        scenario.register(start=registration == "running")
+    if registration == "running":
+        # Old contents: only a bulk erase before programming gives the expected chip.
+        scenario.load_chip(bytes(rng.randrange(256) for _ in range(CHIP_SIZE)))
+    image = make_image(scenario, raw, key)
+    result = run_tool(scenario, image)
+    pages = (size + PAGE - 1) // PAGE
+    compare_output("lptspi", result.stdout, programming_transcript(pages))
+    if result.returncode != 0:
+        raise Failure("lptspi exited with %d, expected 0" % result.returncode)
+    scenario.expect_service("running", SIM_DRIVER)
+    compare_chip(scenario.dump_chip(), expected_chip(raw, key))
+
+
+def scenario_driver_running(s):
+    """The driver registered with an absolute path and started by the harness; a 3-page image
+    whose last page is partial, over a chip holding old contents."""
+    programming_run(s, 600, "running", seed=1)
+
+
+def scenario_driver_stopped(s):
+    """The driver registered but stopped: lptspi starts it itself."""
+    programming_run(s, 200, "stopped", seed=2)
+
+
+def scenario_one_page(s):
+    """Exactly one full page."""
+    programming_run(s, PAGE, "running", seed=3)
+
+
+def scenario_empty_image(s):
+    """An empty image: the chip is erased and nothing programmed."""
+    programming_run(s, 0, "running", seed=4)
+
+
+def scenario_never_registered(s):
+    """No service: lptspi registers it with the relative binary path, which Wine 8 does not
+    resolve, so the start fails and lptspi gives up."""
+    s.need_tool()
+    s.start_prefix()
+    s.expect_service("absent", None)
+    with open(os.path.join(s.work, "image.bin"), "wb") as f:
+        f.write(bytes(range(256)))
+    result = run_tool(s, "image.bin")
+    compare_output("lptspi", result.stdout, NO_DRIVER_TRANSCRIPT)
+    if result.returncode != 1:
+        raise Failure("lptspi exited with %d, expected 1" % result.returncode)
+    s.expect_service("stopped", TOOL_SERVICE_BINARY)
+
+
+def scenario_driver_requests(s):
+    """The driver alone: both port requests and their refusals, one read-identification command
+    through the port to the simulated chip, and LPT1."""
+    s.start_prefix()
+    s.register(start=True)
+    s.helper_run("requests")
+    out = s.helper_run("read-id")
+    if not out.startswith("202014\n"):
+        raise Failure("read identification gave %r, expected 202014" % out)
+    s.helper_run("lpt1")
+
+
+def scenario_driver_reload(s):
+    """Test-only chip requests, then unload and load again: the device and its link go away
+    with the driver and come back with it, and the chip starts erased again."""
+    s.start_prefix()
+    s.register(start=True)
+    rng = random.Random(5)
+    pattern = bytes(rng.randrange(256) for _ in range(CHIP_SIZE))
+    s.load_chip(pattern)
+    compare_chip(s.dump_chip(), pattern)
+    s.helper_run("stop")
+    s.expect_service("stopped", SIM_DRIVER)
+    s.helper_run("read-id", expect_status=1)  # \\.\hwinterface is gone
+    s.helper_run("start")
+    s.expect_service("running", SIM_DRIVER)
+    compare_chip(s.dump_chip(), b"\xff" * CHIP_SIZE)
+    s.helper_run("requests")
+
+
+SCENARIOS = {
+    "driver-requests": scenario_driver_requests,
+    "driver-reload": scenario_driver_reload,
+    "driver-running": scenario_driver_running,
+    "driver-stopped": scenario_driver_stopped,
+    "never-registered": scenario_never_registered,
+    "one-page": scenario_one_page,
+    "empty-image": scenario_empty_image,
+}
+
+
+def run_scenario(args):
+    work = args.work or tempfile.mkdtemp(prefix="lptspi-wine-%s-" % args.scenario)
+    if os.path.exists(work):
+        shutil.rmtree(work)
+    os.makedirs(work)
+    started = time.monotonic()
+    scenario = None
+    try:
+        scenario = Scenario(args, work)
+        SCENARIOS[args.scenario](scenario)
+        status = 0
+        log("PASS %s" % args.scenario)
+    except Skip as e:
+        log("SKIP %s: %s" % (args.scenario, e))
+        status = SKIP
+    except (Failure, subprocess.TimeoutExpired) as e:
+        log("FAIL %s: %s" % (args.scenario, e))
+        status = 1
+    finally:
+        if scenario:
+            scenario.close()
+    if status == 0 or status == SKIP:
+        shutil.rmtree(work, ignore_errors=True)
+    else:
+        log("work files kept in %s" % work)
+    log("%s took %.1f s" % (args.scenario, time.monotonic() - started))
+    return status
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("command", choices=["prefix", "run", "remove", "list"])
+    parser.add_argument("scenario", nargs="?", choices=sorted(SCENARIOS))
+    parser.add_argument("--template", help="template prefix directory")
+    parser.add_argument("--windows-build", help="the windows-x64 build directory")
+    parser.add_argument("--key", help="key file the Windows build embedded (default: its "
+                        "LPTSPI_KEY_FILE)")
+    parser.add_argument("--work", help="scenario work directory (default: a new temporary one)")
+    args = parser.parse_args()
+
+    if args.command == "list":
+        for name, function in sorted(SCENARIOS.items()):
+            print("%-18s %s" % (name, " ".join(function.__doc__.split())))
+        return 0
+    if not args.template:
+        parser.error("--template is required")
+    args.template = os.path.abspath(args.template)
+    if not os.path.exists(WINE64):
+        log("SKIP: %s is not installed" % WINE64)
+        return SKIP
+    if args.command == "prefix":
+        try:
+            make_template(args.template)
+        except (Failure, subprocess.TimeoutExpired) as e:
+            log("FAIL prefix: %s" % e)
+            return 1
+        return 0
+    if args.command == "remove":
+        subprocess.run([WINESERVER, "-k"], env=wine_env(args.template), timeout=60)
+        shutil.rmtree(args.template, ignore_errors=True)
+        return 0
+    if not args.scenario or not args.windows_build:
+        parser.error("run needs a scenario and --windows-build")
+    args.windows_build = os.path.abspath(args.windows_build)
+    if args.work:
+        args.work = os.path.abspath(args.work)
+    return run_scenario(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
