@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs the Windows build of lptspi end to end under Wine, against hwinterface-sim.sys.
 
-  wine_harness.py prefix --template DIR       make the template prefix (once per test run)
+  wine_harness.py prefix --template DIR [--windows-build DIR]
+                                              make the template prefix (once per test run;
+                                              skipped when the Windows build lacks the driver)
   wine_harness.py run SCENARIO --template DIR --windows-build DIR [--key FILE] [--work DIR]
   wine_harness.py remove --template DIR       delete the template prefix
   wine_harness.py list                        the scenarios
@@ -493,6 +495,10 @@ def main():
         log("SKIP: %s is not installed" % WINE64)
         return SKIP
     if args.command == "prefix":
+        driver = os.path.join(args.windows_build or "", "driver", "hwinterface-sim.sys")
+        if args.windows_build and not os.path.isfile(driver):
+            log("SKIP prefix: %s is missing (build the windows-x64 preset first)" % driver)
+            return SKIP
         try:
             make_template(args.template)
         except (Failure, subprocess.TimeoutExpired) as e:
