@@ -1,18 +1,34 @@
-// A tiny bit-banger for the tests: drives the adapter's lines through the simulated bus the way
-// a host program would (data set with clock low, sample MISO, clock high, clock low).
+// Helpers for the sim tests: a tiny bit-banger that drives the adapter's lines through the
+// simulated bus the way a host program would (data set with clock low, sample MISO, clock high,
+// clock low), booting with a few settings changed, and a scratch folder.
 #pragma once
 
 #include "sim/pc.h"
 #include "sim/windows.h"
 
 #include <cstdint>
-#include <initializer_list>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace simtest {
 
+using V = std::vector<uint8_t>;
 const uint16_t kData = 0x378;
 const uint16_t kStatus = 0x379;
+
+// boot([](sim::Settings& s) { s.ecp = false; }) powers up with those changes.
+template <class Change> void boot(Change change) {
+    sim::Settings s;
+    change(s);
+    sim::reset(s);
+}
+inline void boot() {
+    boot([](sim::Settings&) {});
+}
 
 struct Spi {
     uint8_t keep = 0x01; // the always-high line; a test clears it to see the chip ignore the bus
@@ -30,64 +46,69 @@ struct Spi {
     }
 
     uint8_t byte(uint8_t out) {
-        uint8_t in = 0;
+        int in = 0;
         for (int i = 7; i >= 0; --i) {
-            in = static_cast<uint8_t>((in << 1) | (bit(((out >> i) & 1) != 0) ? 1 : 0));
+            in = in << 1 | bit((out >> i) & 1);
         }
-        return in;
+        return static_cast<uint8_t>(in);
     }
 
-    // One whole frame: returns what came back for each byte sent.
-    std::vector<uint8_t> frame(const std::vector<uint8_t>& out) {
+    // One whole frame, optionally a command and a 24-bit address first; returns what came back
+    // for each byte.
+    V frame(const V& out) {
         select();
-        std::vector<uint8_t> in;
+        V in;
         for (uint8_t b : out) {
             in.push_back(byte(b));
         }
         release();
         return in;
     }
+    V frame(uint8_t cmd, uint32_t address, const V& tail = {}) {
+        V out{cmd, uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address)};
+        out.insert(out.end(), tail.begin(), tail.end());
+        return frame(out);
+    }
 
     void command(uint8_t c) { frame({c}); }
     void write_enable() { command(0x06); }
-
     uint8_t read_status() { return frame({0x05, 0x00})[1]; }
+    void program(uint32_t address, const V& data) { frame(0x02, address, data); }
 
-    std::vector<uint8_t> read(uint32_t address, size_t n, uint8_t cmd = 0x03) {
-        std::vector<uint8_t> out{cmd, static_cast<uint8_t>(address >> 16),
-                                 static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
-        if (cmd == 0x0B) {
-            out.push_back(0x00); // dummy byte
-        }
-        const size_t header = out.size();
-        out.resize(header + n, 0x00);
-        std::vector<uint8_t> in = frame(out);
-        return std::vector<uint8_t>(in.begin() + static_cast<long>(header), in.end());
+    // Plain read (0x03) or fast read (0x0B, which takes a dummy byte after the address).
+    V read(uint32_t address, size_t n, uint8_t cmd = 0x03) {
+        const long skip = cmd == 0x0B ? 5 : 4;
+        const V in = frame(cmd, address, V(n + size_t(skip) - 4, 0x00));
+        return V(in.begin() + skip, in.end());
     }
 
-    void program(uint32_t address, const std::vector<uint8_t>& data) {
-        std::vector<uint8_t> out{0x02, static_cast<uint8_t>(address >> 16),
-                                 static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
-        for (uint8_t b : data) {
-            out.push_back(b);
-        }
-        frame(out);
-    }
-
-    void sector_erase(uint32_t address) {
-        frame({0xD8, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
-               static_cast<uint8_t>(address)});
-    }
-
-    // Polls read status with millisecond pauses; returns the number of polls (bounded).
-    int wait_ready(int limit = 100000) {
-        int polls = 0;
-        while ((read_status() & 0x01) != 0 && polls < limit) {
+    // Polls read status with millisecond pauses until the chip is ready (bounded).
+    void wait_ready() {
+        for (int polls = 0; (read_status() & 0x01) != 0 && polls < 100000; ++polls) {
             _sleep(1);
-            ++polls;
         }
-        return polls;
     }
 };
+
+// A scratch folder, removed with everything in it when the test ends.
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char name[] = "/tmp/lptspi-sim-XXXXXX";
+        path = mkdtemp(name) != nullptr ? name : "/nonexistent";
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string operator/(const char* name) const { return path + "/" + name; }
+};
+
+inline V read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return V(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void write_file(const std::string& path, const V& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+}
 
 } // namespace simtest
