@@ -1,4 +1,4 @@
-// Loading, bounding, page-rounding and descrambling of image files.
+// Page-rounding and descrambling of accepted images (refusals are run on the executable).
 #include "image.h"
 #include "key.h"
 #include "../support/process.h"
@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -76,41 +75,6 @@ TEST_F(ImageTest, OneByteImageCarriesKeyBytesOneTo255AfterIt) {
     for (int i = 1; i < 256; i++)
         ASSERT_EQ(loaded.buffer[i], key[i]) << i;
     std::free(loaded.buffer);
-}
-
-TEST_F(ImageTest, ImagesPast4095PagesAreRefused) {
-    for (size_t size : {size_t{MAX_IMAGE_SIZE + 1}, size_t{KEY_SIZE}}) {
-        SCOPED_TRACE(size);
-        Loaded loaded = load(file(std::string(size, 'x')));
-        EXPECT_EQ(loaded.status, 1);
-        EXPECT_EQ(loaded.out, "\n Error program greater than 1MB program don't fit\n");
-        EXPECT_EQ(loaded.buffer, nullptr);
-    }
-}
-
-TEST_F(ImageTest, RefusalsPrintTheirMessageAndExitOne) {
-    Loaded missing = load(dir + "/absent.bin");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "Cant open " + dir + "/absent.bin \n");
-
-    // A directory opens for reading here but gives no bytes.
-    Loaded folder = load(dir);
-    EXPECT_EQ(folder.status, 1);
-    EXPECT_EQ(folder.out, "Cant read " + dir + " \n");
-    EXPECT_EQ(folder.buffer, nullptr);
-}
-
-TEST(ImageArguments, MissingArgumentPrintsBothUsageLines) {
-    char arg0[] = "lptspi";
-    char* argv[] = {arg0, nullptr};
-    unsigned char* buffer = nullptr;
-    int pages = -1;
-    testing::internal::CaptureStdout();
-    int status = prepare_image(1, argv, &buffer, &pages);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error wrong number of arguments passed \nlptspi program.bin");
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(buffer, nullptr);
 }
 
 TEST(Descramble, IsItsOwnInverseOverTheWholeKey) {
