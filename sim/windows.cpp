@@ -2,6 +2,8 @@
 // requests, the service control manager, version queries, resources and msvcrt's port I/O.
 #include "state.h"
 
+#include "../driver/hwi_dispatch.h"
+
 #include <cstdio>
 #include <cstring>
 #include <chrono>
@@ -13,8 +15,26 @@ using namespace sim::detail;
 
 namespace {
 
-const DWORD kIoctlReadPort = 0x9C402004;
-const DWORD kIoctlWritePort = 0x9C402008;
+// The port behind the simulated hwinterface driver: the bus, with no chip requests.
+unsigned char driver_inb(unsigned short port) {
+    return bus_in(port);
+}
+void driver_outb(unsigned short port, unsigned char value) {
+    bus_out(port, value);
+}
+const hwi_ops kDriverPort = {driver_inb, driver_outb, 0, nullptr, nullptr};
+
+// What Windows makes of the driver's refusals, as DeviceIoControl's last error.
+DWORD win32_error(hwi_status status) {
+    switch (status) {
+    case HWI_STATUS_BUFFER_TOO_SMALL:
+        return ERROR_INSUFFICIENT_BUFFER;
+    case HWI_STATUS_INVALID_PARAMETER:
+        return ERROR_INVALID_PARAMETER;
+    default:
+        return ERROR_INVALID_FUNCTION;
+    }
+}
 
 BOOL fail(DWORD error) {
     g_hot.last_error = error;
@@ -373,34 +393,20 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         s->handles[i].kind != Kind::device) {
         return fail(ERROR_INVALID_HANDLE);
     }
-    const BYTE* in = static_cast<const BYTE*>(lpInBuffer);
-    if (dwIoControlCode == kIoctlWritePort) {
-        if (in == nullptr || nInBufferSize < 3) {
-            return fail(ERROR_INVALID_PARAMETER);
-        }
-        if (s->settings.ioctl_fail) {
-            return fail(ERROR_GEN_FAILURE);
-        }
-        bus_out(static_cast<uint16_t>(in[0] | (in[1] << 8)), in[2]);
-        if (lpBytesReturned != nullptr) {
-            *lpBytesReturned = 0;
-        }
-        return TRUE;
+    if (s->settings.ioctl_fail) {
+        return fail(ERROR_GEN_FAILURE);
     }
-    if (dwIoControlCode == kIoctlReadPort) {
-        if (in == nullptr || nInBufferSize < 2 || lpOutBuffer == nullptr || nOutBufferSize < 1) {
-            return fail(ERROR_INVALID_PARAMETER);
-        }
-        if (s->settings.ioctl_fail) {
-            return fail(ERROR_GEN_FAILURE);
-        }
-        *static_cast<BYTE*>(lpOutBuffer) = bus_in(static_cast<uint16_t>(in[0] | (in[1] << 8)));
-        if (lpBytesReturned != nullptr) {
-            *lpBytesReturned = 1;
-        }
-        return TRUE;
+    // The hwinterface driver's own request handling, with the simulated bus behind it.
+    unsigned long information = 0;
+    const hwi_status status = hwi_dispatch(&kDriverPort, dwIoControlCode, lpInBuffer, nInBufferSize,
+                                           lpOutBuffer, nOutBufferSize, &information);
+    if (status != HWI_STATUS_SUCCESS) {
+        return fail(win32_error(status));
     }
-    return fail(ERROR_INVALID_FUNCTION);
+    if (lpBytesReturned != nullptr) {
+        *lpBytesReturned = static_cast<DWORD>(information);
+    }
+    return TRUE;
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,

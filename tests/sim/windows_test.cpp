@@ -167,7 +167,7 @@ TEST_F(Ioctl, WriteAndReadLayouts) {
 TEST_F(Ioctl, BadRequestsAndAFailingDriverTouchNothing) {
     BYTE in[3] = {0x78, 0x03, 0x01};
     BYTE out[2] = {0xEE, 0xEE};
-    const DWORD bad = ERROR_INVALID_PARAMETER, unknown = ERROR_INVALID_FUNCTION;
+    const DWORD bad = ERROR_INSUFFICIENT_BUFFER, unknown = ERROR_INVALID_FUNCTION;
     EXPECT_EQ(ioctl(device, kWrite, in, 2, nullptr, 0), bad);
     EXPECT_EQ(ioctl(device, kWrite, nullptr, 3, nullptr, 0), bad);
     EXPECT_EQ(ioctl(device, kRead, in, 1, out, 1), bad);
