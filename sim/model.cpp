@@ -224,6 +224,16 @@ void falling_edge(Model& m) {
     set_miso(m, static_cast<uint8_t>((m.out >> (7 - m.bits)) & 1));
 }
 
+// Chip select fell: nothing of the frame is clocked in yet.
+void start_frame(Model& m) {
+    m.cmd = kNoCommand;
+    m.frame_ignored = 0;
+    m.bits = 0;
+    m.nbytes = 0;
+    m.address = 0;
+    m.out = 0xFF;
+}
+
 } // namespace
 
 bool model_init(Model& m) {
@@ -244,14 +254,10 @@ bool model_init(Model& m) {
     m.busy = m.stuck_busy;
     m.busy_until = 0;
     m.capacity_id = log2_of(m.size);
-    m.cmd = kNoCommand;
-    m.frame_ignored = 1;
     m.shift_in = 0;
-    m.bits = 0;
-    m.nbytes = 0;
-    m.address = 0;
-    m.out = 0xFF;
     m.new_sr = 0;
+    start_frame(m);
+    m.frame_ignored = 1; // until the chip sees a select
     update_status_port(m);
     return true;
 }
@@ -301,12 +307,7 @@ void model_data_write(Model& m, uint8_t value) {
         m.selected = cs_low;
         if (cs_low) {
             settle(m);
-            m.cmd = kNoCommand;
-            m.frame_ignored = 0;
-            m.bits = 0;
-            m.nbytes = 0;
-            m.address = 0;
-            m.out = 0xFF;
+            start_frame(m);
         } else {
             frame_end(m);
         }
