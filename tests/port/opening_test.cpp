@@ -114,56 +114,53 @@ TEST_F(OpeningTest, AbsentPortReadsAsInUse) {
     EXPECT_EQ(out, "Opening parallel port LPT2 \nParallel port is in use! \n");
 }
 
-TEST_F(OpeningTest, UnrecognisedPlatformReleasesTheClaim) {
-    settings.platform = sim::Platform::unknown;
-    EXPECT_EQ(open_port(), 0);
-    EXPECT_EQ(out, "Opening parallel port LPT1 \nOn windows system 0 \n"
-                   "Failed to load parallel port driver! \n");
-    EXPECT_EQ(baseport, 0);
-    EXPECT_EQ(sim::open_handles(), 0);
-}
-
-TEST_F(OpeningTest, NoRightsToInstall) {
-    settings.driver = sim::Driver::unregistered;
-    settings.scm = sim::Scm::user;
-    EXPECT_EQ(open_port(), 0);
-    EXPECT_EQ(out, "Opening parallel port LPT1 \nOn windows system 2 \n"
-                   "Failed to install parallel port I/O driver!"
-                   "Failed to load parallel port driver! \n");
-    EXPECT_FALSE(sim::service().registered);
-    EXPECT_EQ(baseport, 0);
-    EXPECT_EQ(sim::open_handles(), 0);
-}
-
-TEST_F(OpeningTest, NoServiceManagerAtAll) {
-    // inst cannot tell a refused manager apart from a done installation: the second start says.
-    settings.driver = sim::Driver::stopped;
-    settings.scm = sim::Scm::none;
-    EXPECT_EQ(open_port(), 0);
-    EXPECT_EQ(out, "Opening parallel port LPT1 \nOn windows system 2 \n"
-                   "Failed to start parallel port I/O driver!"
-                   "Failed to load parallel port driver! \n");
-}
-
-TEST_F(OpeningTest, DriverFileMissingFailsToStartAfterInstalling) {
-    settings.driver = sim::Driver::missing;
-    EXPECT_EQ(open_port(), 0);
-    EXPECT_EQ(out, "Opening parallel port LPT1 \nOn windows system 2 \n"
-                   "Failed to start parallel port I/O driver!"
-                   "Failed to load parallel port driver! \n");
-    EXPECT_TRUE(sim::service().registered); // the registration outlives the run
-    EXPECT_FALSE(sim::service().running);
-    EXPECT_FALSE(sim::file_exists(DRIVER_FILE));
-}
-
-TEST_F(OpeningTest, RunningButUnopenableDriverCannotBeStartedAgain) {
-    settings.driver = sim::Driver::unopenable;
-    EXPECT_EQ(open_port(), 0);
-    EXPECT_EQ(out, "Opening parallel port LPT1 \nOn windows system 2 \n"
-                   "Failed to start parallel port I/O driver!"
-                   "Failed to load parallel port driver! \n");
-    EXPECT_EQ(start(), 3);
-    EXPECT_EQ(inst(), 0);
+TEST_F(OpeningTest, DriverFailuresReleaseTheClaim) {
+    using P = sim::Platform;
+    using D = sim::Driver;
+    using S = sim::Scm;
+    const std::string nt = "Opening parallel port LPT1 \nOn windows system 2 \n";
+    const std::string load_failed = "Failed to load parallel port driver! \n";
+    const std::string not_started = nt + "Failed to start parallel port I/O driver!" + load_failed;
+    const struct {
+        P platform;
+        D driver;
+        S scm;
+        std::string out;
+        void (*then)();
+    } rows[] = {
+        {P::unknown, D::running, S::admin,
+         "Opening parallel port LPT1 \nOn windows system 0 \n" + load_failed, nullptr},
+        {P::nt, D::unregistered, S::user,
+         nt + "Failed to install parallel port I/O driver!" + load_failed,
+         [] { EXPECT_FALSE(sim::service().registered); }},
+        // inst cannot tell a refused manager from a done installation: the second start says.
+        {P::nt, D::stopped, S::none, not_started, nullptr},
+        {P::nt, D::missing, S::admin, not_started,
+         [] {
+             EXPECT_TRUE(sim::service().registered); // the registration outlives the run
+             EXPECT_FALSE(sim::service().running);
+             EXPECT_FALSE(sim::file_exists(DRIVER_FILE));
+         }},
+        // The manager refuses to start a running service, so installing changes nothing.
+        {P::nt, D::unopenable, S::admin, not_started,
+         [] {
+             EXPECT_EQ(start(), 3);
+             EXPECT_EQ(inst(), 0);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.out);
+        settings = sim::Settings{};
+        settings.platform = row.platform;
+        settings.driver = row.driver;
+        settings.scm = row.scm;
+        EXPECT_EQ(open_port(), 0);
+        EXPECT_EQ(out, row.out);
+        EXPECT_EQ(baseport, 0);
+        EXPECT_EQ(sim::open_handles(), 0);
+        if (row.then != nullptr)
+            row.then();
+    }
 }
 
 TEST_F(OpeningTest, StartedDriverWhoseDeviceStillWillNotOpen) {
