@@ -1,6 +1,7 @@
 // lptspi-scramble IN OUT: writes IN exclusive-or'ed byte by byte with lptspi's key, making an
 // image for lptspi from raw firmware (or the raw firmware back from an image).
 #include "image.h"
+#include "outfile.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -40,12 +41,13 @@ int main(int argc, char* argv[]) {
 
     descramble(data, (int)size);
 
-    FILE* out = fopen(out_name, "wb");
-    if (out == NULL)
-        return fail("cannot create", out_name);
-    size_t written = fwrite(data, 1, size, out);
-    int write_failed = written != size || ferror(out);
-    if (fclose(out) != 0 || write_failed)
-        return fail("cannot write", out_name);
+    // OUT may be IN: the old file stays whole until the new one is complete.
+    char reason[256];
+    int failure = write_whole_file(out_name, data, size, reason, (int)sizeof reason);
+    if (failure != 0) {
+        fprintf(stderr, "lptspi-scramble: cannot %s %s: %s\n",
+                failure == OUTFILE_CANNOT_CREATE ? "create" : "write", out_name, reason);
+        return 1;
+    }
     return 0;
 }

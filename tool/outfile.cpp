@@ -1,0 +1,59 @@
+#include "outfile.h"
+
+#include "../port/replace.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+enum { MAX_NAME = 4096 };
+
+static int reason_from_errno(int failure, char* reason, int reason_size) {
+    snprintf(reason, (size_t)reason_size, "%s", strerror(errno != 0 ? errno : EIO));
+    return failure;
+}
+
+// A name beside `path` that names no file yet: "<path>.<n>.tmp".
+static FILE* create_temporary(const char* path, char* name) {
+    for (int n = 0; n < 1000; n++) {
+        if (snprintf(name, MAX_NAME, "%s.%d.tmp", path, n) >= MAX_NAME) {
+            errno = ENAMETOOLONG;
+            return NULL;
+        }
+        FILE* probe = fopen(name, "rb");
+        if (probe != NULL) {
+            fclose(probe);
+            continue;
+        }
+        return fopen(name, "wb");
+    }
+    errno = EEXIST;
+    return NULL;
+}
+
+int write_whole_file(const char* path, const unsigned char* data, size_t size, char* reason,
+                     int reason_size) {
+    char temporary[MAX_NAME];
+    errno = 0;
+    FILE* file = create_temporary(path, temporary);
+    if (file == NULL)
+        return reason_from_errno(OUTFILE_CANNOT_CREATE, reason, reason_size);
+
+    errno = 0;
+    int failed = fwrite(data, 1, size, file) != size || fflush(file) != 0 || ferror(file);
+    int saved = errno;
+    if (fclose(file) != 0 && !failed) {
+        failed = 1;
+        saved = errno;
+    }
+    if (failed) {
+        remove(temporary);
+        errno = saved;
+        return reason_from_errno(OUTFILE_CANNOT_WRITE, reason, reason_size);
+    }
+    if (replace_file(temporary, path, reason, reason_size) != 0) {
+        remove(temporary);
+        return OUTFILE_CANNOT_WRITE;
+    }
+    return 0;
+}
