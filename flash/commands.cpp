@@ -8,7 +8,8 @@ enum {
     WRITE_ENABLE = 0x06,
     BULK_ERASE = 0xC7,
     PAGE_PROGRAM = 0x02,
-    FAST_READ = 0x0B
+    FAST_READ = 0x0B,
+    READ_ID = 0x9F
 };
 
 // The pause between a write enable and the command it enables.
@@ -59,5 +60,13 @@ void mc_read(int address, unsigned char* buf, int len) {
     begin();
     swrite(header, 5);
     sread(buf, len);
+    end();
+}
+
+void mc_read_id(unsigned char* id) {
+    unsigned char code = READ_ID;
+    begin();
+    swrite(&code, 1);
+    sread(id, 3);
     end();
 }

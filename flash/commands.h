@@ -7,3 +7,6 @@ void mc_erase_bulk(); // write enable, 100 ms, bulk erase
 // Write enable, 100 ms, page program of `len` bytes at the low 24 bits of `address`.
 void mc_program(int address, const unsigned char* data, int len);
 void mc_read(int address, unsigned char* buf, int len); // fast read
+// JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size
+// in bytes on 25-series chips. A missing flash answers all 0xFF or all 0x00.
+void mc_read_id(unsigned char* id);

@@ -56,6 +56,19 @@ void observe_access(bool write, uint16_t address, uint8_t value) {
     }
 }
 
+uint8_t noisy_status(uint8_t value) {
+    // splitmix64: a fixed sequence for a given seed, so a noisy run can be repeated exactly.
+    uint64_t z = (g_hot.noise_state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    if ((z >> 32) >= g_hot.noise_threshold) {
+        return value;
+    }
+    ++g_hot.noise_flips;
+    return static_cast<uint8_t>(value ^ simcore::kStatusMiso);
+}
+
 void trace_sleep(unsigned long ms) {
     State& s = *g_hot.state;
     if (s.trace != nullptr) {
@@ -110,6 +123,8 @@ using namespace detail;
 namespace {
 
 const char* const kDriverFile = "C:\\WINDOWS\\SYSTEM32\\DRIVERS\\HWINTERFACE.SYS";
+const uint64_t kMinChipSize = 4096;     // the smallest 25-series chips
+const uint64_t kMaxChipSize = 1u << 24; // the most 24-bit addresses reach
 
 // ---- settings -------------------------------------------------------------------------------
 
@@ -188,6 +203,58 @@ bool parse_bounded(const char* (*get)(const char*), const char* name, uint64_t m
         return false;
     }
     out = static_cast<uint32_t>(n);
+    return true;
+}
+
+bool parse_size(const char* (*get)(const char*), uint32_t& out, std::string& error) {
+    const char* name = "LPTSPI_SIM_SIZE";
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    uint64_t n = 0;
+    if (!parse_number(v, n) || n < kMinChipSize || n > kMaxChipSize || (n & (n - 1)) != 0) {
+        error = bad(name, v,
+                    "expected the chip size in bytes, a power of two from " +
+                        std::to_string(kMinChipSize) + " (4 KiB) to " +
+                        std::to_string(kMaxChipSize) + " (16 MiB), hex with 0x or decimal");
+        return false;
+    }
+    out = static_cast<uint32_t>(n);
+    return true;
+}
+
+// "rate[:seed]": the rate a fraction from 0 to 1, the seed a number.
+bool parse_noise(const char* (*get)(const char*), double& rate, uint64_t& seed,
+                 std::string& error) {
+    const char* name = "LPTSPI_SIM_NOISE";
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    const std::string text(v);
+    const size_t colon = text.find(':');
+    const std::string rate_text = text.substr(0, colon);
+    double r = -1;
+    uint64_t n = seed;
+    bool ok =
+        !rate_text.empty() && rate_text.find_first_not_of("0123456789.eE-+") == std::string::npos;
+    if (ok) {
+        char* end = nullptr;
+        r = std::strtod(rate_text.c_str(), &end);
+        ok = end != nullptr && *end == '\0' && r >= 0 && r <= 1;
+    }
+    if (ok && colon != std::string::npos) {
+        ok = parse_number(text.substr(colon + 1).c_str(), n);
+    }
+    if (!ok) {
+        error = bad(name, v,
+                    "expected rate[:seed], the chance from 0 to 1 that a read of the data-in "
+                    "line is flipped (e.g. 0.0001) and a seed (hex with 0x, or decimal)");
+        return false;
+    }
+    rate = r;
+    seed = n;
     return true;
 }
 
@@ -282,12 +349,21 @@ void print_report(const State& s) {
                  static_cast<unsigned long long>(accesses),
                  static_cast<unsigned long long>(s.pauses),
                  static_cast<unsigned long long>(s.paused_ms), virt, proj);
+    if (g_hot.noise_threshold != 0) {
+        std::fprintf(stderr, "lptspi-sim: data-in reads flipped by noise: %llu\n",
+                     static_cast<unsigned long long>(g_hot.noise_flips));
+    }
 }
 
 } // namespace
 
 bool parse_settings(const char* (*get)(const char* name), Settings& out, std::string& error) {
     Settings s = out;
+    // The size first: the chip file and the stuck bytes are checked against it.
+    if (!parse_size(get, s.chip_size, error) ||
+        !parse_noise(get, s.noise_rate, s.noise_seed, error)) {
+        return false;
+    }
     if (const char* v = get("LPTSPI_SIM_CHIP"); v != nullptr && *v != '\0') {
         struct stat st {};
         if (::stat(v, &st) == 0) {
@@ -429,6 +505,10 @@ void reset(const Settings& settings) {
 
     g_hot.recording = false;
     g_hot.last_error = 0;
+    // The rate as a threshold for 32-bit random numbers: 1 flips every read.
+    g_hot.noise_threshold = static_cast<uint64_t>(settings.noise_rate * 4294967296.0 + 0.5);
+    g_hot.noise_state = settings.noise_seed;
+    g_hot.noise_flips = 0;
     if (!settings.trace_path.empty()) {
         s.trace = std::fopen(settings.trace_path.c_str(), "w");
         if (s.trace == nullptr) {
@@ -496,6 +576,10 @@ uint64_t paused_ms() {
 uint64_t now_ns() {
     ensure_booted();
     return g_hot.model.now_ns;
+}
+uint64_t noise_flips() {
+    ensure_booted();
+    return g_hot.noise_flips;
 }
 uint64_t projected_ns() {
     const State& s = state();
@@ -646,7 +730,8 @@ void boot_from_environment() {
         "LPTSPI_SIM_CHIP",  "LPTSPI_SIM_PLATFORM", "LPTSPI_SIM_LPT",      "LPTSPI_SIM_DRIVER",
         "LPTSPI_SIM_SCM",   "LPTSPI_SIM_ECP",      "LPTSPI_SIM_STATUS",   "LPTSPI_SIM_MISO",
         "LPTSPI_SIM_STUCK", "LPTSPI_SIM_IOCTL",    "LPTSPI_SIM_ERASE_MS", "LPTSPI_SIM_PROGRAM_US",
-        "LPTSPI_SIM_TRACE", "LPTSPI_SIM_REALTIME", "LPTSPI_SIM_REPORT"};
+        "LPTSPI_SIM_TRACE", "LPTSPI_SIM_REALTIME", "LPTSPI_SIM_REPORT",   "LPTSPI_SIM_SIZE",
+        "LPTSPI_SIM_NOISE"};
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
         if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0) {
             continue;

@@ -33,7 +33,9 @@ struct Settings {
     bool ioctl_fail = false;          // LPTSPI_SIM_IOCTL=fail
     uint32_t erase_ms = 3000;         // LPTSPI_SIM_ERASE_MS
     uint32_t program_us = 1400;       // LPTSPI_SIM_PROGRAM_US
-    uint32_t chip_size = 1u << 20;    // bytes, a power of two
+    uint32_t chip_size = 1u << 20;    // LPTSPI_SIM_SIZE: bytes, a power of two
+    double noise_rate = 0;            // LPTSPI_SIM_NOISE: chance that a data-in read is flipped
+    uint64_t noise_seed = 1;          // LPTSPI_SIM_NOISE: seed of the flips' random sequence
     uint32_t access_ns = 1000;        // virtual cost of one port access
     std::string trace_path;           // LPTSPI_SIM_TRACE
     bool realtime = false;            // LPTSPI_SIM_REALTIME: _sleep really sleeps
@@ -72,6 +74,7 @@ uint64_t pause_count();  // _sleep calls
 uint64_t paused_ms();    // their total
 uint64_t now_ns();       // virtual time since boot
 uint64_t projected_ns(); // time the same run takes on real hardware
+uint64_t noise_flips();  // data-in reads flipped by the noise setting
 
 // The chip and the bus, seen from outside the port.
 std::vector<uint8_t> chip_contents();

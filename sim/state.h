@@ -78,6 +78,9 @@ struct Hot {
     bool port_io_allowed; // _inp/_outp work only on the 95/98/Me family
     DWORD last_error;
     IoctlRecord last_ioctl;
+    uint64_t noise_threshold; // a data-in read flips when a 32-bit random number is below it
+    uint64_t noise_state;
+    uint64_t noise_flips;
     State* state;
 };
 static_assert(std::is_trivially_default_constructible<Hot>::value,
@@ -103,9 +106,15 @@ inline bool handle_index(const void* h, size_t& index) {
 }
 HandleEntry* find_handle(const void* h, Kind kind);
 
+// The status register as read through a noisy data-in line.
+uint8_t noisy_status(uint8_t value);
+
 // Port access from the processor, counted, and recorded or traced when asked.
 inline uint8_t bus_in(uint16_t address) {
-    const uint8_t v = simcore::model_read(g_hot.model, address);
+    uint8_t v = simcore::model_read(g_hot.model, address);
+    if (g_hot.noise_threshold != 0 && address == simcore::kLptBase + simcore::kStatusOffset) {
+        v = noisy_status(v);
+    }
     if (g_hot.observe) {
         observe_access(false, address, v);
     }

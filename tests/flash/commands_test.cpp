@@ -58,6 +58,20 @@ TEST_F(CommandTest, AddressesKeepTheirLow24Bits) {
     EXPECT_EQ(access_trace(), frame({0x0B, 0x00, 0x00, 0x00, 0x00}, 1));
 }
 
+TEST_F(CommandTest, ReadIdIsOneFrameOfTheCommandAndThreeBytesIn) {
+    for (uint32_t size : {1u << 12, 1u << 21}) {
+        sim::Settings chip;
+        chip.chip_size = size;
+        power_up(chip);
+        unsigned char id[4] = {0, 0, 0, 0x77};
+        mc_read_id(id);
+        EXPECT_EQ(access_trace(), frame({0x9F}, 3));
+        EXPECT_EQ(std::vector<unsigned char>(id, id + 4),
+                  (std::vector<unsigned char>{0x20, 0x20, uint8_t(size == 1u << 12 ? 0x0C : 0x15),
+                                              0x77}));
+    }
+}
+
 TEST_F(CommandTest, EraseEndsRightAfterTheBulkEraseFrameWithTheChipBusy) {
     mc_erase_bulk();
     EXPECT_EQ(access_trace(), frame({0x06}) + " " + frame({0xC7}));

@@ -42,7 +42,7 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     const std::string good = "CHIP=/nonexistent/chip.bin PLATFORM=9x LPT=busy DRIVER=unopenable "
                              "SCM=user ECP=0 STATUS=0x1C MISO=low STUCK=0x10:0x80,4096:1 "
                              "IOCTL=fail ERASE_MS=0 PROGRAM_US=0x10 TRACE=/tmp/t.txt REALTIME=1 "
-                             "REPORT=1";
+                             "REPORT=1 SIZE=0x200000 NOISE=0.25:0x2A";
     sim::Settings s;
     std::string error;
     ASSERT_TRUE(parse(good, s, error)) << error;
@@ -57,6 +57,13 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     ASSERT_EQ(s.stuck.size(), 2u);
     EXPECT_EQ(std::tie(s.stuck[0].address, s.stuck[0].mask), std::make_tuple(0x10u, 0x80));
     EXPECT_EQ(std::tie(s.stuck[1].address, s.stuck[1].mask), std::make_tuple(4096u, 1));
+    EXPECT_EQ(std::tie(s.chip_size, s.noise_rate, s.noise_seed),
+              std::make_tuple(0x200000u, 0.25, uint64_t{42}));
+    ASSERT_TRUE(parse("SIZE=4096 NOISE=1e-3", s, error)) << error;
+    EXPECT_EQ(std::tie(s.chip_size, s.noise_rate, s.noise_seed),
+              std::make_tuple(4096u, 0.001, uint64_t{42})); // the seed is kept when not given
+    ASSERT_TRUE(parse("SIZE=16777216 NOISE=0", s, error)) << error;
+    EXPECT_EQ(std::tie(s.chip_size, s.noise_rate), std::make_tuple(16777216u, 0.0));
 
     // Empty variables count as unset and leave what was there.
     ASSERT_TRUE(parse("CHIP= PLATFORM= STATUS= STUCK= ERASE_MS= TRACE= REPORT=", s, error));
@@ -73,7 +80,9 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
          words("PLATFORM=NT LPT=shared DRIVER=gone SCM=root ECP=yes STATUS=256 STATUS=0x "
                "STATUS=1c MISO=float STUCK=0x10 STUCK=0x100000:1 STUCK=0x10:0 STUCK=1:1, "
                "IOCTL=broken ERASE_MS=600001 ERASE_MS=3s PROGRAM_US=99999999999999999999 "
-               "REALTIME=true REPORT=2 " +
+               "REALTIME=true REPORT=2 SIZE=2048 SIZE=33554432 SIZE=12288 SIZE=1M SIZE=0 "
+               "NOISE=1.5 NOISE=-0.1 NOISE=0.1: NOISE=:5 NOISE=0.1:x NOISE=lots NOISE=nan "
+               "NOISE=inf " +
                too_many_stuck + " CHIP=" + dir.path + /* a directory */
                " CHIP=" + dir / "big.bin")) {         // larger than the chip
         SCOPED_TRACE(var);
@@ -86,6 +95,15 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
         EXPECT_EQ(t.erase_ms, 1234u) << "settings changed on error";
     }
+
+    // The chip file and the stuck bytes are checked against the size set with them.
+    simtest::write_file(dir / "8k.bin", V(8192, 0));
+    sim::Settings t;
+    EXPECT_FALSE(parse("SIZE=4096 CHIP=" + dir / "8k.bin", t, error));
+    EXPECT_EQ(error.rfind("LPTSPI_SIM_CHIP=", 0), 0u) << error;
+    EXPECT_FALSE(parse("SIZE=4096 STUCK=0x1000:1", t, error));
+    EXPECT_EQ(error.rfind("LPTSPI_SIM_STUCK=", 0), 0u) << error;
+    EXPECT_TRUE(parse("SIZE=8192 CHIP=" + dir / "8k.bin" + " STUCK=0x1FFF:1", t, error)) << error;
 }
 
 TEST(Record, HoldsEveryAccessInOrderWhileOn) {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 using simtest::boot;
 
 namespace {
@@ -47,6 +50,34 @@ TEST_F(Port, StatusIdleBitsAreSetAndMisoModesOverrideTheChip) {
     EXPECT_EQ(spi.frame({0x9F, 0, 0, 0}), std::vector<uint8_t>(4, 0x00));
     spi.write_enable(); // the chip still listens
     EXPECT_EQ(sim::chip_status(), 0x02);
+}
+
+TEST_F(Port, NoiseFlipsDataInReadsAtItsRateInARepeatableSequence) {
+    // Status reads only; the chip is not driving, so data-in reads 1 unless flipped.
+    auto reads = [](double rate, uint64_t seed) {
+        boot([=](sim::Settings& s) {
+            s.noise_rate = rate;
+            s.noise_seed = seed;
+        });
+        std::string bits;
+        for (int i = 0; i < 4000; ++i) {
+            const uint8_t v = sim::bus_read(0x379);
+            EXPECT_EQ(v & 0xBF, 0xBF); // no other bit is touched
+            bits += (v & 0x40) ? '1' : '0';
+        }
+        EXPECT_EQ(sim::bus_read(0x378), 0x00); // other registers stay clean
+        EXPECT_EQ(sim::noise_flips(),
+                  static_cast<uint64_t>(std::count(bits.begin(), bits.end(), '0')));
+        return bits;
+    };
+    EXPECT_EQ(reads(0, 1), std::string(4000, '1'));
+    EXPECT_EQ(reads(1, 1), std::string(4000, '0'));
+    const std::string a = reads(0.01, 7);
+    EXPECT_EQ(reads(0.01, 7), a); // the same seed, the same flips
+    EXPECT_NE(reads(0.01, 8), a);
+    const auto flips = std::count(a.begin(), a.end(), '0');
+    EXPECT_GT(flips, 20); // 40 expected
+    EXPECT_LT(flips, 60);
 }
 
 } // namespace
