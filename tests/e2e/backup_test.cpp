@@ -1,0 +1,242 @@
+// Whole runs of lptspi-backup-sim against the simulated PC: the exact transcript, the exit status,
+// the backup file written (or not), and restoring it with lptspi-sim.
+#include "image.h"
+#include "key.h"
+#include "../support/process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <dirent.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string BACKUP = LPTSPI_BACKUP_EXE;
+const std::string TOOL = LPTSPI_SIM_EXE;
+const std::string SCRAMBLE = LPTSPI_SCRAMBLE_EXE;
+const size_t MIB = 1 << 20;
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+std::string format(const char* fmt, int value) {
+    char text[128];
+    std::snprintf(text, sizeof text, fmt, value);
+    return text;
+}
+
+std::string scramble(std::string bytes) {
+    descramble(reinterpret_cast<unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    return bytes;
+}
+
+// An erased chip with recognisable data written over the given pages.
+std::string chip_with(size_t size, const std::vector<int>& pages) {
+    std::string bytes(size, '\xFF');
+    for (int page : pages) {
+        for (size_t i = 0; i < 256; i++)
+            bytes[page * 256 + i] = static_cast<char>((page * 7 + i * 13) & 0xFF);
+    }
+    return bytes;
+}
+
+const std::string OPENING = "Opening parallel port LPT1 \nOn windows system 2 \n"
+                            "setting ECP port to SPP bidirectional mode  \n";
+const std::string IDLE = "serial flash in idle state 0x00\n\n";
+
+// The identification line and both reads of a chip of `size` bytes, 4096 bytes to a frame.
+std::string identified_and_read(size_t size, int capacity) {
+    std::string text = "flash id 20 20 " + format("%02x", capacity) +
+                       format(", %d KiB\n", static_cast<int>(size / 1024)) +
+                       format("reading %d pages twice...\n", static_cast<int>(size / 256));
+    for (int pass = 1; pass <= 2; pass++) {
+        for (size_t page = 0; page < size / 256; page += 16)
+            text += format("\rread %d", pass) + format(" at page %5d", static_cast<int>(page));
+    }
+    return text + "\n";
+}
+
+// Names of the files in `dir`, sorted.
+std::vector<std::string> files_in(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class BackupTest : public testing::Test {
+  protected:
+    std::string dir = make_temp_dir();
+    std::string chip = dir + "/chip.bin";
+    std::string out = dir + "/backup.bin";
+
+    RunResult backup(Env env = {}) {
+        env.emplace_back("LPTSPI_SIM_CHIP", chip);
+        RunResult result = run_program({BACKUP, out}, env);
+        EXPECT_EQ(result.err, "");
+        return result;
+    }
+};
+
+TEST_F(BackupTest, KnownDataSavesItsNonBlankPagesScrambledAndLeavesTheChipAlone) {
+    // Page 10 blank inside the data, page 11 the last one in use.
+    std::vector<int> used = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11};
+    std::string contents = chip_with(MIB, used);
+    write_file(chip, contents);
+    write_file(out, "an older backup");
+    RunResult result = backup();
+    EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(MIB, 0x14) + "both reads agree\n" +
+                              "12 pages saved to " + out + "\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(read_file(out) == scramble(contents.substr(0, 12 * 256)));
+    EXPECT_TRUE(read_file(chip) == contents);
+    EXPECT_EQ(files_in(dir), (std::vector<std::string>{"backup.bin", "chip.bin"}));
+
+    // lptspi-scramble on a backup gives the raw chip contents.
+    RunResult raw = run_program({SCRAMBLE, out, dir + "/raw.bin"});
+    EXPECT_EQ(raw.status, 0) << raw.err;
+    EXPECT_TRUE(read_file(dir + "/raw.bin") == contents.substr(0, 12 * 256));
+}
+
+TEST_F(BackupTest, RestoringWithLptspiOverAnotherChipGivesTheOriginalBack) {
+    // Data up to page 4094, the last page lptspi writes.
+    std::string original = chip_with(MIB, {0, 100, 4094});
+    write_file(chip, original);
+    RunResult saved = backup();
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    EXPECT_EQ(read_file(out).size(), 4095u * 256);
+
+    std::string other(MIB, '\0');
+    for (size_t i = 0; i < other.size(); i++)
+        other[i] = static_cast<char>(i * 31 >> 3);
+    write_file(chip, other);
+    RunResult restored =
+        run_program({TOOL, out}, {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_ERASE_MS", "0"}});
+    EXPECT_EQ(restored.status, 0) << restored.out.substr(restored.out.size() - 100);
+    EXPECT_TRUE(read_file(chip) == original);
+}
+
+TEST_F(BackupTest, BlankChipGivesAnEmptyBackup) {
+    write_file(out, "an older backup");
+    RunResult result = backup(); // no chip file yet: the chip starts erased
+    EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(MIB, 0x14) + "both reads agree\n" +
+                              "the flash is blank\n0 pages saved to " + out + "\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(read_file(out), "");
+}
+
+TEST_F(BackupTest, ChipSizesAndDataBeyondWhatLptspiWrites) {
+    const struct {
+        const char* size;
+        size_t bytes;
+        int capacity;
+        std::vector<int> pages;
+        int saved;
+        const char* warning;
+    } cases[] = {
+        {"4096", 4096, 0x0C, {3, 15}, 16, nullptr},
+        {"",
+         MIB,
+         0x14,
+         {3, 4095},
+         4,
+         "warning: the flash holds data beyond page 4094 (first in "
+         "page 4095), which lptspi cannot write back: it is not in "
+         "the backup\n"},
+        {"2097152",
+         2 * MIB,
+         0x15,
+         {1, 4094, 6000, 8191},
+         4095,
+         "warning: the flash holds data beyond page 4094 (first in page 6000), which lptspi "
+         "cannot write back: it is not in the backup\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        std::string contents = chip_with(c.bytes, c.pages);
+        write_file(chip, contents);
+        RunResult result = backup({{"LPTSPI_SIM_SIZE", c.size}});
+        EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(c.bytes, c.capacity) +
+                                  "both reads agree\n" + (c.warning ? c.warning : "") +
+                                  format("%d pages saved to ", c.saved) + out + "\n");
+        EXPECT_EQ(result.status, 0);
+        EXPECT_TRUE(read_file(out) == scramble(contents.substr(0, c.saved * 256)));
+        EXPECT_EQ(read_file(chip).size(), c.bytes); // the chip file keeps the chip's size
+    }
+}
+
+TEST_F(BackupTest, RefusalsWriteNothing) {
+    const std::string game_over = "Game over cant get a handle for the parallel port ! \n";
+    const std::string nt = "Opening parallel port LPT1 \nOn windows system 2 \n";
+    const struct {
+        Env env;
+        std::string out;
+        int status;
+    } cases[] = {
+        // No chip: data-in held high reads as a busy status.
+        {{{"LPTSPI_SIM_MISO", "high"}},
+         OPENING + "serial flash not idle! reporting state 0xff\n\n",
+         1},
+        {{{"LPTSPI_SIM_MISO", "low"}},
+         OPENING + IDLE + "flash id 00 00 00: no flash answered\n",
+         1},
+        {{{"LPTSPI_SIM_STATUS", "0x01"}},
+         OPENING + "serial flash not idle! reporting state 0x01\n\n",
+         1},
+        {{{"LPTSPI_SIM_LPT", "busy"}},
+         "Opening parallel port LPT1 \nParallel port is in use! \n" + game_over,
+         1},
+        {{{"LPTSPI_SIM_DRIVER", "missing"}},
+         nt + "Failed to start parallel port I/O driver!Failed to load parallel port driver! \n" +
+             game_over,
+         1},
+        // A flaky data-in line: the two reads of the 4 KiB chip disagree.
+        {{{"LPTSPI_SIM_SIZE", "4096"}, {"LPTSPI_SIM_NOISE", "0.0001:3"}},
+         OPENING + IDLE + identified_and_read(4096, 0x0C) + "!!! page 4 read differently twice, " +
+             "OUT not written \n",
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.env[0].first + "=" + c.env[0].second);
+        write_file(chip, chip_with(MIB, {0, 1}).substr(0, 4096));
+        write_file(out, "an older backup");
+        RunResult result = backup(c.env);
+        std::string expected = c.out;
+        size_t at = expected.find("OUT");
+        if (at != std::string::npos)
+            expected.replace(at, 3, out);
+        EXPECT_EQ(result.out, expected);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(read_file(out), "an older backup");
+        EXPECT_EQ(files_in(dir), (std::vector<std::string>{"backup.bin", "chip.bin"}));
+    }
+}
+
+TEST_F(BackupTest, FileThatCannotBeWrittenAndWrongArguments) {
+    std::string missing = dir + "/no/such/folder/backup.bin";
+    RunResult result = run_program({BACKUP, missing}, {{"LPTSPI_SIM_SIZE", "4096"}});
+    EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(4096, 0x0C) +
+                              "both reads agree\nthe flash is blank\nCant write " + missing +
+                              ": No such file or directory \n");
+    EXPECT_EQ(result.status, 1);
+
+    // The port is not touched without exactly one argument.
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{BACKUP}, std::vector<std::string>{BACKUP, out, out}}) {
+        RunResult usage = run_program(argv, {{"LPTSPI_SIM_TRACE", dir + "/trace"}});
+        EXPECT_EQ(usage.out, "Error wrong number of arguments passed \nlptspi-backup backup.bin");
+        EXPECT_EQ(usage.status, 1);
+        EXPECT_EQ(read_file(dir + "/trace"), "");
+    }
+    EXPECT_EQ(files_in(dir), (std::vector<std::string>{"trace"}));
+}
+
+} // namespace
