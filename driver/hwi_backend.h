@@ -10,7 +10,8 @@
 extern "C" {
 #endif
 
-extern const struct hwi_ops hwi_backend;
+/* Not const: the simulated chip's size, and with it chip_size, changes on request. */
+extern struct hwi_ops hwi_backend;
 
 /* Called from DriverEntry before the device exists; a failure status aborts the load. */
 hwi_status hwi_backend_start(void);

@@ -57,6 +57,18 @@ static hwi_status write_chip(const struct hwi_ops* ops, const unsigned char* in,
     return HWI_STATUS_SUCCESS;
 }
 
+static hwi_status set_chip_size(const struct hwi_ops* ops, const unsigned char* in,
+                                unsigned long in_len) {
+    unsigned long size;
+    if (in == 0 || in_len < HWI_SET_CHIP_SIZE_IN)
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    size = chip_offset(in);
+    if (size < HWI_CHIP_SIZE_MIN || size > HWI_CHIP_SIZE_MAX || (size & (size - 1)) != 0)
+        return HWI_STATUS_INVALID_PARAMETER;
+    ops->set_chip_size(size);
+    return HWI_STATUS_SUCCESS;
+}
+
 hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const void* in,
                         unsigned long in_len, void* out, unsigned long out_len,
                         unsigned long* information) {
@@ -76,6 +88,10 @@ hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const voi
         if (ops->chip_size == 0 || ops->write_chip == 0)
             return HWI_STATUS_INVALID_DEVICE_REQUEST;
         return write_chip(ops, src, in_len);
+    case HWI_IOCTL_SET_CHIP_SIZE:
+        if (ops->chip_size == 0 || ops->set_chip_size == 0)
+            return HWI_STATUS_INVALID_DEVICE_REQUEST;
+        return set_chip_size(ops, src, in_len);
     default:
         return HWI_STATUS_INVALID_DEVICE_REQUEST;
     }

@@ -29,12 +29,20 @@ typedef long hwi_status; /* an NTSTATUS value */
  * to store in the chip from there (as a chip in the field holds old contents). No output.
  * Information = 0. The whole range must lie inside the chip. */
 #define HWI_IOCTL_WRITE_CHIP HWI_CTL_CODE(0x8F1) /* 0x9C4023C4 */
+/* Simulated-chip build only, for tests: input the chip's new size in bytes, 4-byte little-endian,
+ * a power of two from HWI_CHIP_SIZE_MIN to HWI_CHIP_SIZE_MAX. The chip is replaced by an erased
+ * one of that size (identification, address wrap and the chip requests follow it) and the port
+ * is as after loading the driver. No output. Information = 0. */
+#define HWI_IOCTL_SET_CHIP_SIZE HWI_CTL_CODE(0x8F2) /* 0x9C4023C8 */
 
 #define HWI_READ_PORT_IN 2u
 #define HWI_READ_PORT_OUT 1u
 #define HWI_WRITE_PORT_IN 3u
 #define HWI_READ_CHIP_IN 4u
 #define HWI_WRITE_CHIP_IN 4u /* and at least one data byte */
+#define HWI_SET_CHIP_SIZE_IN 4u
+#define HWI_CHIP_SIZE_MIN 0x1000ul    /* 4 KiB, the smallest 25-series chips */
+#define HWI_CHIP_SIZE_MAX 0x1000000ul /* 16 MiB, all that 24-bit addresses reach */
 
 /* Where the requests go: the processor's port instructions, or the simulated parallel port. */
 struct hwi_ops {
@@ -46,6 +54,9 @@ struct hwi_ops {
     /* Copy len bytes out of or into the chip at offset; offset + len never exceeds chip_size. */
     void (*read_chip)(unsigned long offset, unsigned char* out, unsigned long len);
     void (*write_chip)(unsigned long offset, const unsigned char* in, unsigned long len);
+    /* Powers up an erased chip of `size` bytes (already checked) and sets chip_size to it; null
+     * when the chip's size is fixed. */
+    void (*set_chip_size)(unsigned long size);
 };
 
 /* Carries out one device-control request. `in` and `out` may be the same buffer (buffered I/O

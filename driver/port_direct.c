@@ -12,7 +12,7 @@ static void direct_outb(unsigned short port, unsigned char value) {
     __outbyte(port, value);
 }
 
-const struct hwi_ops hwi_backend = {direct_inb, direct_outb, 0, 0, 0};
+struct hwi_ops hwi_backend = {direct_inb, direct_outb, 0, 0, 0, 0};
 
 hwi_status hwi_backend_start(void) {
     return HWI_STATUS_SUCCESS;

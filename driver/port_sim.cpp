@@ -1,5 +1,6 @@
-// The simulated port: the parallel port at 0x378, the adapter and a 1 MiB 25-series flash chip,
-// from sim/model.cpp, so that the Windows build of lptspi can run end to end under Wine.
+// The simulated port: the parallel port at 0x378, the adapter and a 25-series flash chip (1 MiB
+// unless a test asks for another size), from sim/model.cpp, so that the Windows build of lptspi
+// can run end to end under Wine.
 //
 // Time: every port access costs 1 us of virtual time (the model's access_ns), and the real time
 // that passed since the previous access is added on top, so the tool's pauses (it sleeps
@@ -7,20 +8,21 @@
 // usual 1.4 ms busy time; erase is cut to 10 ms (real chips take seconds), so the first status
 // poll after an erase, 100 ms later, already reads 00 and the tests stay fast.
 //
-// The chip starts erased (all 0xFF) each time the driver loads; the two chip requests of
-// hwi_dispatch.h let tests put old contents in first and read the result back.
+// The chip starts erased (all 0xFF) and 1 MiB each time the driver loads; the chip requests of
+// hwi_dispatch.h let tests choose another size, put old contents in first and read the result
+// back.
 #include "hwi_backend.h"
 #include "model.h"
 #include "sim_kernel.h"
 
 namespace {
 
-const uint32_t kChipSize = 1u << 20;
+const uint32_t kDefaultChipSize = 1u << 20;
 const uint32_t kAccessNs = 1000;
 const uint64_t kProgramNs = 1400 * 1000ull;
 const uint64_t kEraseNs = 10 * 1000 * 1000ull;
 
-uint8_t chip[kChipSize];
+uint8_t chip[HWI_CHIP_SIZE_MAX];
 simcore::Model model;
 uint64_t real_ns_seen; // real time already added to the model's clock
 
@@ -53,18 +55,13 @@ void sim_write_chip(unsigned long offset, const unsigned char* in, unsigned long
         chip[offset + i] = in[i];
 }
 
-} // namespace
-
-extern "C" {
-
-const struct hwi_ops hwi_backend = {sim_inb, sim_outb, kChipSize, sim_read_chip, sim_write_chip};
-
-hwi_status hwi_backend_start(void) {
-    for (uint32_t i = 0; i < kChipSize; i++)
+// An erased chip of `size` bytes and a port just powered up.
+bool power_up(uint32_t size) {
+    for (uint32_t i = 0; i < size; i++)
         chip[i] = 0xFF;
     model = simcore::Model();
     model.memory = chip;
-    model.size = kChipSize;
+    model.size = size;
     model.access_ns = kAccessNs;
     model.program_ns = kProgramNs;
     model.erase_ns = kEraseNs;
@@ -72,10 +69,26 @@ hwi_status hwi_backend_start(void) {
     model.miso_mode = simcore::kMisoChip;
     model.power_status = 0x00;
     if (!simcore::model_init(model))
-        return HWI_STATUS_INVALID_PARAMETER;
+        return false;
+    hwi_backend.chip_size = size;
     sim_clock_start();
     real_ns_seen = 0;
-    return HWI_STATUS_SUCCESS;
+    return true;
+}
+
+void sim_set_chip_size(unsigned long size) {
+    power_up(static_cast<uint32_t>(size));
+}
+
+} // namespace
+
+extern "C" {
+
+struct hwi_ops hwi_backend = {sim_inb,       sim_outb,       kDefaultChipSize,
+                              sim_read_chip, sim_write_chip, sim_set_chip_size};
+
+hwi_status hwi_backend_start(void) {
+    return power_up(kDefaultChipSize) ? HWI_STATUS_SUCCESS : HWI_STATUS_INVALID_PARAMETER;
 }
 
 void hwi_backend_stop(void) {}

@@ -22,7 +22,7 @@ unsigned char driver_inb(unsigned short port) {
 void driver_outb(unsigned short port, unsigned char value) {
     bus_out(port, value);
 }
-const hwi_ops kDriverPort = {driver_inb, driver_outb, 0, nullptr, nullptr};
+const hwi_ops kDriverPort = {driver_inb, driver_outb, 0, nullptr, nullptr, nullptr};
 
 // What Windows makes of the driver's refusals, as DeviceIoControl's last error.
 DWORD win32_error(hwi_status status) {

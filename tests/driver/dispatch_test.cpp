@@ -22,7 +22,7 @@ V chip_in(unsigned long offset, size_t data = 0) {
 
 // The request codes as the tool and the Wine harness send them.
 const unsigned long kReadPort = 0x9C402004, kWritePort = 0x9C402008;
-const unsigned long kReadChip = 0x9C4023C0, kWriteChip = 0x9C4023C4;
+const unsigned long kReadChip = 0x9C4023C0, kWriteChip = 0x9C4023C4, kSetChipSize = 0x9C4023C8;
 
 using Access = std::tuple<bool, uint16_t, uint8_t>; // write, port, value
 
@@ -46,13 +46,27 @@ void fake_write_chip(unsigned long offset, const unsigned char* in, unsigned lon
     std::memcpy(chip.data() + offset, in, len);
 }
 
-const hwi_ops real_ops = {fake_inb, fake_outb, 0, nullptr, nullptr};
-const hwi_ops sim_ops = {fake_inb, fake_outb, 4096, fake_read_chip, fake_write_chip};
+std::vector<unsigned long> sizes_set;
+void fake_set_chip_size(unsigned long size);
+
+const hwi_ops real_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr};
+const hwi_ops sim_ops = {fake_inb, fake_outb, 4096, fake_read_chip, fake_write_chip, nullptr};
+// A backend whose chip changes size on request, as hwinterface-sim.sys's does.
+hwi_ops sized_ops = {fake_inb,       fake_outb,       4096,
+                     fake_read_chip, fake_write_chip, fake_set_chip_size};
+
+void fake_set_chip_size(unsigned long size) {
+    sizes_set.push_back(size);
+    chip.assign(size, 0xFF);
+    sized_ops.chip_size = size;
+}
 
 class Dispatch : public ::testing::Test {
   protected:
     void SetUp() override {
         accesses.clear();
+        sizes_set.clear();
+        sized_ops.chip_size = sim_ops.chip_size;
         chip.resize(sim_ops.chip_size);
         std::iota(chip.begin(), chip.end(), uint8_t(3));
     }
@@ -103,6 +117,32 @@ TEST_F(Dispatch, ChipRequestsCopyInRangeAndStopAtTheEnd) {
     EXPECT_EQ(info, 0u);
     EXPECT_EQ(run(sim_ops, kWriteChip, chip_in(0xFF0, 16)), HWI_STATUS_SUCCESS); // to the last byte
     EXPECT_EQ(chip, expected);
+    EXPECT_TRUE(accesses.empty());
+}
+
+TEST_F(Dispatch, SetChipSizeTakesAPowerOfTwoFrom4KiBTo16MiBAndTheChipRequestsFollowIt) {
+    V out(16, 0xEE);
+    EXPECT_EQ(run(sized_ops, kSetChipSize, chip_in(0x2000), &out), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(info, 0u);
+    EXPECT_EQ(out, V(16, 0xEE)); // no output
+    EXPECT_EQ(run(sized_ops, kReadChip, chip_in(0x1FF8), &out), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(info, 8u); // up to the new end
+    EXPECT_EQ(run(sized_ops, kWriteChip, chip_in(0x1FFF, 1)), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(run(sized_ops, kReadChip, chip_in(0x2000), &out), HWI_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(run(sized_ops, kSetChipSize, chip_in(0x1000)), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(run(sized_ops, kSetChipSize, chip_in(0x1000000)), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(sizes_set, (std::vector<unsigned long>{0x2000, 0x1000, 0x1000000}));
+
+    sizes_set.clear();
+    for (unsigned long size : {0ul, 1ul, 0x800ul, 0x3000ul, 0x1001ul, 0x2000000ul, 0x80000000ul}) {
+        EXPECT_EQ(run(sized_ops, kSetChipSize, chip_in(size)), HWI_STATUS_INVALID_PARAMETER)
+            << std::hex << size;
+    }
+    V three{0x00, 0x20, 0x00};
+    EXPECT_EQ(run(sized_ops, kSetChipSize, three), HWI_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(run(sim_ops, kSetChipSize, chip_in(0x2000)), HWI_STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(run(real_ops, kSetChipSize, chip_in(0x2000)), HWI_STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_TRUE(sizes_set.empty());
     EXPECT_TRUE(accesses.empty());
 }
 

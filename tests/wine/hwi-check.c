@@ -9,11 +9,13 @@
  *   hwi-check read-id              JEDEC read identification through the port, bit by bit
  *   hwi-check load FILE            store FILE in the chip from address 0
  *   hwi-check dump FILE            write the whole chip to FILE
+ *   hwi-check size BYTES           replace the chip by an erased one of that size
  *   hwi-check lpt1                 open LPT1 the way lptspi does
  *
  * Exit status 0 on success; otherwise 1 with the reason on standard error. */
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "hwi_dispatch.h"
@@ -289,6 +291,18 @@ static int dump(HANDLE device, const char* name) {
     return 0;
 }
 
+static int set_size(HANDLE device, const char* text) {
+    unsigned long size = strtoul(text, NULL, 0);
+    unsigned char in[4] = {(unsigned char)size, (unsigned char)(size >> 8),
+                           (unsigned char)(size >> 16), (unsigned char)(size >> 24)};
+    DWORD returned, error = request(device, HWI_IOCTL_SET_CHIP_SIZE, in, 4, NULL, 0, &returned);
+    if (error != 0) {
+        SetLastError(error);
+        return fail("the driver refused the chip size");
+    }
+    return 0;
+}
+
 int main(int argc, char* argv[]) {
     const char* verb = argc > 1 ? argv[1] : "";
     HANDLE device;
@@ -307,9 +321,10 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (strcmp(verb, "requests") != 0 && strcmp(verb, "read-id") != 0 &&
-        !((strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0) && argc == 3)) {
+        !((strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0 || strcmp(verb, "size") == 0) &&
+          argc == 3)) {
         fprintf(stderr, "usage: hwi-check create PATH | start | stop | delete | query | requests "
-                        "| read-id | load FILE | dump FILE | lpt1\n");
+                        "| read-id | load FILE | dump FILE | size BYTES | lpt1\n");
         return 2;
     }
     device = open_device();
@@ -321,6 +336,8 @@ int main(int argc, char* argv[]) {
         rc = read_id(device);
     else if (strcmp(verb, "load") == 0)
         rc = load(device, argv[2]);
+    else if (strcmp(verb, "size") == 0)
+        rc = set_size(device, argv[2]);
     else
         rc = dump(device, argv[2]);
     CloseHandle(device);
