@@ -128,15 +128,16 @@ int backup_flash(const char* path) {
         if (!blank_page(first + n * PAGE_SIZE))
             used = n + 1;
     }
-    for (int n = writable; n < pages; n++) {
+    int beyond = 0;
+    for (int n = writable; n < pages && !beyond; n++) {
         if (!blank_page(first + n * PAGE_SIZE)) {
             printf("warning: the flash holds data beyond page %d (first in page %d), which "
                    "lptspi cannot write back: it is not in the backup\n",
                    MAX_PAGES - 1, n);
-            break;
+            beyond = 1;
         }
     }
-    if (used == 0)
+    if (used == 0 && !beyond)
         printf("the flash is blank\n");
     int result = save(path, first, used);
     free(first);
