@@ -192,7 +192,8 @@ TEST_F(BackupTest, RefusalsWriteNothing) {
          nt + "Failed to start parallel port I/O driver!Failed to load parallel port driver! \n" +
              game_over,
          1},
-        // A flaky data-in line: the two reads of the 4 KiB chip disagree.
+        // A flaky data-in line: the two reads of the 4 KiB chip disagree, first (with this seed
+        // and rate) in page 4.
         {{{"LPTSPI_SIM_SIZE", "4096"}, {"LPTSPI_SIM_NOISE", "0.0001:3"}},
          OPENING + IDLE + identified_and_read(4096, 0x0C) + "!!! page 4 read differently twice, " +
              "OUT not written \n",

@@ -210,6 +210,19 @@ TEST(Report, PrintedOnStandardErrorOnlyWhenAsked) {
                            "lptspi-sim: projected time on real hardware: 2.000 s\n"
                          : "");
     }
+    // With noise on, the report counts the flipped data-in reads: all 16 here.
+    boot([](sim::Settings& s) {
+        s.report = true;
+        s.noise_rate = 1;
+    });
+    Spi().read_status();
+    testing::internal::CaptureStderr();
+    sim::shutdown();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("lptspi-sim: projected time on real hardware: 0.000 s\n"
+                       "lptspi-sim: data-in reads flipped by noise: 16\n"),
+              std::string::npos)
+        << err;
     boot();
 }
 
