@@ -414,6 +414,14 @@ def scenario_driver_requests(s):
     s.helper_run("lpt1")
 
 
+def scenario_driver_ports(s):
+    """The driver serves the parallel port's registers only: a read of 0x70 and a write of
+    0xCF9 are refused with ERROR_ACCESS_DENIED while the control register still reads back."""
+    s.start_prefix()
+    s.register(start=True)
+    s.helper_run("ports")
+
+
 def scenario_driver_reload(s):
     """Test-only chip requests, then unload and load again: the device and its link go away
     with the driver and come back with it, and the chip starts erased again."""
@@ -434,6 +442,7 @@ def scenario_driver_reload(s):
 
 SCENARIOS = {
     "driver-requests": scenario_driver_requests,
+    "driver-ports": scenario_driver_ports,
     "driver-reload": scenario_driver_reload,
     "driver-running": scenario_driver_running,
     "driver-stopped": scenario_driver_stopped,
