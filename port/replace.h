@@ -12,6 +12,11 @@ FILE* create_new_file(const char* path);
 // otherwise -1 with errno set.
 int commit_file(FILE* file);
 
+// The file that writing to `path` reaches: symbolic links followed where the system has them, so
+// that a replacement lands on the linked file and leaves the link a link. `path` itself when it
+// names nothing yet. Copied to `out` (at most `out_size` bytes, always terminated).
+void final_path(const char* path, char* out, int out_size);
+
 // Moves the file `from` over `to`, replacing `to` if it exists, so that `to` names either its old
 // contents or all of the new ones and never anything in between. Both must be in one folder.
 // Returns 0 on success; otherwise `to` is unchanged and a short reason has been copied to

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <libgen.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,12 @@ FILE* create_new_file(const char* path) {
         errno = saved;
     }
     return file;
+}
+
+void final_path(const char* path, char* out, int out_size) {
+    char* real = realpath(path, NULL);
+    snprintf(out, (size_t)out_size, "%s", real != NULL ? real : path);
+    free(real);
 }
 
 int commit_file(FILE* file) {

@@ -25,6 +25,11 @@ FILE* create_new_file(const char* path) {
     return file;
 }
 
+// The 95/98/Me family and the NT family up to XP have no symbolic links to files.
+void final_path(const char* path, char* out, int out_size) {
+    snprintf(out, (size_t)out_size, "%s", path);
+}
+
 int commit_file(FILE* file) {
     if (fflush(file) != 0 || _commit(_fileno(file)) != 0)
         return -1;

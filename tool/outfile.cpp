@@ -31,8 +31,11 @@ static FILE* create_temporary(const char* path, char* name) {
 
 int write_whole_file(const char* path, const unsigned char* data, size_t size, char* reason,
                      int reason_size) {
+    // A link to the file stays a link: the file it names is the one replaced.
+    char target[MAX_NAME];
+    final_path(path, target, MAX_NAME);
     char temporary[MAX_NAME];
-    FILE* file = create_temporary(path, temporary);
+    FILE* file = create_temporary(target, temporary);
     if (file == NULL)
         return reason_from_errno(OUTFILE_CANNOT_CREATE, reason, reason_size);
 
@@ -48,7 +51,7 @@ int write_whole_file(const char* path, const unsigned char* data, size_t size, c
         errno = saved;
         return reason_from_errno(OUTFILE_CANNOT_WRITE, reason, reason_size);
     }
-    if (replace_file(temporary, path, reason, reason_size) != 0) {
+    if (replace_file(temporary, target, reason, reason_size) != 0) {
         remove(temporary);
         return OUTFILE_CANNOT_WRITE;
     }

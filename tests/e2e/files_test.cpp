@@ -234,15 +234,20 @@ TEST_F(FilesTest, ScrambleThatRunsOutOfSpaceLeavesInAndOutAsTheyWere) {
                   (std::vector<std::string>{"chip.bin", "firmware.bin", "old.img"}))
             << "a temporary file was left behind";
     }
-    // With room enough the same command replaces OUT, keeping its permissions.
+    // With room enough the same command replaces OUT, keeping its permissions; through a link
+    // it replaces the linked file and the link stays.
     ASSERT_EQ(chmod(out.c_str(), 0600), 0);
-    RunResult result = run_with_file_limit(1000, {SCRAMBLE, in, out});
+    const std::string link = dir + "/link.img";
+    ASSERT_EQ(symlink("old.img", link.c_str()), 0);
+    RunResult result = run_with_file_limit(1000, {SCRAMBLE, in, link});
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(read_file(out) == scramble(firmware));
     struct stat st {};
-    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    ASSERT_EQ(lstat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(folder_entries(dir).size(), 3u);
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(folder_entries(dir).size(), 4u);
 }
 
 // ---- the simulated PC cut short ---------------------------------------------------------------
