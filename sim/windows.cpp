@@ -6,8 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <chrono>
-#include <thread>
+#include <cerrno>
+#include <ctime>
 #include <unistd.h>
 
 using namespace sim;
@@ -331,6 +331,7 @@ extern "C" {
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD, HANDLE) {
+    check_signal();
     State& s = state();
     if (lpFileName == nullptr || *lpFileName == '\0') {
         g_hot.last_error = ERROR_PATH_NOT_FOUND;
@@ -729,8 +730,13 @@ void _sleep(unsigned long milliseconds) {
         trace_sleep(milliseconds);
     }
     if (s.settings.realtime && milliseconds > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        // A noted signal cuts the pause short; any other interruption sleeps on.
+        timespec left{static_cast<time_t>(milliseconds / 1000),
+                      static_cast<long>(milliseconds % 1000) * 1000000L};
+        while (nanosleep(&left, &left) != 0 && errno == EINTR && g_signal == 0) {
+        }
     }
+    check_signal();
 }
 
 } // extern "C"
