@@ -1,5 +1,22 @@
 #include "hwi_dispatch.h"
 
+/* Whether a caller may read (write == 0) or write a port: only the registers of the three legacy
+ * parallel-port bases. Everything else on the bus (interrupt and DMA controllers, timer, keyboard
+ * controller, CMOS, reset control, disk controllers, ...) stays out of reach. */
+static int port_allowed(unsigned short port, int write) {
+    static const unsigned short bases[] = {0x378, 0x278, 0x3BC};
+    unsigned i;
+    for (i = 0; i < sizeof bases / sizeof bases[0]; i++) {
+        if (port >= bases[i] + 0x400u && port <= bases[i] + 0x402u)
+            return 1; /* ECP block: FIFO, configuration B, ECR */
+        if (port == bases[i] || port == bases[i] + 2u)
+            return 1; /* data, control */
+        if (port == bases[i] + 1u)
+            return !write; /* status: read-only */
+    }
+    return 0;
+}
+
 static hwi_status read_port(const struct hwi_ops* ops, const unsigned char* in,
                             unsigned long in_len, unsigned char* out, unsigned long out_len,
                             unsigned long* information) {
@@ -7,6 +24,8 @@ static hwi_status read_port(const struct hwi_ops* ops, const unsigned char* in,
     if (in == 0 || out == 0 || in_len < HWI_READ_PORT_IN || out_len < HWI_READ_PORT_OUT)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     port = (unsigned short)(in[0] | (in[1] << 8));
+    if (!port_allowed(port, 0))
+        return HWI_STATUS_ACCESS_DENIED;
     out[0] = ops->inb(port);
     *information = HWI_READ_PORT_OUT;
     return HWI_STATUS_SUCCESS;
@@ -14,9 +33,13 @@ static hwi_status read_port(const struct hwi_ops* ops, const unsigned char* in,
 
 static hwi_status write_port(const struct hwi_ops* ops, const unsigned char* in,
                              unsigned long in_len) {
+    unsigned short port;
     if (in == 0 || in_len < HWI_WRITE_PORT_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
-    ops->outb((unsigned short)(in[0] | (in[1] << 8)), in[2]);
+    port = (unsigned short)(in[0] | (in[1] << 8));
+    if (!port_allowed(port, 1))
+        return HWI_STATUS_ACCESS_DENIED;
+    ops->outb(port, in[2]);
     return HWI_STATUS_SUCCESS;
 }
 
@@ -95,4 +118,8 @@ hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const voi
     default:
         return HWI_STATUS_INVALID_DEVICE_REQUEST;
     }
+}
+
+hwi_status hwi_create(unsigned long name_bytes) {
+    return name_bytes == 0 ? HWI_STATUS_SUCCESS : HWI_STATUS_OBJECT_NAME_NOT_FOUND;
 }

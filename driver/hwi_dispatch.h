@@ -13,12 +13,21 @@ typedef long hwi_status; /* an NTSTATUS value */
 #define HWI_STATUS_SUCCESS ((hwi_status)0x00000000L)
 #define HWI_STATUS_INVALID_PARAMETER ((hwi_status)0xC000000DL)
 #define HWI_STATUS_INVALID_DEVICE_REQUEST ((hwi_status)0xC0000010L)
+#define HWI_STATUS_ACCESS_DENIED ((hwi_status)0xC0000022L)
 #define HWI_STATUS_BUFFER_TOO_SMALL ((hwi_status)0xC0000023L)
+#define HWI_STATUS_OBJECT_NAME_NOT_FOUND ((hwi_status)0xC0000034L)
 
 /* CTL_CODE(device type, function, METHOD_BUFFERED, FILE_ANY_ACCESS) */
 #define HWI_CTL_CODE(function) ((0x9C40ul << 16) | ((unsigned long)(function) << 2))
 
-/* Input: port address low byte, high byte. Output: the byte read. Information = 1. */
+/* The port requests reach only the registers of a legacy parallel port at 0x378, 0x278 or 0x3BC
+ * (base):
+ *   read:  base+0 data, base+1 status, base+2 control, base+0x400..0x402 ECP block (ECR at +0x402)
+ *   write: base+0, base+2, base+0x400..0x402 (the status register is read-only, and 0x279 is
+ *          also the ISA plug-and-play address port)
+ * Any other port gives HWI_STATUS_ACCESS_DENIED, after the buffer lengths were found sufficient.
+ *
+ * Input: port address low byte, high byte. Output: the byte read. Information = 1. */
 #define HWI_IOCTL_READ_PORT HWI_CTL_CODE(0x801) /* 0x9C402004 */
 /* Input: port address low byte, high byte, value. No output. Information = 0. */
 #define HWI_IOCTL_WRITE_PORT HWI_CTL_CODE(0x802) /* 0x9C402008 */
@@ -66,6 +75,12 @@ struct hwi_ops {
 hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const void* in,
                         unsigned long in_len, void* out, unsigned long out_len,
                         unsigned long* information);
+
+/* Answers IRP_MJ_CREATE. `name_bytes` is the length in bytes of the file name the create request
+ * carries after the device name (FileObject->FileName.Length): 0 for \\.\hwinterface itself.
+ * The device has no namespace, so \\.\hwinterface\anything is refused with
+ * HWI_STATUS_OBJECT_NAME_NOT_FOUND (Win32 ERROR_FILE_NOT_FOUND). */
+hwi_status hwi_create(unsigned long name_bytes);
 
 #ifdef __cplusplus
 }

@@ -8,7 +8,8 @@
 
 DRIVER_INITIALIZE DriverEntry;
 static DRIVER_UNLOAD hwi_unload;
-static DRIVER_DISPATCH hwi_create_close;
+static DRIVER_DISPATCH hwi_irp_create;
+static DRIVER_DISPATCH hwi_irp_close;
 static DRIVER_DISPATCH hwi_device_control;
 
 static UNICODE_STRING device_name = RTL_CONSTANT_STRING(L"\\Device\\hwinterface");
@@ -21,7 +22,16 @@ static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     return status;
 }
 
-static NTSTATUS NTAPI hwi_create_close(PDEVICE_OBJECT device, PIRP irp) {
+/* Opens of the device itself succeed for everyone; \\.\hwinterface\name is refused (the
+ * device has no namespace, and FILE_DEVICE_SECURE_OPEN makes such opens pass the device's own
+ * access check first). */
+static NTSTATUS NTAPI hwi_irp_create(PDEVICE_OBJECT device, PIRP irp) {
+    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    (void)device;
+    return complete(irp, (NTSTATUS)hwi_create(file ? file->FileName.Length : 0), 0);
+}
+
+static NTSTATUS NTAPI hwi_irp_close(PDEVICE_OBJECT device, PIRP irp) {
     (void)device;
     return complete(irp, STATUS_SUCCESS, 0);
 }
@@ -56,7 +66,9 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
     if (!NT_SUCCESS(status))
         return status;
 
-    status = IoCreateDevice(driver, 0, &device_name, HWI_DEVICE_TYPE, 0, FALSE, &device);
+    /* Shared (not exclusive): the tool's own claim on LPT1 keeps two runs apart. */
+    status = IoCreateDevice(driver, 0, &device_name, HWI_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN,
+                            FALSE, &device);
     if (!NT_SUCCESS(status)) {
         hwi_backend_stop();
         return status;
@@ -70,8 +82,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
         return status;
     }
 
-    driver->MajorFunction[IRP_MJ_CREATE] = hwi_create_close;
-    driver->MajorFunction[IRP_MJ_CLOSE] = hwi_create_close;
+    driver->MajorFunction[IRP_MJ_CREATE] = hwi_irp_create;
+    driver->MajorFunction[IRP_MJ_CLOSE] = hwi_irp_close;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = hwi_device_control;
     driver->DriverUnload = hwi_unload;
     device->Flags &= ~DO_DEVICE_INITIALIZING;

@@ -1,5 +1,21 @@
-// Putting a finished file in place of another in one step.
+// Creating a file that did not exist, forcing it to disk, and putting a finished file in place of
+// another in one step.
 #pragma once
+
+#include <stdio.h>
+
+// Creates `path` for writing in binary mode, failing (NULL, errno EEXIST) if anything already has
+// that name, a dangling symbolic link included. Otherwise NULL with errno set.
+FILE* create_new_file(const char* path);
+
+// Writes out the stream's buffer and forces the file's bytes to the disk. Returns 0 on success,
+// otherwise -1 with errno set.
+int commit_file(FILE* file);
+
+// The file that writing to `path` reaches: symbolic links followed where the system has them, so
+// that a replacement lands on the linked file and leaves the link a link. `path` itself when it
+// names nothing yet. Copied to `out` (at most `out_size` bytes, always terminated).
+void final_path(const char* path, char* out, int out_size);
 
 // Moves the file `from` over `to`, replacing `to` if it exists, so that `to` names either its old
 // contents or all of the new ones and never anything in between. Both must be in one folder.

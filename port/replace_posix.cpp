@@ -1,33 +1,60 @@
-// rename() replaces its target in one step. The new file's bytes and the folder entry are forced
-// to disk first and after, so a power cut leaves the old file or the new one, never an empty one.
+// rename() replaces its target in one step. The new file's bytes are forced to disk before it and
+// the folder entry after it, so a power cut leaves the old file or the new one, never an empty one.
 #include "replace.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <libgen.h>
-#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-static int sync_path(const char* path, int flags) {
-    int fd = open(path, flags);
+FILE* create_new_file(const char* path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
+        return NULL;
+    FILE* file = fdopen(fd, "wb");
+    if (file == NULL) {
+        int saved = errno;
+        close(fd);
+        unlink(path);
+        errno = saved;
+    }
+    return file;
+}
+
+void final_path(const char* path, char* out, int out_size) {
+    char* real = realpath(path, NULL);
+    snprintf(out, (size_t)out_size, "%s", real != NULL ? real : path);
+    free(real);
+}
+
+int commit_file(FILE* file) {
+    if (fflush(file) != 0)
         return -1;
-    int failed = fsync(fd);
-    // A folder may refuse fsync on some file systems; that is not a failed write.
-    if (failed != 0 && (errno == EINVAL || errno == EROFS || errno == EBADF))
-        failed = 0;
-    close(fd);
-    return failed;
+    if (fsync(fileno(file)) != 0 && errno != EINVAL && errno != EROFS)
+        return -1; // EINVAL, EROFS: a file system that cannot sync, not a failed write
+    return 0;
 }
 
 int replace_file(const char* from, const char* to, char* reason, int reason_size) {
-    if (sync_path(from, O_RDONLY) != 0 || rename(from, to) != 0) {
+    // The new file takes the old one's permissions: a private file stays private.
+    struct stat old;
+    if (stat(to, &old) == 0 && S_ISREG(old.st_mode) && chmod(from, old.st_mode & 07777) != 0) {
+        snprintf(reason, (size_t)reason_size, "%s", strerror(errno));
+        return 1;
+    }
+    if (rename(from, to) != 0) {
         snprintf(reason, (size_t)reason_size, "%s", strerror(errno));
         return 1;
     }
     char folder[4096];
     snprintf(folder, sizeof folder, "%s", to);
-    sync_path(dirname(folder), O_RDONLY | O_DIRECTORY);
+    int fd = open(dirname(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd); // some file systems refuse this for folders; the rename itself has happened
+        close(fd);
+    }
     return 0;
 }

@@ -1,10 +1,40 @@
 // MoveFileEx replaces the target in one step and, with write-through, returns only once the move
-// is on disk. The 95/98/Me family has no MoveFileEx: there the old file is deleted and the new
-// one renamed into its place right after, the closest those systems come.
+// is on disk. The 95/98/Me family has no MoveFileEx: there the old file is first moved aside, the
+// new one moved into its place, and the old one deleted only then, so a failed move can put it
+// back.
 #include "replace.h"
 #include "system.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
+#include <sys/stat.h>
+
+FILE* create_new_file(const char* path) {
+    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return NULL;
+    FILE* file = _fdopen(fd, "wb");
+    if (file == NULL) {
+        int saved = errno;
+        _close(fd);
+        remove(path);
+        errno = saved;
+    }
+    return file;
+}
+
+// The 95/98/Me family and the NT family up to XP have no symbolic links to files.
+void final_path(const char* path, char* out, int out_size) {
+    snprintf(out, (size_t)out_size, "%s", path);
+}
+
+int commit_file(FILE* file) {
+    if (fflush(file) != 0 || _commit(_fileno(file)) != 0)
+        return -1;
+    return 0;
+}
 
 static int failure(char* reason, int reason_size) {
     DWORD code = GetLastError();
@@ -22,9 +52,19 @@ int replace_file(const char* from, const char* to, char* reason, int reason_size
         return 0;
     if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
         return failure(reason, reason_size);
-    if (!DeleteFileA(to) && GetLastError() != ERROR_FILE_NOT_FOUND)
+
+    char aside[4096];
+    snprintf(aside, sizeof aside, "%s.old", from);
+    int moved_aside = MoveFileA(to, aside);
+    if (!moved_aside && GetLastError() != ERROR_FILE_NOT_FOUND)
         return failure(reason, reason_size);
-    if (!MoveFileA(from, to))
-        return failure(reason, reason_size);
+    if (!MoveFileA(from, to)) {
+        failure(reason, reason_size);
+        if (moved_aside)
+            MoveFileA(aside, to);
+        return 1;
+    }
+    if (moved_aside)
+        DeleteFileA(aside);
     return 0;
 }

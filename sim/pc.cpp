@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -294,45 +295,6 @@ bool parse_stuck(const char* v, const Settings& s, std::vector<Stuck>& out, std:
     return true;
 }
 
-// ---- chip file ------------------------------------------------------------------------------
-
-void load_chip(State& s) {
-    const std::string& path = s.settings.chip_path;
-    if (path.empty()) {
-        return;
-    }
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        if (errno != ENOENT) {
-            std::fprintf(stderr, "lptspi-sim: cannot read the chip file %s: %s\n", path.c_str(),
-                         std::strerror(errno));
-        }
-        return; // no file yet: the chip starts erased
-    }
-    const size_t n = std::fread(s.memory.data(), 1, s.memory.size(), f);
-    if (std::ferror(f)) {
-        std::fprintf(stderr, "lptspi-sim: cannot read the chip file %s: %s\n", path.c_str(),
-                     std::strerror(errno));
-    }
-    (void)n; // a shorter file leaves the rest of the chip erased
-    std::fclose(f);
-}
-
-bool save_chip(State& s) {
-    const std::string& path = s.settings.chip_path;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    bool ok = f != nullptr;
-    if (ok) {
-        ok = std::fwrite(s.memory.data(), 1, s.memory.size(), f) == s.memory.size();
-        ok = (std::fclose(f) == 0) && ok;
-    }
-    if (!ok) {
-        std::fprintf(stderr, "lptspi-sim: cannot save the chip to %s: %s\n", path.c_str(),
-                     std::strerror(errno));
-    }
-    return ok;
-}
-
 void add_directory(State& s, const std::string& path) {
     s.files[path].directory = true;
 }
@@ -447,7 +409,13 @@ void reset(const Settings& settings) {
         s.settings.chip_size = size;
     }
     s.memory.assign(size, 0xFF);
-    load_chip(s);
+    s.chip_error.clear();
+    const bool held_elsewhere =
+        s.chip_file.held_elsewhere && s.chip_file.path == s.settings.chip_path;
+    if (!s.settings.chip_path.empty() && !held_elsewhere &&
+        !load_chip_file(s.chip_file, s.settings.chip_path, s.memory, s.chip_error)) {
+        std::fprintf(stderr, "lptspi-sim: %s\n", s.chip_error.c_str());
+    }
 
     simcore::Model& m = g_hot.model;
     m = simcore::Model{};
@@ -528,15 +496,22 @@ const Settings& settings() {
     return state().settings;
 }
 
-void shutdown() {
+bool shutdown() {
     State& s = state();
     if (s.shut_down) {
-        return;
+        return true;
     }
     s.shut_down = true;
-    if (!s.settings.chip_path.empty()) {
-        save_chip(s);
+    bool saved = true;
+    const std::string& path = s.settings.chip_path;
+    if (!path.empty() && !(s.chip_file.held_elsewhere && s.chip_file.path == path)) {
+        std::string error;
+        saved = save_chip_file(s.chip_file, path, s.memory, error);
+        if (!saved) {
+            std::fprintf(stderr, "lptspi-sim: %s\n", error.c_str());
+        }
     }
+    release_chip_file(s.chip_file);
     if (s.trace != nullptr) {
         if (std::fclose(s.trace) != 0) {
             std::fprintf(stderr, "lptspi-sim: cannot write the trace %s: %s\n",
@@ -548,6 +523,7 @@ void shutdown() {
     if (s.settings.report) {
         print_report(s);
     }
+    return saved;
 }
 
 void record(bool on) {
@@ -747,8 +723,32 @@ void boot_from_environment() {
                          static_cast<int>(len), *e);
         }
     }
+    catch_signals();
+    if (!s.chip_path.empty()) {
+        switch (claim_chip_file(state().chip_file, s.chip_path, error)) {
+        case Claim::refused:
+            std::fprintf(stderr, "lptspi-sim: %s\n", error.c_str());
+            std::exit(3);
+        case Claim::held_elsewhere:
+            s.lpt = Lpt::busy; // another run holds the port
+            break;
+        case Claim::ok:
+            break;
+        }
+    }
     reset(s);
-    std::atexit([] { shutdown(); });
+    if (!state().chip_error.empty()) {
+        std::exit(3); // the reason is on standard error
+    }
+    std::atexit([] {
+        if (!shutdown()) {
+            std::fflush(stdout);
+            _exit(3);
+        }
+        if (g_signal != 0) {
+            die_by_signal(); // noted after the tool's last port access
+        }
+    });
 }
 
 } // namespace sim

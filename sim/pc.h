@@ -52,8 +52,9 @@ void reset(const Settings& settings);
 const Settings& settings();
 
 // Saves the chip to chip_path (if set), closes the trace and prints the report (if asked).
-// Runs at most once per boot; lptspi-sim calls it at exit.
-void shutdown();
+// Runs at most once per boot; lptspi-sim calls it at exit. Returns false if the chip could not be
+// saved (the reason is on standard error and the chip file is as it was).
+bool shutdown();
 
 // Port access record.
 struct Access {
@@ -126,8 +127,11 @@ std::vector<std::string> service_calls();
 void set_device_openable(bool openable);
 void set_system_directory(const std::string& windows_path);
 
-// Reads the LPTSPI_SIM_* settings from the environment and boots; on a bad value prints the
-// message to standard error and exits with status 3. Registers shutdown() to run at exit.
+// Reads the LPTSPI_SIM_* settings from the environment, claims the chip file and boots; on a bad
+// value or an unusable chip file prints one line to standard error and exits with status 3. A chip
+// file locked by another lptspi-sim leaves LPT1 held by another process (as LPTSPI_SIM_LPT=busy)
+// and the file alone. Registers shutdown() to run at exit (status 3 if the chip cannot be saved)
+// and the handling of SIGINT, SIGTERM and SIGHUP (see chipfile.h); ignores SIGPIPE.
 void boot_from_environment();
 
 } // namespace sim

@@ -1,6 +1,7 @@
 // Internal state of the simulated PC, shared by pc.cpp and windows.cpp. Not for the tool or tests.
 #pragma once
 
+#include "chipfile.h"
 #include "model.h"
 #include "pc.h"
 #include "windows.h"
@@ -48,6 +49,8 @@ struct State {
     uint64_t pauses = 0;
     uint64_t paused_ms = 0;
     bool shut_down = false;
+    ChipFile chip_file;         // lptspi-sim's claim on settings.chip_path
+    std::string chip_error;     // why the chip file could not be loaded at the last reset
     bool device_broken = false; // Driver::unopenable
 
     std::vector<HandleEntry> handles;
@@ -109,8 +112,10 @@ HandleEntry* find_handle(const void* h, Kind kind);
 // The status register as read through a noisy data-in line.
 uint8_t noisy_status(uint8_t value);
 
-// Port access from the processor, counted, and recorded or traced when asked.
+// Port access from the processor, counted, and recorded or traced when asked. A noted signal
+// powers the PC down before the access.
 inline uint8_t bus_in(uint16_t address) {
+    check_signal();
     uint8_t v = simcore::model_read(g_hot.model, address);
     if (g_hot.noise_threshold != 0 && address == simcore::kLptBase + simcore::kStatusOffset) {
         v = noisy_status(v);
@@ -121,6 +126,7 @@ inline uint8_t bus_in(uint16_t address) {
     return v;
 }
 inline void bus_out(uint16_t address, uint8_t value) {
+    check_signal();
     simcore::model_write(g_hot.model, address, value);
     if (g_hot.observe) {
         observe_access(true, address, value);

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <chrono>
-#include <thread>
+#include <cerrno>
+#include <ctime>
 #include <unistd.h>
 
 using namespace sim;
@@ -31,6 +31,10 @@ DWORD win32_error(hwi_status status) {
         return ERROR_INSUFFICIENT_BUFFER;
     case HWI_STATUS_INVALID_PARAMETER:
         return ERROR_INVALID_PARAMETER;
+    case HWI_STATUS_ACCESS_DENIED:
+        return ERROR_ACCESS_DENIED;
+    case HWI_STATUS_OBJECT_NAME_NOT_FOUND:
+        return ERROR_FILE_NOT_FOUND;
     default:
         return ERROR_INVALID_FUNCTION;
     }
@@ -327,6 +331,7 @@ extern "C" {
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD, HANDLE) {
+    check_signal();
     State& s = state();
     if (lpFileName == nullptr || *lpFileName == '\0') {
         g_hot.last_error = ERROR_PATH_NOT_FOUND;
@@ -337,11 +342,21 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         return open_lpt(s, lpt, dwShareMode);
     }
     if (starts_with(name, "\\\\.\\")) {
+        // \\.\HWINTERFACE, or a name below it, which reaches the driver's create handling.
+        const std::string device = "\\\\.\\HWINTERFACE";
+        const bool is_driver = starts_with(name, device.c_str()) &&
+                               (name.size() == device.size() || name[device.size()] == '\\');
         const bool can_open =
-            name == "\\\\.\\HWINTERFACE" && service_running(s) && !s.device_broken &&
+            is_driver && service_running(s) && !s.device_broken &&
             file_present(s, resolve_binary(s.services["HWINTERFACE"].info.binary_path));
         if (!can_open) {
             g_hot.last_error = ERROR_FILE_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        // The name after the device's, as the driver sees it: UTF-16, two bytes a character.
+        const hwi_status created = hwi_create(2ul * (name.size() - device.size()));
+        if (created != HWI_STATUS_SUCCESS) {
+            g_hot.last_error = win32_error(created);
             return INVALID_HANDLE_VALUE;
         }
         HandleEntry e;
@@ -715,8 +730,13 @@ void _sleep(unsigned long milliseconds) {
         trace_sleep(milliseconds);
     }
     if (s.settings.realtime && milliseconds > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        // A noted signal cuts the pause short; any other interruption sleeps on.
+        timespec left{static_cast<time_t>(milliseconds / 1000),
+                      static_cast<long>(milliseconds % 1000) * 1000000L};
+        while (nanosleep(&left, &left) != 0 && errno == EINTR && g_signal == 0) {
+        }
     }
+    check_signal();
 }
 
 } // extern "C"

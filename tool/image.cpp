@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+void (*image_sized)(const char* name) = NULL;
+
 void descramble(unsigned char* buffer, int length) {
     for (int i = 0; i < length; i++)
         buffer[i] = (unsigned char)(buffer[i] ^ key[i]);
@@ -57,12 +59,16 @@ int prepare_image(int argc, char* argv[], unsigned char** buffer, int* pages) {
         return 1;
     }
     memset(data, 0, (size_t)length);
-    // The read asks for the whole rounded-up buffer, so it always comes back short; what matters
-    // is that every byte of the file arrived, or a truncated image would reach an erased flash.
+    if (image_sized != NULL)
+        image_sized(name);
+    // The read asks for 255 bytes more than the size, so exactly the size must arrive: fewer and
+    // the file shrank or failed; more and the size was wrong (a file that grew, a pseudo-file that
+    // seeks to 0, a position that wrapped). Either way the flash would get bytes the image never
+    // held in that place.
     size_t got = fread(data, 1, (size_t)length, file);
     int failed = ferror(file);
     fclose(file);
-    if (failed || got < (size_t)size) {
+    if (failed || got != (size_t)size) {
         free(data);
         printf("Cant read %s \n", name);
         return 1;

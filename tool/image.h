@@ -16,3 +16,7 @@ void descramble(unsigned char* buffer, int length);
 // (page-rounded, owned by the caller, to be freed) and `*pages` set; otherwise the failure has
 // been reported on standard output and the process exit status is returned.
 int prepare_image(int argc, char* argv[], unsigned char** buffer, int* pages);
+
+// Called, when set, between finding the image's size and reading it: lets tests change the file
+// at the one moment a changing file can fool the size. NULL in the tool.
+extern void (*image_sized)(const char* name);

@@ -13,19 +13,17 @@ static int reason_from_errno(int failure, char* reason, int reason_size) {
     return failure;
 }
 
-// A name beside `path` that names no file yet: "<path>.<n>.tmp".
+// Creates a file beside `path` that did not exist before: "<path>.<n>.tmp", the first n free.
 static FILE* create_temporary(const char* path, char* name) {
     for (int n = 0; n < 1000; n++) {
         if (snprintf(name, MAX_NAME, "%s.%d.tmp", path, n) >= MAX_NAME) {
             errno = ENAMETOOLONG;
             return NULL;
         }
-        FILE* probe = fopen(name, "rb");
-        if (probe != NULL) {
-            fclose(probe);
-            continue;
-        }
-        return fopen(name, "wb");
+        errno = 0;
+        FILE* file = create_new_file(name);
+        if (file != NULL || errno != EEXIST)
+            return file;
     }
     errno = EEXIST;
     return NULL;
@@ -33,14 +31,16 @@ static FILE* create_temporary(const char* path, char* name) {
 
 int write_whole_file(const char* path, const unsigned char* data, size_t size, char* reason,
                      int reason_size) {
+    // A link to the file stays a link: the file it names is the one replaced.
+    char target[MAX_NAME];
+    final_path(path, target, MAX_NAME);
     char temporary[MAX_NAME];
-    errno = 0;
-    FILE* file = create_temporary(path, temporary);
+    FILE* file = create_temporary(target, temporary);
     if (file == NULL)
         return reason_from_errno(OUTFILE_CANNOT_CREATE, reason, reason_size);
 
     errno = 0;
-    int failed = fwrite(data, 1, size, file) != size || fflush(file) != 0 || ferror(file);
+    int failed = fwrite(data, 1, size, file) != size || commit_file(file) != 0 || ferror(file);
     int saved = errno;
     if (fclose(file) != 0 && !failed) {
         failed = 1;
@@ -51,7 +51,7 @@ int write_whole_file(const char* path, const unsigned char* data, size_t size, c
         errno = saved;
         return reason_from_errno(OUTFILE_CANNOT_WRITE, reason, reason_size);
     }
-    if (replace_file(temporary, path, reason, reason_size) != 0) {
+    if (replace_file(temporary, target, reason, reason_size) != 0) {
         remove(temporary);
         return OUTFILE_CANNOT_WRITE;
     }

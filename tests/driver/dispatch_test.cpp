@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iomanip>
 #include <numeric>
+#include <set>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -190,6 +193,123 @@ TEST_F(Dispatch, RefusedRequestsTouchNeitherThePortNorTheOutput) {
     }
     EXPECT_TRUE(accesses.empty());
     EXPECT_EQ(chip, before);
+}
+
+// The parallel-port registers the port requests reach, written out rather than computed: data,
+// status and control, and the ECP block 0x400 above, at each of the three legacy bases. The
+// status register is never written (0x279 is also the plug-and-play address port).
+const std::set<uint16_t> kReadable = {0x378, 0x379, 0x37A, 0x778, 0x779, 0x77A, //
+                                      0x278, 0x279, 0x27A, 0x678, 0x679, 0x67A, //
+                                      0x3BC, 0x3BD, 0x3BE, 0x7BC, 0x7BD, 0x7BE};
+const std::set<uint16_t> kWritable = {0x378, 0x37A, 0x778, 0x779, 0x77A, //
+                                      0x278, 0x27A, 0x678, 0x679, 0x67A, //
+                                      0x3BC, 0x3BE, 0x7BC, 0x7BD, 0x7BE};
+
+std::string hex(unsigned port) {
+    std::ostringstream s;
+    s << "port 0x" << std::hex << std::uppercase << port;
+    return s.str();
+}
+
+// One port request on `port`; its status and information, the output buffer afterwards, and the
+// port accesses it made.
+struct PortResult {
+    hwi_status status;
+    unsigned long info;
+    V out;
+    std::vector<Access> accesses;
+};
+
+PortResult port_request(bool write, unsigned port) {
+    accesses.clear();
+    next_read = 0xC3;
+    const V in{uint8_t(port), uint8_t(port >> 8), 0x5E};
+    V out(2, 0x42);
+    unsigned long info = 77;
+    const hwi_status status = hwi_dispatch(&real_ops, write ? kWritePort : kReadPort, in.data(),
+                                           write ? 3 : 2, out.data(), 2, &info);
+    return {status, info, out, accesses};
+}
+
+TEST_F(Dispatch, PortRequestsReachOnlyTheParallelPortRegisters) {
+    // The edges, by name: around each register block, the status register written, and ports a
+    // caller could do harm with (CMOS/NMI, keyboard controller reset, reset control, the top).
+    struct Row {
+        uint16_t port;
+        bool read, write;
+    };
+    const Row rows[] = {
+        {0x377, false, false}, {0x378, true, true},   {0x379, true, false},  {0x37A, true, true},
+        {0x37B, false, false}, {0x777, false, false}, {0x778, true, true},   {0x779, true, true},
+        {0x77A, true, true},   {0x77B, false, false}, {0x77C, false, false}, {0x77D, false, false},
+        {0x277, false, false}, {0x278, true, true},   {0x279, true, false},  {0x27A, true, true},
+        {0x27B, false, false}, {0x677, false, false}, {0x67A, true, true},   {0x67B, false, false},
+        {0x3BB, false, false}, {0x3BC, true, true},   {0x3BD, true, false},  {0x3BE, true, true},
+        {0x3BF, false, false}, {0x7BB, false, false}, {0x7BE, true, true},   {0x7BF, false, false},
+        {0x70, false, false},  {0x71, false, false},  {0x64, false, false},  {0x60, false, false},
+        {0x92, false, false},  {0xB2, false, false},  {0xCF9, false, false}, {0x0, false, false},
+        {0xFFFF, false, false}};
+    const auto granted = [](hwi_status status) { return status == HWI_STATUS_SUCCESS; };
+    for (const Row& row : rows) {
+        EXPECT_EQ(granted(port_request(false, row.port).status), row.read) << hex(row.port);
+        EXPECT_EQ(granted(port_request(true, row.port).status), row.write) << hex(row.port);
+    }
+
+    // Every address of the bus, both ways: granted exactly on the list, each grant one access
+    // to that port; each refusal STATUS_ACCESS_DENIED with the port, the output buffer and the
+    // information left alone.
+    for (unsigned port = 0; port <= 0xFFFF; port++) {
+        for (bool write : {false, true}) {
+            const PortResult r = port_request(write, port);
+            const bool allowed = (write ? kWritable : kReadable).count(uint16_t(port)) == 1;
+            const std::string what = hex(port) + (write ? " write" : " read");
+            if (allowed) {
+                ASSERT_EQ(r.status, HWI_STATUS_SUCCESS) << what;
+                ASSERT_EQ(r.info, write ? 0u : 1u) << what;
+                ASSERT_EQ(r.out, (write ? V{0x42, 0x42} : V{0xC3, 0x42})) << what;
+                ASSERT_EQ(r.accesses,
+                          (std::vector<Access>{
+                              {write, uint16_t(port), write ? uint8_t(0x5E) : uint8_t(0xC3)}}))
+                    << what;
+            } else {
+                ASSERT_EQ(r.status, HWI_STATUS_ACCESS_DENIED) << what;
+                ASSERT_EQ(r.info, 0u) << what;
+                ASSERT_EQ(r.out, V(2, 0x42)) << what;
+                ASSERT_TRUE(r.accesses.empty()) << what;
+            }
+        }
+    }
+}
+
+TEST_F(Dispatch, ShortBuffersAreRefusedBeforeThePortIsChecked) {
+    uint8_t read_0x70[2] = {0x70, 0x00}, write_0xcf9[3] = {0xF9, 0x0C, 0x0E};
+    uint8_t out = 0x42;
+    EXPECT_EQ(hwi_dispatch(&real_ops, kReadPort, read_0x70, 1, &out, 1, &info),
+              HWI_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(hwi_dispatch(&real_ops, kReadPort, read_0x70, 2, &out, 0, &info),
+              HWI_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(hwi_dispatch(&real_ops, kWritePort, write_0xcf9, 2, nullptr, 0, &info),
+              HWI_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(hwi_dispatch(&real_ops, kWritePort, write_0xcf9, 3, nullptr, 0, &info),
+              HWI_STATUS_ACCESS_DENIED);
+    // Buffered I/O: the refused read leaves the one shared buffer as the caller filled it.
+    EXPECT_EQ(hwi_dispatch(&real_ops, kReadPort, read_0x70, 2, read_0x70, 2, &info),
+              HWI_STATUS_ACCESS_DENIED);
+    EXPECT_EQ(V(read_0x70, read_0x70 + 2), (V{0x70, 0x00}));
+    // The simulated-chip build answers port requests under the same rule.
+    EXPECT_EQ(hwi_dispatch(&sim_ops, kReadPort, read_0x70, 2, &out, 1, &info),
+              HWI_STATUS_ACCESS_DENIED);
+    EXPECT_EQ(info, 0u);
+    EXPECT_EQ(out, 0x42);
+    EXPECT_TRUE(accesses.empty());
+}
+
+TEST(DispatchCreate, OpensOnlyTheDeviceItself) {
+    EXPECT_EQ(hwi_create(0), HWI_STATUS_SUCCESS); // \\.\hwinterface
+    // \\.\hwinterface\ and \\.\hwinterface\x: a name after the device's, in UTF-16 bytes.
+    for (unsigned long name_bytes : {1ul, 2ul, 4ul, 0xFFFEul, 0xFFFFFFFFul}) {
+        EXPECT_EQ(hwi_create(name_bytes), HWI_STATUS_OBJECT_NAME_NOT_FOUND) << name_bytes;
+    }
 }
 
 } // namespace

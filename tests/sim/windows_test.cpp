@@ -126,6 +126,19 @@ TEST_F(Windows, DeviceOpensOnlyWhileTheDriverRuns) {
     EXPECT_EQ(err(open(kDevice)), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
+TEST_F(Windows, NamesBelowTheDeviceDoNotOpen) {
+    // The driver is running: only the device itself opens; a name after it is refused by the
+    // driver's create handling.
+    for (const char* name :
+         {"\\\\.\\hwinterface\\x", "\\\\.\\HWINTERFACE\\X\\Y", "\\\\.\\hwinterfacex"}) {
+        EXPECT_EQ(err(open(name)), DWORD(ERROR_FILE_NOT_FOUND)) << name;
+    }
+    EXPECT_EQ(sim::open_handles(), 0);
+    HANDLE device = open("\\\\.\\HwInterface");
+    EXPECT_EQ(err(device), 0u);
+    EXPECT_TRUE(CloseHandle(device));
+}
+
 class Ioctl : public Windows {
   protected:
     void SetUp() override {
@@ -191,6 +204,27 @@ TEST_F(Ioctl, BadRequestsAndAFailingDriverTouchNothing) {
     EXPECT_EQ(out[0], 0xEE);
     EXPECT_EQ(sim::access_count(), 0u);
     EXPECT_EQ(sim::bus_read(0x378), 0x00); // the write never reached the port
+}
+
+TEST_F(Ioctl, PortsOutsideTheParallelPortAreRefused) {
+    BYTE cmos[2] = {0x70, 0x00}, status_write[3] = {0x79, 0x03, 0x00};
+    BYTE reset[3] = {0xF9, 0x0C, 0x0E}, control[3] = {0x7A, 0x03, 0x24};
+    BYTE out[2] = {0xEE, 0xEE};
+    DWORD returned = 77;
+    EXPECT_EQ(ioctl(device, kRead, cmos, 2, out, 2, &returned), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ioctl(device, kWrite, reset, 3, nullptr, 0, &returned), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ioctl(device, kWrite, status_write, 3, nullptr, 0), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ioctl(device, kRead, cmos, 2, cmos, 2), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(V(cmos, cmos + 2), (V{0x70, 0x00}));
+    EXPECT_EQ(V(out, out + 2), (V{0xEE, 0xEE}));
+    EXPECT_EQ(ioctl(device, kRead, cmos, 1, out, 1), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(sim::access_count(), 0u);
+    // The parallel port's control register still answers.
+    EXPECT_EQ(ioctl(device, kWrite, control, 3, nullptr, 0), 0u);
+    EXPECT_EQ(ioctl(device, kRead, control, 2, out, 1), 0u);
+    EXPECT_EQ(out[0], 0x24);
+    EXPECT_EQ(sim::accesses(),
+              (std::vector<sim::Access>{{true, 0x37A, 0x24}, {false, 0x37A, 0x24}}));
 }
 
 TEST_F(Windows, FilesCreateWriteTruncateAndFailures) {
@@ -344,9 +378,14 @@ TEST_F(WindowsDeathTest, PortInstructionsWorkOn9xAndEndTheProcessOnNt) {
     EXPECT_EQ(_outp(0x378, 0x105), 0x105);
     EXPECT_EQ(_inp(0x378), 0x05);
     EXPECT_EQ(_inp(0x379), 0xFF);
-    EXPECT_EQ(sim::accesses(),
-              (std::vector<sim::Access>{
-                  {true, 0x378, 0x05}, {false, 0x378, 0x05}, {false, 0x379, 0xFF}}));
+    // The processor's instructions know no allow-list: any port, as on a real 9x PC.
+    EXPECT_EQ(_outp(0xCF9, 0x00), 0x00);
+    EXPECT_EQ(_inp(0x70), 0xFF);
+    EXPECT_EQ(sim::accesses(), (std::vector<sim::Access>{{true, 0x378, 0x05},
+                                                         {false, 0x378, 0x05},
+                                                         {false, 0x379, 0xFF},
+                                                         {true, 0xCF9, 0x00},
+                                                         {false, 0x70, 0xFF}}));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -74,6 +75,50 @@ TEST_F(ImageTest, OneByteImageCarriesKeyBytesOneTo255AfterIt) {
     EXPECT_EQ(loaded.buffer[0], 0x5A ^ key[0]);
     for (int i = 1; i < 256; i++)
         ASSERT_EQ(loaded.buffer[i], key[i]) << i;
+    std::free(loaded.buffer);
+}
+
+// How the image file changes between its size being found and its bytes being read.
+long g_change = 0; // bytes appended (positive) or cut from the end (negative)
+
+void change_file(const char* name) {
+    std::string bytes = read_file(name);
+    if (g_change > 0)
+        write_file(name, bytes + std::string(static_cast<size_t>(g_change), '\x77'));
+    else
+        ASSERT_EQ(truncate(name, static_cast<off_t>(bytes.size()) + g_change), 0);
+}
+
+TEST_F(ImageTest, FileThatGrowsOrShrinksBeforeTheReadIsRefused) {
+    // Growth that stays in the last page's slack (1, 255 bytes from a page boundary) would
+    // otherwise go to the flash in place of key bytes; growth past it is cut at the slack. A
+    // shrink is seen once the file is larger than what the first byte's read buffered.
+    const struct {
+        size_t size;
+        long change;
+    } cases[] = {{1000, 1}, {1000, 24}, {1024, 255},  {1000, 300},
+                 {0, 1},    {9000, -1}, {9000, -5000}};
+    struct Hook {
+        Hook() { image_sized = change_file; }
+        ~Hook() { image_sized = nullptr; }
+    };
+    {
+        Hook hook;
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(c.size) + " bytes, then " + std::to_string(c.change));
+            g_change = c.change;
+            std::string path = file(pattern(c.size));
+            Loaded loaded = load(path);
+            EXPECT_EQ(loaded.status, 1);
+            EXPECT_EQ(loaded.out, "Cant read " + path + " \n");
+            EXPECT_EQ(loaded.buffer, nullptr);
+            EXPECT_EQ(loaded.pages, -1);
+        }
+    }
+    // Unchanged, the same file loads.
+    Loaded loaded = load(file(pattern(1000)));
+    EXPECT_EQ(loaded.status, 0);
+    EXPECT_EQ(loaded.pages, 4);
     std::free(loaded.buffer);
 }
 

@@ -6,6 +6,7 @@
  *   hwi-check start | stop | delete
  *   hwi-check query                print "absent", or the state and the binary path
  *   hwi-check requests             exercise both port requests and their refusals
+ *   hwi-check ports                ports outside the parallel port's registers are refused
  *   hwi-check read-id              JEDEC read identification through the port, bit by bit
  *   hwi-check load FILE            store FILE in the chip from address 0
  *   hwi-check dump FILE            write the whole chip to FILE
@@ -207,6 +208,39 @@ static int check_requests(HANDLE device) {
     return failures ? 1 : 0;
 }
 
+/* A refused port request: ERROR_ACCESS_DENIED, and a read's output buffer as it was. */
+static void expect_denied(HANDLE device, int write, unsigned short port) {
+    unsigned char in[3] = {(unsigned char)port, (unsigned char)(port >> 8), 0x00}, out[2];
+    char what[64];
+    DWORD returned, error;
+    memset(out, 0xEE, sizeof out);
+    if (write)
+        error = request(device, HWI_IOCTL_WRITE_PORT, in, 3, NULL, 0, &returned);
+    else
+        error = request(device, HWI_IOCTL_READ_PORT, in, 2, out, sizeof out, &returned);
+    sprintf(what, "%s %#x: error", write ? "write" : "read", port);
+    expect(what, error, ERROR_ACCESS_DENIED);
+    if (!write) {
+        sprintf(what, "read %#x: output buffer", port);
+        expect(what, (unsigned long)out[0] << 8 | out[1], 0xEEEE);
+    }
+}
+
+/* The driver serves the parallel port's registers and nothing else. */
+static int check_ports(HANDLE device) {
+    expect_denied(device, 0, 0x70);  /* CMOS index and NMI mask */
+    expect_denied(device, 1, 0xCF9); /* reset control */
+    expect_denied(device, 1, 0x379); /* the status register is read-only */
+    expect_denied(device, 0, 0x37B);
+    expect_denied(device, 0, 0x77B);
+    outb(device, 0x37A, 0x24);
+    expect("read 0x37A after writing 0x24", inb(device, 0x37A), 0x24);
+    outb(device, 0x37A, 0x00);
+    expect("read 0x37A after writing 0x00", inb(device, 0x37A), 0x00);
+    expect("read 0x77A (ECR at power-up)", inb(device, 0x77A), 0x15);
+    return failures ? 1 : 0;
+}
+
 /* Mode 0 over the adapter: data register bit 0 always high, 1 MOSI, 2 chip select (low
  * active), 3 clock; status register bit 6 MISO. */
 static unsigned transfer(HANDLE device, unsigned value, int bits) {
@@ -320,11 +354,12 @@ int main(int argc, char* argv[]) {
         CloseHandle(device);
         return 0;
     }
-    if (strcmp(verb, "requests") != 0 && strcmp(verb, "read-id") != 0 &&
+    if (strcmp(verb, "requests") != 0 && strcmp(verb, "ports") != 0 &&
+        strcmp(verb, "read-id") != 0 &&
         !((strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0 || strcmp(verb, "size") == 0) &&
           argc == 3)) {
         fprintf(stderr, "usage: hwi-check create PATH | start | stop | delete | query | requests "
-                        "| read-id | load FILE | dump FILE | size BYTES | lpt1\n");
+                        "| ports | read-id | load FILE | dump FILE | size BYTES | lpt1\n");
         return 2;
     }
     device = open_device();
@@ -332,6 +367,8 @@ int main(int argc, char* argv[]) {
         return fail("cannot open \\\\.\\hwinterface");
     if (strcmp(verb, "requests") == 0)
         rc = check_requests(device);
+    else if (strcmp(verb, "ports") == 0)
+        rc = check_ports(device);
     else if (strcmp(verb, "read-id") == 0)
         rc = read_id(device);
     else if (strcmp(verb, "load") == 0)

@@ -1,12 +1,19 @@
 #!/usr/bin/env python3
-"""Runs the Windows build of lptspi end to end under Wine, against hwinterface-sim.sys.
+"""Runs a Windows build of lptspi end to end under Wine, against hwinterface-sim.sys.
 
-  wine_harness.py prefix --template DIR [--windows-build DIR]
+  wine_harness.py prefix --template DIR [--driver-build DIR]
                                               make the template prefix (once per test run;
-                                              skipped when the Windows build lacks the driver)
-  wine_harness.py run SCENARIO --template DIR --windows-build DIR [--key FILE] [--work DIR]
+                                              skipped when the driver's build lacks the driver)
+  wine_harness.py run SCENARIO --template DIR --windows-build DIR [--driver-build DIR]
+                          [--key FILE] [--work DIR]
   wine_harness.py remove --template DIR       delete the template prefix
   wine_harness.py list                        the scenarios
+
+--windows-build is the build whose programs run: lptspi.exe and lptspi-scramble.exe, 64- or
+32-bit. --driver-build (default: the same) is the windows-x64 build that gives hwinterface-sim.sys
+and hwi-check.exe: the prefix is 64-bit, so its driver host and its service tools are 64-bit
+whichever tool runs. wine64 hands a 32-bit program to the 32-bit loader (Debian's wine32 package);
+where that loader cannot start, the 32-bit tool's scenarios are skipped.
 
 Each scenario gets its own prefix, copied from the template (the big, never-written files are
 hard links, everything else a real copy), keeps its wineserver alive with `wineserver -p` so that
@@ -35,6 +42,7 @@ SKIP = 77
 CHIP_SIZE = 1 << 20
 PAGE = 256
 WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
 SIM_DRIVER = r"C:\windows\system32\drivers\hwinterface-sim.sys"
 TOOL_SERVICE_BINARY = r"System32\Drivers\hwinterface.sys"
@@ -147,19 +155,60 @@ class Prefix:
         shutil.rmtree(self.path, ignore_errors=True)
 
 
+PE_MACHINE_I386 = 0x14C
+
+
+def pe_machine(path):
+    """The Machine field of a PE image's file header, or None if `path` is not one."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+    except OSError:
+        return None
+    if len(head) < 0x40 or head[:2] != b"MZ":
+        return None
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    if pe + 6 > len(head) or head[pe:pe + 4] != b"PE\0\0":
+        return None
+    return int.from_bytes(head[pe + 4:pe + 6], "little")
+
+
+def wine32_problem():
+    """Why the 32-bit loader cannot run programs here, or None when it can."""
+    if not os.path.exists(WINE32):
+        return "%s is not installed (Debian package wine32:i386)" % WINE32
+    try:
+        run = subprocess.run([WINE32, "--version"], stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, timeout=60)
+    except (OSError, subprocess.TimeoutExpired) as e:
+        return "%s --version failed: %s" % (WINE32, e)
+    if run.returncode != 0:
+        return "%s --version failed (status %d): %s" % (
+            WINE32, run.returncode,
+            (run.stdout.decode(errors="replace").strip().splitlines() or [""])[0])
+    return None
+
+
 class Scenario:
     def __init__(self, args, work):
         self.args = args
         self.work = work
         build = args.windows_build
-        self.driver = os.path.join(build, "driver", "hwinterface-sim.sys")
-        self.helper = os.path.join(build, "tests", "wine", "hwi-check.exe")
+        drivers = args.driver_build or build
+        self.driver = os.path.join(drivers, "driver", "hwinterface-sim.sys")
+        self.helper = os.path.join(drivers, "tests", "wine", "hwi-check.exe")
         self.tool = os.path.join(build, "tool", "lptspi.exe")
         self.scramble = os.path.join(build, "tool", "lptspi-scramble.exe")
         for path, what in ((self.driver, "the simulated-chip driver"),
                            (self.helper, "the harness helper")):
             if not os.path.isfile(path):
                 raise Skip("%s is missing: %s (build the windows-x64 preset first)" % (what, path))
+        bits = 32 if pe_machine(self.tool) == PE_MACHINE_I386 else 64
+        if bits == 32:
+            problem = wine32_problem()
+            if problem:
+                raise Skip("the 32-bit tool cannot run here: %s" % problem)
+        log("programs from %s (%d-bit), driver and helper from %s" % (build, bits, drivers))
         self.prefix = None
 
     def need_tool(self):
@@ -414,6 +463,14 @@ def scenario_driver_requests(s):
     s.helper_run("lpt1")
 
 
+def scenario_driver_ports(s):
+    """The driver serves the parallel port's registers only: a read of 0x70 and a write of
+    0xCF9 are refused with ERROR_ACCESS_DENIED while the control register still reads back."""
+    s.start_prefix()
+    s.register(start=True)
+    s.helper_run("ports")
+
+
 def scenario_driver_reload(s):
     """Test-only chip requests, then unload and load again: the device and its link go away
     with the driver and come back with it, and the chip starts erased again."""
@@ -481,6 +538,7 @@ def scenario_backup(s):
 
 SCENARIOS = {
     "driver-requests": scenario_driver_requests,
+    "driver-ports": scenario_driver_ports,
     "driver-reload": scenario_driver_reload,
     "driver-running": scenario_driver_running,
     "driver-stopped": scenario_driver_stopped,
@@ -526,7 +584,10 @@ def main():
     parser.add_argument("command", choices=["prefix", "run", "remove", "list"])
     parser.add_argument("scenario", nargs="?", choices=sorted(SCENARIOS))
     parser.add_argument("--template", help="template prefix directory")
-    parser.add_argument("--windows-build", help="the windows-x64 build directory")
+    parser.add_argument("--windows-build", help="the Windows build whose programs run "
+                        "(windows-x64 or windows-x86)")
+    parser.add_argument("--driver-build", help="the windows-x64 build with hwinterface-sim.sys "
+                        "and hwi-check.exe (default: --windows-build)")
     parser.add_argument("--key", help="key file the Windows build embedded (default: its "
                         "LPTSPI_KEY_FILE)")
     parser.add_argument("--work", help="scenario work directory (default: a new temporary one)")
@@ -543,8 +604,9 @@ def main():
         log("SKIP: %s is not installed" % WINE64)
         return SKIP
     if args.command == "prefix":
-        driver = os.path.join(args.windows_build or "", "driver", "hwinterface-sim.sys")
-        if args.windows_build and not os.path.isfile(driver):
+        drivers = args.driver_build or args.windows_build
+        driver = os.path.join(drivers or "", "driver", "hwinterface-sim.sys")
+        if drivers and not os.path.isfile(driver):
             log("SKIP prefix: %s is missing (build the windows-x64 preset first)" % driver)
             return SKIP
         try:
@@ -560,6 +622,8 @@ def main():
     if not args.scenario or not args.windows_build:
         parser.error("run needs a scenario and --windows-build")
     args.windows_build = os.path.abspath(args.windows_build)
+    if args.driver_build:
+        args.driver_build = os.path.abspath(args.driver_build)
     if args.work:
         args.work = os.path.abspath(args.work)
     return run_scenario(args)

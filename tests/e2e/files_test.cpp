@@ -1,0 +1,435 @@
+// Files under stress: images whose size lies, companion output on a full disk, and the simulated
+// PC's chip file when a run is cut short, run twice at once, or cannot be saved.
+#include "image.h"
+#include "key.h"
+#include "../support/process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const std::string TOOL = LPTSPI_SIM_EXE;
+const std::string SCRAMBLE = LPTSPI_SCRAMBLE_EXE;
+const size_t CHIP_SIZE = 1 << 20;
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+const std::string OPENING = "Opening parallel port LPT1 \nOn windows system 2 \n"
+                            "setting ECP port to SPP bidirectional mode  \n";
+const std::string ERASING = "serial flash in idle state 0x00\n\n"
+                            "Bulk erasing flash checking status... \n";
+const std::string BUSY = "Opening parallel port LPT1 \nParallel port is in use! \n"
+                         "Game over cant get a handle for the parallel port ! \n";
+
+std::string pattern(size_t size, int seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; i++)
+        bytes[i] = static_cast<char>((i >> 8) ^ (i * 13) ^ seed);
+    return bytes;
+}
+
+std::string scramble(std::string bytes) {
+    descramble(reinterpret_cast<unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    return bytes;
+}
+
+// The chip after programming `raw` over an erased chip: the image, key bytes to its page's end,
+// the rest erased.
+std::string programmed_chip(const std::string& raw) {
+    std::string bytes = raw;
+    for (size_t i = raw.size(); i % 256 != 0; i++)
+        bytes += static_cast<char>(key[i]);
+    return bytes + std::string(CHIP_SIZE - bytes.size(), '\xFF');
+}
+
+std::vector<std::string> folder_entries(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    while (dirent* e = d != nullptr ? readdir(d) : nullptr) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    }
+    if (d != nullptr)
+        closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Runs `argv` with at most `blocks` 512-byte blocks per written file and SIGXFSZ ignored, so a
+// write past the limit fails with EFBIG as on a full disk.
+RunResult run_with_file_limit(int blocks, std::vector<std::string> argv, const Env& env = {}) {
+    argv.insert(argv.begin(),
+                {"/bin/sh", "-c",
+                 "ulimit -f " + std::to_string(blocks) + " && trap '' XFSZ && exec \"$0\" \"$@\""});
+    return run_program(argv, env);
+}
+
+// A program running in the background, its output gathered while the test waits for a line.
+class Child {
+  public:
+    // With `stdout_closed` the program's standard output is a pipe nobody reads any more.
+    Child(const std::vector<std::string>& argv, const Env& env, bool stdout_closed = false) {
+        std::vector<std::string> environment;
+        for (char** e = environ; *e != nullptr; e++) {
+            if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0)
+                environment.emplace_back(*e);
+        }
+        for (const auto& [name, value] : env)
+            environment.push_back(name + "=" + value);
+        std::vector<char*> args, envp;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        for (const auto& e : environment)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+
+        int out[2], err[2];
+        if (pipe(out) != 0 || pipe(err) != 0)
+            throw std::runtime_error("pipe failed");
+        if (stdout_closed)
+            close(out[0]);
+        pid_ = fork();
+        if (pid_ == 0) {
+            int null_in = open("/dev/null", O_RDONLY);
+            dup2(null_in, 0);
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            execve(args[0], args.data(), envp.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        fds_[0] = stdout_closed ? -1 : out[0];
+        fds_[1] = err[0];
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            finish();
+        }
+    }
+
+    // Gathers output until standard output holds `text`; false after 20 s or at its end.
+    bool wait_for(const std::string& text) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (result_.out.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !gather(100))
+                return false;
+        }
+        return true;
+    }
+
+    void signal(int number) { kill(pid_, number); }
+
+    RunResult finish() {
+        while (gather(-1)) {
+        }
+        int wstatus = 0;
+        waitpid(pid_, &wstatus, 0);
+        pid_ = -1;
+        result_.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+        return result_;
+    }
+
+  private:
+    // One poll of both pipes; false once both are closed.
+    bool gather(int timeout_ms) {
+        pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+        if (fds_[0] < 0 && fds_[1] < 0)
+            return false;
+        if (poll(p, 2, timeout_ms) < 0)
+            return false;
+        std::string* sinks[2] = {&result_.out, &result_.err};
+        for (int i = 0; i < 2; i++) {
+            if (fds_[i] < 0 || p[i].revents == 0)
+                continue;
+            char buffer[65536];
+            ssize_t n = read(fds_[i], buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(n));
+            } else {
+                close(fds_[i]);
+                fds_[i] = -1;
+            }
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int fds_[2] = {-1, -1};
+    RunResult result_;
+};
+
+class FilesTest : public testing::Test {
+  protected:
+    std::string dir = make_temp_dir();
+    std::string chip = dir + "/chip.bin";
+    std::string image = dir + "/image.bin";
+    std::string before = pattern(CHIP_SIZE, 0x5A); // what the chip file holds before each run
+
+    void SetUp() override { write_file(chip, before); }
+    Env with_chip(Env env = {}) {
+        env.emplace_back("LPTSPI_SIM_CHIP", chip);
+        return env;
+    }
+    std::string image_of(const std::string& raw) {
+        write_file(image, scramble(raw));
+        return image;
+    }
+};
+
+// ---- images whose size is not what arrives ----------------------------------------------------
+
+TEST_F(FilesTest, PseudoFileThatSeeksToZeroButReadsTextIsRefusedBeforeThePort) {
+    std::string trace = dir + "/trace";
+    for (std::string name : {"/proc/self/status", "/proc/self/environ"}) {
+        SCOPED_TRACE(name);
+        RunResult result = run_program({TOOL, name}, with_chip({{"LPTSPI_SIM_TRACE", trace}}));
+        EXPECT_EQ(result.out, "Cant read " + name + " \n");
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(read_file(trace), "") << "the port was touched";
+        EXPECT_TRUE(read_file(chip) == before) << "the chip was changed";
+    }
+}
+
+// ---- lptspi-scramble on a full disk -----------------------------------------------------------
+
+TEST_F(FilesTest, ScrambleThatRunsOutOfSpaceLeavesInAndOutAsTheyWere) {
+    const std::string in = dir + "/firmware.bin", out = dir + "/old.img";
+    const std::string firmware = pattern(70000, 1), old_image = pattern(30000, 2);
+    write_file(in, firmware);
+    write_file(out, old_image);
+    const struct {
+        std::string out;
+        bool existed;
+    } cases[] = {{out, true}, {dir + "/new.img", false}, {in, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.out);
+        RunResult result = run_with_file_limit(16, {SCRAMBLE, in, c.out}); // 8 KiB
+        EXPECT_EQ(result.err, "lptspi-scramble: cannot write " + c.out + ": File too large\n");
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(read_file(in) == firmware) << "IN was changed";
+        EXPECT_TRUE(read_file(out) == old_image) << "the old OUT was changed";
+        EXPECT_EQ(access(c.out.c_str(), F_OK) == 0, c.existed);
+        EXPECT_EQ(folder_entries(dir),
+                  (std::vector<std::string>{"chip.bin", "firmware.bin", "old.img"}))
+            << "a temporary file was left behind";
+    }
+    // With room enough the same command replaces OUT, keeping its permissions; through a link
+    // it replaces the linked file and the link stays.
+    ASSERT_EQ(chmod(out.c_str(), 0600), 0);
+    const std::string link = dir + "/link.img";
+    ASSERT_EQ(symlink("old.img", link.c_str()), 0);
+    RunResult result = run_with_file_limit(1000, {SCRAMBLE, in, link});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(read_file(out) == scramble(firmware));
+    struct stat st {};
+    ASSERT_EQ(lstat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(folder_entries(dir).size(), 4u);
+}
+
+// ---- the simulated PC cut short ---------------------------------------------------------------
+
+TEST_F(FilesTest, SignalDuringTheEraseWaitSavesTheErasedChipAndEndsBySignal) {
+    std::string trace = dir + "/trace";
+    const struct {
+        int number;
+        bool report;
+    } cases[] = {{SIGINT, true}, {SIGTERM, false}, {SIGHUP, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(strsignal(c.number));
+        write_file(chip, before);
+        // A minute's erase in real time: the signal always comes during its wait.
+        Env env = with_chip({{"LPTSPI_SIM_REALTIME", "1"},
+                             {"LPTSPI_SIM_ERASE_MS", "60000"},
+                             {"LPTSPI_SIM_TRACE", trace}});
+        if (c.report)
+            env.emplace_back("LPTSPI_SIM_REPORT", "1");
+        Child run({TOOL, image_of(pattern(3000, 3))}, env);
+        // The first poll answers busy once the chip has taken the bulk erase.
+        ASSERT_TRUE(run.wait_for("\rstatus = 03 "));
+        run.signal(c.number);
+        RunResult result = run.finish();
+        EXPECT_EQ(result.status, 128 + c.number);
+        ASSERT_EQ(result.out.substr(0, OPENING.size() + ERASING.size()), OPENING + ERASING);
+        std::string polls = result.out.substr(OPENING.size() + ERASING.size());
+        std::string busy_polls;
+        while (busy_polls.size() < polls.size())
+            busy_polls += "\rstatus = 03 ";
+        EXPECT_EQ(polls, busy_polls) << "the run went on past the signal";
+        EXPECT_TRUE(read_file(chip) == std::string(CHIP_SIZE, '\xFF')) << "not saved erased";
+        std::string lines = read_file(trace);
+        EXPECT_TRUE(!lines.empty() && lines.back() == '\n') << "trace not flushed";
+        EXPECT_NE(lines.rfind("S 100\n"), std::string::npos);
+        if (c.report) {
+            EXPECT_EQ(result.err.find("lptspi-sim: port accesses: "), 0u) << result.err;
+            EXPECT_NE(result.err.find("\nlptspi-sim: projected time on real hardware: "),
+                      std::string::npos);
+        } else {
+            EXPECT_EQ(result.err, "");
+        }
+        EXPECT_EQ(folder_entries(dir),
+                  (std::vector<std::string>{"chip.bin", "image.bin", "trace"}));
+    }
+}
+
+TEST_F(FilesTest, SignalWhileProgrammingKeepsEverySentPageAndNoOther) {
+    // A page program of one second (virtual) makes the programming loop slow enough to cut.
+    const int pages = 256;
+    const std::string raw = pattern(pages * 256, 4);
+    Child run({TOOL, image_of(raw)}, with_chip({{"LPTSPI_SIM_PROGRAM_US", "1000000"}}));
+    ASSERT_TRUE(run.wait_for("\rprogramming at    3"));
+    run.signal(SIGTERM);
+    RunResult result = run.finish();
+    EXPECT_EQ(result.status, 128 + SIGTERM);
+    EXPECT_EQ(result.err, "");
+    size_t at = result.out.rfind("\rprogramming at ");
+    ASSERT_NE(at, std::string::npos);
+    const int last_shown = std::stoi(result.out.substr(at + 16));
+    EXPECT_EQ(result.out.size(), at + 20) << "the run went on past the signal";
+
+    const std::string flash = read_file(chip);
+    ASSERT_EQ(flash.size(), CHIP_SIZE);
+    int done = 0;
+    while (done < pages && flash.compare(done * 256, 256, raw, done * 256, 256) == 0)
+        done++;
+    // The last page shown was either sent whole before the signal or not at all; pages take
+    // tens of milliseconds each, so the signal comes long before the last one.
+    EXPECT_TRUE(done == last_shown || done == last_shown + 1) << done << " " << last_shown;
+    EXPECT_LT(done, pages);
+    EXPECT_TRUE(flash.substr(done * 256) == std::string(CHIP_SIZE - done * 256, '\xFF'));
+}
+
+TEST_F(FilesTest, ClosedStandardOutputDoesNotStopTheRun) {
+    const std::string raw = pattern(1000, 5);
+    Child run({TOOL, image_of(raw)}, with_chip(), true);
+    RunResult result = run.finish();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(read_file(chip) == programmed_chip(raw));
+}
+
+// ---- two runs on one chip ---------------------------------------------------------------------
+
+TEST_F(FilesTest, SecondRunOnALockedChipFileFindsTheParallelPortInUse) {
+    const std::string first = pattern(600, 6), second = pattern(300, 7);
+    const std::string first_image = dir + "/first.img", second_image = dir + "/second.img";
+    write_file(first_image, scramble(first));
+    write_file(second_image, scramble(second));
+    const std::string link = dir + "/link.bin";
+    ASSERT_EQ(symlink("chip.bin", link.c_str()), 0);
+
+    // The first run holds the chip file through a minute's erase, until it is stopped.
+    Child running({TOOL, first_image},
+                  with_chip({{"LPTSPI_SIM_REALTIME", "1"}, {"LPTSPI_SIM_ERASE_MS", "60000"}}));
+    ASSERT_TRUE(running.wait_for("\rstatus = 03 "));
+    for (const std::string& path : {chip, link}) {
+        SCOPED_TRACE(path);
+        RunResult refused = run_program({TOOL, second_image}, {{"LPTSPI_SIM_CHIP", path}});
+        EXPECT_EQ(refused.out, BUSY);
+        EXPECT_EQ(refused.err, "");
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_TRUE(read_file(chip) == before) << "the refused run saved the chip";
+    }
+    running.signal(SIGTERM);
+    RunResult stopped = running.finish();
+    EXPECT_EQ(stopped.status, 128 + SIGTERM);
+    EXPECT_TRUE(read_file(chip) == std::string(CHIP_SIZE, '\xFF')) << "the first run's erase";
+
+    // Once the first run has ended the chip file is free again, through the link as well.
+    RunResult after = run_program({TOOL, second_image}, {{"LPTSPI_SIM_CHIP", link}});
+    EXPECT_EQ(after.status, 0);
+    EXPECT_EQ(after.out.substr(0, OPENING.size()), OPENING);
+    EXPECT_TRUE(read_file(chip) == programmed_chip(second));
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the save replaced the link instead of its file";
+}
+
+// ---- chip files that cannot be used -----------------------------------------------------------
+
+TEST_F(FilesTest, UnusableChipPathIsRefusedBeforeTheToolRuns) {
+    ASSERT_EQ(symlink("loop", (dir + "/loop").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    const std::string prefix = "lptspi-sim: LPTSPI_SIM_CHIP=";
+    const struct {
+        std::string path, error;
+    } cases[] = {
+        {chip + "/chip.bin", ": cannot open the chip file: Not a directory\n"},
+        {dir + "/loop", ": cannot open the chip file: Too many levels of symbolic links\n"},
+        {dir + "/no/chip.bin",
+         ": cannot open the chip file for reading and writing: No such file or directory\n"},
+        {dir + "/fifo", ": not a regular file\n"},
+        {"/dev/null", ": not a regular file\n"},
+    };
+    image_of(pattern(100, 8));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        RunResult result = run_program({TOOL, image}, {{"LPTSPI_SIM_CHIP", c.path}});
+        EXPECT_EQ(result.err, prefix + c.path + c.error);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.status, 3);
+    }
+    EXPECT_TRUE(read_file(chip) == before);
+    EXPECT_EQ(folder_entries(dir),
+              (std::vector<std::string>{"chip.bin", "fifo", "image.bin", "loop"}));
+}
+
+TEST_F(FilesTest, ReadOnlyChipFileOrFolderIsRefusedBeforeTheToolRuns) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "file permissions do not bind the superuser";
+    const std::string folder = dir + "/ro", inside = folder + "/chip.bin";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    write_file(inside, before);
+    ASSERT_EQ(chmod(chip.c_str(), 0400), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0500), 0);
+    const std::string prefix = "lptspi-sim: LPTSPI_SIM_CHIP=";
+    image_of(pattern(100, 9));
+    RunResult file = run_program({TOOL, image}, {{"LPTSPI_SIM_CHIP", chip}});
+    EXPECT_EQ(file.err, prefix + chip +
+                            ": cannot open the chip file for reading and writing: Permission "
+                            "denied\n");
+    EXPECT_EQ(file.status, 3);
+    RunResult in_folder = run_program({TOOL, image}, {{"LPTSPI_SIM_CHIP", inside}});
+    EXPECT_EQ(in_folder.err, prefix + inside + ": cannot create files in its folder " + folder +
+                                 ": Permission denied\n");
+    EXPECT_EQ(in_folder.status, 3);
+    chmod(folder.c_str(), 0700);
+    EXPECT_TRUE(read_file(chip) == before && read_file(inside) == before);
+}
+
+TEST_F(FilesTest, ChipThatCannotBeSavedEndsWithStatus3AndKeepsThePreviousFile) {
+    const std::string raw = pattern(500, 10);
+    // 512 KiB per file: the 1 MiB chip cannot be written.
+    RunResult result = run_with_file_limit(1024, {TOOL, image_of(raw)}, with_chip());
+    EXPECT_EQ(result.err, "lptspi-sim: cannot save the chip to " + chip + ": File too large\n");
+    EXPECT_EQ(result.status, 3);
+    const std::string end = "\rpage 2 ok\ndone!"; // the run itself completed
+    EXPECT_EQ(result.out.substr(result.out.size() - end.size()), end);
+    EXPECT_TRUE(read_file(chip) == before) << "the previous chip file was damaged";
+    EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"chip.bin", "image.bin"}));
+}
+
+} // namespace
