@@ -185,7 +185,8 @@ TEST_F(OpeningTest, StartAndInstallResults) {
     using D = sim::Driver;
     using S = sim::Scm;
     const std::string full = "OpenSCManagerA 000f003f ", read = "OpenSCManagerA 80000000 ok";
-    const std::string service = "OpenServiceA 20000000 ", closed = "CloseServiceHandle service";
+    const std::string open = "OpenServiceA 20000000 ", closed = "CloseServiceHandle service";
+    const std::string running = "StartServiceA error 1056"; // already running
     const struct {
         D driver;
         S scm;
@@ -193,24 +194,16 @@ TEST_F(OpeningTest, StartAndInstallResults) {
         int result;
         Calls calls;
     } rows[] = {
-        {D::unopenable,
-         S::admin,
-         start,
-         3,
-         {full + "ok", service + "ok", "StartServiceA error 1056", closed}},
-        {D::unopenable,
-         S::user,
-         start,
-         4,
-         {full + "denied", read, service + "ok", "StartServiceA error 1056", closed}},
-        {D::unregistered, S::admin, start, 1, {full + "ok", service + "error 1060"}},
-        {D::unregistered, S::user, start, 1, {full + "denied", read, service + "error 1060"}},
+        {D::unopenable, S::admin, start, 3, {full + "ok", open + "ok", running, closed}},
+        {D::unopenable, S::user, start, 4, {full + "denied", read, open + "ok", running, closed}},
+        {D::unregistered, S::admin, start, 1, {full + "ok", open + "error 1060"}},
+        {D::unregistered, S::user, start, 1, {full + "denied", read, open + "error 1060"}},
         {D::stopped, S::none, start, 1, {full + "error 1722"}},
         {D::unregistered, S::user, inst, 5, {full + "denied"}},
         {D::unregistered, S::none, inst, 0, {full + "error 1722"}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.calls.back());
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         settings.driver = row.driver;
         settings.scm = row.scm;
         boot();
