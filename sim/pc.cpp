@@ -447,6 +447,7 @@ void reset(const Settings& settings) {
     s.files.clear();
     s.services.clear();
     s.service_calls.clear();
+    s.kernel_calls.clear();
     s.system_directory = "C:\\WINDOWS\\system32";
     g_hot.last_ioctl = IoctlRecord{};
     add_directory(s, "C:\\");
@@ -676,6 +677,10 @@ IoctlCall last_ioctl() {
 
 std::vector<std::string> service_calls() {
     return state().service_calls;
+}
+
+std::vector<std::string> kernel_calls() {
+    return state().kernel_calls;
 }
 
 void set_device_openable(bool openable) {

@@ -121,6 +121,13 @@ IoctlCall last_ioctl();
 //   "CreateServiceA 000f01ff ok", "CloseServiceHandle service"
 std::vector<std::string> service_calls();
 
+// Calls to CreateFileA, CloseHandle and GetVersionExA since reset, one line each, in the same
+// style: CreateFileA with the name as passed, the access (8 hex digits), share mode (hex),
+// creation disposition (decimal) and flags (hex) asked for, then the outcome; CloseHandle with
+// the name of what it closed ("invalid" for anything else); GetVersionExA with the size field.
+//   "CreateFileA LPT1 c0000000 0 3 0 ok", "CloseHandle LPT1", "GetVersionExA 156 error 87"
+std::vector<std::string> kernel_calls();
+
 // Changes the running PC: whether the hwinterface device can be opened (false: as with
 // Driver::unopenable), and the folder GetSystemDirectoryA reports (created, with a Drivers
 // folder in it).

@@ -58,6 +58,7 @@ struct State {
     std::map<std::string, ServiceEntry> services; // key: upper-case service name
     std::vector<Resource> resources;              // survive reset(): part of the program image
     std::vector<std::string> service_calls;
+    std::vector<std::string> kernel_calls;
     std::string system_directory;
 };
 

@@ -243,22 +243,21 @@ DWORD map_service_rights(DWORD access) {
     return r;
 }
 
+std::string outcome(DWORD error) {
+    if (error == ERROR_SUCCESS) {
+        return "ok";
+    }
+    return error == ERROR_ACCESS_DENIED ? "denied" : "error " + std::to_string(error);
+}
+
 // One line of sim::service_calls(); `access` is left out when null.
 void log_call(const char* function, const DWORD* access, DWORD error) {
     char line[96];
-    char outcome[24];
-    if (error == ERROR_SUCCESS) {
-        std::snprintf(outcome, sizeof outcome, "ok");
-    } else if (error == ERROR_ACCESS_DENIED) {
-        std::snprintf(outcome, sizeof outcome, "denied");
-    } else {
-        std::snprintf(outcome, sizeof outcome, "error %u", static_cast<unsigned>(error));
-    }
     if (access != nullptr) {
         std::snprintf(line, sizeof line, "%s %08x %s", function, static_cast<unsigned>(*access),
-                      outcome);
+                      outcome(error).c_str());
     } else {
-        std::snprintf(line, sizeof line, "%s %s", function, outcome);
+        std::snprintf(line, sizeof line, "%s %s", function, outcome(error).c_str());
     }
     state().service_calls.push_back(line);
 }
@@ -325,13 +324,8 @@ bool resource_index(const State& s, const void* h, size_t& index) {
     _exit(3);
 }
 
-} // namespace
-
-extern "C" {
-
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                          LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD, HANDLE) {
-    check_signal();
+HANDLE create_file(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   DWORD dwCreationDisposition) {
     State& s = state();
     if (lpFileName == nullptr || *lpFileName == '\0') {
         g_hot.last_error = ERROR_PATH_NOT_FOUND;
@@ -372,14 +366,34 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return open_file(s, path, dwDesiredAccess, dwCreationDisposition);
 }
 
+} // namespace
+
+extern "C" {
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE) {
+    check_signal();
+    const HANDLE h = create_file(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+    char line[360];
+    std::snprintf(line, sizeof line, "CreateFileA %s %08x %x %u %x %s",
+                  lpFileName != nullptr ? lpFileName : "(null)",
+                  static_cast<unsigned>(dwDesiredAccess), static_cast<unsigned>(dwShareMode),
+                  static_cast<unsigned>(dwCreationDisposition),
+                  static_cast<unsigned>(dwFlagsAndAttributes),
+                  outcome(h == INVALID_HANDLE_VALUE ? g_hot.last_error : ERROR_SUCCESS).c_str());
+    state().kernel_calls.push_back(line);
+    return h;
+}
+
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     State& s = state();
     size_t i = 0;
-    if (!handle_index(hObject, i) || i >= s.handles.size()) {
-        return fail(ERROR_INVALID_HANDLE);
-    }
-    const Kind k = s.handles[i].kind;
-    if (k != Kind::file && k != Kind::lpt && k != Kind::device) {
+    const bool valid = handle_index(hObject, i) && i < s.handles.size() &&
+                       (s.handles[i].kind == Kind::file || s.handles[i].kind == Kind::lpt ||
+                        s.handles[i].kind == Kind::device);
+    s.kernel_calls.push_back("CloseHandle " + (valid ? s.handles[i].path : "invalid"));
+    if (!valid) {
         return fail(ERROR_INVALID_HANDLE);
     }
     s.handles[i] = HandleEntry{};
@@ -464,7 +478,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     return TRUE;
 }
 
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+static BOOL get_version(LPOSVERSIONINFOA info) {
     const Settings& st = state().settings;
     if (info == nullptr) {
         return fail(ERROR_INVALID_PARAMETER);
@@ -509,6 +523,14 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
         ex->wProductType = st.platform == Platform::nt ? 1 : 0; // VER_NT_WORKSTATION
     }
     return TRUE;
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+    const BOOL ok = get_version(info);
+    state().kernel_calls.push_back(
+        "GetVersionExA " + (info != nullptr ? std::to_string(info->dwOSVersionInfoSize) : "null") +
+        " " + outcome(ok ? ERROR_SUCCESS : g_hot.last_error));
+    return ok;
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {

@@ -53,33 +53,4 @@ TEST_F(LinkTest, ZeroLengthTransfersMakeNoAccess) {
     EXPECT_EQ(buffer[0], 0x77);
 }
 
-TEST_F(LinkTest, FramesSelectAndReleaseWithClockLow) {
-    begin();
-    end();
-    EXPECT_EQ(access_trace(), "W378:01 W378:05");
-}
-
-TEST_F(LinkTest, SwriteSendsBytesInOrderAndSreadSendsZeros) {
-    const unsigned char out[2] = {0x80, 0x01};
-    swrite(out, 2);
-    EXPECT_EQ(access_trace(), bits(0x8001, 16));
-    sim::clear_accesses();
-    unsigned char in[2];
-    sread(in, 2);
-    EXPECT_EQ(access_trace(), bits(0, 16));
-}
-
-TEST_F(LinkTest, ReadsTheChipsStatusThroughAFrame) {
-    sim::Settings protect;
-    protect.status = 0x1C;
-    power_up(protect);
-    begin();
-    push(0x05, 8);
-    int first = push(0, 8);
-    int again = push(0, 8); // read status repeats while selected
-    end();
-    EXPECT_EQ(first, 0x1C);
-    EXPECT_EQ(again, 0x1C);
-}
-
 } // namespace

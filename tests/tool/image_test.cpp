@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -69,15 +68,6 @@ TEST_F(ImageTest, AcceptedSizesRoundUpToWholePagesAndDescrambleTheSlackToKeyByte
     }
 }
 
-TEST_F(ImageTest, OneByteImageCarriesKeyBytesOneTo255AfterIt) {
-    Loaded loaded = load(file(std::string(1, '\x5A')));
-    ASSERT_EQ(loaded.status, 0);
-    EXPECT_EQ(loaded.buffer[0], 0x5A ^ key[0]);
-    for (int i = 1; i < 256; i++)
-        ASSERT_EQ(loaded.buffer[i], key[i]) << i;
-    std::free(loaded.buffer);
-}
-
 // How the image file changes between its size being found and its bytes being read.
 long g_change = 0; // bytes appended (positive) or cut from the end (negative)
 
@@ -120,17 +110,6 @@ TEST_F(ImageTest, FileThatGrowsOrShrinksBeforeTheReadIsRefused) {
     EXPECT_EQ(loaded.status, 0);
     EXPECT_EQ(loaded.pages, 4);
     std::free(loaded.buffer);
-}
-
-TEST(Descramble, IsItsOwnInverseOverTheWholeKey) {
-    std::string raw = pattern(KEY_SIZE);
-    std::vector<unsigned char> data(raw.begin(), raw.end());
-    descramble(data.data(), KEY_SIZE);
-    EXPECT_NE(std::string(data.begin(), data.end()), raw);
-    EXPECT_EQ(data[KEY_SIZE - 1],
-              static_cast<unsigned char>(raw[KEY_SIZE - 1]) ^ key[KEY_SIZE - 1]);
-    descramble(data.data(), KEY_SIZE);
-    EXPECT_EQ(std::string(data.begin(), data.end()), raw);
 }
 
 } // namespace
