@@ -2,6 +2,7 @@
 
 #include "image.h"
 #include "outfile.h"
+#include "sequence.h"
 #include "../flash/commands.h"
 #include "../port/opening.h"
 #include "../port/registers.h"
@@ -10,9 +11,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-// Chip select released, clock and data-out low, the always-high line high.
-static const int IDLE_LINES = 0x05;
 
 enum {
     // One fast-read frame per chunk: 16 pages keep the progress line moving (about 0.13 s of
@@ -70,21 +68,9 @@ static int save(const char* path, unsigned char* chip, int pages) {
 }
 
 int backup_flash(const char* path) {
-    if (OpenPort(1, 0x378) == 0) {
-        printf("Game over cant get a handle for the parallel port ! \n");
-        return EXIT_BACKUP_NOT_WRITTEN;
-    }
-    InitPort();
-    Out32(baseport, IDLE_LINES);
-    _sleep(100);
-
     // A flash busy with a program or an erase answers reads with garbage.
-    int status = mc_read_status();
-    if (status != 0x00) {
-        printf("serial flash not idle! reporting state 0x%02x\n\n", status);
+    if (!claim_idle_flash())
         return EXIT_BACKUP_NOT_WRITTEN;
-    }
-    printf("serial flash in idle state 0x%02x\n\n", status);
 
     unsigned char id[3];
     mc_read_id(id);

@@ -10,14 +10,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Chip select released, clock and data-out low, the always-high line high.
-static const int IDLE_LINES = 0x05;
-
-int program_flash(unsigned char* image, int pages) {
+int claim_idle_flash() {
     if (OpenPort(1, 0x378) == 0) {
-        free(image);
         printf("Game over cant get a handle for the parallel port ! \n");
-        return EXIT_NO_PORT_OR_BUSY;
+        return 0;
     }
     InitPort();
     Out32(baseport, IDLE_LINES);
@@ -26,16 +22,23 @@ int program_flash(unsigned char* image, int pages) {
     int status = mc_read_status();
     if (status != 0x00) {
         printf("serial flash not idle! reporting state 0x%02x\n\n", status);
+        return 0;
+    }
+    printf("serial flash in idle state 0x%02x\n\n", status);
+    return 1;
+}
+
+int program_flash(unsigned char* image, int pages) {
+    if (!claim_idle_flash()) {
         free(image);
         return EXIT_NO_PORT_OR_BUSY;
     }
-    printf("serial flash in idle state 0x%02x\n\n", status);
     printf("Bulk erasing flash checking status... \n");
 
     mc_erase_bulk();
     _sleep(100);
     for (;;) {
-        status = mc_read_status();
+        int status = mc_read_status();
         printf("\rstatus = %02x ", status);
         if (status == 0x00)
             break;

@@ -9,5 +9,13 @@ enum {
     EXIT_VERIFY_FAILED = 2 // a page differed; the run still completed
 };
 
+// Chip select released, clock and data-out low, the always-high line high.
+enum { IDLE_LINES = 0x05 };
+
+// Claims LPT1, sets up the port, writes the idle lines, pauses and reads the flash's status.
+// Returns 1 when the flash is idle, having said so; otherwise 0, having reported why (a port that
+// cannot be claimed, or the status of a flash that is not idle, which is left untouched).
+int claim_idle_flash();
+
 // Programs `pages` pages of `image` from flash address 0. Frees `image`. Returns the exit status.
 int program_flash(unsigned char* image, int pages);

@@ -85,20 +85,8 @@ class Child {
   public:
     // With `stdout_closed` the program's standard output is a pipe nobody reads any more.
     Child(const std::vector<std::string>& argv, const Env& env, bool stdout_closed = false) {
-        std::vector<std::string> environment;
-        for (char** e = environ; *e != nullptr; e++) {
-            if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0)
-                environment.emplace_back(*e);
-        }
-        for (const auto& [name, value] : env)
-            environment.push_back(name + "=" + value);
-        std::vector<char*> args, envp;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        for (const auto& e : environment)
-            envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
+        const std::vector<std::string> environment = child_environment(env);
+        std::vector<char*> args = c_pointers(argv), envp = c_pointers(environment);
 
         int out[2], err[2];
         if (pipe(out) != 0 || pipe(err) != 0)

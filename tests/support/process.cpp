@@ -31,8 +31,8 @@ TempDirs& temp_dirs() {
 
 } // namespace
 
-RunResult run_program(const std::vector<std::string>& argv,
-                      const std::vector<std::pair<std::string, std::string>>& env) {
+std::vector<std::string>
+child_environment(const std::vector<std::pair<std::string, std::string>>& env) {
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; e++) {
         if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0)
@@ -40,14 +40,21 @@ RunResult run_program(const std::vector<std::string>& argv,
     }
     for (const auto& [name, value] : env)
         environment.push_back(name + "=" + value);
+    return environment;
+}
 
-    std::vector<char*> args, envp;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const auto& e : environment)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
+std::vector<char*> c_pointers(const std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (const auto& s : strings)
+        pointers.push_back(const_cast<char*>(s.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+RunResult run_program(const std::vector<std::string>& argv,
+                      const std::vector<std::pair<std::string, std::string>>& env) {
+    const std::vector<std::string> environment = child_environment(env);
+    std::vector<char*> args = c_pointers(argv), envp = c_pointers(environment);
 
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)

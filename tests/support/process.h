@@ -15,6 +15,13 @@ struct RunResult {
 RunResult run_program(const std::vector<std::string>& argv,
                       const std::vector<std::pair<std::string, std::string>>& env = {});
 
+// The environment a child program gets: this process's, cleared of LPTSPI_SIM_*, then `env`.
+std::vector<std::string>
+child_environment(const std::vector<std::pair<std::string, std::string>>& env);
+
+// Null-terminated pointers to `strings`, for execve; valid while `strings` lives.
+std::vector<char*> c_pointers(const std::vector<std::string>& strings);
+
 // A fresh empty directory under the system's temporary folder, removed with its contents at
 // the end of the test program.
 std::string make_temp_dir();
