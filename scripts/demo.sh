@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Programs a sample firmware into the simulated PC's flash and checks the chip holds it.
+# On the simulated PC: backs up the flash's old firmware, programs a sample firmware, checks the
+# chip holds it, and checks the backup gives back the old firmware.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build/default
-if [ ! -x "$build/tool/lptspi-sim" ] || [ ! -x "$build/tool/lptspi-scramble" ]; then
+if [ ! -x "$build/tool/lptspi-sim" ] || [ ! -x "$build/tool/lptspi-scramble" ] ||
+   [ ! -x "$build/tool/lptspi-backup-sim" ]; then
     echo "Building lptspi-sim (first run only)..."
     cmake --preset default >/dev/null
-    cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" --target lptspi lptspi-scramble >/dev/null
+    cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" \
+        --target lptspi lptspi-scramble lptspi-backup >/dev/null
 fi
 demo=$build/demo
 mkdir -p "$demo"
@@ -17,8 +20,19 @@ seq 1 5120 | awk '{ printf "lptspi demo firmware line %05d of 05120 -- 012345678
     > "$demo/firmware.bin"
 size=$(wc -c < "$demo/firmware.bin")
 "$build/tool/lptspi-scramble" "$demo/firmware.bin" "$demo/image.bin"
+# The board's flash holds an older firmware, which the demo backs up first.
+seq 1 700 | awk '{ printf "old firmware %04d\n", $1 }' > "$demo/old-firmware.bin"
+cp "$demo/old-firmware.bin" "$demo/chip.bin"
 echo "Firmware: $demo/firmware.bin ($size bytes), scrambled into $demo/image.bin"
-echo "Flash:    $demo/chip.bin (the simulated chip, kept between runs)"
+echo "Flash:    $demo/chip.bin (the simulated chip), holding $demo/old-firmware.bin"
+echo
+echo "\$ lptspi-backup-sim $demo/backup.bin"
+status=0
+LPTSPI_SIM_CHIP="$demo/chip.bin" "$build/tool/lptspi-backup-sim" "$demo/backup.bin" || status=$?
+if [ "$status" -ne 0 ]; then
+    echo "FAILED: lptspi-backup-sim exited with status $status."
+    exit 1
+fi
 echo
 echo "\$ lptspi-sim $demo/image.bin"
 
@@ -37,5 +51,16 @@ if [ "$status" -eq 0 ] && cmp -s -n "$size" "$demo/firmware.bin" "$demo/chip.bin
     head -n 3 "$demo/chip.bin"
 else
     echo "FAILED: the chip does not hold the firmware."
+    exit 1
+fi
+
+# The backup is an image: descrambled, it is the old firmware up to the end of its last page.
+"$build/tool/lptspi-scramble" "$demo/backup.bin" "$demo/backup-raw.bin"
+old=$(wc -c < "$demo/old-firmware.bin")
+echo
+if cmp -s -n "$old" "$demo/old-firmware.bin" "$demo/backup-raw.bin"; then
+    echo "OK: $demo/backup.bin gives back the old firmware (lptspi-sim $demo/backup.bin restores it)."
+else
+    echo "FAILED: the backup does not hold the old firmware."
     exit 1
 fi
