@@ -144,11 +144,11 @@ def main():
         parser.error("no --program")
     allowed = {dll.lower() for dll in args.allow}
     required = {}
-    for spec in args.require:
-        program, _, rest = spec.partition("=")
+    for requirement in args.require:
+        program, _, rest = requirement.partition("=")
         dll, _, function = rest.partition(":")
         if not program or not dll or not function:
-            parser.error("--require %s: expected NAME=DLL:FUNCTION" % spec)
+            parser.error("--require %s: expected NAME=DLL:FUNCTION" % requirement)
         required.setdefault(program.lower(), []).append((dll, function))
     names = {os.path.basename(p).lower() for p in args.program}
     for program in required:
