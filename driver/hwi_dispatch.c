@@ -17,13 +17,23 @@ static int port_allowed(unsigned short port, int write) {
     return 0;
 }
 
+/* Request fields are little-endian: a port address in 16 bits, a chip offset or size in 32. */
+static unsigned short le16(const unsigned char* in) {
+    return (unsigned short)(in[0] | (in[1] << 8));
+}
+
+static unsigned long le32(const unsigned char* in) {
+    return (unsigned long)in[0] | ((unsigned long)in[1] << 8) | ((unsigned long)in[2] << 16) |
+           ((unsigned long)in[3] << 24);
+}
+
 static hwi_status read_port(const struct hwi_ops* ops, const unsigned char* in,
                             unsigned long in_len, unsigned char* out, unsigned long out_len,
                             unsigned long* information) {
     unsigned short port;
     if (in == 0 || out == 0 || in_len < HWI_READ_PORT_IN || out_len < HWI_READ_PORT_OUT)
         return HWI_STATUS_BUFFER_TOO_SMALL;
-    port = (unsigned short)(in[0] | (in[1] << 8));
+    port = le16(in);
     if (!port_allowed(port, 0))
         return HWI_STATUS_ACCESS_DENIED;
     out[0] = ops->inb(port);
@@ -36,16 +46,11 @@ static hwi_status write_port(const struct hwi_ops* ops, const unsigned char* in,
     unsigned short port;
     if (in == 0 || in_len < HWI_WRITE_PORT_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
-    port = (unsigned short)(in[0] | (in[1] << 8));
+    port = le16(in);
     if (!port_allowed(port, 1))
         return HWI_STATUS_ACCESS_DENIED;
     ops->outb(port, in[2]);
     return HWI_STATUS_SUCCESS;
-}
-
-static unsigned long chip_offset(const unsigned char* in) {
-    return (unsigned long)in[0] | ((unsigned long)in[1] << 8) | ((unsigned long)in[2] << 16) |
-           ((unsigned long)in[3] << 24);
 }
 
 static hwi_status read_chip(const struct hwi_ops* ops, const unsigned char* in,
@@ -54,7 +59,7 @@ static hwi_status read_chip(const struct hwi_ops* ops, const unsigned char* in,
     unsigned long offset, len;
     if (in == 0 || in_len < HWI_READ_CHIP_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
-    offset = chip_offset(in);
+    offset = le32(in);
     if (offset >= ops->chip_size)
         return HWI_STATUS_INVALID_PARAMETER;
     if (out == 0 || out_len == 0)
@@ -72,7 +77,7 @@ static hwi_status write_chip(const struct hwi_ops* ops, const unsigned char* in,
     unsigned long offset, len;
     if (in == 0 || in_len <= HWI_WRITE_CHIP_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
-    offset = chip_offset(in);
+    offset = le32(in);
     len = in_len - HWI_WRITE_CHIP_IN;
     if (offset >= ops->chip_size || len > ops->chip_size - offset)
         return HWI_STATUS_INVALID_PARAMETER;
@@ -85,7 +90,7 @@ static hwi_status set_chip_size(const struct hwi_ops* ops, const unsigned char* 
     unsigned long size;
     if (in == 0 || in_len < HWI_SET_CHIP_SIZE_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
-    size = chip_offset(in);
+    size = le32(in);
     if (size < HWI_CHIP_SIZE_MIN || size > HWI_CHIP_SIZE_MAX || (size & (size - 1)) != 0)
         return HWI_STATUS_INVALID_PARAMETER;
     ops->set_chip_size(size);
