@@ -27,13 +27,17 @@ static void put_address(unsigned char* out, int address) {
     out[2] = (unsigned char)(address & 0xFF);
 }
 
-int mc_read_status() {
-    unsigned char code = READ_STATUS;
-    unsigned char status = 0;
+// One frame: the command byte out, then `len` bytes in.
+static void query(unsigned char code, unsigned char* answer, int len) {
     begin();
     swrite(&code, 1);
-    sread(&status, 1);
+    sread(answer, len);
     end();
+}
+
+int mc_read_status() {
+    unsigned char status = 0;
+    query(READ_STATUS, &status, 1);
     return status;
 }
 
@@ -64,9 +68,5 @@ void mc_read(int address, unsigned char* buf, int len) {
 }
 
 void mc_read_id(unsigned char* id) {
-    unsigned char code = READ_ID;
-    begin();
-    swrite(&code, 1);
-    sread(id, 3);
-    end();
+    query(READ_ID, id, 3);
 }

@@ -4,9 +4,6 @@
 #include "outfile.h"
 #include "sequence.h"
 #include "../flash/commands.h"
-#include "../port/opening.h"
-#include "../port/registers.h"
-#include "../port/system.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -92,8 +89,7 @@ int backup_flash(const char* path) {
     read_whole(first, size, 1);
     read_whole(second, size, 2);
     printf("\n");
-    Out32(baseport, IDLE_LINES);
-    _sleep(100);
+    release_flash();
 
     // A flaky wire or a flash changing under the reads: trust neither read.
     for (int n = 0; n < pages; n++) {

@@ -28,6 +28,11 @@ int claim_idle_flash() {
     return 1;
 }
 
+void release_flash() {
+    Out32(baseport, IDLE_LINES);
+    _sleep(100);
+}
+
 int program_flash(unsigned char* image, int pages) {
     if (!claim_idle_flash()) {
         free(image);
@@ -78,8 +83,7 @@ int program_flash(unsigned char* image, int pages) {
     }
 
     printf("\ndone!");
-    Out32(baseport, IDLE_LINES);
-    _sleep(100);
+    release_flash();
     free(image);
     return result;
 }

@@ -17,5 +17,8 @@ enum { IDLE_LINES = 0x05 };
 // cannot be claimed, or the status of a flash that is not idle, which is left untouched).
 int claim_idle_flash();
 
+// Leaves the lines idle and pauses: the end of every run that claimed the flash.
+void release_flash();
+
 // Programs `pages` pages of `image` from flash address 0. Frees `image`. Returns the exit status.
 int program_flash(unsigned char* image, int pages);
