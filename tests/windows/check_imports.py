@@ -26,12 +26,11 @@ class NotPE(Exception):
 
 
 class Image:
-    """Just enough of a PE image: its sections, import table and COFF symbol table."""
+    """Just enough of a PE image, given its bytes: machine, subsystem, checksum field, sections,
+    import table and COFF symbol table."""
 
-    def __init__(self, path):
-        with open(path, "rb") as f:
-            self.data = f.read()
-        d = self.data
+    def __init__(self, data):
+        self.data = d = data
         if len(d) < 0x40 or d[:2] != b"MZ":
             raise NotPE("no MZ header")
         pe = struct.unpack_from("<I", d, 0x3C)[0]
@@ -40,6 +39,8 @@ class Image:
         (self.machine, sections, _, self.symbol_table, self.symbols, optional_size,
          _) = struct.unpack_from("<HHIIIHH", d, pe + 4)
         optional = pe + 24
+        self.checksum_field = optional + 64
+        self.subsystem = struct.unpack_from("<H", d, optional + 68)[0]
         magic = struct.unpack_from("<H", d, optional)[0]
         if magic == 0x10B:
             self.thunk_size, directories = 4, optional + 96
@@ -108,13 +109,14 @@ class Image:
 
 
 def check(path, allowed, required):
-    """The findings for one program, as lines; none when it passes."""
+    """The findings for one program, as lines (none when it passes), and its imports."""
     try:
-        image = Image(path)
+        with open(path, "rb") as f:
+            image = Image(f.read())
         imports = image.imports()
         symbols = image.symbol_names()
     except (NotPE, ValueError, struct.error) as e:
-        return ["%s: not a readable PE image (%s)" % (path, e)]
+        return ["%s: not a readable PE image (%s)" % (path, e)], {}
     findings = []
     by_dll = {dll.lower(): functions for dll, functions in imports.items()}
     for dll in imports:
@@ -129,7 +131,7 @@ def check(path, allowed, required):
     elif any(name.endswith("__mingw_pformat") for name in symbols):
         findings.append("%s carries MinGW's own printf (__mingw_pformat): its formatted output "
                         "does not come from msvcrt.dll" % path)
-    return findings
+    return findings, imports
 
 
 def main():
@@ -161,11 +163,10 @@ def main():
         return SKIP
     findings = []
     for path in args.program:
-        found = check(path, allowed, required.get(os.path.basename(path).lower(), []))
+        found, imports = check(path, allowed, required.get(os.path.basename(path).lower(), []))
         if not found:
-            image = Image(path)
             print("ok   %s: %s" % (path, "; ".join(
-                "%s (%d)" % (dll, len(functions)) for dll, functions in image.imports().items())))
+                "%s (%d)" % (dll, len(functions)) for dll, functions in imports.items())))
         findings += found
     for line in findings:
         print("FAIL " + line)

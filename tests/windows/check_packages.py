@@ -49,19 +49,10 @@ def pe_checksum(data, field):
     return (total + length) & 0xFFFFFFFF
 
 
-def optional_header(data):
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    return pe + 24
-
-
-def subsystem(data):
-    return struct.unpack_from("<H", data, optional_header(data) + 68)[0]
-
-
-def check_checksum(what, data, findings):
-    field = optional_header(data) + 64
-    stored = struct.unpack_from("<I", data, field)[0]
-    computed = pe_checksum(data, field)
+def check_checksum(what, image, findings):
+    field = image.checksum_field
+    stored = struct.unpack_from("<I", image.data, field)[0]
+    computed = pe_checksum(image.data, field)
     if stored != computed:
         findings.append("%s: PE checksum %#010x, the file sums to %#010x (Windows refuses to load "
                         "such a driver)" % (what, stored, computed))
@@ -112,30 +103,29 @@ def check_zip(path, arch, version, programs, work, findings):
             findings.append("%s holds %s, expected %s" %
                             (path, sorted(names), sorted(top + w for w in wanted)))
             return
-        files = {n[len(top):]: z.read(n) for n in names}
-        bad = z.testzip()
-        if bad:
-            findings.append("%s: %s is damaged" % (path, bad))
+        try:  # reading a member checks its CRC
+            files = {n[len(top):]: z.read(n) for n in names}
+        except zipfile.BadZipFile as e:
+            findings.append("%s is damaged (%s)" % (path, e))
+            return
 
+    images = {}
     for name, data in sorted(files.items()):
         what = "%s: %s" % (os.path.basename(path), name)
         if not name.endswith((".exe", ".sys")):
             continue
         try:
-            image_path = os.path.join(work, arch + "-" + name)
-            with open(image_path, "wb") as f:
-                f.write(data)
-            machine = Image(image_path).machine
+            image = images[name] = Image(data)
         except (NotPE, struct.error) as e:
             findings.append("%s is not a PE image (%s)" % (what, e))
             continue
-        if machine != ARCHES[arch]:
+        if image.machine != ARCHES[arch]:
             findings.append("%s is built for machine %#x, expected %#x (%s)" %
-                            (what, machine, ARCHES[arch], arch))
+                            (what, image.machine, ARCHES[arch], arch))
         wanted_subsystem = SUBSYSTEM_NATIVE if name.endswith(".sys") else SUBSYSTEM_CONSOLE
-        if subsystem(data) != wanted_subsystem:
+        if image.subsystem != wanted_subsystem:
             findings.append("%s has subsystem %d, expected %d" %
-                            (what, subsystem(data), wanted_subsystem))
+                            (what, image.subsystem, wanted_subsystem))
 
     readme = files["README.txt"]
     what = "%s: README.txt" % os.path.basename(path)
@@ -150,13 +140,14 @@ def check_zip(path, arch, version, programs, work, findings):
     if ("lptspi %s" % version) not in text:
         findings.append("%s does not name version %s" % (what, version))
 
-    if arch == "x64":
+    if arch == "x64" and "hwinterface.sys" in images:
         driver = os.path.join(work, "x64-hwinterface.sys")
         cer = os.path.join(work, CERTIFICATE)
-        with open(cer, "wb") as f:
-            f.write(files[CERTIFICATE])
+        for file_path, name in ((driver, "hwinterface.sys"), (cer, CERTIFICATE)):
+            with open(file_path, "wb") as f:
+                f.write(files[name])
         what = "%s: hwinterface.sys" % os.path.basename(path)
-        check_checksum(what, files["hwinterface.sys"], findings)
+        check_checksum(what, images["hwinterface.sys"], findings)
         check_signature(what, driver, cer, work, findings)
 
 

@@ -268,6 +268,14 @@ static int read_id(HANDLE device) {
     return failures ? 1 : 0;
 }
 
+/* The chip requests' 4-byte little-endian offset or size. */
+static void put_le32(unsigned char* out, unsigned long value) {
+    out[0] = (unsigned char)value;
+    out[1] = (unsigned char)(value >> 8);
+    out[2] = (unsigned char)(value >> 16);
+    out[3] = (unsigned char)(value >> 24);
+}
+
 static int load(HANDLE device, const char* name) {
     static unsigned char buffer[4 + CHUNK];
     unsigned long offset = 0;
@@ -277,10 +285,7 @@ static int load(HANDLE device, const char* name) {
     if (file == NULL)
         return fail("cannot open the file to load");
     while ((got = fread(buffer + 4, 1, CHUNK, file)) > 0) {
-        buffer[0] = (unsigned char)offset;
-        buffer[1] = (unsigned char)(offset >> 8);
-        buffer[2] = (unsigned char)(offset >> 16);
-        buffer[3] = (unsigned char)(offset >> 24);
+        put_le32(buffer, offset);
         error = request(device, HWI_IOCTL_WRITE_CHIP, buffer, (DWORD)(4 + got), NULL, 0, &returned);
         if (error != 0) {
             SetLastError(error);
@@ -302,10 +307,7 @@ static int dump(HANDLE device, const char* name) {
     if (file == NULL)
         return fail("cannot create the dump file");
     for (;;) {
-        in[0] = (unsigned char)offset;
-        in[1] = (unsigned char)(offset >> 8);
-        in[2] = (unsigned char)(offset >> 16);
-        in[3] = (unsigned char)(offset >> 24);
+        put_le32(in, offset);
         error = request(device, HWI_IOCTL_READ_CHIP, in, 4, buffer, CHUNK, &returned);
         if (error == ERROR_INVALID_PARAMETER && offset > 0)
             break; /* past the end of the chip */
@@ -326,10 +328,10 @@ static int dump(HANDLE device, const char* name) {
 }
 
 static int set_size(HANDLE device, const char* text) {
-    unsigned long size = strtoul(text, NULL, 0);
-    unsigned char in[4] = {(unsigned char)size, (unsigned char)(size >> 8),
-                           (unsigned char)(size >> 16), (unsigned char)(size >> 24)};
-    DWORD returned, error = request(device, HWI_IOCTL_SET_CHIP_SIZE, in, 4, NULL, 0, &returned);
+    unsigned char in[4];
+    DWORD returned, error;
+    put_le32(in, strtoul(text, NULL, 0));
+    error = request(device, HWI_IOCTL_SET_CHIP_SIZE, in, 4, NULL, 0, &returned);
     if (error != 0) {
         SetLastError(error);
         return fail("the driver refused the chip size");

@@ -211,6 +211,9 @@ class Scenario:
         log("programs from %s (%d-bit), driver and helper from %s" % (build, bits, drivers))
         self.prefix = None
 
+    def key(self):
+        return read_key(self.args.key or key_of_build(self.args.windows_build))
+
     def need_tool(self):
         if not os.path.isfile(self.tool):
             raise Skip("lptspi.exe is missing: %s" % self.tool)
@@ -252,15 +255,15 @@ class Scenario:
             f.write(data)
         self.helper_run("load", windows_path(path))
 
-    def dump_chip(self):
+    def dump_chip(self, size=CHIP_SIZE):
         path = os.path.join(self.work, "chip-out.bin")
         if os.path.exists(path):
             os.remove(path)
         self.helper_run("dump", windows_path(path))
         with open(path, "rb") as f:
             data = f.read()
-        if len(data) != CHIP_SIZE:
-            raise Failure("chip dump holds %d bytes, expected %d" % (len(data), CHIP_SIZE))
+        if len(data) != size:
+            raise Failure("chip dump holds %d bytes, expected %d" % (len(data), size))
         return data
 
     def close(self):
@@ -393,24 +396,29 @@ def run_tool(scenario, image):
     return result
 
 
-def programming_run(scenario, size, registration, seed):
-    """Programs a `size`-byte image and checks the transcript, the exit status and the chip."""
-    scenario.need_tool()
-    key = read_key(scenario.args.key or key_of_build(scenario.args.windows_build))
-    rng = random.Random(seed)
-    raw = bytes(rng.randrange(256) for _ in range(size))
-    scenario.start_prefix()
-    if registration != "none":
-        scenario.register(start=registration == "running")
-    if registration == "running":
-        # Old contents: only a bulk erase before programming gives the expected chip.
-        scenario.load_chip(bytes(rng.randrange(256) for _ in range(CHIP_SIZE)))
+def program(scenario, raw, key):
+    """lptspi writes `raw` scrambled with `key`; checks the transcript and the exit status."""
     image = make_image(scenario, raw, key)
     result = run_tool(scenario, image)
-    pages = (size + PAGE - 1) // PAGE
+    pages = (len(raw) + PAGE - 1) // PAGE
     compare_output("lptspi", result.stdout, programming_transcript(pages))
     if result.returncode != 0:
         raise Failure("lptspi exited with %d, expected 0" % result.returncode)
+
+
+def programming_run(scenario, size, started, seed):
+    """Programs a `size`-byte image with the driver registered (and `started` or not) and checks
+    the transcript, the exit status and the chip."""
+    scenario.need_tool()
+    key = scenario.key()
+    rng = random.Random(seed)
+    raw = bytes(rng.randrange(256) for _ in range(size))
+    scenario.start_prefix()
+    scenario.register(start=started)
+    if started:
+        # Old contents: only a bulk erase before programming gives the expected chip.
+        scenario.load_chip(bytes(rng.randrange(256) for _ in range(CHIP_SIZE)))
+    program(scenario, raw, key)
     scenario.expect_service("running", SIM_DRIVER)
     compare_chip(scenario.dump_chip(), expected_chip(raw, key))
 
@@ -418,22 +426,22 @@ def programming_run(scenario, size, registration, seed):
 def scenario_driver_running(s):
     """The driver registered with an absolute path and started by the harness; a 3-page image
     whose last page is partial, over a chip holding old contents."""
-    programming_run(s, 600, "running", seed=1)
+    programming_run(s, 600, started=True, seed=1)
 
 
 def scenario_driver_stopped(s):
     """The driver registered but stopped: lptspi starts it itself."""
-    programming_run(s, 200, "stopped", seed=2)
+    programming_run(s, 200, started=False, seed=2)
 
 
 def scenario_one_page(s):
     """Exactly one full page."""
-    programming_run(s, PAGE, "running", seed=3)
+    programming_run(s, PAGE, started=True, seed=3)
 
 
 def scenario_empty_image(s):
     """An empty image: the chip is erased and nothing programmed."""
-    programming_run(s, 0, "running", seed=4)
+    programming_run(s, 0, started=True, seed=4)
 
 
 def scenario_never_registered(s):
@@ -452,23 +460,18 @@ def scenario_never_registered(s):
 
 
 def scenario_driver_requests(s):
-    """The driver alone: both port requests and their refusals, one read-identification command
-    through the port to the simulated chip, and LPT1."""
+    """The driver alone: it serves the parallel port's registers only (a read of 0x70 and a write
+    of 0xCF9 are refused with ERROR_ACCESS_DENIED while the control register still reads back;
+    checked first, with the ECR at its power-up value), both port requests and their refusals,
+    one read-identification command through the port to the simulated chip, and LPT1."""
     s.start_prefix()
     s.register(start=True)
+    s.helper_run("ports")
     s.helper_run("requests")
     out = s.helper_run("read-id")
     if not out.startswith("202014\n"):
         raise Failure("read identification gave %r, expected 202014" % out)
     s.helper_run("lpt1")
-
-
-def scenario_driver_ports(s):
-    """The driver serves the parallel port's registers only: a read of 0x70 and a write of
-    0xCF9 are refused with ERROR_ACCESS_DENIED while the control register still reads back."""
-    s.start_prefix()
-    s.register(start=True)
-    s.helper_run("ports")
 
 
 def scenario_driver_reload(s):
@@ -498,17 +501,13 @@ def scenario_backup(s):
     if not os.path.isfile(backup):
         raise Skip("lptspi-backup.exe is missing: %s" % backup)
     size = 4096
-    key = read_key(s.args.key or key_of_build(s.args.windows_build))
+    key = s.key()
     rng = random.Random(6)
     raw = bytes(rng.randrange(256) for _ in range(300))
     s.start_prefix()
     s.register(start=True)
     s.helper_run("size", str(size))
-    image = make_image(s, raw, key)
-    result = run_tool(s, image)
-    compare_output("lptspi", result.stdout, programming_transcript(2))
-    if result.returncode != 0:
-        raise Failure("lptspi exited with %d, expected 0" % result.returncode)
+    program(s, raw, key)
 
     # 262,144 driver requests: about a minute, more on a busy machine.
     result = s.prefix.run([backup, "backup.bin"], cwd=s.work, timeout=900)
@@ -530,15 +529,11 @@ def scenario_backup(s):
     with open(os.path.join(s.work, "backup.bin"), "rb") as f:
         saved = f.read()
     compare_chip(saved, xor(raw, key) + bytes(2 * PAGE - len(raw)))
-    path = os.path.join(s.work, "chip-out.bin")
-    s.helper_run("dump", windows_path(path))
-    with open(path, "rb") as f:
-        compare_chip(f.read(), expected_chip(raw, key)[:size])
+    compare_chip(s.dump_chip(size), expected_chip(raw, key)[:size])
 
 
 SCENARIOS = {
     "driver-requests": scenario_driver_requests,
-    "driver-ports": scenario_driver_ports,
     "driver-reload": scenario_driver_reload,
     "driver-running": scenario_driver_running,
     "driver-stopped": scenario_driver_stopped,
