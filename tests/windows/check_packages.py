@@ -25,6 +25,7 @@ import subprocess
 import sys
 import tempfile
 import zipfile
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from check_imports import Image, NotPE  # noqa: E402
@@ -105,7 +106,7 @@ def check_zip(path, arch, version, programs, work, findings):
             return
         try:  # reading a member checks its CRC
             files = {n[len(top):]: z.read(n) for n in names}
-        except zipfile.BadZipFile as e:
+        except (zipfile.BadZipFile, zlib.error) as e:
             findings.append("%s is damaged (%s)" % (path, e))
             return
 
