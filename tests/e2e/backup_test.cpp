@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -85,7 +86,8 @@ TEST_F(BackupTest, RestoringWithLptspiOverAnotherChipGivesTheOriginalBack) {
     write_file(chip, other);
     RunResult restored =
         run_program({TOOL, out}, {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_ERASE_MS", "0"}});
-    EXPECT_EQ(restored.status, 0) << restored.out.substr(restored.out.size() - 100);
+    const size_t shown = std::min<size_t>(restored.out.size(), 100); // the transcript's end
+    EXPECT_EQ(restored.status, 0) << restored.out.substr(restored.out.size() - shown);
     EXPECT_TRUE(read_file(chip) == original);
 }
 
@@ -158,7 +160,7 @@ TEST_F(BackupTest, RefusalsWriteNothing) {
         // and rate) in page 4.
         {{{"LPTSPI_SIM_SIZE", "4096"}, {"LPTSPI_SIM_NOISE", "0.0001:3"}},
          OPENING + IDLE + identified_and_read(4096, 0x0C) + "!!! page 4 read differently twice, " +
-             "OUT not written \n",
+             out + " not written \n",
          2},
     };
     for (const auto& c : cases) {
@@ -166,11 +168,7 @@ TEST_F(BackupTest, RefusalsWriteNothing) {
         write_file(chip, chip_with(MIB, {0, 1}).substr(0, 4096));
         write_file(out, "an older backup");
         RunResult result = backup(c.env);
-        std::string expected = c.out;
-        size_t at = expected.find("OUT");
-        if (at != std::string::npos)
-            expected.replace(at, 3, out);
-        EXPECT_EQ(result.out, expected);
+        EXPECT_EQ(result.out, c.out);
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(read_file(out), "an older backup");
         EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"backup.bin", "chip.bin"}));
