@@ -257,23 +257,43 @@ TEST_F(FilesTest, UnusableChipPathIsRefusedBeforeTheToolRuns) {
 }
 
 TEST_F(FilesTest, ReadOnlyChipFileOrFolderIsRefusedBeforeTheToolRuns) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "file permissions do not bind the superuser";
+    // File permissions do not bind the superuser: as root the tool runs as nobody, on files that
+    // nobody owns.
+    const std::string setpriv = "/usr/bin/setpriv";
+    const uid_t nobody = 65534;
+    std::vector<std::string> as_user;
+    if (geteuid() == 0) {
+        if (access(setpriv.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "run as the superuser, and no " << setpriv << " to run as nobody";
+        as_user = {setpriv, "--reuid=" + std::to_string(nobody),
+                   "--regid=" + std::to_string(nobody), "--clear-groups"};
+    }
     const std::string folder = dir + "/ro", inside = folder + "/chip.bin";
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     write_file(inside, before);
+    image_of(pattern(100, 9));
+    if (!as_user.empty()) {
+        for (const std::string& path : {dir, folder, inside, chip, image})
+            ASSERT_EQ(chown(path.c_str(), nobody, nobody), 0) << path;
+    }
     ASSERT_EQ(chmod(chip.c_str(), 0400), 0);
     ASSERT_EQ(chmod(folder.c_str(), 0500), 0);
+    auto run = [&](const std::string& chip_path) {
+        std::vector<std::string> argv = as_user;
+        argv.insert(argv.end(), {TOOL, image});
+        return run_program(argv, {{"LPTSPI_SIM_CHIP", chip_path}});
+    };
     const std::string prefix = "lptspi-sim: LPTSPI_SIM_CHIP=";
-    image_of(pattern(100, 9));
-    RunResult file = run_program({TOOL, image}, {{"LPTSPI_SIM_CHIP", chip}});
+    RunResult file = run(chip);
     EXPECT_EQ(file.err, prefix + chip +
                             ": cannot open the chip file for reading and writing: Permission "
                             "denied\n");
+    EXPECT_EQ(file.out, "");
     EXPECT_EQ(file.status, 3);
-    RunResult in_folder = run_program({TOOL, image}, {{"LPTSPI_SIM_CHIP", inside}});
+    RunResult in_folder = run(inside);
     EXPECT_EQ(in_folder.err, prefix + inside + ": cannot create files in its folder " + folder +
                                  ": Permission denied\n");
+    EXPECT_EQ(in_folder.out, "");
     EXPECT_EQ(in_folder.status, 3);
     chmod(folder.c_str(), 0700);
     EXPECT_TRUE(read_file(chip) == before && read_file(inside) == before);
