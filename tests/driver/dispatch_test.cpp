@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <iomanip>
 #include <numeric>
 #include <set>
 #include <sstream>

@@ -1,26 +1,16 @@
 // Files under stress: images whose size lies, companion output on a full disk, and the simulated
 // PC's chip file when a run is cut short, run twice at once, or cannot be saved.
-#include "image.h"
-#include "key.h"
 #include "../support/process.h"
+#include "../support/runs.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -28,47 +18,13 @@ const std::string TOOL = LPTSPI_SIM_EXE;
 const std::string SCRAMBLE = LPTSPI_SCRAMBLE_EXE;
 const size_t CHIP_SIZE = 1 << 20;
 
-using Env = std::vector<std::pair<std::string, std::string>>;
+const std::string ERASING = IDLE + "Bulk erasing flash checking status... \n";
+const std::string BUSY = PORT_IN_USE + GAME_OVER;
 
-const std::string OPENING = "Opening parallel port LPT1 \nOn windows system 2 \n"
-                            "setting ECP port to SPP bidirectional mode  \n";
-const std::string ERASING = "serial flash in idle state 0x00\n\n"
-                            "Bulk erasing flash checking status... \n";
-const std::string BUSY = "Opening parallel port LPT1 \nParallel port is in use! \n"
-                         "Game over cant get a handle for the parallel port ! \n";
-
-std::string pattern(size_t size, int seed) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; i++)
-        bytes[i] = static_cast<char>((i >> 8) ^ (i * 13) ^ seed);
-    return bytes;
-}
-
-std::string scramble(std::string bytes) {
-    descramble(reinterpret_cast<unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    return bytes;
-}
-
-// The chip after programming `raw` over an erased chip: the image, key bytes to its page's end,
-// the rest erased.
+// The chip after programming `raw` over an erased chip.
 std::string programmed_chip(const std::string& raw) {
-    std::string bytes = raw;
-    for (size_t i = raw.size(); i % 256 != 0; i++)
-        bytes += static_cast<char>(key[i]);
+    std::string bytes = programmed(raw);
     return bytes + std::string(CHIP_SIZE - bytes.size(), '\xFF');
-}
-
-std::vector<std::string> folder_entries(const std::string& dir) {
-    std::vector<std::string> names;
-    DIR* d = opendir(dir.c_str());
-    while (dirent* e = d != nullptr ? readdir(d) : nullptr) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names.push_back(e->d_name);
-    }
-    if (d != nullptr)
-        closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Runs `argv` with at most `blocks` 512-byte blocks per written file and SIGXFSZ ignored, so a
@@ -79,91 +35,6 @@ RunResult run_with_file_limit(int blocks, std::vector<std::string> argv, const E
                  "ulimit -f " + std::to_string(blocks) + " && trap '' XFSZ && exec \"$0\" \"$@\""});
     return run_program(argv, env);
 }
-
-// A program running in the background, its output gathered while the test waits for a line.
-class Child {
-  public:
-    // With `stdout_closed` the program's standard output is a pipe nobody reads any more.
-    Child(const std::vector<std::string>& argv, const Env& env, bool stdout_closed = false) {
-        const std::vector<std::string> environment = child_environment(env);
-        std::vector<char*> args = c_pointers(argv), envp = c_pointers(environment);
-
-        int out[2], err[2];
-        if (pipe(out) != 0 || pipe(err) != 0)
-            throw std::runtime_error("pipe failed");
-        if (stdout_closed)
-            close(out[0]);
-        pid_ = fork();
-        if (pid_ == 0) {
-            int null_in = open("/dev/null", O_RDONLY);
-            dup2(null_in, 0);
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            execve(args[0], args.data(), envp.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        fds_[0] = stdout_closed ? -1 : out[0];
-        fds_[1] = err[0];
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            finish();
-        }
-    }
-
-    // Gathers output until standard output holds `text`; false after 20 s or at its end.
-    bool wait_for(const std::string& text) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (result_.out.find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline || !gather(100))
-                return false;
-        }
-        return true;
-    }
-
-    void signal(int number) { kill(pid_, number); }
-
-    RunResult finish() {
-        while (gather(-1)) {
-        }
-        int wstatus = 0;
-        waitpid(pid_, &wstatus, 0);
-        pid_ = -1;
-        result_.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-        return result_;
-    }
-
-  private:
-    // One poll of both pipes; false once both are closed.
-    bool gather(int timeout_ms) {
-        pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
-        if (fds_[0] < 0 && fds_[1] < 0)
-            return false;
-        if (poll(p, 2, timeout_ms) < 0)
-            return false;
-        std::string* sinks[2] = {&result_.out, &result_.err};
-        for (int i = 0; i < 2; i++) {
-            if (fds_[i] < 0 || p[i].revents == 0)
-                continue;
-            char buffer[65536];
-            ssize_t n = read(fds_[i], buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<size_t>(n));
-            } else {
-                close(fds_[i]);
-                fds_[i] = -1;
-            }
-        }
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int fds_[2] = {-1, -1};
-    RunResult result_;
-};
 
 class FilesTest : public testing::Test {
   protected:
@@ -386,23 +257,43 @@ TEST_F(FilesTest, UnusableChipPathIsRefusedBeforeTheToolRuns) {
 }
 
 TEST_F(FilesTest, ReadOnlyChipFileOrFolderIsRefusedBeforeTheToolRuns) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "file permissions do not bind the superuser";
+    // File permissions do not bind the superuser: as root the tool runs as nobody, on files that
+    // nobody owns.
+    const std::string setpriv = "/usr/bin/setpriv";
+    const uid_t nobody = 65534;
+    std::vector<std::string> as_user;
+    if (geteuid() == 0) {
+        if (access(setpriv.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "run as the superuser, and no " << setpriv << " to run as nobody";
+        as_user = {setpriv, "--reuid=" + std::to_string(nobody),
+                   "--regid=" + std::to_string(nobody), "--clear-groups"};
+    }
     const std::string folder = dir + "/ro", inside = folder + "/chip.bin";
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     write_file(inside, before);
+    image_of(pattern(100, 9));
+    if (!as_user.empty()) {
+        for (const std::string& path : {dir, folder, inside, chip, image})
+            ASSERT_EQ(chown(path.c_str(), nobody, nobody), 0) << path;
+    }
     ASSERT_EQ(chmod(chip.c_str(), 0400), 0);
     ASSERT_EQ(chmod(folder.c_str(), 0500), 0);
+    auto run = [&](const std::string& chip_path) {
+        std::vector<std::string> argv = as_user;
+        argv.insert(argv.end(), {TOOL, image});
+        return run_program(argv, {{"LPTSPI_SIM_CHIP", chip_path}});
+    };
     const std::string prefix = "lptspi-sim: LPTSPI_SIM_CHIP=";
-    image_of(pattern(100, 9));
-    RunResult file = run_program({TOOL, image}, {{"LPTSPI_SIM_CHIP", chip}});
+    RunResult file = run(chip);
     EXPECT_EQ(file.err, prefix + chip +
                             ": cannot open the chip file for reading and writing: Permission "
                             "denied\n");
+    EXPECT_EQ(file.out, "");
     EXPECT_EQ(file.status, 3);
-    RunResult in_folder = run_program({TOOL, image}, {{"LPTSPI_SIM_CHIP", inside}});
+    RunResult in_folder = run(inside);
     EXPECT_EQ(in_folder.err, prefix + inside + ": cannot create files in its folder " + folder +
                                  ": Permission denied\n");
+    EXPECT_EQ(in_folder.out, "");
     EXPECT_EQ(in_folder.status, 3);
     chmod(folder.c_str(), 0700);
     EXPECT_TRUE(read_file(chip) == before && read_file(inside) == before);

@@ -1,8 +1,8 @@
 // Whole programming runs of lptspi-sim against the simulated PC: the exact transcript, the exit
 // status and what the chip holds afterwards.
 #include "image.h"
-#include "key.h"
 #include "../support/process.h"
+#include "../support/runs.h"
 
 #include <gtest/gtest.h>
 
@@ -15,35 +15,6 @@ namespace {
 
 const std::string TOOL = LPTSPI_SIM_EXE;
 const size_t CHIP_SIZE = 1 << 20;
-
-using Env = std::vector<std::pair<std::string, std::string>>;
-
-std::string format(const char* fmt, int value) {
-    char text[64];
-    std::snprintf(text, sizeof text, fmt, value);
-    return text;
-}
-
-std::string recognisable(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; i++)
-        bytes[i] = static_cast<char>((i >> 8) ^ (i * 13));
-    return bytes;
-}
-
-std::string scramble(std::string bytes) {
-    descramble(reinterpret_cast<unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    return bytes;
-}
-
-// What the flash holds after programming `raw`: the image, then key bytes to the page's end.
-std::string programmed(const std::string& raw) {
-    std::string bytes = raw;
-    size_t length = (raw.size() + 255) / 256 * 256;
-    for (size_t i = raw.size(); i < length; i++)
-        bytes += static_cast<char>(key[i]);
-    return bytes;
-}
 
 // A run's port trace, one line per event: a frame as the bytes sent (the first four, then "+N"
 // for the rest), a status read as "05=" and the status; "S ms" for a pause; "idle" for the lines
@@ -119,7 +90,7 @@ std::string opening(int family = 2, bool ecp = true) {
 const char* const ERASE_MS = "250";
 
 std::string erase_and_program(int pages) {
-    std::string text = "serial flash in idle state 0x00\n\n"
+    std::string text = IDLE +
                        "Bulk erasing flash checking status... \n"
                        "\rstatus = 03 \rstatus = 03 \rstatus = 00 "
                        "\n done! \nprogramming code..\n" +
@@ -170,7 +141,7 @@ TEST_F(RunTest, EmptyImageErasesAndProgramsNothing) {
 // Every frame, pause and idle write of a two-page run, in order, on a PC where the tool first
 // registers and starts the driver. The last page carries key bytes past the image's end.
 TEST_F(RunTest, TwoPageRunInOrder) {
-    std::string raw = recognisable(300);
+    std::string raw = pattern(300);
     RunResult result =
         run(raw, {{"LPTSPI_SIM_DRIVER", "unregistered"}, {"LPTSPI_SIM_PROGRAM_US", "150"}}, true);
     EXPECT_EQ(result.out, opening() + erase_and_program(2) + verified(2));
@@ -188,7 +159,7 @@ TEST_F(RunTest, TwoPageRunInOrder) {
 }
 
 TEST_F(RunTest, FullImageOf4095Pages) {
-    std::string raw = recognisable(MAX_IMAGE_SIZE);
+    std::string raw = pattern(MAX_IMAGE_SIZE);
     RunResult result = run(raw);
     EXPECT_EQ(result.out, opening() + erase_and_program(4095) + verified(4095));
     EXPECT_EQ(result.status, 0);
@@ -198,7 +169,7 @@ TEST_F(RunTest, FullImageOf4095Pages) {
 }
 
 TEST_F(RunTest, NinetyFiveFamilyDrivesThePortDirectly) {
-    std::string raw = recognisable(600);
+    std::string raw = pattern(600);
     RunResult result = run(
         raw,
         {{"LPTSPI_SIM_PLATFORM", "9x"}, {"LPTSPI_SIM_ECP", "0"}, {"LPTSPI_SIM_DRIVER", "missing"}});
@@ -214,9 +185,9 @@ TEST_F(RunTest, FlashThatIsNotIdleIsLeftUntouched) {
     } cases[] = {{"0x02", "0x02"}, {"0x1C", "0x1c"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
-        std::string before = recognisable(CHIP_SIZE);
+        std::string before = pattern(CHIP_SIZE);
         write_file(chip, before);
-        RunResult result = run(recognisable(1000), {{"LPTSPI_SIM_STATUS", c.status}}, true);
+        RunResult result = run(pattern(1000), {{"LPTSPI_SIM_STATUS", c.status}}, true);
         EXPECT_EQ(result.out,
                   opening() + "serial flash not idle! reporting state " + c.shown + "\n\n");
         EXPECT_EQ(result.status, 1);
@@ -246,27 +217,25 @@ TEST_F(RunTest, NoChipOrDeadDriverReadsAsBusy) {
 }
 
 TEST_F(RunTest, PortAndDriverFailures) {
-    const std::string game_over = "Game over cant get a handle for the parallel port ! \n";
-    const std::string nt = "Opening parallel port LPT1 \nOn windows system 2 \n";
     const std::string load_failed = "Failed to load parallel port driver! \n";
     const struct {
         Env env;
         std::string out;
     } cases[] = {
-        {{{"LPTSPI_SIM_LPT", "busy"}}, "Opening parallel port LPT1 \nParallel port is in use! \n"},
+        {{{"LPTSPI_SIM_LPT", "busy"}}, PORT_IN_USE},
         {{{"LPTSPI_SIM_PLATFORM", "unknown"}},
          "Opening parallel port LPT1 \nOn windows system 0 \n" + load_failed},
         {{{"LPTSPI_SIM_DRIVER", "missing"}},
-         nt + "Failed to start parallel port I/O driver!" + load_failed},
+         NT_OPENED + "Failed to start parallel port I/O driver!" + load_failed},
         {{{"LPTSPI_SIM_DRIVER", "unregistered"}, {"LPTSPI_SIM_SCM", "user"}},
-         nt + "Failed to install parallel port I/O driver!" + load_failed},
+         NT_OPENED + "Failed to install parallel port I/O driver!" + load_failed},
         {{{"LPTSPI_SIM_DRIVER", "unopenable"}},
-         nt + "Failed to start parallel port I/O driver!" + load_failed},
+         NT_OPENED + "Failed to start parallel port I/O driver!" + load_failed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.out);
         RunResult result = run("abc", c.env, true);
-        EXPECT_EQ(result.out, c.out + game_over);
+        EXPECT_EQ(result.out, c.out + GAME_OVER);
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(events, ""); // the port was never touched
     }

@@ -3,6 +3,7 @@
 #include "port/opening.h"
 #include "port/registers.h"
 #include "sim/pc.h"
+#include "../support/runs.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ TEST_F(OpeningTest, Win9xNeedsNoDriver) {
 
 TEST_F(OpeningTest, RunningDriverOpensWithoutContactingTheServiceManager) {
     EXPECT_EQ(open_port(), 1);
-    EXPECT_EQ(out, "Opening parallel port LPT1 \nOn windows system 2 \n");
+    EXPECT_EQ(out, NT_OPENED);
     EXPECT_EQ(sysver, SYSVER_NT);
     EXPECT_TRUE(driver_open());
     EXPECT_TRUE(sim::service_calls().empty());
@@ -68,7 +69,7 @@ TEST_F(OpeningTest, RunningDriverOpensWithoutContactingTheServiceManager) {
 TEST_F(OpeningTest, StoppedDriverIsStartedWithoutInstalling) {
     settings.driver = sim::Driver::stopped;
     EXPECT_EQ(open_port(), 1);
-    EXPECT_EQ(out, "Opening parallel port LPT1 \nOn windows system 2 \n");
+    EXPECT_EQ(out, NT_OPENED);
     EXPECT_TRUE(driver_open());
     EXPECT_TRUE(sim::service().running);
     EXPECT_EQ(sim::service_calls(), (Calls{"OpenSCManagerA 000f003f ok", "OpenServiceA 20000000 ok",
@@ -90,7 +91,7 @@ TEST_F(OpeningTest, WithoutFullAccessTheDriverIsStartedThroughReadAccess) {
 TEST_F(OpeningTest, NeverRegisteredDriverIsInstalledThenStarted) {
     settings.driver = sim::Driver::unregistered;
     EXPECT_EQ(open_port(), 1);
-    EXPECT_EQ(out, "Opening parallel port LPT1 \nOn windows system 2 \n");
+    EXPECT_EQ(out, NT_OPENED);
     EXPECT_TRUE(driver_open());
     sim::Service service = sim::service();
     EXPECT_TRUE(service.registered);
@@ -138,9 +139,9 @@ TEST_F(OpeningTest, DriverFailuresReleaseTheClaim) {
     using P = sim::Platform;
     using D = sim::Driver;
     using S = sim::Scm;
-    const std::string nt = "Opening parallel port LPT1 \nOn windows system 2 \n";
     const std::string load_failed = "Failed to load parallel port driver! \n";
-    const std::string not_started = nt + "Failed to start parallel port I/O driver!" + load_failed;
+    const std::string not_started =
+        NT_OPENED + "Failed to start parallel port I/O driver!" + load_failed;
     const struct {
         P platform;
         D driver;
@@ -151,7 +152,7 @@ TEST_F(OpeningTest, DriverFailuresReleaseTheClaim) {
         {P::unknown, D::running, S::admin,
          "Opening parallel port LPT1 \nOn windows system 0 \n" + load_failed, nullptr},
         {P::nt, D::unregistered, S::user,
-         nt + "Failed to install parallel port I/O driver!" + load_failed,
+         NT_OPENED + "Failed to install parallel port I/O driver!" + load_failed,
          [] { EXPECT_FALSE(sim::service().registered); }},
         // inst cannot tell a refused manager from a done installation: the second start says.
         {P::nt, D::stopped, S::none, not_started, nullptr},
@@ -225,7 +226,6 @@ TEST_F(OpeningTest, StartedDriverWhoseDeviceStillWillNotOpen) {
 }
 
 TEST_F(OpeningTest, PortNumbersOutsideOneToFour) {
-    boot();
     sysver = 2;
     testing::internal::CaptureStdout();
     EXPECT_EQ(OpenPort(5, 0x278), 0);

@@ -1,16 +1,12 @@
 // Helpers for the sim tests: a tiny bit-banger that drives the adapter's lines through the
 // simulated bus the way a host program would (data set with clock low, sample MISO, clock high,
-// clock low), booting with a few settings changed, and a scratch folder.
+// clock low), and booting with a few settings changed.
 #pragma once
 
 #include "sim/pc.h"
 #include "sim/windows.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -89,26 +85,5 @@ struct Spi {
         }
     }
 };
-
-// A scratch folder, removed with everything in it when the test ends.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char name[] = "/tmp/lptspi-sim-XXXXXX";
-        path = mkdtemp(name) != nullptr ? name : "/nonexistent";
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    std::string operator/(const char* name) const { return path + "/" + name; }
-};
-
-inline V read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return V(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void write_file(const std::string& path, const V& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-}
 
 } // namespace simtest

@@ -1,6 +1,7 @@
 // Control of the simulated PC: settings from the environment, the access record, the clock and
 // counters, the trace, the chip file across boots, shutdown and its report.
 #include "bitbang.h"
+#include "../support/process.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +11,7 @@
 #include <tuple>
 
 using simtest::boot;
-using simtest::read_file;
 using simtest::Spi;
-using simtest::TempDir;
 using simtest::V;
 
 namespace {
@@ -70,8 +69,8 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     EXPECT_EQ(std::tie(s.platform, s.status, s.trace_path),
               std::make_tuple(sim::Platform::win9x, 0x1C, "/tmp/t.txt"));
 
-    TempDir dir;
-    simtest::write_file(dir / "big.bin", V((1u << 20) + 1, 0));
+    const std::string dir = make_temp_dir();
+    write_file(dir + "/big.bin", V((1u << 20) + 1, 0));
     std::string too_many_stuck = "STUCK=0:1";
     for (int i = 1; i < 65; ++i) {
         too_many_stuck += "," + std::to_string(i) + ":1";
@@ -83,8 +82,8 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
                "REALTIME=true REPORT=2 SIZE=2048 SIZE=33554432 SIZE=12288 SIZE=1M SIZE=0 "
                "NOISE=1.5 NOISE=-0.1 NOISE=0.1: NOISE=:5 NOISE=0.1:x NOISE=lots NOISE=nan "
                "NOISE=inf " +
-               too_many_stuck + " CHIP=" + dir.path + /* a directory */
-               " CHIP=" + dir / "big.bin")) {         // larger than the chip
+               too_many_stuck + " CHIP=" + dir + /* a directory */
+               " CHIP=" + dir + "/big.bin")) {   // larger than the chip
         SCOPED_TRACE(var);
         sim::Settings t;
         t.erase_ms = 1234;
@@ -97,13 +96,13 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     }
 
     // The chip file and the stuck bytes are checked against the size set with them.
-    simtest::write_file(dir / "8k.bin", V(8192, 0));
+    write_file(dir + "/8k.bin", V(8192, 0));
     sim::Settings t;
-    EXPECT_FALSE(parse("SIZE=4096 CHIP=" + dir / "8k.bin", t, error));
+    EXPECT_FALSE(parse("SIZE=4096 CHIP=" + dir + "/8k.bin", t, error));
     EXPECT_EQ(error.rfind("LPTSPI_SIM_CHIP=", 0), 0u) << error;
     EXPECT_FALSE(parse("SIZE=4096 STUCK=0x1000:1", t, error));
     EXPECT_EQ(error.rfind("LPTSPI_SIM_STUCK=", 0), 0u) << error;
-    EXPECT_TRUE(parse("SIZE=8192 CHIP=" + dir / "8k.bin" + " STUCK=0x1FFF:1", t, error)) << error;
+    EXPECT_TRUE(parse("SIZE=8192 CHIP=" + dir + "/8k.bin" + " STUCK=0x1FFF:1", t, error)) << error;
 }
 
 TEST(Record, HoldsEveryAccessInOrderWhileOn) {
@@ -141,15 +140,14 @@ TEST(Clock, CountsAccessesAndPausesAndProjectsRealTime) {
 }
 
 TEST(Trace, OneLinePerEvent) {
-    TempDir dir;
-    boot([&](sim::Settings& s) { s.trace_path = dir / "trace.txt"; });
+    const std::string dir = make_temp_dir();
+    boot([&](sim::Settings& s) { s.trace_path = dir + "/trace.txt"; });
     sim::bus_write(0x378, 0x0B);
     sim::bus_read(0x379);
     _sleep(100);
     sim::bus_write(0x77A, 0x34);
     sim::shutdown();
-    const V text = read_file(dir / "trace.txt");
-    EXPECT_EQ(std::string(text.begin(), text.end()), "W 0378 0b\nR 0379 ff\nS 100\nW 077a 34\n");
+    EXPECT_EQ(read_file(dir + "/trace.txt"), "W 0378 0b\nR 0379 ff\nS 100\nW 077a 34\n");
     boot();
 }
 
@@ -159,12 +157,12 @@ class ChipFile : public ::testing::Test {
     void boot_with_file() {
         boot([this](sim::Settings& s) { s.chip_path = path; });
     }
-    TempDir dir;
-    std::string path = dir / "chip.bin";
+    const std::string dir = make_temp_dir();
+    std::string path = dir + "/chip.bin";
 };
 
 TEST_F(ChipFile, ShortFileLoadsErasedBeyondAndIsSavedWholeOnceAtShutdown) {
-    simtest::write_file(path, {0x00, 0x11, 0x22});
+    write_file(path, V{0x00, 0x11, 0x22});
     boot_with_file();
     Spi spi;
     EXPECT_EQ(spi.read(0, 4), (V{0x00, 0x11, 0x22, 0xFF}));
@@ -176,15 +174,15 @@ TEST_F(ChipFile, ShortFileLoadsErasedBeyondAndIsSavedWholeOnceAtShutdown) {
     std::copy_n(V{0x00, 0x11, 0x22}.begin(), 3, expected.begin());
     expected[0x80000] = 0x12;
     expected[0x80001] = 0x34;
-    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(read_bytes(path), expected);
 
-    simtest::write_file(path, {1});
+    write_file(path, V{1});
     sim::shutdown(); // the second shutdown writes nothing
-    EXPECT_EQ(read_file(path), V{1});
+    EXPECT_EQ(read_bytes(path), V{1});
 }
 
 TEST_F(ChipFile, MissingFileStartsErasedAndSaveErrorsAreReported) {
-    path = dir / "no/such/dir/chip.bin";
+    path = dir + "/no/such/dir/chip.bin";
     boot_with_file();
     EXPECT_EQ(sim::chip_contents(), V(1u << 20, 0xFF));
     testing::internal::CaptureStderr();

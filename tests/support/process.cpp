@@ -1,13 +1,18 @@
 #include "process.h"
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,8 +24,10 @@ namespace {
 struct TempDirs {
     std::vector<std::string> dirs;
     ~TempDirs() {
-        for (const auto& dir : dirs)
-            std::system(("rm -rf '" + dir + "'").c_str());
+        for (const auto& dir : dirs) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
     }
 };
 
@@ -29,10 +36,8 @@ TempDirs& temp_dirs() {
     return dirs;
 }
 
-} // namespace
-
-std::vector<std::string>
-child_environment(const std::vector<std::pair<std::string, std::string>>& env) {
+// The environment a child program gets: this process's, cleared of LPTSPI_SIM_*, then `env`.
+std::vector<std::string> child_environment(const Env& env) {
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; e++) {
         if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0)
@@ -43,6 +48,7 @@ child_environment(const std::vector<std::pair<std::string, std::string>>& env) {
     return environment;
 }
 
+// Null-terminated pointers to `strings`, for execve; valid while `strings` lives.
 std::vector<char*> c_pointers(const std::vector<std::string>& strings) {
     std::vector<char*> pointers;
     for (const auto& s : strings)
@@ -51,53 +57,95 @@ std::vector<char*> c_pointers(const std::vector<std::string>& strings) {
     return pointers;
 }
 
-RunResult run_program(const std::vector<std::string>& argv,
-                      const std::vector<std::pair<std::string, std::string>>& env) {
+} // namespace
+
+Child::Child(const std::vector<std::string>& argv, const Env& env, bool stdout_closed) {
     const std::vector<std::string> environment = child_environment(env);
     std::vector<char*> args = c_pointers(argv), envp = c_pointers(environment);
 
-    int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
         throw std::runtime_error("pipe failed");
-    pid_t pid = fork();
-    if (pid == 0) {
+    if (stdout_closed) {
+        close(out[0]);
+        out[0] = -1;
+    }
+    pid_ = fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
         int null_in = open("/dev/null", O_RDONLY);
         dup2(null_in, 0);
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
-        close(out_pipe[0]);
-        close(err_pipe[0]);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {null_in, out[0], out[1], err[0], err[1]}) {
+            if (fd > 2)
+                close(fd);
+        }
         execve(args[0], args.data(), envp.data());
         _exit(127);
     }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
+    close(out[1]);
+    close(err[1]);
+    fds_[0] = out[0];
+    fds_[1] = err[0];
+}
 
-    RunResult result;
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = 2;
-    while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0)
-            break;
-        for (int i = 0; i < 2; i++) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buffer[65536];
-            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                open_count--;
-            }
-        }
+Child::~Child() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        finish();
+    }
+}
+
+bool Child::wait_for(const std::string& text) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (result_.out.find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline || !gather(100))
+            return false;
+    }
+    return true;
+}
+
+void Child::signal(int number) {
+    kill(pid_, number);
+}
+
+RunResult Child::finish() {
+    while (gather(-1)) {
     }
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    return result;
+    waitpid(pid_, &wstatus, 0);
+    pid_ = -1;
+    result_.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return result_;
+}
+
+// One poll of both pipes; false once both are closed.
+bool Child::gather(int timeout_ms) {
+    if (fds_[0] < 0 && fds_[1] < 0)
+        return false;
+    pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+    if (poll(p, 2, timeout_ms) < 0)
+        return false;
+    std::string* sinks[2] = {&result_.out, &result_.err};
+    for (int i = 0; i < 2; i++) {
+        if (fds_[i] < 0 || p[i].revents == 0)
+            continue;
+        char buffer[65536];
+        ssize_t n = read(fds_[i], buffer, sizeof buffer);
+        if (n > 0) {
+            sinks[i]->append(buffer, static_cast<size_t>(n));
+        } else {
+            close(fds_[i]);
+            fds_[i] = -1;
+        }
+    }
+    return true;
+}
+
+RunResult run_program(const std::vector<std::string>& argv, const Env& env) {
+    return Child(argv, env).finish();
 }
 
 std::string make_temp_dir() {
@@ -108,6 +156,19 @@ std::string make_temp_dir() {
     return pattern;
 }
 
+std::vector<std::string> folder_entries(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    while (dirent* e = d != nullptr ? readdir(d) : nullptr) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    }
+    if (d != nullptr)
+        closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
@@ -115,7 +176,16 @@ std::string read_file(const std::string& path) {
     return s.str();
 }
 
+std::vector<uint8_t> read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
 void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+    write_file(path, std::string(bytes.begin(), bytes.end()));
 }

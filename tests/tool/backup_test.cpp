@@ -1,21 +1,18 @@
 // The backup run in-process on the simulated PC, with chips whose identification no 25-series
 // size matches: the capacity code is reported and 1 MiB is read.
 #include "backup.h"
-#include "image.h"
 #include "../support/process.h"
+#include "../support/runs.h"
 #include "sim/pc.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
-
-std::string scramble(std::string bytes) {
-    descramble(reinterpret_cast<unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    return bytes;
-}
 
 TEST(Backup, UnknownCapacityCodeIsReportedAndOneMebibyteRead) {
     std::string dir = make_temp_dir();
@@ -50,10 +47,8 @@ TEST(Backup, UnknownCapacityCodeIsReportedAndOneMebibyteRead) {
         size_t read_end = printed.find("\nboth reads agree\n");
         ASSERT_NE(read_end, std::string::npos) << printed.substr(0, 400);
         EXPECT_EQ(printed.substr(0, printed.find("reading ")),
-                  std::string("Opening parallel port LPT1 \nOn windows system 2 \n"
-                              "setting ECP port to SPP bidirectional mode  \n"
-                              "serial flash in idle state 0x00\n\nflash id 20 20 ") +
-                      c.code + ", capacity code 0x" + c.code + " unknown: assuming 1024 KiB\n");
+                  OPENING + IDLE + "flash id 20 20 " + c.code + ", capacity code 0x" + c.code +
+                      " unknown: assuming 1024 KiB\n");
         EXPECT_EQ(printed.substr(printed.find("reading "), 28), "reading 4096 pages twice...\n");
         EXPECT_EQ(printed.substr(read_end), "\nboth reads agree\n" + std::string(c.warning) +
                                                 std::to_string(c.saved) + " pages saved to " + out +

@@ -1,0 +1,28 @@
+// What the tests of whole runs feed the tools and expect back: images, and the transcript lines
+// several of them share.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Inline, so that constants built from them elsewhere are initialised after them.
+// The port opened on an NT PC, and then its ECP set to byte mode.
+inline const std::string NT_OPENED = "Opening parallel port LPT1 \nOn windows system 2 \n";
+inline const std::string OPENING = NT_OPENED + "setting ECP port to SPP bidirectional mode  \n";
+// The port found in use, and the line that ends every run that could not claim it.
+inline const std::string PORT_IN_USE = "Opening parallel port LPT1 \nParallel port is in use! \n";
+inline const std::string GAME_OVER = "Game over cant get a handle for the parallel port ! \n";
+// The status read before anything else is done with the flash.
+inline const std::string IDLE = "serial flash in idle state 0x00\n\n";
+
+// `size` bytes that differ from page to page and within each page, varied by `seed`.
+std::string pattern(size_t size, int seed = 0);
+
+// `raw` exclusive-or'ed byte by byte with the key, as lptspi-scramble makes an image.
+std::string scramble(std::string raw);
+
+// What the flash holds after programming `raw`: the image, then key bytes to the page's end.
+std::string programmed(const std::string& raw);
+
+// `fmt` with one int filled in, as printf would.
+std::string format(const char* fmt, int value);
