@@ -4,8 +4,6 @@
 
 #include "hwi_backend.h"
 
-#define HWI_DEVICE_TYPE 0x9C40
-
 DRIVER_INITIALIZE DriverEntry;
 static DRIVER_UNLOAD hwi_unload;
 static DRIVER_DISPATCH hwi_irp_create;
