@@ -22,12 +22,6 @@ State& state() {
     return *g_hot.state;
 }
 
-void ensure_booted() {
-    if (!g_hot.booted) {
-        reset(Settings{});
-    }
-}
-
 namespace {
 
 char hex_digit(unsigned v) {
@@ -489,7 +483,6 @@ void reset(const Settings& settings) {
     }
     g_hot.observe = s.trace != nullptr;
     g_hot.port_io_allowed = settings.platform == Platform::win9x;
-    g_hot.booted = true;
 }
 
 const Settings& settings() {

@@ -76,7 +76,6 @@ struct IoctlRecord {
 // any static initialiser and cheap to reach.
 struct Hot {
     simcore::Model model;
-    bool booted;
     bool observe; // recording or tracing: port accesses go through observe_access()
     bool recording;
     bool port_io_allowed; // _inp/_outp work only on the 95/98/Me family
@@ -85,14 +84,18 @@ struct Hot {
     uint64_t noise_threshold; // a data-in read flips when a 32-bit random number is below it
     uint64_t noise_state;
     uint64_t noise_flips;
-    State* state;
+    State* state; // null until the first reset()
 };
 static_assert(std::is_trivially_default_constructible<Hot>::value,
               "Hot must need no constructor: it is used before static constructors run");
 extern Hot g_hot;
 
 State& state(); // boots the default PC on first use
-void ensure_booted();
+inline void ensure_booted() {
+    if (g_hot.state == nullptr) {
+        reset(Settings{});
+    }
+}
 void observe_access(bool write, uint16_t address, uint8_t value);
 void trace_sleep(unsigned long ms);
 

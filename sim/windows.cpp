@@ -726,18 +726,24 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     return TRUE;
 }
 
+// Port instructions are allowed only once the PC has booted as the 95/98/Me family, so the boot
+// check waits until they look refused.
 int _inp(unsigned short port) {
-    ensure_booted();
     if (!g_hot.port_io_allowed) {
-        privileged_instruction("_inp", port);
+        ensure_booted();
+        if (!g_hot.port_io_allowed) {
+            privileged_instruction("_inp", port);
+        }
     }
     return bus_in(port);
 }
 
 int _outp(unsigned short port, int value) {
-    ensure_booted();
     if (!g_hot.port_io_allowed) {
-        privileged_instruction("_outp", port);
+        ensure_booted();
+        if (!g_hot.port_io_allowed) {
+            privileged_instruction("_outp", port);
+        }
     }
     bus_out(port, static_cast<uint8_t>(value));
     return value;
