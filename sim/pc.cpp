@@ -1,6 +1,7 @@
 // Control of the simulated PC: settings, power-up, shutdown, record and trace, counters.
 #include "state.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -690,30 +691,26 @@ void set_system_directory(const std::string& windows_path) {
 void boot_from_environment() {
     Settings s;
     std::string error;
-    if (!parse_settings([](const char* name) -> const char* { return std::getenv(name); }, s,
-                        error)) {
+    // The names parse_settings asks for: a successful parse has asked for every setting it knows.
+    static std::vector<std::string> known;
+    known.clear();
+    if (!parse_settings(
+            [](const char* name) -> const char* {
+                known.emplace_back(name);
+                return std::getenv(name);
+            },
+            s, error)) {
         std::fprintf(stderr, "lptspi-sim: %s\n", error.c_str());
         std::exit(3);
     }
-    static const char* const known[] = {
-        "LPTSPI_SIM_CHIP",  "LPTSPI_SIM_PLATFORM", "LPTSPI_SIM_LPT",      "LPTSPI_SIM_DRIVER",
-        "LPTSPI_SIM_SCM",   "LPTSPI_SIM_ECP",      "LPTSPI_SIM_STATUS",   "LPTSPI_SIM_MISO",
-        "LPTSPI_SIM_STUCK", "LPTSPI_SIM_IOCTL",    "LPTSPI_SIM_ERASE_MS", "LPTSPI_SIM_PROGRAM_US",
-        "LPTSPI_SIM_TRACE", "LPTSPI_SIM_REALTIME", "LPTSPI_SIM_REPORT",   "LPTSPI_SIM_SIZE",
-        "LPTSPI_SIM_NOISE"};
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
         if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0) {
             continue;
         }
         const char* eq = std::strchr(*e, '=');
-        const size_t len = eq ? static_cast<size_t>(eq - *e) : std::strlen(*e);
-        bool found = false;
-        for (const char* k : known) {
-            found = found || (std::strlen(k) == len && std::strncmp(k, *e, len) == 0);
-        }
-        if (!found) {
-            std::fprintf(stderr, "lptspi-sim: warning: unknown setting %.*s ignored\n",
-                         static_cast<int>(len), *e);
+        const std::string name(*e, eq ? static_cast<size_t>(eq - *e) : std::strlen(*e));
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            std::fprintf(stderr, "lptspi-sim: warning: unknown setting %s ignored\n", name.c_str());
         }
     }
     catch_signals();

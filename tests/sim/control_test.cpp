@@ -234,4 +234,25 @@ TEST(BootDeathTest, BadEnvironmentEndsWithStatus3) {
         "lptspi-sim: LPTSPI_SIM_LPT=maybe: expected free, busy or absent");
 }
 
+// Every setting the README lists is known: only another LPTSPI_SIM_ name draws a warning.
+TEST(BootDeathTest, WarnsOfUnknownSettingsOnly) {
+    EXPECT_EXIT(
+        {
+            clearenv();
+            for (const char* name :
+                 {"LPTSPI_SIM_CHIP", "LPTSPI_SIM_PLATFORM", "LPTSPI_SIM_LPT", "LPTSPI_SIM_DRIVER",
+                  "LPTSPI_SIM_SCM", "LPTSPI_SIM_ECP", "LPTSPI_SIM_STATUS", "LPTSPI_SIM_MISO",
+                  "LPTSPI_SIM_SIZE", "LPTSPI_SIM_NOISE", "LPTSPI_SIM_STUCK", "LPTSPI_SIM_IOCTL",
+                  "LPTSPI_SIM_ERASE_MS", "LPTSPI_SIM_PROGRAM_US", "LPTSPI_SIM_TRACE",
+                  "LPTSPI_SIM_REALTIME", "LPTSPI_SIM_REPORT"}) {
+                setenv(name, "", 1);
+            }
+            setenv("LPTSPI_SIM_CHIPS", "chip.bin", 1); // a known name is only its prefix
+            sim::boot_from_environment();
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "^lptspi-sim: warning: unknown setting LPTSPI_SIM_CHIPS ignored\n$");
+}
+
 } // namespace
