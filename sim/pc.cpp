@@ -1,6 +1,8 @@
 // Control of the simulated PC: settings, power-up, shutdown, record and trace, counters.
 #include "state.h"
 
+#include "../driver/hwi_dispatch.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -119,8 +121,6 @@ using namespace detail;
 namespace {
 
 const char* const kDriverFile = "C:\\WINDOWS\\SYSTEM32\\DRIVERS\\HWINTERFACE.SYS";
-const uint64_t kMinChipSize = 4096;     // the smallest 25-series chips
-const uint64_t kMaxChipSize = 1u << 24; // the most 24-bit addresses reach
 
 // ---- settings -------------------------------------------------------------------------------
 
@@ -209,11 +209,12 @@ bool parse_size(const char* (*get)(const char*), uint32_t& out, std::string& err
         return true;
     }
     uint64_t n = 0;
-    if (!parse_number(v, n) || n < kMinChipSize || n > kMaxChipSize || (n & (n - 1)) != 0) {
+    if (!parse_number(v, n) || n < HWI_CHIP_SIZE_MIN || n > HWI_CHIP_SIZE_MAX ||
+        (n & (n - 1)) != 0) {
         error = bad(name, v,
                     "expected the chip size in bytes, a power of two from " +
-                        std::to_string(kMinChipSize) + " (4 KiB) to " +
-                        std::to_string(kMaxChipSize) + " (16 MiB), hex with 0x or decimal");
+                        std::to_string(HWI_CHIP_SIZE_MIN) + " (4 KiB) to " +
+                        std::to_string(HWI_CHIP_SIZE_MAX) + " (16 MiB), hex with 0x or decimal");
         return false;
     }
     out = static_cast<uint32_t>(n);
@@ -395,26 +396,12 @@ void reset(const Settings& settings) {
         s.trace = nullptr;
     }
     s.settings = settings;
-    uint32_t size = settings.chip_size;
-    if (size < simcore::kPageSize || (size & (size - 1)) != 0) {
-        std::fprintf(stderr, "lptspi-sim: chip size %u is not a power of two of at least 256\n",
-                     size);
-        size = 1u << 20;
-        s.settings.chip_size = size;
-    }
-    s.memory.assign(size, 0xFF);
-    s.chip_error.clear();
-    const bool held_elsewhere =
-        s.chip_file.held_elsewhere && s.chip_file.path == s.settings.chip_path;
-    if (!s.settings.chip_path.empty() && !held_elsewhere &&
-        !load_chip_file(s.chip_file, s.settings.chip_path, s.memory, s.chip_error)) {
-        std::fprintf(stderr, "lptspi-sim: %s\n", s.chip_error.c_str());
-    }
+    s.memory.assign(settings.chip_size, 0xFF);
 
     simcore::Model& m = g_hot.model;
     m = simcore::Model{};
     m.memory = s.memory.data();
-    m.size = size;
+    m.size = settings.chip_size;
     m.access_ns = settings.access_ns;
     m.program_ns = static_cast<uint64_t>(settings.program_us) * 1000u;
     m.erase_ns = static_cast<uint64_t>(settings.erase_ms) * 1000000u;
@@ -423,6 +410,12 @@ void reset(const Settings& settings) {
                   : settings.miso == Miso::low ? simcore::kMisoLow
                                                : simcore::kMisoChip;
     m.power_status = settings.status;
+    if (!simcore::model_init(m)) {
+        // parse_settings never gives such a size: the caller built its Settings wrongly.
+        std::fprintf(stderr, "lptspi-sim: chip size %u is not a power of two of at least 256\n",
+                     settings.chip_size);
+        std::abort();
+    }
     for (const Stuck& st : settings.stuck) {
         if (!simcore::model_add_stuck(m, st.address, st.mask)) {
             std::fprintf(stderr,
@@ -431,7 +424,13 @@ void reset(const Settings& settings) {
                          st.address);
         }
     }
-    simcore::model_init(m);
+    s.chip_error.clear();
+    const bool held_elsewhere =
+        s.chip_file.held_elsewhere && s.chip_file.path == s.settings.chip_path;
+    if (!s.settings.chip_path.empty() && !held_elsewhere &&
+        !load_chip_file(s.chip_file, s.settings.chip_path, s.memory, s.chip_error)) {
+        std::fprintf(stderr, "lptspi-sim: %s\n", s.chip_error.c_str());
+    }
 
     s.record.clear();
     s.pauses = 0;

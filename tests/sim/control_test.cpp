@@ -234,6 +234,17 @@ TEST(BootDeathTest, BadEnvironmentEndsWithStatus3) {
         "lptspi-sim: LPTSPI_SIM_LPT=maybe: expected free, busy or absent");
 }
 
+// Settings built by hand rather than parsed can hold a chip the model cannot be: a fault.
+TEST(BootDeathTest, UnusableChipSizeIsAFault) {
+    for (uint32_t size : {0u, 128u, 3000u}) {
+        sim::Settings s;
+        s.chip_size = size;
+        EXPECT_DEATH(sim::reset(s), "lptspi-sim: chip size " + std::to_string(size) +
+                                        " is not a power of two of at least 256\n")
+            << size;
+    }
+}
+
 // Every setting the README lists is known: only another LPTSPI_SIM_ name draws a warning.
 TEST(BootDeathTest, WarnsOfUnknownSettingsOnly) {
     EXPECT_EXIT(
