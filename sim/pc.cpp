@@ -104,6 +104,16 @@ std::string canonical_path(const std::string& windows_path) {
     return p;
 }
 
+std::string upper_case(const std::string& name) {
+    std::string u = name;
+    for (char& c : u) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return u;
+}
+
 HandleEntry* find_handle(const void* h, Kind kind) {
     State* s = g_hot.state;
     size_t i = 0;
@@ -610,7 +620,7 @@ void remove_file(const std::string& windows_path) {
 
 void add_resource(const std::string& type, uint16_t id, const std::vector<uint8_t>& bytes) {
     State& s = state();
-    std::string key = canonical_path(type);
+    std::string key = upper_case(type);
     for (Resource& r : s.resources) {
         if (r.type == key && r.id == id) {
             r.bytes = bytes;

@@ -138,5 +138,7 @@ inline void bus_out(uint16_t address, uint8_t value) {
 }
 
 std::string canonical_path(const std::string& windows_path);
+// A name (service, resource type) as compared: ASCII letters in upper case, nothing else changed.
+std::string upper_case(const std::string& name);
 
 } // namespace sim::detail

@@ -281,12 +281,8 @@ SC_HANDLE new_service_handle(State& s, const std::string& key, DWORD rights) {
     return as_sc_handle(new_handle(s, e));
 }
 
-std::string upper(const char* text) {
-    return canonical_path(text);
-}
-
 bool equals_ignoring_case(const char* a, const char* b) {
-    return upper(a) == upper(b);
+    return upper_case(a) == upper_case(b);
 }
 
 // ---- resources ------------------------------------------------------------------------------
@@ -299,7 +295,7 @@ std::string resource_type_key(LPCSTR type) {
     if (is_int_resource(type)) {
         return "#" + std::to_string(reinterpret_cast<uintptr_t>(type));
     }
-    return upper(type);
+    return upper_case(type);
 }
 
 const uintptr_t kResourceBase = 0x10000;
@@ -638,7 +634,7 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD 
     if (lpServiceName == nullptr || *lpServiceName == '\0') {
         return sc_fail("OpenServiceA", &dwDesiredAccess, ERROR_INVALID_NAME);
     }
-    const std::string key = upper(lpServiceName);
+    const std::string key = upper_case(lpServiceName);
     auto it = s.services.find(key);
     if (it == s.services.end() || !it->second.info.registered) {
         return sc_fail("OpenServiceA", &dwDesiredAccess, ERROR_SERVICE_DOES_NOT_EXIST);
@@ -670,7 +666,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCS
     if (lpBinaryPathName == nullptr || *lpBinaryPathName == '\0') {
         return sc_fail("CreateServiceA", &dwDesiredAccess, ERROR_INVALID_PARAMETER);
     }
-    const std::string key = upper(lpServiceName);
+    const std::string key = upper_case(lpServiceName);
     ServiceEntry& e = s.services[key];
     if (e.info.registered) {
         return sc_fail("CreateServiceA", &dwDesiredAccess, ERROR_SERVICE_EXISTS);
