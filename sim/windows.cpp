@@ -50,8 +50,6 @@ template <typename T> T* fail_null(DWORD error) {
     return nullptr;
 }
 
-void log_call(const char* function, const DWORD* access, DWORD error);
-
 size_t new_handle(State& s, const HandleEntry& entry) {
     for (size_t i = 0; i < s.handles.size(); ++i) {
         if (s.handles[i].kind == Kind::closed) {
