@@ -105,7 +105,7 @@ int file_count();           // files (not folders) in the virtual file system
 struct IoctlCall {
     uint32_t code = 0;
     uint32_t in_size = 0;
-    uint8_t in[4] = {};      // the first input bytes, as they were on entry
+    uint8_t in[4] = {};      // the first input bytes, as they were on entry; 0 past in_size
     bool has_output = false; // an output buffer was given
     uint32_t out_size = 0;
     bool output_is_input = false; // one block serves as input and output

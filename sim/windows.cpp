@@ -404,6 +404,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     r.out_size = nOutBufferSize;
     r.has_output = lpOutBuffer != nullptr;
     r.output_is_input = lpOutBuffer != nullptr && lpOutBuffer == lpInBuffer;
+    r.in[0] = r.in[1] = r.in[2] = r.in[3] = 0; // nothing left of the previous request
     if (lpInBuffer != nullptr) {
         const BYTE* p = static_cast<const BYTE*>(lpInBuffer);
         for (DWORD k = 0; k < nInBufferSize && k < 4; ++k) {

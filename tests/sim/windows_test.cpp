@@ -167,7 +167,7 @@ TEST_F(Ioctl, WriteAndReadLayouts) {
     ASSERT_EQ(ioctl(device, kRead, block, 2, block, 1), 0u);
     EXPECT_EQ(V(block, block + 2), (V{0x15, 0x07}));
     const sim::IoctlCall c = sim::last_ioctl();
-    EXPECT_EQ(V(c.in, c.in + 2), (V{0x7A, 0x07})); // as received, before the reply
+    EXPECT_EQ(V(c.in, c.in + 4), (V{0x7A, 0x07, 0, 0})); // as received, nothing of the write
     EXPECT_EQ(std::make_tuple(c.code, c.in_size, c.out_size), std::make_tuple(kRead, 2u, 1u));
     EXPECT_TRUE(c.has_output && c.output_is_input);
     EXPECT_EQ(sim::accesses(),
