@@ -63,7 +63,8 @@ struct hwi_ops {
     /* Size of the chip in bytes, or 0 when this build has no chip to show (the real driver);
      * then the chip requests are unknown requests. */
     unsigned long chip_size;
-    /* Copy len bytes out of or into the chip at offset; offset + len never exceeds chip_size. */
+    /* Copy len bytes out of or into the chip at offset; offset + len never exceeds chip_size.
+     * Given whenever chip_size is not 0. */
     void (*read_chip)(unsigned long offset, unsigned char* out, unsigned long len);
     void (*write_chip)(unsigned long offset, const unsigned char* in, unsigned long len);
     /* Powers up an erased chip of `size` bytes (already checked) and sets chip_size to it; null
