@@ -114,16 +114,6 @@ std::string upper_case(const std::string& name) {
     return u;
 }
 
-HandleEntry* find_handle(const void* h, Kind kind) {
-    State* s = g_hot.state;
-    size_t i = 0;
-    if (s == nullptr || !handle_index(h, i) || i >= s->handles.size() ||
-        s->handles[i].kind != kind) {
-        return nullptr;
-    }
-    return &s->handles[i];
-}
-
 } // namespace detail
 
 using namespace detail;

@@ -111,7 +111,20 @@ inline bool handle_index(const void* h, size_t& index) {
     index = (v - 0x100) / 4;
     return true;
 }
-HandleEntry* find_handle(const void* h, Kind kind);
+// The slot a handle names (possibly closed), or null when it names none.
+inline HandleEntry* find_handle(const void* h) {
+    State* s = g_hot.state;
+    size_t i = 0;
+    if (s == nullptr || !handle_index(h, i) || i >= s->handles.size()) {
+        return nullptr;
+    }
+    return &s->handles[i];
+}
+// The open handle of that kind, or null.
+inline HandleEntry* find_handle(const void* h, Kind kind) {
+    HandleEntry* e = find_handle(h);
+    return e != nullptr && e->kind == kind ? e : nullptr;
+}
 
 // The status register as read through a noisy data-in line.
 uint8_t noisy_status(uint8_t value);

@@ -382,15 +382,14 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     State& s = state();
-    size_t i = 0;
-    const bool valid = handle_index(hObject, i) && i < s.handles.size() &&
-                       (s.handles[i].kind == Kind::file || s.handles[i].kind == Kind::lpt ||
-                        s.handles[i].kind == Kind::device);
-    s.kernel_calls.push_back("CloseHandle " + (valid ? s.handles[i].path : "invalid"));
+    HandleEntry* h = find_handle(hObject);
+    const bool valid =
+        h != nullptr && (h->kind == Kind::file || h->kind == Kind::lpt || h->kind == Kind::device);
+    s.kernel_calls.push_back("CloseHandle " + (valid ? h->path : "invalid"));
     if (!valid) {
         return fail(ERROR_INVALID_HANDLE);
     }
-    s.handles[i] = HandleEntry{};
+    *h = HandleEntry{};
     return TRUE;
 }
 
@@ -411,13 +410,10 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
             r.in[k] = p[k];
         }
     }
-    const State* s = g_hot.state;
-    size_t i = 0;
-    if (s == nullptr || !handle_index(hDevice, i) || i >= s->handles.size() ||
-        s->handles[i].kind != Kind::device) {
+    if (find_handle(hDevice, Kind::device) == nullptr) {
         return fail(ERROR_INVALID_HANDLE);
     }
-    if (s->settings.ioctl_fail) {
+    if (g_hot.state->settings.ioctl_fail) {
         return fail(ERROR_GEN_FAILURE);
     }
     // The hwinterface driver's own request handling, with the simulated bus behind it.
@@ -436,11 +432,11 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
     State& s = state();
-    size_t i = 0;
-    if (!handle_index(hFile, i) || i >= s.handles.size()) {
+    HandleEntry* entry = find_handle(hFile);
+    if (entry == nullptr) {
         return fail(ERROR_INVALID_HANDLE);
     }
-    HandleEntry& h = s.handles[i];
+    HandleEntry& h = *entry;
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = 0;
     }
@@ -709,15 +705,14 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     State& s = state();
-    size_t i = 0;
-    if (!handle_index(hSCObject, i) || i >= s.handles.size() ||
-        (s.handles[i].kind != Kind::manager && s.handles[i].kind != Kind::service)) {
+    HandleEntry* h = find_handle(hSCObject);
+    if (h == nullptr || (h->kind != Kind::manager && h->kind != Kind::service)) {
         s.service_calls.push_back("CloseServiceHandle invalid");
         return fail(ERROR_INVALID_HANDLE);
     }
-    s.service_calls.push_back(s.handles[i].kind == Kind::manager ? "CloseServiceHandle manager"
-                                                                 : "CloseServiceHandle service");
-    s.handles[i] = HandleEntry{};
+    s.service_calls.push_back(h->kind == Kind::manager ? "CloseServiceHandle manager"
+                                                       : "CloseServiceHandle service");
+    *h = HandleEntry{};
     return TRUE;
 }
 
