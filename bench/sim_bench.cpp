@@ -1,108 +1,114 @@
-// One port access through the paths the tool uses: DeviceIoControl on the hwinterface device
-// (write and read requests) on the NT family, and _outp on the 95/98/Me family.
+// The tool's own port path on the simulated PC: its register helpers Inp32 and Out32, one SPI bit
+// (push) and a whole page read (mc_read), on the NT family (requests to the hwinterface driver)
+// and on the 95/98/Me family (the processor's port instructions).
+#include "flash/commands.h"
+#include "flash/link.h"
+#include "port/registers.h"
 #include "sim/pc.h"
-#include "sim/windows.h"
 
 #include <benchmark/benchmark.h>
 
 namespace {
 
-const DWORD kIoctlRead = 0x9C402004;
-const DWORD kIoctlWrite = 0x9C402008;
+// Boots a PC of the given family and points the tool's port helpers at it.
+void boot(sim::Platform platform) {
+    sim::Settings s;
+    s.platform = platform;
+    sim::reset(s);
+    if (platform == sim::Platform::nt) {
+        sysver = SYSVER_NT;
+        hdriver = CreateFileA("\\\\.\\hwinterface", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    } else {
+        sysver = SYSVER_WIN9X;
+        hdriver = INVALID_HANDLE_VALUE;
+    }
+}
 
-HANDLE open_device() {
-    return CreateFileA("\\\\.\\hwinterface", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+void shut(benchmark::State& state, uint64_t accesses_per_iteration) {
+    if (sim::access_count() < static_cast<uint64_t>(state.iterations()) * accesses_per_iteration) {
+        state.SkipWithError("the port accesses did not reach the simulated PC");
+    }
+    if (hdriver != INVALID_HANDLE_VALUE) {
+        CloseHandle(hdriver);
+    }
+    hdriver = INVALID_HANDLE_VALUE;
+    sysver = SYSVER_UNKNOWN;
 }
 
 // Leaves the chip streaming a read from address 0, so every clock edge does real work.
-template <typename Write> void start_read(Write write) {
-    write(0x05);
-    write(0x01);                   // select
-    for (int i = 0; i < 32; ++i) { // read command and a 24-bit address: 0x03 00 00 00
-        const bool one = i == 6 || i == 7;
-        const uint8_t b = one ? 0x03 : 0x01;
-        write(b);
-        write(static_cast<uint8_t>(b | 0x08));
-        write(b);
-    }
+void start_read() {
+    end();
+    begin();
+    push(0x03000000u, 32); // read, address 0
 }
 
-void BM_IoctlWrite(benchmark::State& state) {
-    sim::reset(sim::Settings{});
-    HANDLE h = open_device();
-    BYTE in[3] = {0x78, 0x03, 0x01};
-    DWORD returned = 0;
-    auto write = [&](uint8_t v) {
-        in[2] = v;
-        DeviceIoControl(h, kIoctlWrite, in, 3, nullptr, 0, &returned, nullptr);
-    };
-    start_read(write);
-    uint8_t v = 0x01;
-    for (auto _ : state) {
-        v ^= 0x08; // alternate rising and falling clock edges
-        in[2] = v;
-        benchmark::DoNotOptimize(
-            DeviceIoControl(h, kIoctlWrite, in, 3, nullptr, 0, &returned, nullptr));
-    }
-    if (sim::access_count() < static_cast<uint64_t>(state.iterations())) {
-        state.SkipWithError("accesses were not counted");
-    }
-    CloseHandle(h);
-}
-BENCHMARK(BM_IoctlWrite)->Repetitions(9)->ReportAggregatesOnly(true);
-
-void BM_IoctlRead(benchmark::State& state) {
-    sim::reset(sim::Settings{});
-    HANDLE h = open_device();
-    BYTE in[2] = {0x79, 0x03};
-    BYTE out = 0;
-    DWORD returned = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            DeviceIoControl(h, kIoctlRead, in, 2, &out, 1, &returned, nullptr));
-        benchmark::DoNotOptimize(out);
-    }
-    CloseHandle(h);
-}
-BENCHMARK(BM_IoctlRead)->Repetitions(9)->ReportAggregatesOnly(true);
-
-// The tool's whole bit: data set, sample status, clock high, clock low (four accesses).
-void BM_IoctlBit(benchmark::State& state) {
-    sim::reset(sim::Settings{});
-    HANDLE h = open_device();
-    BYTE w[3] = {0x78, 0x03, 0x01};
-    BYTE r[2] = {0x79, 0x03};
-    BYTE out = 0;
-    DWORD returned = 0;
-    auto write = [&](uint8_t v) {
-        w[2] = v;
-        DeviceIoControl(h, kIoctlWrite, w, 3, nullptr, 0, &returned, nullptr);
-    };
-    start_read(write);
-    for (auto _ : state) {
-        write(0x01);
-        DeviceIoControl(h, kIoctlRead, r, 2, &out, 1, &returned, nullptr);
-        benchmark::DoNotOptimize(out);
-        write(0x09);
-        write(0x01);
-    }
-    state.SetItemsProcessed(state.iterations() * 4);
-    CloseHandle(h);
-}
-BENCHMARK(BM_IoctlBit)->Repetitions(9)->ReportAggregatesOnly(true);
-
-void BM_Outp9x(benchmark::State& state) {
-    sim::Settings s;
-    s.platform = sim::Platform::win9x;
-    sim::reset(s);
-    start_read([](uint8_t v) { _outp(0x378, v); });
+void out32(benchmark::State& state, sim::Platform platform) {
+    boot(platform);
+    start_read();
     int v = 0x01;
     for (auto _ : state) {
-        v ^= 0x08;
-        benchmark::DoNotOptimize(_outp(0x378, v));
+        v ^= 0x08; // alternate rising and falling clock edges
+        Out32(0x378, v);
     }
+    shut(state, 1);
 }
-BENCHMARK(BM_Outp9x)->Repetitions(9)->ReportAggregatesOnly(true);
+void BM_Out32_NT(benchmark::State& state) {
+    out32(state, sim::Platform::nt);
+}
+void BM_Out32_9x(benchmark::State& state) {
+    out32(state, sim::Platform::win9x);
+}
+BENCHMARK(BM_Out32_NT)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Out32_9x)->Repetitions(9)->ReportAggregatesOnly(true);
+
+void inp32(benchmark::State& state, sim::Platform platform) {
+    boot(platform);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Inp32(0x379));
+    }
+    shut(state, 1);
+}
+void BM_Inp32_NT(benchmark::State& state) {
+    inp32(state, sim::Platform::nt);
+}
+void BM_Inp32_9x(benchmark::State& state) {
+    inp32(state, sim::Platform::win9x);
+}
+BENCHMARK(BM_Inp32_NT)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Inp32_9x)->Repetitions(9)->ReportAggregatesOnly(true);
+
+// The tool's whole bit: data set, sample status, clock high, clock low (four accesses).
+void push_bit(benchmark::State& state, sim::Platform platform) {
+    boot(platform);
+    start_read();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(push(0, 1));
+    }
+    state.SetItemsProcessed(state.iterations() * 4);
+    shut(state, 4);
+}
+void BM_PushBit_NT(benchmark::State& state) {
+    push_bit(state, sim::Platform::nt);
+}
+void BM_PushBit_9x(benchmark::State& state) {
+    push_bit(state, sim::Platform::win9x);
+}
+BENCHMARK(BM_PushBit_NT)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PushBit_9x)->Repetitions(9)->ReportAggregatesOnly(true);
+
+// One page as verification reads it: select, fast read command, address and dummy byte, 256
+// bytes, release. 2 + 4 * 8 * (1 + 3 + 1 + 256) accesses.
+void BM_ReadPage_NT(benchmark::State& state) {
+    boot(sim::Platform::nt);
+    unsigned char page[256];
+    for (auto _ : state) {
+        mc_read(0, page, sizeof page);
+        benchmark::DoNotOptimize(page);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(sizeof page));
+    shut(state, 2 + 32 * 261);
+}
+BENCHMARK(BM_ReadPage_NT)->Repetitions(9)->ReportAggregatesOnly(true);
 
 } // namespace

@@ -13,10 +13,8 @@ extern "C" {
 /* Not const: the simulated chip's size, and with it chip_size, changes on request. */
 extern struct hwi_ops hwi_backend;
 
-/* Called from DriverEntry before the device exists; a failure status aborts the load. */
-hwi_status hwi_backend_start(void);
-/* Called from the unload routine after the device is gone. */
-void hwi_backend_stop(void);
+/* Called from DriverEntry before the device exists. */
+void hwi_backend_start(void);
 
 /* Serialises requests to the backend. The glue holds it around each hwi_dispatch call. */
 void hwi_backend_lock(void);

@@ -17,8 +17,11 @@ typedef long hwi_status; /* an NTSTATUS value */
 #define HWI_STATUS_BUFFER_TOO_SMALL ((hwi_status)0xC0000023L)
 #define HWI_STATUS_OBJECT_NAME_NOT_FOUND ((hwi_status)0xC0000034L)
 
-/* CTL_CODE(device type, function, METHOD_BUFFERED, FILE_ANY_ACCESS) */
-#define HWI_CTL_CODE(function) ((0x9C40ul << 16) | ((unsigned long)(function) << 2))
+/* The device's type, in the range left to vendors; part of every request code. */
+#define HWI_DEVICE_TYPE 0x9C40ul
+
+/* CTL_CODE(HWI_DEVICE_TYPE, function, METHOD_BUFFERED, FILE_ANY_ACCESS) */
+#define HWI_CTL_CODE(function) ((HWI_DEVICE_TYPE << 16) | ((unsigned long)(function) << 2))
 
 /* The port requests reach only the registers of a legacy parallel port at 0x378, 0x278 or 0x3BC
  * (base):
@@ -60,7 +63,8 @@ struct hwi_ops {
     /* Size of the chip in bytes, or 0 when this build has no chip to show (the real driver);
      * then the chip requests are unknown requests. */
     unsigned long chip_size;
-    /* Copy len bytes out of or into the chip at offset; offset + len never exceeds chip_size. */
+    /* Copy len bytes out of or into the chip at offset; offset + len never exceeds chip_size.
+     * Given whenever chip_size is not 0. */
     void (*read_chip)(unsigned long offset, unsigned char* out, unsigned long len);
     void (*write_chip)(unsigned long offset, const unsigned char* in, unsigned long len);
     /* Powers up an erased chip of `size` bytes (already checked) and sets chip_size to it; null

@@ -4,8 +4,6 @@
 
 #include "hwi_backend.h"
 
-#define HWI_DEVICE_TYPE 0x9C40
-
 DRIVER_INITIALIZE DriverEntry;
 static DRIVER_UNLOAD hwi_unload;
 static DRIVER_DISPATCH hwi_irp_create;
@@ -54,7 +52,6 @@ static VOID NTAPI hwi_unload(PDRIVER_OBJECT driver) {
     IoDeleteSymbolicLink(&link_name);
     if (driver->DeviceObject)
         IoDeleteDevice(driver->DeviceObject);
-    hwi_backend_stop();
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
@@ -62,23 +59,18 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
     NTSTATUS status;
     (void)registry_path;
 
-    status = (NTSTATUS)hwi_backend_start();
-    if (!NT_SUCCESS(status))
-        return status;
+    hwi_backend_start();
 
     /* Shared (not exclusive): the tool's own claim on LPT1 keeps two runs apart. */
     status = IoCreateDevice(driver, 0, &device_name, HWI_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN,
                             FALSE, &device);
-    if (!NT_SUCCESS(status)) {
-        hwi_backend_stop();
+    if (!NT_SUCCESS(status))
         return status;
-    }
     device->Flags |= DO_BUFFERED_IO;
 
     status = IoCreateSymbolicLink(&link_name, &device_name);
     if (!NT_SUCCESS(status)) {
         IoDeleteDevice(device);
-        hwi_backend_stop();
         return status;
     }
 

@@ -14,9 +14,6 @@ static void direct_outb(unsigned short port, unsigned char value) {
 
 struct hwi_ops hwi_backend = {direct_inb, direct_outb, 0, 0, 0, 0};
 
-hwi_status hwi_backend_start(void) {
-    return HWI_STATUS_SUCCESS;
-}
-void hwi_backend_stop(void) {}
+void hwi_backend_start(void) {}
 void hwi_backend_lock(void) {}
 void hwi_backend_unlock(void) {}

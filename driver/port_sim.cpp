@@ -55,8 +55,9 @@ void sim_write_chip(unsigned long offset, const unsigned char* in, unsigned long
         chip[offset + i] = in[i];
 }
 
-// An erased chip of `size` bytes and a port just powered up.
-bool power_up(uint32_t size) {
+// An erased chip of `size` bytes and a port just powered up. The size is a power of two from
+// HWI_CHIP_SIZE_MIN up, which the model always takes.
+void power_up(uint32_t size) {
     for (uint32_t i = 0; i < size; i++)
         chip[i] = 0xFF;
     model = simcore::Model();
@@ -68,12 +69,10 @@ bool power_up(uint32_t size) {
     model.ecp = 1;
     model.miso_mode = simcore::kMisoChip;
     model.power_status = 0x00;
-    if (!simcore::model_init(model))
-        return false;
+    simcore::model_init(model);
     hwi_backend.chip_size = size;
     sim_clock_start();
     real_ns_seen = 0;
-    return true;
 }
 
 void sim_set_chip_size(unsigned long size) {
@@ -87,10 +86,8 @@ extern "C" {
 struct hwi_ops hwi_backend = {sim_inb,       sim_outb,       kDefaultChipSize,
                               sim_read_chip, sim_write_chip, sim_set_chip_size};
 
-hwi_status hwi_backend_start(void) {
-    return power_up(kDefaultChipSize) ? HWI_STATUS_SUCCESS : HWI_STATUS_INVALID_PARAMETER;
+void hwi_backend_start(void) {
+    power_up(kDefaultChipSize);
 }
-
-void hwi_backend_stop(void) {}
 
 } // extern "C"

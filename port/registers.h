@@ -3,6 +3,8 @@
 
 #include "system.h"
 
+#include "../driver/hwi_dispatch.h"
+
 // Platform family found when the port is opened.
 enum {
     SYSVER_UNKNOWN = 0, // no port access at all
@@ -10,9 +12,9 @@ enum {
     SYSVER_NT = 2       // every access is a request to the hwinterface driver
 };
 
-// Requests to the hwinterface driver: CTL_CODE(0x9C40, 0x801 / 0x802, METHOD_BUFFERED,
-// FILE_ANY_ACCESS). Read: in = port low, port high; out = the byte. Write: in = low, high, value.
-enum : DWORD { IOCTL_READ_PORT = 0x9C402004u, IOCTL_WRITE_PORT = 0x9C402008u };
+// Requests to the hwinterface driver (see its hwi_dispatch.h). Read: in = port low, port high;
+// out = the byte. Write: in = low, high, value.
+enum : DWORD { IOCTL_READ_PORT = HWI_IOCTL_READ_PORT, IOCTL_WRITE_PORT = HWI_IOCTL_WRITE_PORT };
 
 extern unsigned short baseport; // base of the claimed port; 0 makes the helpers do nothing
 extern int sysver;

@@ -54,8 +54,9 @@ Claim claim_chip_file(ChipFile& f, const std::string& path, std::string& error) 
             return refuse("cannot open the chip file for reading and writing", errno);
         }
         struct stat opened {};
-        if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-            const int code = S_ISREG(opened.st_mode) ? errno : 0;
+        const bool stat_ok = ::fstat(fd, &opened) == 0;
+        if (!stat_ok || !S_ISREG(opened.st_mode)) {
+            const int code = stat_ok ? 0 : errno;
             ::close(fd);
             return refuse("not a regular file", code);
         }

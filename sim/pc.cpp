@@ -1,6 +1,9 @@
 // Control of the simulated PC: settings, power-up, shutdown, record and trace, counters.
 #include "state.h"
 
+#include "../driver/hwi_dispatch.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,12 +23,6 @@ State& state() {
         reset(Settings{});
     }
     return *g_hot.state;
-}
-
-void ensure_booted() {
-    if (!g_hot.booted) {
-        reset(Settings{});
-    }
 }
 
 namespace {
@@ -107,14 +104,14 @@ std::string canonical_path(const std::string& windows_path) {
     return p;
 }
 
-HandleEntry* find_handle(const void* h, Kind kind) {
-    State* s = g_hot.state;
-    size_t i = 0;
-    if (s == nullptr || !handle_index(h, i) || i >= s->handles.size() ||
-        s->handles[i].kind != kind) {
-        return nullptr;
+std::string upper_case(const std::string& name) {
+    std::string u = name;
+    for (char& c : u) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
     }
-    return &s->handles[i];
+    return u;
 }
 
 } // namespace detail
@@ -124,8 +121,6 @@ using namespace detail;
 namespace {
 
 const char* const kDriverFile = "C:\\WINDOWS\\SYSTEM32\\DRIVERS\\HWINTERFACE.SYS";
-const uint64_t kMinChipSize = 4096;     // the smallest 25-series chips
-const uint64_t kMaxChipSize = 1u << 24; // the most 24-bit addresses reach
 
 // ---- settings -------------------------------------------------------------------------------
 
@@ -214,11 +209,12 @@ bool parse_size(const char* (*get)(const char*), uint32_t& out, std::string& err
         return true;
     }
     uint64_t n = 0;
-    if (!parse_number(v, n) || n < kMinChipSize || n > kMaxChipSize || (n & (n - 1)) != 0) {
+    if (!parse_number(v, n) || n < HWI_CHIP_SIZE_MIN || n > HWI_CHIP_SIZE_MAX ||
+        (n & (n - 1)) != 0) {
         error = bad(name, v,
                     "expected the chip size in bytes, a power of two from " +
-                        std::to_string(kMinChipSize) + " (4 KiB) to " +
-                        std::to_string(kMaxChipSize) + " (16 MiB), hex with 0x or decimal");
+                        std::to_string(HWI_CHIP_SIZE_MIN) + " (4 KiB) to " +
+                        std::to_string(HWI_CHIP_SIZE_MAX) + " (16 MiB), hex with 0x or decimal");
         return false;
     }
     out = static_cast<uint32_t>(n);
@@ -300,17 +296,16 @@ void add_directory(State& s, const std::string& path) {
 }
 
 void print_report(const State& s) {
-    const uint64_t accesses = g_hot.model.accesses;
-    const double virt = static_cast<double>(g_hot.model.now_ns) / 1e9;
-    const double proj = static_cast<double>(projected_ns()) / 1e9;
+    // The virtual clock moves only by the access time per port access and by the pauses, so it
+    // is what the same run takes on a real PC.
+    const double projected = static_cast<double>(g_hot.model.now_ns) / 1e9;
     std::fprintf(stderr,
                  "lptspi-sim: port accesses: %llu\n"
                  "lptspi-sim: pauses: %llu, %llu ms in all\n"
-                 "lptspi-sim: virtual time elapsed: %.3f s\n"
                  "lptspi-sim: projected time on real hardware: %.3f s\n",
-                 static_cast<unsigned long long>(accesses),
+                 static_cast<unsigned long long>(g_hot.model.accesses),
                  static_cast<unsigned long long>(s.pauses),
-                 static_cast<unsigned long long>(s.paused_ms), virt, proj);
+                 static_cast<unsigned long long>(s.paused_ms), projected);
     if (g_hot.noise_threshold != 0) {
         std::fprintf(stderr, "lptspi-sim: data-in reads flipped by noise: %llu\n",
                      static_cast<unsigned long long>(g_hot.noise_flips));
@@ -401,26 +396,12 @@ void reset(const Settings& settings) {
         s.trace = nullptr;
     }
     s.settings = settings;
-    uint32_t size = settings.chip_size;
-    if (size < simcore::kPageSize || (size & (size - 1)) != 0) {
-        std::fprintf(stderr, "lptspi-sim: chip size %u is not a power of two of at least 256\n",
-                     size);
-        size = 1u << 20;
-        s.settings.chip_size = size;
-    }
-    s.memory.assign(size, 0xFF);
-    s.chip_error.clear();
-    const bool held_elsewhere =
-        s.chip_file.held_elsewhere && s.chip_file.path == s.settings.chip_path;
-    if (!s.settings.chip_path.empty() && !held_elsewhere &&
-        !load_chip_file(s.chip_file, s.settings.chip_path, s.memory, s.chip_error)) {
-        std::fprintf(stderr, "lptspi-sim: %s\n", s.chip_error.c_str());
-    }
+    s.memory.assign(settings.chip_size, 0xFF);
 
     simcore::Model& m = g_hot.model;
     m = simcore::Model{};
     m.memory = s.memory.data();
-    m.size = size;
+    m.size = settings.chip_size;
     m.access_ns = settings.access_ns;
     m.program_ns = static_cast<uint64_t>(settings.program_us) * 1000u;
     m.erase_ns = static_cast<uint64_t>(settings.erase_ms) * 1000000u;
@@ -429,6 +410,12 @@ void reset(const Settings& settings) {
                   : settings.miso == Miso::low ? simcore::kMisoLow
                                                : simcore::kMisoChip;
     m.power_status = settings.status;
+    if (!simcore::model_init(m)) {
+        // parse_settings never gives such a size: the caller built its Settings wrongly.
+        std::fprintf(stderr, "lptspi-sim: chip size %u is not a power of two of at least 256\n",
+                     settings.chip_size);
+        std::abort();
+    }
     for (const Stuck& st : settings.stuck) {
         if (!simcore::model_add_stuck(m, st.address, st.mask)) {
             std::fprintf(stderr,
@@ -437,7 +424,13 @@ void reset(const Settings& settings) {
                          st.address);
         }
     }
-    simcore::model_init(m);
+    s.chip_error.clear();
+    const bool held_elsewhere =
+        s.chip_file.held_elsewhere && s.chip_file.path == s.settings.chip_path;
+    if (!s.settings.chip_path.empty() && !held_elsewhere &&
+        !load_chip_file(s.chip_file, s.settings.chip_path, s.memory, s.chip_error)) {
+        std::fprintf(stderr, "lptspi-sim: %s\n", s.chip_error.c_str());
+    }
 
     s.record.clear();
     s.pauses = 0;
@@ -490,7 +483,6 @@ void reset(const Settings& settings) {
     }
     g_hot.observe = s.trace != nullptr;
     g_hot.port_io_allowed = settings.platform == Platform::win9x;
-    g_hot.booted = true;
 }
 
 const Settings& settings() {
@@ -558,10 +550,6 @@ uint64_t noise_flips() {
     ensure_booted();
     return g_hot.noise_flips;
 }
-uint64_t projected_ns() {
-    const State& s = state();
-    return g_hot.model.accesses * s.settings.access_ns + s.paused_ms * 1000000u;
-}
 
 std::vector<uint8_t> chip_contents() {
     return state().memory;
@@ -622,7 +610,7 @@ void remove_file(const std::string& windows_path) {
 
 void add_resource(const std::string& type, uint16_t id, const std::vector<uint8_t>& bytes) {
     State& s = state();
-    std::string key = canonical_path(type);
+    std::string key = upper_case(type);
     for (Resource& r : s.resources) {
         if (r.type == key && r.id == id) {
             r.bytes = bytes;
@@ -702,30 +690,26 @@ void set_system_directory(const std::string& windows_path) {
 void boot_from_environment() {
     Settings s;
     std::string error;
-    if (!parse_settings([](const char* name) -> const char* { return std::getenv(name); }, s,
-                        error)) {
+    // The names parse_settings asks for: a successful parse has asked for every setting it knows.
+    static std::vector<std::string> known;
+    known.clear();
+    if (!parse_settings(
+            [](const char* name) -> const char* {
+                known.emplace_back(name);
+                return std::getenv(name);
+            },
+            s, error)) {
         std::fprintf(stderr, "lptspi-sim: %s\n", error.c_str());
         std::exit(3);
     }
-    static const char* const known[] = {
-        "LPTSPI_SIM_CHIP",  "LPTSPI_SIM_PLATFORM", "LPTSPI_SIM_LPT",      "LPTSPI_SIM_DRIVER",
-        "LPTSPI_SIM_SCM",   "LPTSPI_SIM_ECP",      "LPTSPI_SIM_STATUS",   "LPTSPI_SIM_MISO",
-        "LPTSPI_SIM_STUCK", "LPTSPI_SIM_IOCTL",    "LPTSPI_SIM_ERASE_MS", "LPTSPI_SIM_PROGRAM_US",
-        "LPTSPI_SIM_TRACE", "LPTSPI_SIM_REALTIME", "LPTSPI_SIM_REPORT",   "LPTSPI_SIM_SIZE",
-        "LPTSPI_SIM_NOISE"};
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
         if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0) {
             continue;
         }
         const char* eq = std::strchr(*e, '=');
-        const size_t len = eq ? static_cast<size_t>(eq - *e) : std::strlen(*e);
-        bool found = false;
-        for (const char* k : known) {
-            found = found || (std::strlen(k) == len && std::strncmp(k, *e, len) == 0);
-        }
-        if (!found) {
-            std::fprintf(stderr, "lptspi-sim: warning: unknown setting %.*s ignored\n",
-                         static_cast<int>(len), *e);
+        const std::string name(*e, eq ? static_cast<size_t>(eq - *e) : std::strlen(*e));
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            std::fprintf(stderr, "lptspi-sim: warning: unknown setting %s ignored\n", name.c_str());
         }
     }
     catch_signals();

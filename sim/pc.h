@@ -71,11 +71,10 @@ void clear_accesses();
 
 // Counters and the virtual clock.
 uint64_t access_count();
-uint64_t pause_count();  // _sleep calls
-uint64_t paused_ms();    // their total
-uint64_t now_ns();       // virtual time since boot
-uint64_t projected_ns(); // time the same run takes on real hardware
-uint64_t noise_flips();  // data-in reads flipped by the noise setting
+uint64_t pause_count(); // _sleep calls
+uint64_t paused_ms();   // their total
+uint64_t now_ns();      // virtual time since boot: what the run takes on real hardware
+uint64_t noise_flips(); // data-in reads flipped by the noise setting
 
 // The chip and the bus, seen from outside the port.
 std::vector<uint8_t> chip_contents();
@@ -106,7 +105,7 @@ int file_count();           // files (not folders) in the virtual file system
 struct IoctlCall {
     uint32_t code = 0;
     uint32_t in_size = 0;
-    uint8_t in[4] = {};      // the first input bytes, as they were on entry
+    uint8_t in[4] = {};      // the first input bytes, as they were on entry; 0 past in_size
     bool has_output = false; // an output buffer was given
     uint32_t out_size = 0;
     bool output_is_input = false; // one block serves as input and output

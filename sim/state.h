@@ -76,7 +76,6 @@ struct IoctlRecord {
 // any static initialiser and cheap to reach.
 struct Hot {
     simcore::Model model;
-    bool booted;
     bool observe; // recording or tracing: port accesses go through observe_access()
     bool recording;
     bool port_io_allowed; // _inp/_outp work only on the 95/98/Me family
@@ -85,14 +84,18 @@ struct Hot {
     uint64_t noise_threshold; // a data-in read flips when a 32-bit random number is below it
     uint64_t noise_state;
     uint64_t noise_flips;
-    State* state;
+    State* state; // null until the first reset()
 };
 static_assert(std::is_trivially_default_constructible<Hot>::value,
               "Hot must need no constructor: it is used before static constructors run");
 extern Hot g_hot;
 
 State& state(); // boots the default PC on first use
-void ensure_booted();
+inline void ensure_booted() {
+    if (g_hot.state == nullptr) {
+        reset(Settings{});
+    }
+}
 void observe_access(bool write, uint16_t address, uint8_t value);
 void trace_sleep(unsigned long ms);
 
@@ -108,7 +111,20 @@ inline bool handle_index(const void* h, size_t& index) {
     index = (v - 0x100) / 4;
     return true;
 }
-HandleEntry* find_handle(const void* h, Kind kind);
+// The slot a handle names (possibly closed), or null when it names none.
+inline HandleEntry* find_handle(const void* h) {
+    State* s = g_hot.state;
+    size_t i = 0;
+    if (s == nullptr || !handle_index(h, i) || i >= s->handles.size()) {
+        return nullptr;
+    }
+    return &s->handles[i];
+}
+// The open handle of that kind, or null.
+inline HandleEntry* find_handle(const void* h, Kind kind) {
+    HandleEntry* e = find_handle(h);
+    return e != nullptr && e->kind == kind ? e : nullptr;
+}
 
 // The status register as read through a noisy data-in line.
 uint8_t noisy_status(uint8_t value);
@@ -135,5 +151,7 @@ inline void bus_out(uint16_t address, uint8_t value) {
 }
 
 std::string canonical_path(const std::string& windows_path);
+// A name (service, resource type) as compared: ASCII letters in upper case, nothing else changed.
+std::string upper_case(const std::string& name);
 
 } // namespace sim::detail

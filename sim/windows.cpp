@@ -50,8 +50,6 @@ template <typename T> T* fail_null(DWORD error) {
     return nullptr;
 }
 
-void log_call(const char* function, const DWORD* access, DWORD error);
-
 size_t new_handle(State& s, const HandleEntry& entry) {
     for (size_t i = 0; i < s.handles.size(); ++i) {
         if (s.handles[i].kind == Kind::closed) {
@@ -281,12 +279,8 @@ SC_HANDLE new_service_handle(State& s, const std::string& key, DWORD rights) {
     return as_sc_handle(new_handle(s, e));
 }
 
-std::string upper(const char* text) {
-    return canonical_path(text);
-}
-
 bool equals_ignoring_case(const char* a, const char* b) {
-    return upper(a) == upper(b);
+    return upper_case(a) == upper_case(b);
 }
 
 // ---- resources ------------------------------------------------------------------------------
@@ -299,7 +293,7 @@ std::string resource_type_key(LPCSTR type) {
     if (is_int_resource(type)) {
         return "#" + std::to_string(reinterpret_cast<uintptr_t>(type));
     }
-    return upper(type);
+    return upper_case(type);
 }
 
 const uintptr_t kResourceBase = 0x10000;
@@ -388,15 +382,14 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     State& s = state();
-    size_t i = 0;
-    const bool valid = handle_index(hObject, i) && i < s.handles.size() &&
-                       (s.handles[i].kind == Kind::file || s.handles[i].kind == Kind::lpt ||
-                        s.handles[i].kind == Kind::device);
-    s.kernel_calls.push_back("CloseHandle " + (valid ? s.handles[i].path : "invalid"));
+    HandleEntry* h = find_handle(hObject);
+    const bool valid =
+        h != nullptr && (h->kind == Kind::file || h->kind == Kind::lpt || h->kind == Kind::device);
+    s.kernel_calls.push_back("CloseHandle " + (valid ? h->path : "invalid"));
     if (!valid) {
         return fail(ERROR_INVALID_HANDLE);
     }
-    s.handles[i] = HandleEntry{};
+    *h = HandleEntry{};
     return TRUE;
 }
 
@@ -410,19 +403,17 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     r.out_size = nOutBufferSize;
     r.has_output = lpOutBuffer != nullptr;
     r.output_is_input = lpOutBuffer != nullptr && lpOutBuffer == lpInBuffer;
+    r.in[0] = r.in[1] = r.in[2] = r.in[3] = 0; // nothing left of the previous request
     if (lpInBuffer != nullptr) {
         const BYTE* p = static_cast<const BYTE*>(lpInBuffer);
         for (DWORD k = 0; k < nInBufferSize && k < 4; ++k) {
             r.in[k] = p[k];
         }
     }
-    const State* s = g_hot.state;
-    size_t i = 0;
-    if (s == nullptr || !handle_index(hDevice, i) || i >= s->handles.size() ||
-        s->handles[i].kind != Kind::device) {
+    if (find_handle(hDevice, Kind::device) == nullptr) {
         return fail(ERROR_INVALID_HANDLE);
     }
-    if (s->settings.ioctl_fail) {
+    if (g_hot.state->settings.ioctl_fail) {
         return fail(ERROR_GEN_FAILURE);
     }
     // The hwinterface driver's own request handling, with the simulated bus behind it.
@@ -441,11 +432,11 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
     State& s = state();
-    size_t i = 0;
-    if (!handle_index(hFile, i) || i >= s.handles.size()) {
+    HandleEntry* entry = find_handle(hFile);
+    if (entry == nullptr) {
         return fail(ERROR_INVALID_HANDLE);
     }
-    HandleEntry& h = s.handles[i];
+    HandleEntry& h = *entry;
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = 0;
     }
@@ -638,7 +629,7 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD 
     if (lpServiceName == nullptr || *lpServiceName == '\0') {
         return sc_fail("OpenServiceA", &dwDesiredAccess, ERROR_INVALID_NAME);
     }
-    const std::string key = upper(lpServiceName);
+    const std::string key = upper_case(lpServiceName);
     auto it = s.services.find(key);
     if (it == s.services.end() || !it->second.info.registered) {
         return sc_fail("OpenServiceA", &dwDesiredAccess, ERROR_SERVICE_DOES_NOT_EXIST);
@@ -670,7 +661,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCS
     if (lpBinaryPathName == nullptr || *lpBinaryPathName == '\0') {
         return sc_fail("CreateServiceA", &dwDesiredAccess, ERROR_INVALID_PARAMETER);
     }
-    const std::string key = upper(lpServiceName);
+    const std::string key = upper_case(lpServiceName);
     ServiceEntry& e = s.services[key];
     if (e.info.registered) {
         return sc_fail("CreateServiceA", &dwDesiredAccess, ERROR_SERVICE_EXISTS);
@@ -714,30 +705,35 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     State& s = state();
-    size_t i = 0;
-    if (!handle_index(hSCObject, i) || i >= s.handles.size() ||
-        (s.handles[i].kind != Kind::manager && s.handles[i].kind != Kind::service)) {
+    HandleEntry* h = find_handle(hSCObject);
+    if (h == nullptr || (h->kind != Kind::manager && h->kind != Kind::service)) {
         s.service_calls.push_back("CloseServiceHandle invalid");
         return fail(ERROR_INVALID_HANDLE);
     }
-    s.service_calls.push_back(s.handles[i].kind == Kind::manager ? "CloseServiceHandle manager"
-                                                                 : "CloseServiceHandle service");
-    s.handles[i] = HandleEntry{};
+    s.service_calls.push_back(h->kind == Kind::manager ? "CloseServiceHandle manager"
+                                                       : "CloseServiceHandle service");
+    *h = HandleEntry{};
     return TRUE;
 }
 
+// Port instructions are allowed only once the PC has booted as the 95/98/Me family, so the boot
+// check waits until they look refused.
 int _inp(unsigned short port) {
-    ensure_booted();
     if (!g_hot.port_io_allowed) {
-        privileged_instruction("_inp", port);
+        ensure_booted();
+        if (!g_hot.port_io_allowed) {
+            privileged_instruction("_inp", port);
+        }
     }
     return bus_in(port);
 }
 
 int _outp(unsigned short port, int value) {
-    ensure_booted();
     if (!g_hot.port_io_allowed) {
-        privileged_instruction("_outp", port);
+        ensure_booted();
+        if (!g_hot.port_io_allowed) {
+            privileged_instruction("_outp", port);
+        }
     }
     bus_out(port, static_cast<uint8_t>(value));
     return value;

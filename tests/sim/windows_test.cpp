@@ -167,7 +167,7 @@ TEST_F(Ioctl, WriteAndReadLayouts) {
     ASSERT_EQ(ioctl(device, kRead, block, 2, block, 1), 0u);
     EXPECT_EQ(V(block, block + 2), (V{0x15, 0x07}));
     const sim::IoctlCall c = sim::last_ioctl();
-    EXPECT_EQ(V(c.in, c.in + 2), (V{0x7A, 0x07})); // as received, before the reply
+    EXPECT_EQ(V(c.in, c.in + 4), (V{0x7A, 0x07, 0, 0})); // as received, nothing of the write
     EXPECT_EQ(std::make_tuple(c.code, c.in_size, c.out_size), std::make_tuple(kRead, 2u, 1u));
     EXPECT_TRUE(c.has_output && c.output_is_input);
     EXPECT_EQ(sim::accesses(),
@@ -272,6 +272,13 @@ TEST_F(Windows, AdminFindsTheRunningServiceAndCannotCreateItAgain) {
                                   "StartServiceA error 1056", "CreateServiceA 000f01ff error 1073",
                                   "StartServiceA error 6", "CloseServiceHandle service",
                                   "CloseServiceHandle manager", "CloseServiceHandle invalid"}));
+    // A service name is compared ignoring case and nothing else: it is not a path.
+    m = manager();
+    for (const char* other : {"hwinterface\\", "\\\\?\\hwinterface", "hw/interface"}) {
+        EXPECT_EQ(err(OpenServiceA(m, other, GENERIC_EXECUTE)), DWORD(ERROR_SERVICE_DOES_NOT_EXIST))
+            << other;
+    }
+    EXPECT_TRUE(CloseServiceHandle(m));
 }
 
 TEST_F(Windows, AdminRegistersStartsAndOpensTheDevice) {
@@ -354,6 +361,7 @@ TEST_F(Windows, Resources) {
               DWORD(ERROR_RESOURCE_NAME_NOT_FOUND));
     HRSRC r = FindResourceA(nullptr, "#110", "Bin"); // numeric name, any case of the type
     ASSERT_NE(r, nullptr);
+    EXPECT_EQ(err(FindResourceA(nullptr, "#110", "bin\\")), DWORD(ERROR_RESOURCE_TYPE_NOT_FOUND));
     EXPECT_EQ(SizeofResource(nullptr, r), 4u);
     const BYTE* p = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, r)));
     ASSERT_NE(p, nullptr);
