@@ -53,14 +53,8 @@ void out32(benchmark::State& state, sim::Platform platform) {
     }
     shut(state, 1);
 }
-void BM_Out32_NT(benchmark::State& state) {
-    out32(state, sim::Platform::nt);
-}
-void BM_Out32_9x(benchmark::State& state) {
-    out32(state, sim::Platform::win9x);
-}
-BENCHMARK(BM_Out32_NT)->Repetitions(9)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Out32_9x)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(out32, NT, sim::Platform::nt)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(out32, 9x, sim::Platform::win9x)->Repetitions(9)->ReportAggregatesOnly(true);
 
 void inp32(benchmark::State& state, sim::Platform platform) {
     boot(platform);
@@ -69,14 +63,8 @@ void inp32(benchmark::State& state, sim::Platform platform) {
     }
     shut(state, 1);
 }
-void BM_Inp32_NT(benchmark::State& state) {
-    inp32(state, sim::Platform::nt);
-}
-void BM_Inp32_9x(benchmark::State& state) {
-    inp32(state, sim::Platform::win9x);
-}
-BENCHMARK(BM_Inp32_NT)->Repetitions(9)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Inp32_9x)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(inp32, NT, sim::Platform::nt)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(inp32, 9x, sim::Platform::win9x)->Repetitions(9)->ReportAggregatesOnly(true);
 
 // The tool's whole bit: data set, sample status, clock high, clock low (four accesses).
 void push_bit(benchmark::State& state, sim::Platform platform) {
@@ -88,14 +76,8 @@ void push_bit(benchmark::State& state, sim::Platform platform) {
     state.SetItemsProcessed(state.iterations() * 4);
     shut(state, 4);
 }
-void BM_PushBit_NT(benchmark::State& state) {
-    push_bit(state, sim::Platform::nt);
-}
-void BM_PushBit_9x(benchmark::State& state) {
-    push_bit(state, sim::Platform::win9x);
-}
-BENCHMARK(BM_PushBit_NT)->Repetitions(9)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PushBit_9x)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(push_bit, NT, sim::Platform::nt)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(push_bit, 9x, sim::Platform::win9x)->Repetitions(9)->ReportAggregatesOnly(true);
 
 // One page as verification reads it: select, fast read command, address and dummy byte, 256
 // bytes, release. 2 + 4 * 8 * (1 + 3 + 1 + 256) accesses.
