@@ -78,14 +78,8 @@ uint8_t next_output(Model& m) {
         }
         return 0xFF;
     case kCmdReadId:
-        if (n == 1) {
-            return kManufacturerId;
-        }
-        if (n == 2) {
-            return kMemoryType;
-        }
-        if (n == 3) {
-            return m.capacity_id;
+        if (n <= 3) {
+            return m.id[n - 1];
         }
         return 0xFF;
     default:
@@ -253,7 +247,15 @@ bool model_init(Model& m) {
     m.stuck_busy = (m.power_status & kSrBusy) ? 1 : 0;
     m.busy = m.stuck_busy;
     m.busy_until = 0;
-    m.capacity_id = log2_of(m.size);
+    if (m.jedec_id == 0) {
+        m.id[0] = kManufacturerId;
+        m.id[1] = kMemoryType;
+        m.id[2] = log2_of(m.size);
+    } else {
+        m.id[0] = static_cast<uint8_t>(m.jedec_id >> 16);
+        m.id[1] = static_cast<uint8_t>(m.jedec_id >> 8);
+        m.id[2] = static_cast<uint8_t>(m.jedec_id);
+    }
     m.shift_in = 0;
     m.new_sr = 0;
     start_frame(m);

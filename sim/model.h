@@ -78,6 +78,7 @@ struct Model {
     uint8_t ecp;          // 1: the port has an ECR at base + 0x402
     uint8_t miso_mode;    // MisoMode
     uint8_t power_status; // chip status at power-up; bit 0 set means busy for ever
+    uint32_t jedec_id;    // identification as 0xMMTTCC; 0: kManufacturerId, kMemoryType, log2(size)
     StuckByte stuck[kMaxStuck];
     int stuck_count;
 
@@ -102,7 +103,7 @@ struct Model {
     uint8_t busy;       // a program or erase is running until busy_until
     uint8_t stuck_busy; // never leaves busy (power-up status had bit 0 set)
     uint64_t busy_until;
-    uint8_t capacity_id; // log2(size)
+    uint8_t id[3]; // what read identification answers: manufacturer, type, capacity
 
     // The current frame.
     uint8_t cmd;

@@ -34,6 +34,7 @@ struct Settings {
     uint32_t erase_ms = 3000;         // LPTSPI_SIM_ERASE_MS
     uint32_t program_us = 1400;       // LPTSPI_SIM_PROGRAM_US
     uint32_t chip_size = 1u << 20;    // LPTSPI_SIM_SIZE: bytes, a power of two
+    uint32_t jedec_id = 0;            // LPTSPI_SIM_ID: 0xMMTTCC; 0: 0x20, 0x20, log2(chip_size)
     double noise_rate = 0;            // LPTSPI_SIM_NOISE: chance that a data-in read is flipped
     uint64_t noise_seed = 1;          // LPTSPI_SIM_NOISE: seed of the flips' random sequence
     uint32_t access_ns = 1000;        // virtual cost of one port access

@@ -1,0 +1,259 @@
+// The simulated PC's settings: the LPTSPI_SIM_* variables, each checked as it is read.
+#include "pc.h"
+
+#include "model.h"
+#include "../driver/hwi_dispatch.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+namespace sim {
+
+namespace {
+
+bool parse_number(const char* text, uint64_t& out) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    int base = 10;
+    const char* p = text;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
+        if (*p == '\0') {
+            return false;
+        }
+    }
+    uint64_t v = 0;
+    for (; *p != '\0'; ++p) {
+        int d;
+        if (*p >= '0' && *p <= '9') {
+            d = *p - '0';
+        } else if (base == 16 && *p >= 'a' && *p <= 'f') {
+            d = *p - 'a' + 10;
+        } else if (base == 16 && *p >= 'A' && *p <= 'F') {
+            d = *p - 'A' + 10;
+        } else {
+            return false;
+        }
+        if (v > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
+            return false;
+        }
+        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+    }
+    out = v;
+    return true;
+}
+
+std::string bad(const char* name, const char* value, const std::string& accepted) {
+    return std::string(name) + "=" + value + ": " + accepted;
+}
+
+template <typename E> struct Choice {
+    const char* word;
+    E value;
+};
+
+template <typename E, size_t N>
+bool parse_choice(const char* (*get)(const char*), const char* name, const Choice<E> (&choices)[N],
+                  E& out, std::string& error) {
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    std::string accepted = "expected ";
+    for (size_t i = 0; i < N; ++i) {
+        if (std::strcmp(v, choices[i].word) == 0) {
+            out = choices[i].value;
+            return true;
+        }
+        accepted += choices[i].word;
+        accepted += i + 2 < N ? ", " : (i + 1 < N ? " or " : "");
+    }
+    error = bad(name, v, accepted);
+    return false;
+}
+
+bool parse_bounded(const char* (*get)(const char*), const char* name, uint64_t max, uint32_t& out,
+                   std::string& error, const char* what) {
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    uint64_t n = 0;
+    if (!parse_number(v, n) || n > max) {
+        error = bad(name, v, std::string("expected ") + what + " from 0 to " + std::to_string(max));
+        return false;
+    }
+    out = static_cast<uint32_t>(n);
+    return true;
+}
+
+bool parse_size(const char* (*get)(const char*), uint32_t& out, std::string& error) {
+    const char* name = "LPTSPI_SIM_SIZE";
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    uint64_t n = 0;
+    if (!parse_number(v, n) || n < HWI_CHIP_SIZE_MIN || n > HWI_CHIP_SIZE_MAX ||
+        (n & (n - 1)) != 0) {
+        error = bad(name, v,
+                    "expected the chip size in bytes, a power of two from " +
+                        std::to_string(HWI_CHIP_SIZE_MIN) + " (4 KiB) to " +
+                        std::to_string(HWI_CHIP_SIZE_MAX) + " (16 MiB), hex with 0x or decimal");
+        return false;
+    }
+    out = static_cast<uint32_t>(n);
+    return true;
+}
+
+// "rate[:seed]": the rate a fraction from 0 to 1, the seed a number.
+bool parse_noise(const char* (*get)(const char*), double& rate, uint64_t& seed,
+                 std::string& error) {
+    const char* name = "LPTSPI_SIM_NOISE";
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    const std::string text(v);
+    const size_t colon = text.find(':');
+    const std::string rate_text = text.substr(0, colon);
+    double r = -1;
+    uint64_t n = seed;
+    bool ok =
+        !rate_text.empty() && rate_text.find_first_not_of("0123456789.eE-+") == std::string::npos;
+    if (ok) {
+        char* end = nullptr;
+        r = std::strtod(rate_text.c_str(), &end);
+        ok = end != nullptr && *end == '\0' && r >= 0 && r <= 1;
+    }
+    if (ok && colon != std::string::npos) {
+        ok = parse_number(text.substr(colon + 1).c_str(), n);
+    }
+    if (!ok) {
+        error = bad(name, v,
+                    "expected rate[:seed], the chance from 0 to 1 that a read of the data-in "
+                    "line is flipped (e.g. 0.0001) and a seed (hex with 0x, or decimal)");
+        return false;
+    }
+    rate = r;
+    seed = n;
+    return true;
+}
+
+bool parse_stuck(const char* v, const Settings& s, std::vector<Stuck>& out, std::string& error) {
+    const char* name = "LPTSPI_SIM_STUCK";
+    const std::string accepted = "expected address:mask[,address:mask...] with each address inside "
+                                 "the " +
+                                 std::to_string(s.chip_size) +
+                                 "-byte chip and each mask from 1 to 255 (hex with 0x, or decimal)";
+    std::string text(v);
+    size_t start = 0;
+    std::vector<Stuck> list;
+    while (true) {
+        const size_t comma = text.find(',', start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const size_t colon = item.find(':');
+        uint64_t addr = 0, mask = 0;
+        if (colon == std::string::npos || !parse_number(item.substr(0, colon).c_str(), addr) ||
+            !parse_number(item.substr(colon + 1).c_str(), mask) || addr >= s.chip_size ||
+            mask == 0 || mask > 255) {
+            error = bad(name, v, accepted);
+            return false;
+        }
+        list.push_back(Stuck{static_cast<uint32_t>(addr), static_cast<uint8_t>(mask)});
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (list.size() > static_cast<size_t>(simcore::kMaxStuck)) {
+        error = bad(name, v,
+                    "at most " + std::to_string(simcore::kMaxStuck) + " stuck bytes are supported");
+        return false;
+    }
+    out = list;
+    return true;
+}
+
+} // namespace
+
+bool parse_settings(const char* (*get)(const char* name), Settings& out, std::string& error) {
+    Settings s = out;
+    // The size first: the chip file and the stuck bytes are checked against it.
+    if (!parse_size(get, s.chip_size, error) ||
+        !parse_noise(get, s.noise_rate, s.noise_seed, error)) {
+        return false;
+    }
+    if (const char* v = get("LPTSPI_SIM_CHIP"); v != nullptr && *v != '\0') {
+        struct stat st {};
+        if (::stat(v, &st) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                error = bad("LPTSPI_SIM_CHIP", v, "expected a chip file, not a directory");
+                return false;
+            }
+            if (static_cast<uint64_t>(st.st_size) > s.chip_size) {
+                error =
+                    bad("LPTSPI_SIM_CHIP", v,
+                        "the file holds " + std::to_string(st.st_size) + " bytes, more than the " +
+                            std::to_string(s.chip_size) + "-byte chip");
+                return false;
+            }
+        }
+        s.chip_path = v;
+    }
+    static const Choice<Platform> platforms[] = {
+        {"nt", Platform::nt}, {"9x", Platform::win9x}, {"unknown", Platform::unknown}};
+    static const Choice<Lpt> lpts[] = {
+        {"free", Lpt::free}, {"busy", Lpt::busy}, {"absent", Lpt::absent}};
+    static const Choice<Driver> drivers[] = {{"running", Driver::running},
+                                             {"stopped", Driver::stopped},
+                                             {"unregistered", Driver::unregistered},
+                                             {"missing", Driver::missing},
+                                             {"unopenable", Driver::unopenable}};
+    static const Choice<Scm> scms[] = {
+        {"admin", Scm::admin}, {"user", Scm::user}, {"none", Scm::none}};
+    static const Choice<bool> flags[] = {{"1", true}, {"0", false}};
+    static const Choice<Miso> misos[] = {
+        {"chip", Miso::chip}, {"high", Miso::high}, {"low", Miso::low}};
+    static const Choice<bool> ioctls[] = {{"ok", false}, {"fail", true}};
+    if (!parse_choice(get, "LPTSPI_SIM_PLATFORM", platforms, s.platform, error) ||
+        !parse_choice(get, "LPTSPI_SIM_LPT", lpts, s.lpt, error) ||
+        !parse_choice(get, "LPTSPI_SIM_DRIVER", drivers, s.driver, error) ||
+        !parse_choice(get, "LPTSPI_SIM_SCM", scms, s.scm, error) ||
+        !parse_choice(get, "LPTSPI_SIM_ECP", flags, s.ecp, error) ||
+        !parse_choice(get, "LPTSPI_SIM_MISO", misos, s.miso, error) ||
+        !parse_choice(get, "LPTSPI_SIM_IOCTL", ioctls, s.ioctl_fail, error) ||
+        !parse_choice(get, "LPTSPI_SIM_REALTIME", flags, s.realtime, error) ||
+        !parse_choice(get, "LPTSPI_SIM_REPORT", flags, s.report, error)) {
+        return false;
+    }
+    uint32_t status = s.status;
+    if (!parse_bounded(get, "LPTSPI_SIM_STATUS", 255, status, error,
+                       "a status byte (hex with 0x, or decimal)") ||
+        !parse_bounded(get, "LPTSPI_SIM_ID", 0xFFFFFF, s.jedec_id, error,
+                       "the identification as 0xMMTTCC (manufacturer, type, capacity)") ||
+        !parse_bounded(get, "LPTSPI_SIM_ERASE_MS", 600000, s.erase_ms, error,
+                       "an erase time in milliseconds") ||
+        !parse_bounded(get, "LPTSPI_SIM_PROGRAM_US", 1000000, s.program_us, error,
+                       "a page program time in microseconds")) {
+        return false;
+    }
+    s.status = static_cast<uint8_t>(status);
+    if (const char* v = get("LPTSPI_SIM_STUCK"); v != nullptr && *v != '\0') {
+        if (!parse_stuck(v, s, s.stuck, error)) {
+            return false;
+        }
+    }
+    if (const char* v = get("LPTSPI_SIM_TRACE"); v != nullptr && *v != '\0') {
+        s.trace_path = v;
+    }
+    out = s;
+    return true;
+}
+
+} // namespace sim
