@@ -22,3 +22,15 @@ void final_path(const char* path, char* out, int out_size);
 // Returns 0 on success; otherwise `to` is unchanged and a short reason has been copied to
 // `reason` (at most `reason_size` bytes, always terminated).
 int replace_file(const char* from, const char* to, char* reason, int reason_size);
+
+// Whether anything at all has the name `path`: a file, a folder, a device, a dangling symbolic
+// link.
+int name_taken(const char* path);
+
+enum { PLACE_NAME_TAKEN = 2 };
+
+// Gives the file `from` the name `to` in one step, only if nothing has that name: an existing
+// `to` is never replaced (PLACE_NAME_TAKEN). Both must be in one folder. Returns 0 on success;
+// otherwise 1 or PLACE_NAME_TAKEN, `from` is left where it was and a short reason has been copied
+// to `reason` (at most `reason_size` bytes, always terminated).
+int place_file(const char* from, const char* to, char* reason, int reason_size);

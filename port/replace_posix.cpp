@@ -3,6 +3,7 @@
 #include "replace.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <fcntl.h>
 #include <libgen.h>
 #include <stdlib.h>
@@ -38,6 +39,18 @@ int commit_file(FILE* file) {
     return 0;
 }
 
+// Forces the folder entry of `path` to disk. Some file systems refuse this for folders; the
+// rename or link itself has happened either way.
+static void sync_folder(const char* path) {
+    char folder[4096];
+    snprintf(folder, sizeof folder, "%s", path);
+    int fd = open(dirname(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
 int replace_file(const char* from, const char* to, char* reason, int reason_size) {
     // The new file takes the old one's permissions: a private file stays private.
     struct stat old;
@@ -49,12 +62,29 @@ int replace_file(const char* from, const char* to, char* reason, int reason_size
         snprintf(reason, (size_t)reason_size, "%s", strerror(errno));
         return 1;
     }
-    char folder[4096];
-    snprintf(folder, sizeof folder, "%s", to);
-    int fd = open(dirname(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd); // some file systems refuse this for folders; the rename itself has happened
-        close(fd);
+    sync_folder(to);
+    return 0;
+}
+
+int name_taken(const char* path) {
+    struct stat st;
+    return lstat(path, &st) == 0;
+}
+
+int place_file(const char* from, const char* to, char* reason, int reason_size) {
+    // A rename that refuses an existing name; where the file system cannot do that, a hard link,
+    // which refuses one too, then the temporary name goes.
+    int failed = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    if (failed && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+        failed = link(from, to);
+        if (!failed)
+            unlink(from);
     }
+    if (failed) {
+        int taken = errno == EEXIST;
+        snprintf(reason, (size_t)reason_size, "%s", strerror(errno));
+        return taken ? PLACE_NAME_TAKEN : 1;
+    }
+    sync_folder(to);
     return 0;
 }

@@ -68,3 +68,20 @@ int replace_file(const char* from, const char* to, char* reason, int reason_size
         DeleteFileA(aside);
     return 0;
 }
+
+int name_taken(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+int place_file(const char* from, const char* to, char* reason, int reason_size) {
+    // Without MOVEFILE_REPLACE_EXISTING the move refuses a name that is taken; the 95/98/Me
+    // family's MoveFile never replaces.
+    BOOL moved = MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH);
+    if (!moved && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED)
+        moved = MoveFileA(from, to);
+    if (moved)
+        return 0;
+    DWORD code = GetLastError();
+    failure(reason, reason_size);
+    return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? PLACE_NAME_TAKEN : 1;
+}

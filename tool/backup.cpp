@@ -16,8 +16,13 @@ enum {
     // Capacity codes of 25-series chips: 4 KiB to 16 MiB.
     SMALLEST_CAPACITY = 12,
     LARGEST_CAPACITY = 24,
-    ASSUMED_SIZE = 1 << 20
+    ASSUMED_SIZE = 1 << 20,
+    ADDRESS_SPACE = 1 << 24, // all that 24-bit addresses reach
+    STATUS_BUSY = 0x01,
+    STATUS_PROTECTION = 0xFC // block protection and the bits that lock it
 };
+
+static int save(NewFile* file, unsigned char* chip, int pages);
 
 static void read_whole(unsigned char* buffer, int size, int pass) {
     for (int address = 0; address < size; address += CHUNK_SIZE) {
@@ -51,68 +56,68 @@ static int flash_size(const unsigned char* id) {
     return size;
 }
 
-// Scrambles and writes the first `pages` pages of `chip`; the chip buffer is changed.
-static int save(const char* path, unsigned char* chip, int pages) {
-    int length = pages * PAGE_SIZE;
-    descramble(chip, length);
-    char reason[256];
-    if (write_whole_file(path, chip, (size_t)length, reason, (int)sizeof reason) != 0) {
-        printf("Cant write %s: %s \n", path, reason);
-        return EXIT_BACKUP_NOT_WRITTEN;
-    }
-    printf("%d pages saved to %s\n", pages, path);
-    return EXIT_BACKUP_SAVED;
-}
-
-int backup_flash(const char* path) {
-    // A flash busy with a program or an erase answers reads with garbage.
-    if (!claim_idle_flash())
-        return EXIT_BACKUP_NOT_WRITTEN;
-
-    unsigned char id[3];
-    mc_read_id(id);
-    int size = flash_size(id);
-    if (size == 0)
-        return EXIT_BACKUP_NOT_WRITTEN;
-
-    unsigned char* first = (unsigned char*)malloc((size_t)size);
-    unsigned char* second = (unsigned char*)malloc((size_t)size);
-    if (first == NULL || second == NULL) {
-        free(first);
-        free(second);
-        printf("Cant malloc memory for the flash ! \n");
-        return EXIT_BACKUP_NOT_WRITTEN;
-    }
-
-    int pages = size / PAGE_SIZE;
-    printf("reading %d pages twice...\n", pages);
-    read_whole(first, size, 1);
-    read_whole(second, size, 2);
-    printf("\n");
-    release_flash();
-
-    // A flaky wire or a flash changing under the reads: trust neither read.
-    for (int n = 0; n < pages; n++) {
-        if (memcmp(first + n * PAGE_SIZE, second + n * PAGE_SIZE, PAGE_SIZE) != 0) {
-            printf("!!! page %d read differently twice, %s not written \n", n, path);
-            free(first);
-            free(second);
-            return EXIT_READS_DIFFER;
+// Whether a chip of `size` bytes shows its own start again beyond it, as a 25-series chip does
+// since it wraps its addresses at its size: at each power of two from `size` to the end of the
+// 24-bit address space, the first and the last page and the first page in use must read as they
+// do below `size`. Returns -1 when they all do, or the first address that does not: the chip is
+// larger than its identification says and a backup of `size` bytes would leave the rest out.
+static int wrap_mismatch(const unsigned char* chip, int size) {
+    int anchor = 0;
+    while (anchor < size && blank_page(chip + anchor))
+        anchor += PAGE_SIZE;
+    if (anchor == size)
+        anchor = 0;
+    unsigned char page[PAGE_SIZE];
+    for (int bound = size; bound < ADDRESS_SPACE; bound *= 2) {
+        const int probes[3] = {bound, 2 * bound - PAGE_SIZE, bound + anchor};
+        for (int i = 0; i < 3; i++) {
+            mc_read(probes[i], page, PAGE_SIZE);
+            if (memcmp(page, chip + probes[i] % size, PAGE_SIZE) != 0)
+                return probes[i];
         }
     }
+    return -1;
+}
+
+// Reads the flash into `chip` twice and checks what was read. Returns the page count to save, or
+// -1 with the exit status in `*status` and the reason printed.
+static int read_checked(unsigned char* chip, unsigned char* again, int size, const char* path,
+                        int* status) {
+    int pages = size / PAGE_SIZE;
+    printf("reading %d pages twice...\n", pages);
+    read_whole(chip, size, 1);
+    read_whole(again, size, 2);
+    printf("\n");
+    // A flaky wire or a flash changing under the reads: trust neither read.
+    for (int n = 0; n < pages; n++) {
+        if (memcmp(chip + n * PAGE_SIZE, again + n * PAGE_SIZE, PAGE_SIZE) != 0) {
+            release_flash();
+            printf("!!! page %d read differently twice, %s not written \n", n, path);
+            *status = EXIT_READS_DIFFER;
+            return -1;
+        }
+    }
+    int wrong = wrap_mismatch(chip, size);
+    release_flash();
+    if (wrong >= 0) {
+        printf("!!! the flash does not repeat its first %d KiB at 0x%06x: it is larger than its "
+               "identification says, %s not written \n",
+               size / 1024, wrong, path);
+        *status = EXIT_READS_DIFFER;
+        return -1;
+    }
     printf("both reads agree\n");
-    free(second);
 
     // lptspi writes at most MAX_PAGES pages from address 0: save up to the last one in use.
     int writable = pages < MAX_PAGES ? pages : MAX_PAGES;
     int used = 0;
     for (int n = 0; n < writable; n++) {
-        if (!blank_page(first + n * PAGE_SIZE))
+        if (!blank_page(chip + n * PAGE_SIZE))
             used = n + 1;
     }
     int beyond = 0;
     for (int n = writable; n < pages && !beyond; n++) {
-        if (!blank_page(first + n * PAGE_SIZE)) {
+        if (!blank_page(chip + n * PAGE_SIZE)) {
             printf("warning: the flash holds data beyond page %d (first in page %d), which "
                    "lptspi cannot write back: it is not in the backup\n",
                    MAX_PAGES - 1, n);
@@ -121,7 +126,90 @@ int backup_flash(const char* path) {
     }
     if (used == 0 && !beyond)
         printf("the flash is blank\n");
-    int result = save(path, first, used);
-    free(first);
+    return used;
+}
+
+// Claims the port, checks the flash can be read, identifies it and reads it; writes the backup
+// into `file`. Returns the exit status.
+static int back_up(NewFile* file) {
+    int status = claim_flash();
+    if (status < 0)
+        return EXIT_BACKUP_NOT_WRITTEN;
+    // A flash busy with a program or an erase answers reads with garbage. Block protection, the
+    // bits that lock it and a set write latch stop erases and programs, not reads.
+    if ((status & STATUS_BUSY) != 0) {
+        printf("serial flash not idle! reporting state 0x%02x\n\n", status);
+        return EXIT_BACKUP_NOT_WRITTEN;
+    }
+    printf("serial flash in idle state 0x%02x\n\n", status);
+    if ((status & STATUS_PROTECTION) != 0)
+        printf("the flash is write-protected: lptspi will refuse it until the protection is "
+               "cleared (lptspi-check --unprotect)\n");
+
+    // One flipped bit in the capacity byte would make every later step read the wrong size.
+    unsigned char id[3], again[3];
+    mc_read_id(id);
+    mc_read_id(again);
+    if (memcmp(id, again, sizeof id) != 0) {
+        printf("!!! flash id read differently twice (%02x %02x %02x, then %02x %02x %02x), %s not "
+               "written \n",
+               id[0], id[1], id[2], again[0], again[1], again[2], file->path);
+        return EXIT_READS_DIFFER;
+    }
+    int size = flash_size(id);
+    if (size == 0)
+        return EXIT_BACKUP_NOT_WRITTEN;
+
+    unsigned char* chip = (unsigned char*)malloc((size_t)size);
+    unsigned char* second = (unsigned char*)malloc((size_t)size);
+    if (chip == NULL || second == NULL) {
+        free(chip);
+        free(second);
+        printf("Cant malloc memory for the flash ! \n");
+        return EXIT_BACKUP_NOT_WRITTEN;
+    }
+    int result = EXIT_BACKUP_SAVED;
+    int pages = read_checked(chip, second, size, file->path, &result);
+    free(second);
+    if (pages >= 0)
+        result = save(file, chip, pages);
+    free(chip);
+    return result;
+}
+
+// Scrambles and writes the first `pages` pages of `chip`; the chip buffer is changed.
+static int save(NewFile* file, unsigned char* chip, int pages) {
+    int length = pages * PAGE_SIZE;
+    descramble(chip, length);
+    char reason[256];
+    int failure = new_file_finish(file, chip, (size_t)length, reason, (int)sizeof reason);
+    if (failure == OUTFILE_EXISTS) {
+        printf("%s exists: a backup never replaces a file, choose another name \n", file->path);
+        return EXIT_BACKUP_NOT_WRITTEN;
+    }
+    if (failure != 0) {
+        printf("Cant write %s: %s \n", file->path, reason);
+        return EXIT_BACKUP_NOT_WRITTEN;
+    }
+    printf("%d pages saved to %s\n", pages, file->path);
+    return EXIT_BACKUP_SAVED;
+}
+
+int backup_flash(const char* path) {
+    // The file is made before the port is touched, so that a name that is taken or a folder that
+    // takes no files is found before the reads, not after them.
+    NewFile file;
+    char reason[256];
+    int opened = new_file_begin(&file, path, reason, (int)sizeof reason);
+    if (opened == OUTFILE_EXISTS) {
+        printf("%s exists: a backup never replaces a file, choose another name \n", path);
+        return EXIT_BACKUP_NOT_WRITTEN;
+    }
+    if (opened != 0) {
+        printf("Cant create %s: %s \n", path, reason);
+        return EXIT_BACKUP_NOT_WRITTEN;
+    }
+    int result = back_up(&file);
+    new_file_abandon(&file); // nothing to do once the file was written
     return result;
 }

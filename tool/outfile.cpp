@@ -57,3 +57,48 @@ int write_whole_file(const char* path, const unsigned char* data, size_t size, c
     }
     return 0;
 }
+
+int new_file_begin(NewFile* file, const char* path, char* reason, int reason_size) {
+    file->file = NULL;
+    snprintf(file->path, sizeof file->path, "%s", path);
+    if (name_taken(path)) {
+        errno = EEXIST;
+        return reason_from_errno(OUTFILE_EXISTS, reason, reason_size);
+    }
+    file->file = create_temporary(path, file->temporary);
+    if (file->file == NULL)
+        return reason_from_errno(OUTFILE_CANNOT_CREATE, reason, reason_size);
+    return 0;
+}
+
+int new_file_finish(NewFile* file, const unsigned char* data, size_t size, char* reason,
+                    int reason_size) {
+    errno = 0;
+    int failed = fwrite(data, 1, size, file->file) != size || commit_file(file->file) != 0 ||
+                 ferror(file->file);
+    int saved = errno;
+    if (fclose(file->file) != 0 && !failed) {
+        failed = 1;
+        saved = errno;
+    }
+    file->file = NULL;
+    if (failed) {
+        remove(file->temporary);
+        errno = saved;
+        return reason_from_errno(OUTFILE_CANNOT_WRITE, reason, reason_size);
+    }
+    int placed = place_file(file->temporary, file->path, reason, reason_size);
+    if (placed != 0) {
+        remove(file->temporary);
+        return placed == (int)PLACE_NAME_TAKEN ? (int)OUTFILE_EXISTS : (int)OUTFILE_CANNOT_WRITE;
+    }
+    return 0;
+}
+
+void new_file_abandon(NewFile* file) {
+    if (file->file == NULL)
+        return;
+    fclose(file->file);
+    file->file = NULL;
+    remove(file->temporary);
+}

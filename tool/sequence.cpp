@@ -10,16 +10,21 @@
 #include <stdlib.h>
 #include <string.h>
 
-int claim_idle_flash() {
+int claim_flash() {
     if (OpenPort(1, 0x378) == 0) {
         printf("Game over cant get a handle for the parallel port ! \n");
-        return 0;
+        return -1;
     }
     InitPort();
     Out32(baseport, IDLE_LINES);
     _sleep(100);
+    return mc_read_status();
+}
 
-    int status = mc_read_status();
+int claim_idle_flash() {
+    int status = claim_flash();
+    if (status < 0)
+        return 0;
     if (status != 0x00) {
         printf("serial flash not idle! reporting state 0x%02x\n\n", status);
         return 0;

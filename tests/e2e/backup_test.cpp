@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -57,7 +60,6 @@ TEST_F(BackupTest, KnownDataSavesItsNonBlankPagesScrambledAndLeavesTheChipAlone)
     std::vector<int> used = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11};
     std::string contents = chip_with(MIB, used);
     write_file(chip, contents);
-    write_file(out, "an older backup");
     RunResult result = backup();
     EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(MIB, 0x14) + "both reads agree\n" +
                               "12 pages saved to " + out + "\n");
@@ -92,7 +94,6 @@ TEST_F(BackupTest, RestoringWithLptspiOverAnotherChipGivesTheOriginalBack) {
 }
 
 TEST_F(BackupTest, BlankChipGivesAnEmptyBackup) {
-    write_file(out, "an older backup");
     RunResult result = backup(); // no chip file yet: the chip starts erased
     EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(MIB, 0x14) + "both reads agree\n" +
                               "the flash is blank\n0 pages saved to " + out + "\n");
@@ -116,6 +117,7 @@ TEST_F(BackupTest, ChipSizesAndDataBeyondWhatLptspiWrites) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);
+        std::remove(out.c_str());
         std::string contents = chip_with(c.bytes, c.pages);
         write_file(chip, contents);
         RunResult result = backup({{"LPTSPI_SIM_SIZE", c.size}});
@@ -147,8 +149,8 @@ TEST_F(BackupTest, RefusalsWriteNothing) {
         {{{"LPTSPI_SIM_MISO", "low"}},
          OPENING + IDLE + "flash id 00 00 00: no flash answered\n",
          1},
-        {{{"LPTSPI_SIM_STATUS", "0x01"}},
-         OPENING + "serial flash not idle! reporting state 0x01\n\n",
+        {{{"LPTSPI_SIM_STATUS", "0x03"}},
+         OPENING + "serial flash not idle! reporting state 0x03\n\n",
          1},
         {{{"LPTSPI_SIM_LPT", "busy"}}, PORT_IN_USE + GAME_OVER, 1},
         {{{"LPTSPI_SIM_DRIVER", "missing"}},
@@ -157,41 +159,108 @@ TEST_F(BackupTest, RefusalsWriteNothing) {
              GAME_OVER,
          1},
         // A flaky data-in line: the two reads of the 4 KiB chip disagree, first (with this seed
-        // and rate) in page 4.
+        // and rate) in page 4...
         {{{"LPTSPI_SIM_SIZE", "4096"}, {"LPTSPI_SIM_NOISE", "0.0001:3"}},
          OPENING + IDLE + identified_and_read(4096, 0x0C) + "!!! page 4 read differently twice, " +
              out + " not written \n",
          2},
+        // ...or, with another, the two identifications do.
+        {{{"LPTSPI_SIM_SIZE", "4096"}, {"LPTSPI_SIM_NOISE", "0.01:2"}},
+         OPENING + IDLE + "!!! flash id read differently twice (20 20 4c, then 21 20 0c), " + out +
+             " not written \n",
+         2},
+        // A 1 MiB chip that says it holds 64 KiB: 64 KiB further on it does not show page 0 again.
+        {{{"LPTSPI_SIM_ID", "0x202010"}},
+         OPENING + IDLE + identified_and_read(64 * 1024, 0x10) +
+             "!!! the flash does not repeat its first 64 KiB at 0x010000: it is larger than its "
+             "identification says, " +
+             out + " not written \n",
+         2},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.env[0].first + "=" + c.env[0].second);
+        SCOPED_TRACE(c.env.back().first + "=" + c.env.back().second);
         write_file(chip, chip_with(MIB, {0, 1}).substr(0, 4096));
-        write_file(out, "an older backup");
         RunResult result = backup(c.env);
         EXPECT_EQ(result.out, c.out);
         EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(read_file(out), "an older backup");
-        EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"backup.bin", "chip.bin"}));
+        EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"chip.bin"}));
     }
 }
 
-TEST_F(BackupTest, FileThatCannotBeWrittenAndWrongArguments) {
-    std::string missing = dir + "/no/such/folder/backup.bin";
-    RunResult result = run_program({BACKUP, missing}, {{"LPTSPI_SIM_SIZE", "4096"}});
-    EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(4096, 0x0C) +
-                              "both reads agree\nthe flash is blank\nCant write " + missing +
-                              ": No such file or directory \n");
-    EXPECT_EQ(result.status, 1);
+// A chip that says it is larger than it is repeats itself within the reads: all of it is saved,
+// as often as it repeats, and writing that back gives the same chip.
+TEST_F(BackupTest, ChipSmallerThanItsIdentificationIsSavedWhole) {
+    std::string contents = chip_with(64 * 1024, {0, 5});
+    write_file(chip, contents);
+    RunResult result = backup({{"LPTSPI_SIM_SIZE", "65536"}, {"LPTSPI_SIM_ID", "0x202014"}});
+    EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(MIB, 0x14) + "both reads agree\n" +
+                              "3846 pages saved to " + out + "\n");
+    EXPECT_EQ(result.status, 0);
+    std::string repeated;
+    while (repeated.size() < MIB)
+        repeated += contents;
+    EXPECT_TRUE(read_file(out) == scramble(repeated.substr(0, 3846 * 256)));
+}
+
+// Block protection and a set write latch stop erases and programs, not reads.
+TEST_F(BackupTest, ProtectedChipIsBackedUpWithAWarning) {
+    const std::string protection = "the flash is write-protected: lptspi will refuse it until "
+                                   "the protection is cleared (lptspi-check --unprotect)\n";
+    const struct {
+        const char* status;
+        std::string said;
+    } cases[] = {{"0x02", "serial flash in idle state 0x02\n\n"},
+                 {"0x1C", "serial flash in idle state 0x1c\n\n" + protection},
+                 {"0x9E", "serial flash in idle state 0x9e\n\n" + protection}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        std::remove(out.c_str());
+        std::string contents = chip_with(4096, {2});
+        write_file(chip, contents);
+        RunResult result = backup({{"LPTSPI_SIM_STATUS", c.status}, {"LPTSPI_SIM_SIZE", "4096"}});
+        EXPECT_EQ(result.out, OPENING + c.said + identified_and_read(4096, 0x0C) +
+                                  "both reads agree\n3 pages saved to " + out + "\n");
+        EXPECT_EQ(result.status, 0);
+        EXPECT_TRUE(read_file(out) == scramble(contents.substr(0, 3 * 256)));
+    }
+}
+
+// A name that is taken, whatever it names, is refused before the port is touched; so is a file
+// that cannot be made.
+TEST_F(BackupTest, NeverReplacesAnythingAndFindsOutBeforeReading) {
+    const std::string trace = dir + "/trace";
+    write_file(out, "the only copy of the old firmware");
+    symlink((dir + "/nowhere").c_str(), (dir + "/dangling.bin").c_str());
+    mkdir((dir + "/folder.bin").c_str(), 0755);
+    const std::string refused = " exists: a backup never replaces a file, choose another name \n";
+    const std::string missing = dir + "/no/such/folder/backup.bin";
+    const struct {
+        std::string path, out;
+    } cases[] = {
+        {out, out + refused},
+        {dir + "/dangling.bin", dir + "/dangling.bin" + refused},
+        {dir + "/folder.bin", dir + "/folder.bin" + refused},
+        {missing, "Cant create " + missing + ": No such file or directory \n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        RunResult result = run_program({BACKUP, c.path}, {{"LPTSPI_SIM_TRACE", trace}});
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(read_file(trace), "") << "the port was touched";
+    }
+    EXPECT_EQ(read_file(out), "the only copy of the old firmware");
+    EXPECT_EQ(folder_entries(dir),
+              (std::vector<std::string>{"backup.bin", "dangling.bin", "folder.bin", "trace"}));
 
     // The port is not touched without exactly one argument.
     for (const std::vector<std::string>& argv :
          {std::vector<std::string>{BACKUP}, std::vector<std::string>{BACKUP, out, out}}) {
-        RunResult usage = run_program(argv, {{"LPTSPI_SIM_TRACE", dir + "/trace"}});
+        RunResult usage = run_program(argv, {{"LPTSPI_SIM_TRACE", trace}});
         EXPECT_EQ(usage.out, "Error wrong number of arguments passed \nlptspi-backup backup.bin");
         EXPECT_EQ(usage.status, 1);
-        EXPECT_EQ(read_file(dir + "/trace"), "");
+        EXPECT_EQ(read_file(trace), "");
     }
-    EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"trace"}));
 }
 
 } // namespace
