@@ -16,6 +16,10 @@ extern struct hwi_ops hwi_backend;
 /* Called from DriverEntry before the device exists. */
 void hwi_backend_start(void);
 
+/* Ports the backend itself describes, as the system would (the simulated port once a test placed
+ * it): copies at most `max` into `out` and returns how many. */
+unsigned hwi_backend_ports(struct hwi_port* out, unsigned max);
+
 /* Serialises requests to the backend. The glue holds it around each hwi_dispatch call. */
 void hwi_backend_lock(void);
 void hwi_backend_unlock(void);

@@ -1,20 +1,76 @@
 #include "hwi_dispatch.h"
 
+/* The legacy parallel-port bases, LPT1 to LPT3 as the PC's firmware usually names them. */
+static const unsigned short legacy_bases[] = {0x378, 0x278, 0x3BC};
+
+enum {
+    PORT_REGISTERS = 3,  /* data, status, control */
+    ECP_REGISTERS = 3,   /* FIFO, configuration B, ECR */
+    LOWEST_PORT = 0x100, /* below lie the system board's devices, never a parallel port */
+    HIGHEST_PORT = 0xFFFF
+};
+
+/* Whether `port` is one of the registers of a port with data register `base` whose registers the
+ * system gave up to `span`: data and control both ways, status (base + 1) only for reading. */
+static int port_register(unsigned short port, unsigned base, unsigned span, int write) {
+    unsigned offset;
+    if (port < base)
+        return 0;
+    offset = port - base;
+    if (offset >= span || offset >= PORT_REGISTERS)
+        return 0;
+    return offset != 1 || !write;
+}
+
+static int ecp_register(unsigned short port, unsigned ecp, unsigned span) {
+    return ecp != 0 && port >= ecp && port - ecp < span && port - ecp < ECP_REGISTERS;
+}
+
 /* Whether a caller may read (write == 0) or write a port: only the registers of the three legacy
- * parallel-port bases. Everything else on the bus (interrupt and DMA controllers, timer, keyboard
- * controller, CMOS, reset control, disk controllers, ...) stays out of reach. */
-static int port_allowed(unsigned short port, int write) {
-    static const unsigned short bases[] = {0x378, 0x278, 0x3BC};
+ * parallel-port bases and of the ports the system described. Everything else on the bus
+ * (interrupt and DMA controllers, timer, keyboard controller, CMOS, reset control, disk
+ * controllers, ...) stays out of reach. */
+static int port_allowed(const struct hwi_ports* ports, unsigned short port, int write) {
     unsigned i;
-    for (i = 0; i < sizeof bases / sizeof bases[0]; i++) {
-        if (port >= bases[i] + 0x400u && port <= bases[i] + 0x402u)
-            return 1; /* ECP block: FIFO, configuration B, ECR */
-        if (port == bases[i] || port == bases[i] + 2u)
-            return 1; /* data, control */
-        if (port == bases[i] + 1u)
-            return !write; /* status: read-only */
+    for (i = 0; i < sizeof legacy_bases / sizeof legacy_bases[0]; i++) {
+        if (port_register(port, legacy_bases[i], PORT_REGISTERS, write) ||
+            ecp_register(port, legacy_bases[i] + 0x400u, ECP_REGISTERS))
+            return 1;
+    }
+    for (i = 0; ports != 0 && i < ports->count; i++) {
+        const struct hwi_port* p = &ports->port[i];
+        if (port_register(port, p->base, p->span, write) || ecp_register(port, p->ecp, p->ecp_span))
+            return 1;
     }
     return 0;
+}
+
+static int usable_range(unsigned short base, unsigned short span) {
+    return base >= LOWEST_PORT && span != 0 && (unsigned long)base + span - 1 <= HIGHEST_PORT;
+}
+
+void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsigned count) {
+    unsigned i;
+    ports->count = 0;
+    for (i = 0; i < count && ports->count < HWI_MAX_PORTS; i++) {
+        struct hwi_port p = found[i];
+        if (!usable_range(p.base, p.span))
+            continue;
+        if (!usable_range(p.ecp, p.ecp_span)) {
+            p.ecp = 0;
+            p.ecp_span = 0;
+        }
+        if (p.lpt > 9)
+            p.lpt = 0;
+        ports->port[ports->count++] = p;
+    }
+}
+
+unsigned char hwi_lpt_number(const unsigned short* name, unsigned long length) {
+    if (name == 0 || length != 4 || name[0] != 'L' || name[1] != 'P' || name[2] != 'T' ||
+        name[3] < '1' || name[3] > '9')
+        return 0;
+    return (unsigned char)(name[3] - '0');
 }
 
 /* Request fields are little-endian: a port address in 16 bits, a chip offset or size in 32. */
@@ -34,7 +90,7 @@ static hwi_status read_port(const struct hwi_ops* ops, const unsigned char* in,
     if (in == 0 || out == 0 || in_len < HWI_READ_PORT_IN || out_len < HWI_READ_PORT_OUT)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     port = le16(in);
-    if (!port_allowed(port, 0))
+    if (!port_allowed(ops->ports, port, 0))
         return HWI_STATUS_ACCESS_DENIED;
     out[0] = ops->inb(port);
     *information = HWI_READ_PORT_OUT;
@@ -47,9 +103,66 @@ static hwi_status write_port(const struct hwi_ops* ops, const unsigned char* in,
     if (in == 0 || in_len < HWI_WRITE_PORT_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     port = le16(in);
-    if (!port_allowed(port, 1))
+    if (!port_allowed(ops->ports, port, 1))
         return HWI_STATUS_ACCESS_DENIED;
     ops->outb(port, in[2]);
+    return HWI_STATUS_SUCCESS;
+}
+
+static void put16(unsigned char* out, unsigned short value) {
+    out[0] = (unsigned char)(value & 0xFF);
+    out[1] = (unsigned char)(value >> 8);
+}
+
+static hwi_status locate_port(const struct hwi_ops* ops, const unsigned char* in,
+                              unsigned long in_len, unsigned char* out, unsigned long out_len,
+                              unsigned long* information) {
+    unsigned n, i;
+    unsigned short base = 0, ecp = 0;
+    unsigned char flags = 0;
+    if (in == 0 || out == 0 || in_len < HWI_LOCATE_IN || out_len < HWI_LOCATE_OUT)
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    n = in[0];
+    if (n < 1 || n > 9)
+        return HWI_STATUS_INVALID_PARAMETER;
+    for (i = 0; ops->ports != 0 && i < ops->ports->count; i++) {
+        const struct hwi_port* p = &ops->ports->port[i];
+        if (p->lpt == n) {
+            base = p->base;
+            ecp = p->ecp;
+            flags = (unsigned char)(HWI_PORT_FROM_SYSTEM | (ecp != 0 ? HWI_PORT_HAS_ECP : 0));
+            break;
+        }
+    }
+    if (base == 0) {
+        if (n > sizeof legacy_bases / sizeof legacy_bases[0])
+            return HWI_STATUS_NO_SUCH_DEVICE;
+        base = legacy_bases[n - 1];
+        ecp = (unsigned short)(base + 0x400u);
+        flags = HWI_PORT_HAS_ECP;
+    }
+    put16(out, base);
+    put16(out + 2, ecp);
+    out[4] = flags;
+    *information = HWI_LOCATE_OUT;
+    return HWI_STATUS_SUCCESS;
+}
+
+static hwi_status place_port(const struct hwi_ops* ops, const unsigned char* in,
+                             unsigned long in_len) {
+    struct hwi_port placed;
+    if (in == 0 || in_len < HWI_PLACE_PORT_IN)
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    placed.base = le16(in);
+    placed.span = PORT_REGISTERS;
+    placed.ecp = le16(in + 2);
+    placed.ecp_span = placed.ecp != 0 ? ECP_REGISTERS : 0;
+    placed.lpt = 1;
+    if (!usable_range(placed.base, placed.span) ||
+        (placed.ecp != 0 && !usable_range(placed.ecp, placed.ecp_span)))
+        return HWI_STATUS_INVALID_PARAMETER;
+    ops->place_port(placed.base, placed.ecp);
+    hwi_learn_ports(ops->ports, &placed, 1);
     return HWI_STATUS_SUCCESS;
 }
 
@@ -108,6 +221,8 @@ hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const voi
         return read_port(ops, src, in_len, dst, out_len, information);
     case HWI_IOCTL_WRITE_PORT:
         return write_port(ops, src, in_len);
+    case HWI_IOCTL_LOCATE_PORT:
+        return locate_port(ops, src, in_len, dst, out_len, information);
     }
     /* The chip requests, in a build that has a chip; elsewhere they are unknown requests. */
     if (ops->chip_size == 0)
@@ -121,6 +236,10 @@ hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const voi
         if (ops->set_chip_size == 0) /* a chip of fixed size */
             return HWI_STATUS_INVALID_DEVICE_REQUEST;
         return set_chip_size(ops, src, in_len);
+    case HWI_IOCTL_PLACE_PORT:
+        if (ops->place_port == 0 || ops->ports == 0)
+            return HWI_STATUS_INVALID_DEVICE_REQUEST;
+        return place_port(ops, src, in_len);
     default:
         return HWI_STATUS_INVALID_DEVICE_REQUEST;
     }

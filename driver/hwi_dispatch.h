@@ -16,6 +16,7 @@ typedef long hwi_status; /* an NTSTATUS value */
 #define HWI_STATUS_ACCESS_DENIED ((hwi_status)0xC0000022L)
 #define HWI_STATUS_BUFFER_TOO_SMALL ((hwi_status)0xC0000023L)
 #define HWI_STATUS_OBJECT_NAME_NOT_FOUND ((hwi_status)0xC0000034L)
+#define HWI_STATUS_NO_SUCH_DEVICE ((hwi_status)0xC000000EL)
 
 /* The device's type, in the range left to vendors; part of every request code. */
 #define HWI_DEVICE_TYPE 0x9C40ul
@@ -23,17 +24,27 @@ typedef long hwi_status; /* an NTSTATUS value */
 /* CTL_CODE(HWI_DEVICE_TYPE, function, METHOD_BUFFERED, FILE_ANY_ACCESS) */
 #define HWI_CTL_CODE(function) ((HWI_DEVICE_TYPE << 16) | ((unsigned long)(function) << 2))
 
-/* The port requests reach only the registers of a legacy parallel port at 0x378, 0x278 or 0x3BC
- * (base):
+/* The port requests reach only the registers of parallel ports: those of a legacy port at 0x378,
+ * 0x278 or 0x3BC (base):
  *   read:  base+0 data, base+1 status, base+2 control, base+0x400..0x402 ECP block (ECR at +0x402)
  *   write: base+0, base+2, base+0x400..0x402 (the status register is read-only, and 0x279 is
  *          also the ISA plug-and-play address port)
+ * and the same registers of each port the system describes (struct hwi_port: a PCI or PCIe card's
+ * registers lie wherever the system put them), each only inside the span the system gave.
  * Any other port gives HWI_STATUS_ACCESS_DENIED, after the buffer lengths were found sufficient.
  *
  * Input: port address low byte, high byte. Output: the byte read. Information = 1. */
 #define HWI_IOCTL_READ_PORT HWI_CTL_CODE(0x801) /* 0x9C402004 */
 /* Input: port address low byte, high byte, value. No output. Information = 0. */
 #define HWI_IOCTL_WRITE_PORT HWI_CTL_CODE(0x802) /* 0x9C402008 */
+/* Where LPTn is. Input: n, 1 to 9. Output: HWI_LOCATE_OUT bytes: the port's base (data register),
+ * low byte first; its ECP block's address (the ECR is at +2), low byte first, 0 when it has none;
+ * flags: HWI_PORT_HAS_ECP, HWI_PORT_FROM_SYSTEM. Information = HWI_LOCATE_OUT.
+ * A port the system describes by that name is answered with HWI_PORT_FROM_SYSTEM; otherwise LPT1,
+ * LPT2 and LPT3 get the legacy default (0x378, 0x278, 0x3BC, an ECP block possible 0x400 above:
+ * probe its ECR) and LPT4 to LPT9 HWI_STATUS_NO_SUCH_DEVICE. Any other n gives
+ * HWI_STATUS_INVALID_PARAMETER. */
+#define HWI_IOCTL_LOCATE_PORT HWI_CTL_CODE(0x803) /* 0x9C40200C */
 /* Simulated-chip build only, for tests: input a 4-byte little-endian offset into the chip;
  * output as many bytes of the chip from there as fit and exist. Information = bytes copied. */
 #define HWI_IOCTL_READ_CHIP HWI_CTL_CODE(0x8F0) /* 0x9C4023C0 */
@@ -46,6 +57,10 @@ typedef long hwi_status; /* an NTSTATUS value */
  * one of that size (identification, address wrap and the chip requests follow it) and the port
  * is as after loading the driver. No output. Information = 0. */
 #define HWI_IOCTL_SET_CHIP_SIZE HWI_CTL_CODE(0x8F2) /* 0x9C4023C8 */
+/* Simulated-chip build only, for tests: input the port's base and its ECP block's address (0:
+ * none), each 2 bytes little-endian. The simulated port moves there, as a PCI card's would, and the
+ * system describes it as LPT1 from then on. No output. Information = 0. */
+#define HWI_IOCTL_PLACE_PORT HWI_CTL_CODE(0x8F3) /* 0x9C4023CC */
 
 #define HWI_READ_PORT_IN 2u
 #define HWI_READ_PORT_OUT 1u
@@ -53,8 +68,38 @@ typedef long hwi_status; /* an NTSTATUS value */
 #define HWI_READ_CHIP_IN 4u
 #define HWI_WRITE_CHIP_IN 4u /* and at least one data byte */
 #define HWI_SET_CHIP_SIZE_IN 4u
+#define HWI_LOCATE_IN 1u
+#define HWI_LOCATE_OUT 5u
+#define HWI_PLACE_PORT_IN 4u
+#define HWI_PORT_HAS_ECP 0x01u        /* the port has an ECP block */
+#define HWI_PORT_FROM_SYSTEM 0x02u    /* the system described the port; else the legacy default */
 #define HWI_CHIP_SIZE_MIN 0x1000ul    /* 4 KiB, the smallest 25-series chips */
 #define HWI_CHIP_SIZE_MAX 0x1000000ul /* 16 MiB, all that 24-bit addresses reach */
+
+/* A parallel port as the system describes it. */
+struct hwi_port {
+    unsigned short base;     /* data register; status at base+1, control at base+2 */
+    unsigned short span;     /* registers the system gave from base */
+    unsigned short ecp;      /* ECP block: FIFO, configuration B, ECR at ecp+2; 0 when none */
+    unsigned short ecp_span; /* registers the system gave from ecp */
+    unsigned char lpt;       /* n of its name LPTn, 0 when it has none */
+};
+
+#define HWI_MAX_PORTS 8
+
+/* The ports the driver learned from the system. */
+struct hwi_ports {
+    unsigned count;
+    struct hwi_port port[HWI_MAX_PORTS];
+};
+
+/* Replaces what `ports` holds by the first HWI_MAX_PORTS of the `count` descriptions in `found`
+ * that can be a parallel port's: registers at 0x100 or above (below lies the system board) and
+ * within the I/O space; an ECP block that cannot be one is dropped from its port. */
+void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsigned count);
+
+/* The n of a port name "LPTn" (n from 1 to 9) given as `length` UTF-16 characters, else 0. */
+unsigned char hwi_lpt_number(const unsigned short* name, unsigned long length);
 
 /* Where the requests go: the processor's port instructions, or the simulated parallel port. */
 struct hwi_ops {
@@ -70,6 +115,11 @@ struct hwi_ops {
     /* Powers up an erased chip of `size` bytes (already checked) and sets chip_size to it; null
      * when the chip's size is fixed. */
     void (*set_chip_size)(unsigned long size);
+    /* The ports the system described, beside the legacy ones; null: the legacy ones only. */
+    struct hwi_ports* ports;
+    /* Moves the simulated port (ecp 0: no ECP block) and adds it to `ports` as LPT1; null but in a
+     * build with a chip. */
+    void (*place_port)(unsigned short base, unsigned short ecp);
 };
 
 /* Carries out one device-control request. `in` and `out` may be the same buffer (buffered I/O

@@ -1,6 +1,7 @@
-/* hwinterface: gives user mode the processor's I/O ports through two device-control requests on
+/* hwinterface: gives user mode the parallel ports' registers through device-control requests on
  * \\.\hwinterface. See hwi_dispatch.h for the requests and their buffers. */
 #include <ntddk.h>
+#include <parallel.h>
 
 #include "hwi_backend.h"
 
@@ -20,13 +21,109 @@ static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     return status;
 }
 
-/* Opens of the device itself succeed for everyone; \\.\hwinterface\name is refused (the
- * device has no namespace, and FILE_DEVICE_SECURE_OPEN makes such opens pass the device's own
- * access check first). */
+/* One internal device-control request to the system's parallel-port driver, waited for. */
+static int ask_parallel_port(PDEVICE_OBJECT port, ULONG code, PVOID out, ULONG out_len) {
+    KEVENT done;
+    IO_STATUS_BLOCK io;
+    PIRP irp;
+    NTSTATUS status;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    irp = IoBuildDeviceIoControlRequest(code, port, NULL, 0, out, out_len, TRUE, &done, &io);
+    if (irp == NULL)
+        return 0;
+    status = IoCallDriver(port, irp);
+    if (status == STATUS_PENDING) {
+        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
+        status = io.Status;
+    }
+    return NT_SUCCESS(status);
+}
+
+/* The device object behind \\Device\\ParallelPort<n>, referenced through `*file` (to be
+ * dereferenced), or NULL when there is no such port. The name is opened as a file, as the
+ * parallel class driver does: the top of the port's device stack answers. */
+static PDEVICE_OBJECT open_parallel_port(unsigned n, PFILE_OBJECT* file) {
+    WCHAR text[] = L"\\Device\\ParallelPort0";
+    UNICODE_STRING name;
+    OBJECT_ATTRIBUTES attributes;
+    IO_STATUS_BLOCK io;
+    HANDLE handle;
+    NTSTATUS status;
+    text[sizeof text / sizeof text[0] - 2] = (WCHAR)(L'0' + n);
+    name.Buffer = text;
+    name.Length = (USHORT)(sizeof text - sizeof(WCHAR));
+    name.MaximumLength = (USHORT)sizeof text;
+    InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL,
+                               NULL);
+    if (!NT_SUCCESS(ZwOpenFile(&handle, FILE_READ_ATTRIBUTES, &attributes, &io,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_NON_DIRECTORY_FILE)))
+        return NULL;
+    status = ObReferenceObjectByHandle(handle, FILE_READ_ATTRIBUTES, *IoFileObjectType, KernelMode,
+                                       (PVOID*)file, NULL);
+    ZwClose(handle);
+    if (!NT_SUCCESS(status))
+        return NULL;
+    return IoGetRelatedDeviceObject(*file);
+}
+
+/* What the system's parallel-port driver says of \\Device\\ParallelPort<n>: its registers, its
+ * ECP block and its name. */
+static int describe_port(unsigned n, struct hwi_port* port) {
+    PFILE_OBJECT file = NULL;
+    PDEVICE_OBJECT device = open_parallel_port(n, &file);
+    PARALLEL_PORT_INFORMATION info;
+    PARALLEL_PNP_INFORMATION pnp;
+    unsigned long length = 0;
+    int described = 0;
+    RtlZeroMemory(&info, sizeof info);
+    RtlZeroMemory(&pnp, sizeof pnp);
+    if (device != NULL)
+        described =
+            ask_parallel_port(device, IOCTL_INTERNAL_GET_PARALLEL_PORT_INFO, &info, sizeof info) &&
+            ask_parallel_port(device, IOCTL_INTERNAL_GET_PARALLEL_PNP_INFO, &pnp, sizeof pnp);
+    if (described) {
+        /* I/O-space registers: the translated address is the port number. */
+        port->base = (unsigned short)(ULONG_PTR)info.Controller;
+        port->span =
+            (unsigned short)(info.SpanOfController > 0xFFFF ? 0xFFFF : info.SpanOfController);
+        port->ecp = (unsigned short)(ULONG_PTR)pnp.EcpController;
+        port->ecp_span =
+            (unsigned short)(pnp.SpanOfEcpController > 0xFFFF ? 0xFFFF : pnp.SpanOfEcpController);
+        while (pnp.PortName != NULL && length < 5 && pnp.PortName[length] != 0)
+            length++;
+        port->lpt = hwi_lpt_number((const unsigned short*)pnp.PortName, length);
+        ask_parallel_port(device, IOCTL_INTERNAL_RELEASE_PARALLEL_PORT_INFO, NULL, 0);
+    }
+    if (file != NULL)
+        ObDereferenceObject(file);
+    return described;
+}
+
+/* Asks the system which parallel ports it runs, each time the device is opened: this driver
+ * starts at boot, before the ports are enumerated, and a card may come and go. */
+static void learn_ports(void) {
+    struct hwi_port found[HWI_MAX_PORTS];
+    unsigned count = 0, n;
+    for (n = 0; n < 10 && count < HWI_MAX_PORTS; n++) {
+        if (describe_port(n, &found[count]))
+            count++;
+    }
+    count += hwi_backend_ports(found + count, HWI_MAX_PORTS - count);
+    hwi_backend_lock();
+    hwi_learn_ports(hwi_backend.ports, found, count);
+    hwi_backend_unlock();
+}
+
+/* Opens of the device itself succeed for everyone and learn the system's parallel ports anew;
+ * \\.\hwinterface\name is refused (the device has no namespace, and FILE_DEVICE_SECURE_OPEN
+ * makes such opens pass the device's own access check first). */
 static NTSTATUS NTAPI hwi_irp_create(PDEVICE_OBJECT device, PIRP irp) {
     PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    hwi_status status = hwi_create(file ? file->FileName.Length : 0);
     (void)device;
-    return complete(irp, (NTSTATUS)hwi_create(file ? file->FileName.Length : 0), 0);
+    if (status == HWI_STATUS_SUCCESS)
+        learn_ports();
+    return complete(irp, (NTSTATUS)status, 0);
 }
 
 static NTSTATUS NTAPI hwi_irp_close(PDEVICE_OBJECT device, PIRP irp) {

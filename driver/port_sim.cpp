@@ -1,6 +1,6 @@
-// The simulated port: the parallel port at 0x378, the adapter and a 25-series flash chip (1 MiB
-// unless a test asks for another size), from sim/model.cpp, so that the Windows build of lptspi
-// can run end to end under Wine.
+// The simulated port: the parallel port at 0x378 (or where a test places it, as a PCI card's), the
+// adapter and a 25-series flash chip (1 MiB unless a test asks for another size), from
+// sim/model.cpp, so that the Windows build of lptspi can run end to end under Wine.
 //
 // Time: every port access costs 1 us of virtual time (the model's access_ns), and the real time
 // that passed since the previous access is added on top, so the tool's pauses (it sleeps
@@ -24,6 +24,8 @@ const uint64_t kEraseNs = 10 * 1000 * 1000ull;
 
 uint8_t chip[HWI_CHIP_SIZE_MAX];
 simcore::Model model;
+hwi_ports learned;
+hwi_port placed; // base 0: the port is the motherboard's, which the system does not describe here
 uint64_t real_ns_seen; // real time already added to the model's clock
 
 // Brings the model's clock up to date with the real time that passed since the last access.
@@ -55,8 +57,8 @@ void sim_write_chip(unsigned long offset, const unsigned char* in, unsigned long
         chip[offset + i] = in[i];
 }
 
-// An erased chip of `size` bytes and a port just powered up. The size is a power of two from
-// HWI_CHIP_SIZE_MIN up, which the model always takes.
+// An erased chip of `size` bytes and a port just powered up, where it was placed. The size is a
+// power of two from HWI_CHIP_SIZE_MIN up, which the model always takes.
 void power_up(uint32_t size) {
     for (uint32_t i = 0; i < size; i++)
         chip[i] = 0xFF;
@@ -66,7 +68,11 @@ void power_up(uint32_t size) {
     model.access_ns = kAccessNs;
     model.program_ns = kProgramNs;
     model.erase_ns = kEraseNs;
-    model.ecp = 1;
+    model.base = placed.base != 0 ? placed.base : simcore::kLptBase;
+    model.ecr_port =
+        static_cast<uint16_t>(placed.base == 0 ? simcore::kLptBase + simcore::kEcrOffset
+                                               : placed.ecp + simcore::kEcpEcrOffset);
+    model.ecp = placed.base == 0 || placed.ecp != 0 ? 1 : 0;
     model.miso_mode = simcore::kMisoChip;
     model.power_status = 0x00;
     simcore::model_init(model);
@@ -79,15 +85,35 @@ void sim_set_chip_size(unsigned long size) {
     power_up(static_cast<uint32_t>(size));
 }
 
+// The chip keeps its contents; the port powers up at its new place.
+void sim_place_port(unsigned short base, unsigned short ecp) {
+    placed.base = base;
+    placed.span = 3;
+    placed.ecp = ecp;
+    placed.ecp_span = ecp != 0 ? 3 : 0;
+    placed.lpt = 1;
+    model.base = base;
+    model.ecr_port = static_cast<uint16_t>(ecp + simcore::kEcpEcrOffset);
+    model.ecp = ecp != 0 ? 1 : 0;
+    model.ecr = simcore::kEcrPowerUp;
+}
+
 } // namespace
 
 extern "C" {
 
-struct hwi_ops hwi_backend = {sim_inb,       sim_outb,       kDefaultChipSize,
-                              sim_read_chip, sim_write_chip, sim_set_chip_size};
+struct hwi_ops hwi_backend = {sim_inb,        sim_outb,          kDefaultChipSize, sim_read_chip,
+                              sim_write_chip, sim_set_chip_size, &learned,         sim_place_port};
 
 void hwi_backend_start(void) {
     power_up(kDefaultChipSize);
+}
+
+unsigned hwi_backend_ports(struct hwi_port* out, unsigned max) {
+    if (placed.base == 0 || max == 0)
+        return 0;
+    out[0] = placed;
+    return 1;
 }
 
 } // extern "C"

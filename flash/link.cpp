@@ -2,9 +2,9 @@
 
 #include "../port/registers.h"
 
-// The link always uses the first parallel port's standard addresses.
-static const unsigned short DATA_PORT = 0x378;
-static const unsigned short STATUS_PORT = 0x379;
+// The claimed port's data and status registers: 0x378 and 0x379 on the motherboard's LPT1.
+#define DATA_PORT baseport
+#define STATUS_PORT ((unsigned short)(baseport + 1))
 
 enum { HIGH_LINE = 0x01, MOSI = 0x02, DESELECT = 0x04, SCK = 0x08, MISO = 0x40 };
 

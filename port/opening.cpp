@@ -117,6 +117,21 @@ int Opendriver() {
     return hdriver != INVALID_HANDLE_VALUE ? 0 : 1;
 }
 
+// On the NT family the driver knows where the system put the port: a PCI or PCIe card's registers
+// lie wherever the system chose. Where that is the address asked for, or the driver cannot tell
+// (an older one), the port stays there, its ECR probed 0x400 above.
+static void find_port(int number, const char* name, unsigned short address) {
+    unsigned short base = 0, ecp = 0;
+    if (LocatePort(number, &base, &ecp) < 0 || base == address)
+        return;
+    baseport = base;
+    ecpport = ecp;
+    if (ecp != 0)
+        printf("%s at 0x%04x, ECP at 0x%04x \n", name, base, ecp);
+    else
+        printf("%s at 0x%04x, no ECP \n", name, base);
+}
+
 int OpenPort(int number, unsigned short address) {
     static const char* const names[] = {"LPT1", "LPT2", "LPT3", ""};
     if (number < 1 || number > 4)
@@ -135,12 +150,16 @@ int OpenPort(int number, unsigned short address) {
     }
     // The claim stays open until the process ends: it keeps other programs off the port.
     baseport = address;
+    ecpport = (unsigned short)(address + 0x400);
     sysver = SystemVersion();
     printf("On windows system %d \n", sysver);
     if (sysver == SYSVER_WIN9X)
         return 1;
-    if (sysver == SYSVER_NT && Opendriver() == 0)
+    if (sysver == SYSVER_NT && Opendriver() == 0) {
+        if (name[0] != '\0')
+            find_port(number, name, address);
         return 1;
+    }
     if (claim != INVALID_HANDLE_VALUE)
         CloseHandle(claim);
     baseport = 0;

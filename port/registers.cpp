@@ -3,10 +3,11 @@
 #include <stdio.h>
 
 unsigned short baseport = 0x0378;
+unsigned short ecpport = 0x0778;
 int sysver = SYSVER_UNKNOWN;
 HANDLE hdriver = INVALID_HANDLE_VALUE;
 
-enum { STATUS_OFFSET = 1, CONTROL_OFFSET = 2, ECR_OFFSET = 0x402 };
+enum { STATUS_OFFSET = 1, CONTROL_OFFSET = 2, ECR_OFFSET = 2 };
 
 int Inp32(unsigned short port) {
     if (sysver == SYSVER_WIN9X)
@@ -46,18 +47,36 @@ void pwControl(int value) {
 }
 
 int prECP() {
-    if (baseport == 0)
+    if (baseport == 0 || ecpport == 0)
         return 0;
-    return Inp32((unsigned short)(baseport + ECR_OFFSET));
+    return Inp32((unsigned short)(ecpport + ECR_OFFSET));
 }
 
 void pwECP(int value) {
-    if (baseport != 0)
-        Out32((unsigned short)(baseport + ECR_OFFSET), value);
+    if (baseport != 0 && ecpport != 0)
+        Out32((unsigned short)(ecpport + ECR_OFFSET), value);
+}
+
+int LocatePort(int number, unsigned short* base, unsigned short* ecp) {
+    if (sysver != SYSVER_NT)
+        return -1;
+    unsigned char n = (unsigned char)number;
+    unsigned char answer[HWI_LOCATE_OUT] = {0};
+    DWORD returned = 0;
+    if (!DeviceIoControl(hdriver, IOCTL_LOCATE_PORT, &n, 1, answer, sizeof answer, &returned,
+                         NULL) ||
+        returned < sizeof answer)
+        return -1;
+    *base = (unsigned short)(answer[0] | answer[1] << 8);
+    *ecp = (unsigned short)(answer[2] | answer[3] << 8);
+    if ((answer[4] & HWI_PORT_HAS_ECP) == 0)
+        *ecp = 0;
+    return answer[4];
 }
 
 int InitPort() {
-    // An ECR reads FIFO empty (bit 0) and not full (bit 1); a port without one reads 0xFF.
+    // An ECR reads FIFO empty (bit 0) and not full (bit 1); a port without one reads 0xFF. A port
+    // whose ECP block is known to be missing has no ECR to look at.
     if ((prECP() & 0x03) == 0x01) {
         pwECP(0x34); // mode 001, error interrupt disabled, service interrupt set, no DMA
         prECP();

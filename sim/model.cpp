@@ -231,7 +231,8 @@ void start_frame(Model& m) {
 } // namespace
 
 bool model_init(Model& m) {
-    if (m.memory == nullptr || m.size == 0 || (m.size & (m.size - 1)) != 0 || m.size < kPageSize) {
+    if (m.memory == nullptr || m.size == 0 || (m.size & (m.size - 1)) != 0 || m.size < kPageSize ||
+        m.base == 0) {
         return false;
     }
     m.now_ns = 0;

@@ -1,5 +1,5 @@
-// The hardware of the simulated PC: the parallel port at 0x378, the passive adapter and a
-// 25-series SPI NOR flash chip behind it.
+// The hardware of the simulated PC: a parallel port (on the motherboard at 0x378, or a card's
+// wherever the system put it), the passive adapter and a 25-series SPI NOR flash chip behind it.
 //
 // This part is freestanding: no exceptions, no RTTI, no heap and nothing from the C++ library
 // beyond the fixed-width integer types, because the same source is built into a kernel-mode
@@ -13,12 +13,13 @@
 
 namespace simcore {
 
-// Port registers, relative to the base address.
+// Port registers, relative to the base address; the motherboard port's base.
 const uint16_t kLptBase = 0x378;
 const uint16_t kDataOffset = 0;
 const uint16_t kStatusOffset = 1;
 const uint16_t kControlOffset = 2;
-const uint16_t kEcrOffset = 0x402;
+const uint16_t kEcrOffset = 0x402; // on the motherboard port: its ECP block is 0x400 above
+const uint16_t kEcpEcrOffset = 2;  // the ECR within the ECP block
 
 // Status register bits other than bit 6 read as this fixed pattern: bits 0-2 (reserved, high on
 // most ports), 3 (nError), 4 (Select), 5 (PaperOut) and 7 (inverted Busy). None of them is wired
@@ -70,12 +71,14 @@ struct StuckByte {
 
 struct Model {
     // Configuration, set by the owner before model_init().
+    uint16_t base;        // data register; status at base + 1, control at base + 2
+    uint16_t ecr_port;    // the ECR (kLptBase + kEcrOffset on the motherboard port)
     uint8_t* memory;      // chip contents, `size` bytes, owned by the caller
     uint32_t size;        // a power of two
     uint32_t access_ns;   // virtual cost of one port access
     uint64_t program_ns;  // page program busy time
     uint64_t erase_ns;    // sector and bulk erase busy time
-    uint8_t ecp;          // 1: the port has an ECR at base + 0x402
+    uint8_t ecp;          // 1: the port has an ECR at ecr_port
     uint8_t miso_mode;    // MisoMode
     uint8_t power_status; // chip status at power-up; bit 0 set means busy for ever
     uint32_t jedec_id;    // identification as 0xMMTTCC; 0: kManufacturerId, kMemoryType, log2(size)
@@ -119,7 +122,7 @@ struct Model {
 
 // Resets the port and the chip to their power-up state. Keeps the memory contents, the
 // configuration and the stuck bytes; the clock and the access counter restart at zero.
-// Returns false if the configuration is unusable (no memory, size not a power of two).
+// Returns false if the configuration is unusable (no memory, size not a power of two, no base).
 bool model_init(Model& m);
 
 // Adds a stuck byte; false when the table is full or the address is outside the chip.
@@ -138,24 +141,23 @@ void model_data_write(Model& m, uint8_t value);
 inline uint8_t model_read(Model& m, uint16_t address) {
     m.now_ns += m.access_ns;
     ++m.accesses;
-    switch (static_cast<uint16_t>(address - kLptBase)) {
+    switch (static_cast<uint16_t>(address - m.base)) {
     case kDataOffset:
         return m.data;
     case kStatusOffset:
         return m.status_port;
     case kControlOffset:
         return m.control;
-    case kEcrOffset:
-        return m.ecp ? m.ecr : static_cast<uint8_t>(0xFF);
     default:
-        return 0xFF;
+        break;
     }
+    return m.ecp && address == m.ecr_port ? m.ecr : static_cast<uint8_t>(0xFF);
 }
 
 inline void model_write(Model& m, uint16_t address, uint8_t value) {
     m.now_ns += m.access_ns;
     ++m.accesses;
-    switch (static_cast<uint16_t>(address - kLptBase)) {
+    switch (static_cast<uint16_t>(address - m.base)) {
     case kDataOffset:
         if (((m.data ^ value) & 0x0F) == 0) {
             m.data = value; // no chip line changed
@@ -166,14 +168,12 @@ inline void model_write(Model& m, uint16_t address, uint8_t value) {
     case kControlOffset:
         m.control = value;
         return;
-    case kEcrOffset:
-        if (m.ecp) {
-            // Mode and flags as written; the FIFO stays empty (bit 0) and never full (bit 1).
-            m.ecr = static_cast<uint8_t>((value & 0xFC) | 0x01);
-        }
-        return;
     default:
-        return;
+        break;
+    }
+    if (m.ecp && address == m.ecr_port) {
+        // Mode and flags as written; the FIFO stays empty (bit 0) and never full (bit 1).
+        m.ecr = static_cast<uint8_t>((value & 0xFC) | 0x01);
     }
 }
 

@@ -164,7 +164,9 @@ void reset(const Settings& settings) {
     m.access_ns = settings.access_ns;
     m.program_ns = static_cast<uint64_t>(settings.program_us) * 1000u;
     m.erase_ns = static_cast<uint64_t>(settings.erase_ms) * 1000000u;
-    m.ecp = settings.ecp ? 1 : 0;
+    m.base = settings.port_base;
+    m.ecr_port = static_cast<uint16_t>(settings.ecp_block + simcore::kEcpEcrOffset);
+    m.ecp = settings.ecp && settings.ecp_block != 0 ? 1 : 0;
     m.miso_mode = settings.miso == Miso::high  ? simcore::kMisoHigh
                   : settings.miso == Miso::low ? simcore::kMisoLow
                                                : simcore::kMisoChip;
@@ -203,6 +205,7 @@ void reset(const Settings& settings) {
     s.kernel_calls.clear();
     s.system_directory = "C:\\WINDOWS\\system32";
     g_hot.last_ioctl = IoctlRecord{};
+    g_hot.ports = hwi_ports{};
     add_directory(s, "C:\\");
     add_directory(s, "C:\\WINDOWS");
     add_directory(s, "C:\\WINDOWS\\SYSTEM32");

@@ -13,6 +13,10 @@ enum class Lpt { free, busy, absent };
 enum class Driver { running, stopped, unregistered, missing, unopenable };
 enum class Scm { admin, user, none };
 enum class Miso { chip, high, low };
+// What the installed hwinterface.sys knows: every request; all but the frame request; only the
+// read-port and write-port requests, as its first release (which also knew no port beyond the
+// legacy ones).
+enum class Hwi { current, no_frame, ports_only };
 
 struct Stuck {
     uint32_t address;
@@ -27,6 +31,9 @@ struct Settings {
     Driver driver = Driver::running;  // LPTSPI_SIM_DRIVER
     Scm scm = Scm::admin;             // LPTSPI_SIM_SCM
     bool ecp = true;                  // LPTSPI_SIM_ECP
+    uint16_t port_base = 0x378;       // LPTSPI_SIM_PORT: LPT1's data register
+    uint16_t ecp_block = 0x778;       // LPTSPI_SIM_PORT: its ECP block (ECR at +2), 0: none
+    Hwi hwi = Hwi::current;           // LPTSPI_SIM_HWI
     uint8_t status = 0x00;            // LPTSPI_SIM_STATUS: chip status bits at power-up
     Miso miso = Miso::chip;           // LPTSPI_SIM_MISO
     std::vector<Stuck> stuck;         // LPTSPI_SIM_STUCK

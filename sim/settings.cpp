@@ -180,6 +180,39 @@ bool parse_stuck(const char* v, const Settings& s, std::vector<Stuck>& out, std:
     return true;
 }
 
+// "legacy", or "SPP[,ECP]": a card's data register and ECP block.
+bool parse_port(const char* (*get)(const char*), uint16_t& base, uint16_t& ecp,
+                std::string& error) {
+    const char* name = "LPTSPI_SIM_PORT";
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    if (std::strcmp(v, "legacy") == 0) {
+        base = simcore::kLptBase;
+        ecp = simcore::kLptBase + 0x400;
+        return true;
+    }
+    const std::string text(v);
+    const size_t comma = text.find(',');
+    uint64_t spp = 0, block = 0;
+    bool ok = parse_number(text.substr(0, comma).c_str(), spp) && spp >= 0x100 && spp <= 0xFFF8;
+    if (ok && comma != std::string::npos) {
+        ok = parse_number(text.substr(comma + 1).c_str(), block) && block >= 0x100 &&
+             block <= 0xFFF8 && (block + 2 < spp || block > spp + 2);
+    }
+    if (!ok) {
+        error = bad(name, v,
+                    "expected legacy, or SPP[,ECP]: a card's data register and ECP block "
+                    "(apart, each from 0x100 to 0xfff8, hex with 0x or decimal), e.g. "
+                    "0xD010,0xD000, or 0xD010 for a card without an ECP block");
+        return false;
+    }
+    base = static_cast<uint16_t>(spp);
+    ecp = static_cast<uint16_t>(block);
+    return true;
+}
+
 } // namespace
 
 bool parse_settings(const char* (*get)(const char* name), Settings& out, std::string& error) {
@@ -221,6 +254,8 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
     static const Choice<Miso> misos[] = {
         {"chip", Miso::chip}, {"high", Miso::high}, {"low", Miso::low}};
     static const Choice<bool> ioctls[] = {{"ok", false}, {"fail", true}};
+    static const Choice<Hwi> hwis[] = {
+        {"current", Hwi::current}, {"no-frame", Hwi::no_frame}, {"ports-only", Hwi::ports_only}};
     if (!parse_choice(get, "LPTSPI_SIM_PLATFORM", platforms, s.platform, error) ||
         !parse_choice(get, "LPTSPI_SIM_LPT", lpts, s.lpt, error) ||
         !parse_choice(get, "LPTSPI_SIM_DRIVER", drivers, s.driver, error) ||
@@ -228,6 +263,8 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         !parse_choice(get, "LPTSPI_SIM_ECP", flags, s.ecp, error) ||
         !parse_choice(get, "LPTSPI_SIM_MISO", misos, s.miso, error) ||
         !parse_choice(get, "LPTSPI_SIM_IOCTL", ioctls, s.ioctl_fail, error) ||
+        !parse_choice(get, "LPTSPI_SIM_HWI", hwis, s.hwi, error) ||
+        !parse_port(get, s.port_base, s.ecp_block, error) ||
         !parse_choice(get, "LPTSPI_SIM_REALTIME", flags, s.realtime, error) ||
         !parse_choice(get, "LPTSPI_SIM_REPORT", flags, s.report, error)) {
         return false;

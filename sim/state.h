@@ -2,6 +2,7 @@
 #pragma once
 
 #include "chipfile.h"
+#include "../driver/hwi_dispatch.h"
 #include "model.h"
 #include "pc.h"
 #include "windows.h"
@@ -81,6 +82,7 @@ struct Hot {
     bool port_io_allowed; // _inp/_outp work only on the 95/98/Me family
     DWORD last_error;
     IoctlRecord last_ioctl;
+    hwi_ports ports;          // what the simulated driver learned of the system's parallel ports
     uint64_t noise_threshold; // a data-in read flips when a 32-bit random number is below it
     uint64_t noise_state;
     uint64_t noise_flips;
@@ -134,7 +136,8 @@ uint8_t noisy_status(uint8_t value);
 inline uint8_t bus_in(uint16_t address) {
     check_signal();
     uint8_t v = simcore::model_read(g_hot.model, address);
-    if (g_hot.noise_threshold != 0 && address == simcore::kLptBase + simcore::kStatusOffset) {
+    if (g_hot.noise_threshold != 0 &&
+        address == static_cast<uint16_t>(g_hot.model.base + simcore::kStatusOffset)) {
         v = noisy_status(v);
     }
     if (g_hot.observe) {

@@ -15,14 +15,47 @@ using namespace sim::detail;
 
 namespace {
 
-// The port behind the simulated hwinterface driver: the bus, with no chip requests.
+// The port behind the simulated hwinterface driver: the bus, with no chip requests, and the
+// ports it learned of the system.
 unsigned char driver_inb(unsigned short port) {
     return bus_in(port);
 }
 void driver_outb(unsigned short port, unsigned char value) {
     bus_out(port, value);
 }
-const hwi_ops kDriverPort = {driver_inb, driver_outb, 0, nullptr, nullptr, nullptr};
+const hwi_ops kDriverPort = {driver_inb, driver_outb,  0,      nullptr, nullptr,
+                             nullptr,    &g_hot.ports, nullptr};
+
+// What the system's parallel-port driver describes to hwinterface when its device is opened:
+// LPT1 where the settings put it, with its ECP block when it has one that works. The first
+// release of hwinterface asked nothing.
+void describe_ports(const Settings& st) {
+    if (st.hwi == Hwi::ports_only) {
+        return;
+    }
+    hwi_port lpt1{};
+    lpt1.base = st.port_base;
+    lpt1.span = 8;
+    if (st.ecp && st.ecp_block != 0) {
+        lpt1.ecp = st.ecp_block;
+        lpt1.ecp_span = 8;
+    }
+    lpt1.lpt = 1;
+    hwi_learn_ports(&g_hot.ports, &lpt1, 1);
+}
+
+// Whether the installed driver knows the request at all.
+bool driver_knows(const Settings& st, DWORD code) {
+    switch (code) {
+    case HWI_IOCTL_READ_PORT:
+    case HWI_IOCTL_WRITE_PORT:
+        return true;
+    case HWI_IOCTL_LOCATE_PORT:
+        return st.hwi != Hwi::ports_only;
+    default:
+        return st.hwi == Hwi::current;
+    }
+}
 
 // What Windows makes of the driver's refusals, as DeviceIoControl's last error.
 DWORD win32_error(hwi_status status) {
@@ -34,6 +67,7 @@ DWORD win32_error(hwi_status status) {
     case HWI_STATUS_ACCESS_DENIED:
         return ERROR_ACCESS_DENIED;
     case HWI_STATUS_OBJECT_NAME_NOT_FOUND:
+    case HWI_STATUS_NO_SUCH_DEVICE:
         return ERROR_FILE_NOT_FOUND;
     default:
         return ERROR_INVALID_FUNCTION;
@@ -347,6 +381,7 @@ HANDLE create_file(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             g_hot.last_error = win32_error(created);
             return INVALID_HANDLE_VALUE;
         }
+        describe_ports(s.settings);
         HandleEntry e;
         e.kind = Kind::device;
         e.path = name;
@@ -413,8 +448,12 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     if (find_handle(hDevice, Kind::device) == nullptr) {
         return fail(ERROR_INVALID_HANDLE);
     }
-    if (g_hot.state->settings.ioctl_fail) {
+    const Settings& st = g_hot.state->settings;
+    if (st.ioctl_fail) {
         return fail(ERROR_GEN_FAILURE);
+    }
+    if (!driver_knows(st, dwIoControlCode)) {
+        return fail(ERROR_INVALID_FUNCTION);
     }
     // The hwinterface driver's own request handling, with the simulated bus behind it.
     unsigned long information = 0;

@@ -51,11 +51,12 @@ void fake_write_chip(unsigned long offset, const unsigned char* in, unsigned lon
 std::vector<unsigned long> sizes_set;
 void fake_set_chip_size(unsigned long size);
 
-const hwi_ops real_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr};
-const hwi_ops sim_ops = {fake_inb, fake_outb, 4096, fake_read_chip, fake_write_chip, nullptr};
+const hwi_ops real_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+const hwi_ops sim_ops = {fake_inb,        fake_outb, 4096,    fake_read_chip,
+                         fake_write_chip, nullptr,   nullptr, nullptr};
 // A backend whose chip changes size on request, as hwinterface-sim.sys's does.
-hwi_ops sized_ops = {fake_inb,       fake_outb,       4096,
-                     fake_read_chip, fake_write_chip, fake_set_chip_size};
+hwi_ops sized_ops = {fake_inb,        fake_outb,          4096,    fake_read_chip,
+                     fake_write_chip, fake_set_chip_size, nullptr, nullptr};
 
 void fake_set_chip_size(unsigned long size) {
     sizes_set.push_back(size);
@@ -186,8 +187,8 @@ TEST_F(Dispatch, RefusedRequestsTouchNeitherThePortNorTheOutput) {
     EXPECT_EQ(run(real_ops, kReadChip, chip_in(0), 4, 16), unknown); // not in the real driver
     EXPECT_EQ(run(real_ops, kWriteChip, chip_in(0, 1), 5, 0), unknown);
     // Neighbouring functions, other methods and access bits, another device type.
-    for (unsigned long code : {0x9C402000ul, 0x9C40200Cul, 0x9C402005ul, 0x9C402006ul, 0x9C406004ul,
-                               0x9C40A008ul, 0x9C412004ul, 0x00222004ul, 0ul}) {
+    for (unsigned long code : {0x9C402000ul, 0x9C402014ul, 0x9C402005ul, 0x9C402006ul, 0x9C406004ul,
+                               0x9C40A008ul, 0x9C412004ul, 0x00222004ul, 0x9C4023D0ul, 0ul}) {
         EXPECT_EQ(run(sim_ops, code, port, 4, 4), unknown) << std::hex << code;
     }
     EXPECT_TRUE(accesses.empty());
@@ -301,6 +302,135 @@ TEST_F(Dispatch, ShortBuffersAreRefusedBeforeThePortIsChecked) {
     EXPECT_EQ(info, 0u);
     EXPECT_EQ(out, 0x42);
     EXPECT_TRUE(accesses.empty());
+}
+
+// Ports the system describes: a PCI card at 0xD010 with its ECP block at 0xD000 (LPT1), and
+// descriptions that cannot be a parallel port's or are cut short by their span.
+const hwi_port kDescribed[] = {
+    {0xD010, 8, 0xD000, 4, 1},
+    {0x0050, 8, 0x0000, 0, 2},  // below 0x100: the system board, never served
+    {0xE000, 2, 0xFFFE, 8, 3},  // data and status only; an ECP block past the top is dropped
+    {0xE800, 3, 0xE400, 2, 12}, // two ECP registers; a name that is no LPTn
+    {0xFFFF, 1, 0x0000, 0, 4},  // the very top: its data register alone
+};
+
+TEST_F(Dispatch, LearnedPortsAreServedBesideTheLegacyOnesAndNothingElse) {
+    hwi_ports ports{};
+    hwi_learn_ports(&ports, kDescribed, 5);
+    ASSERT_EQ(ports.count, 4u);
+    EXPECT_EQ(ports.port[1].base, 0xE000);
+    EXPECT_EQ(ports.port[1].ecp, 0);
+    EXPECT_EQ(ports.port[2].lpt, 0);
+    const hwi_ops card_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, &ports, nullptr};
+
+    std::set<uint16_t> readable = kReadable, writable = kWritable;
+    for (int port :
+         {0xD010, 0xD012, 0xD000, 0xD001, 0xD002, 0xE000, 0xE800, 0xE802, 0xE400, 0xE401, 0xFFFF}) {
+        readable.insert(uint16_t(port));
+        writable.insert(uint16_t(port));
+    }
+    for (int status : {0xD011, 0xE001, 0xE801})
+        readable.insert(uint16_t(status));
+    for (unsigned port = 0; port <= 0xFFFF; port++) {
+        for (bool write : {false, true}) {
+            accesses.clear();
+            const V in{uint8_t(port), uint8_t(port >> 8), 0x5E};
+            V out(1, 0x42);
+            const hwi_status status = hwi_dispatch(&card_ops, write ? kWritePort : kReadPort,
+                                                   in.data(), write ? 3 : 2, out.data(), 1, &info);
+            const bool allowed = (write ? writable : readable).count(uint16_t(port)) == 1;
+            ASSERT_EQ(status, allowed ? HWI_STATUS_SUCCESS : HWI_STATUS_ACCESS_DENIED)
+                << hex(port) << (write ? " write" : " read");
+            ASSERT_EQ(accesses.size(), allowed ? 1u : 0u) << hex(port);
+        }
+    }
+
+    // Learning anew forgets what was learned before; nothing learned leaves the legacy ports.
+    hwi_learn_ports(&ports, kDescribed + 1, 1);
+    EXPECT_EQ(ports.count, 0u);
+    V byte(1);
+    EXPECT_EQ(run(card_ops, kReadPort, {0x11, 0xD0}, &byte), HWI_STATUS_ACCESS_DENIED);
+    EXPECT_EQ(run(card_ops, kReadPort, {0x79, 0x03}, &byte), HWI_STATUS_SUCCESS);
+}
+
+TEST_F(Dispatch, LocateAnswersWithTheSystemsPortOrTheLegacyDefault) {
+    hwi_ports ports{};
+    const hwi_ops card_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, &ports, nullptr};
+    auto locate = [&](const hwi_ops& ops, unsigned n, hwi_status* status) {
+        V out(6, 0xEE);
+        *status = run(ops, 0x9C40200C, {uint8_t(n)}, &out);
+        return out;
+    };
+    hwi_status status;
+    // Nothing learned (or the real driver before any open): the legacy places, ECR to be probed.
+    EXPECT_EQ(locate(card_ops, 1, &status), (V{0x78, 0x03, 0x78, 0x07, 0x01, 0xEE}));
+    EXPECT_EQ(info, 5u);
+    EXPECT_EQ(locate(real_ops, 2, &status), (V{0x78, 0x02, 0x78, 0x06, 0x01, 0xEE}));
+    EXPECT_EQ(locate(real_ops, 3, &status), (V{0xBC, 0x03, 0xBC, 0x07, 0x01, 0xEE}));
+    EXPECT_EQ(status, HWI_STATUS_SUCCESS);
+    for (unsigned n : {4u, 9u}) {
+        EXPECT_EQ(locate(real_ops, n, &status), V(6, 0xEE));
+        EXPECT_EQ(status, HWI_STATUS_NO_SUCH_DEVICE) << n;
+    }
+    for (unsigned n : {0u, 10u, 0x31u, 0xFFu}) {
+        EXPECT_EQ(locate(real_ops, n, &status), V(6, 0xEE));
+        EXPECT_EQ(status, HWI_STATUS_INVALID_PARAMETER) << n;
+    }
+
+    // The system's names win: LPT1 on the card, with and without its ECP block; a port the
+    // system calls LPT3 replaces the legacy default.
+    hwi_learn_ports(&ports, kDescribed, 5);
+    EXPECT_EQ(locate(card_ops, 1, &status), (V{0x10, 0xD0, 0x00, 0xD0, 0x03, 0xEE}));
+    EXPECT_EQ(locate(card_ops, 3, &status), (V{0x00, 0xE0, 0x00, 0x00, 0x02, 0xEE}));
+    EXPECT_EQ(locate(card_ops, 4, &status), (V{0xFF, 0xFF, 0x00, 0x00, 0x02, 0xEE}));
+    EXPECT_EQ(locate(card_ops, 2, &status), (V{0x78, 0x02, 0x78, 0x06, 0x01, 0xEE}));
+
+    V out(5, 0xEE);
+    EXPECT_EQ(run(card_ops, 0x9C40200C, {}, &out), HWI_STATUS_BUFFER_TOO_SMALL);
+    V short_out(4, 0xEE);
+    EXPECT_EQ(run(card_ops, 0x9C40200C, {1}, &short_out), HWI_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(short_out, V(4, 0xEE));
+    uint8_t shared[5] = {1}; // buffered I/O: the number in, the answer out, one buffer
+    EXPECT_EQ(hwi_dispatch(&card_ops, 0x9C40200C, shared, 1, shared, 5, &info), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(V(shared, shared + 5), (V{0x10, 0xD0, 0x00, 0xD0, 0x03}));
+    EXPECT_TRUE(accesses.empty());
+}
+
+std::vector<std::pair<unsigned, unsigned>> placed;
+void fake_place_port(unsigned short base, unsigned short ecp) {
+    placed.emplace_back(base, ecp);
+}
+
+TEST_F(Dispatch, PlacePortMovesTheSimulatedPortAndNamesItLpt1) {
+    hwi_ports ports{};
+    hwi_learn_ports(&ports, kDescribed + 2, 1); // replaced by the placed port
+    const hwi_ops placing = {fake_inb,        fake_outb, 4096,   fake_read_chip,
+                             fake_write_chip, nullptr,   &ports, fake_place_port};
+    placed.clear();
+    EXPECT_EQ(run(placing, 0x9C4023CC, {0x10, 0xD0, 0x00, 0xD0}), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(run(placing, 0x9C4023CC, {0x10, 0xC0, 0x00, 0x00}), HWI_STATUS_SUCCESS);
+    ASSERT_EQ(ports.count, 1u);
+    EXPECT_EQ(ports.port[0].base, 0xC010);
+    EXPECT_EQ(ports.port[0].ecp, 0);
+    EXPECT_EQ(ports.port[0].lpt, 1);
+    for (const V& in : {V{0x50, 0x00, 0x00, 0x00}, V{0x10, 0xD0, 0xFF, 0xFF}})
+        EXPECT_EQ(run(placing, 0x9C4023CC, in), HWI_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(run(placing, 0x9C4023CC, {0x10, 0xD0, 0x00}), HWI_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(placed, (std::vector<std::pair<unsigned, unsigned>>{{0xD010, 0xD000}, {0xC010, 0}}));
+    EXPECT_EQ(run(sim_ops, 0x9C4023CC, {0x10, 0xD0, 0x00, 0xD0}),
+              HWI_STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(run(real_ops, 0x9C4023CC, {0x10, 0xD0, 0x00, 0xD0}),
+              HWI_STATUS_INVALID_DEVICE_REQUEST);
+}
+
+TEST(DispatchNames, OnlyLpt1ToLpt9AreNumbered) {
+    const std::u16string names[] = {u"LPT1", u"LPT9", u"LPT0", u"LPT10", u"lpt1", u"COM1", u"LPT"};
+    const unsigned char numbers[] = {1, 9, 0, 0, 0, 0, 0};
+    for (size_t i = 0; i < 7; i++) {
+        std::vector<unsigned short> name(names[i].begin(), names[i].end());
+        EXPECT_EQ(hwi_lpt_number(name.data(), name.size()), numbers[i]) << i;
+    }
+    EXPECT_EQ(hwi_lpt_number(nullptr, 4), 0);
 }
 
 TEST(DispatchCreate, OpensOnlyTheDeviceItself) {

@@ -202,6 +202,18 @@ TEST_F(BackupTest, ChipSmallerThanItsIdentificationIsSavedWhole) {
     EXPECT_TRUE(read_file(out) == scramble(repeated.substr(0, 3846 * 256)));
 }
 
+// A PCI card's port, where the driver says LPT1 is.
+TEST_F(BackupTest, ChipOnACardsPort) {
+    std::string contents = chip_with(4096, {0});
+    write_file(chip, contents);
+    RunResult result = backup({{"LPTSPI_SIM_PORT", "0xD010"}, {"LPTSPI_SIM_SIZE", "4096"}});
+    EXPECT_EQ(result.out, NT_OPENED + "LPT1 at 0xd010, no ECP \n" + IDLE +
+                              identified_and_read(4096, 0x0C) + "both reads agree\n" +
+                              "1 pages saved to " + out + "\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(read_file(out) == scramble(contents.substr(0, 256)));
+}
+
 // Block protection and a set write latch stop erases and programs, not reads.
 TEST_F(BackupTest, ProtectedChipIsBackedUpWithAWarning) {
     const std::string protection = "the flash is write-protected: lptspi will refuse it until "

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -156,6 +157,76 @@ TEST_F(RunTest, TwoPageRunInOrder) {
     std::string flash = chip_bytes();
     EXPECT_EQ(flash.substr(0, 512), programmed(raw));
     EXPECT_EQ(flash.substr(512), std::string(CHIP_SIZE - 512, '\xFF'));
+}
+
+// A PCI card's port, wherever the system put it: the driver says where LPT1 is, the tool says so
+// in one line and drives the card's registers and nothing else. An older driver cannot say, and
+// the tool drives 0x378 as it always did, where nothing answers.
+TEST_F(RunTest, CardWhereverTheSystemPutIt) {
+    std::string raw = pattern(300);
+    const struct {
+        const char* port;
+        const char* hwi;
+        std::string line;  // after the driver's bring-up
+        std::string setup; // the port set-up's accesses, before the idle lines
+        std::string ports; // every register the run touched
+    } cases[] = {
+        {"0xD010,0xD000", "current", "LPT1 at 0xd010, ECP at 0xd000 \n",
+         "R d002\nW d002 34\nR d002 x3\nW d002 35\nW d012 00\nR 0379\n", "d002 d010 d011 d012"},
+        {"0xD010", "no-frame", "LPT1 at 0xd010, no ECP \n", "W d012 00\nR 0379\n",
+         "d010 d011 d012"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port);
+        RunResult result = run(raw,
+                               {{"LPTSPI_SIM_PORT", c.port},
+                                {"LPTSPI_SIM_HWI", c.hwi},
+                                {"LPTSPI_SIM_PROGRAM_US", "150"}},
+                               true);
+        std::string opened = opening(2, false) + c.line;
+        if (std::string(c.port).find(',') != std::string::npos)
+            opened += "setting ECP port to SPP bidirectional mode  \n";
+        EXPECT_EQ(result.out, opened + erase_and_program(2) + verified(2));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(chip_bytes().substr(0, 512), programmed(raw));
+
+        // The same frames as at 0x378, on the card's data and status registers.
+        std::string trace = read_file(dir + "/trace"), seen, motherboard;
+        std::istringstream lines(trace);
+        std::set<std::string> ports;
+        for (std::string line; std::getline(lines, line);) {
+            if (line[0] != 'S')
+                ports.insert(line.substr(2, 4));
+            if (line.compare(2, 4, "d010") == 0)
+                line.replace(2, 4, "0378");
+            else if (line.compare(2, 4, "d011") == 0)
+                line.replace(2, 4, "0379");
+            motherboard += line + "\n";
+        }
+        for (const std::string& port : ports)
+            seen += (seen.empty() ? "" : " ") + port;
+        EXPECT_EQ(seen, c.ports);
+        EXPECT_EQ(condense(motherboard),
+                  c.setup + "idle\nS 100\n05=00\n"
+                            "06\nS 100\nc7\nS 100\n05=03\nS 100\n05=03\nS 100\n05=00\n"
+                            "06\nS 100\n02 00 00 00 +256\n05=03 x2\n05=00\n"
+                            "06\nS 100\n02 00 01 00 +256\n05=03 x2\n05=00\n"
+                            "S 100\n0b 00 00 00 +257\n0b 00 01 00 +257\n"
+                            "idle\nS 100\n");
+    }
+
+    // An older driver does not know where the card is: the tool stays at 0x378, as it always
+    // did, where nothing answers. So does the 95/98/Me family, which has no driver to ask.
+    for (const Env& env : {Env{{"LPTSPI_SIM_HWI", "ports-only"}},
+                           Env{{"LPTSPI_SIM_PLATFORM", "9x"}, {"LPTSPI_SIM_DRIVER", "missing"}}}) {
+        SCOPED_TRACE(env[0].second);
+        Env card = env;
+        card.emplace_back("LPTSPI_SIM_PORT", "0xD010,0xD000");
+        RunResult result = run(raw, card);
+        EXPECT_EQ(result.out, opening(env.size() == 1 ? 2 : 1, false) +
+                                  "serial flash not idle! reporting state 0xff\n\n");
+        EXPECT_EQ(result.status, 1);
+    }
 }
 
 TEST_F(RunTest, FullImageOf4095Pages) {

@@ -30,6 +30,7 @@ class OpeningTest : public testing::Test {
         sim::reset(settings);
         sim::clear_resources();
         baseport = 0x378;
+        ecpport = 0x778;
         sysver = SYSVER_UNKNOWN;
         hdriver = INVALID_HANDLE_VALUE;
     }
@@ -64,6 +65,33 @@ TEST_F(OpeningTest, RunningDriverOpensWithoutContactingTheServiceManager) {
     EXPECT_TRUE(sim::service_calls().empty());
     EXPECT_EQ(sim::kernel_calls(), (Calls{CLAIM_LPT1, VERSION, OPEN_DEVICE + " ok"}));
     EXPECT_EQ(sim::open_handles(), 2); // the LPT1 claim and the driver stay open
+}
+
+// On the NT family the driver tells where the system put LPT1; only a port elsewhere than 0x378
+// is said, and an older driver leaves the tool at 0x378.
+TEST_F(OpeningTest, Lpt1IsWhereTheDriverSaysItIs) {
+    const struct {
+        uint16_t base, ecp;
+        sim::Hwi hwi;
+        std::string line;
+        unsigned short baseport, ecpport;
+    } cases[] = {
+        {0xD010, 0xD000, sim::Hwi::current, "LPT1 at 0xd010, ECP at 0xd000 \n", 0xD010, 0xD000},
+        {0xE000, 0, sim::Hwi::no_frame, "LPT1 at 0xe000, no ECP \n", 0xE000, 0},
+        {0x378, 0x778, sim::Hwi::current, "", 0x378, 0x778},
+        {0x378, 0, sim::Hwi::current, "", 0x378, 0x778}, // the ECR is probed where it always was
+        {0xD010, 0xD000, sim::Hwi::ports_only, "", 0x378, 0x778},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.base);
+        settings.port_base = c.base;
+        settings.ecp_block = c.ecp;
+        settings.hwi = c.hwi;
+        EXPECT_EQ(open_port(), 1);
+        EXPECT_EQ(out, NT_OPENED + c.line);
+        EXPECT_EQ(baseport, c.baseport);
+        EXPECT_EQ(ecpport, c.ecpport);
+    }
 }
 
 TEST_F(OpeningTest, StoppedDriverIsStartedWithoutInstalling) {

@@ -41,7 +41,8 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     const std::string good = "CHIP=/nonexistent/chip.bin PLATFORM=9x LPT=busy DRIVER=unopenable "
                              "SCM=user ECP=0 STATUS=0x1C MISO=low STUCK=0x10:0x80,4096:1 "
                              "IOCTL=fail ERASE_MS=0 PROGRAM_US=0x10 TRACE=/tmp/t.txt REALTIME=1 "
-                             "REPORT=1 SIZE=0x200000 NOISE=0.25:0x2A";
+                             "REPORT=1 SIZE=0x200000 NOISE=0.25:0x2A PORT=0xD010,0xD000 "
+                             "HWI=ports-only ID=0xEF4018";
     sim::Settings s;
     std::string error;
     ASSERT_TRUE(parse(good, s, error)) << error;
@@ -58,6 +59,13 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     EXPECT_EQ(std::tie(s.stuck[1].address, s.stuck[1].mask), std::make_tuple(4096u, 1));
     EXPECT_EQ(std::tie(s.chip_size, s.noise_rate, s.noise_seed),
               std::make_tuple(0x200000u, 0.25, uint64_t{42}));
+    EXPECT_EQ(std::tie(s.port_base, s.ecp_block, s.hwi, s.jedec_id),
+              std::make_tuple(0xD010, 0xD000, sim::Hwi::ports_only, 0xEF4018u));
+    ASSERT_TRUE(parse("PORT=53264 HWI=no-frame", s, error)) << error; // a card without ECP
+    EXPECT_EQ(std::tie(s.port_base, s.ecp_block, s.hwi),
+              std::make_tuple(0xD010, 0, sim::Hwi::no_frame));
+    ASSERT_TRUE(parse("PORT=legacy", s, error)) << error;
+    EXPECT_EQ(std::tie(s.port_base, s.ecp_block), std::make_tuple(0x378, 0x778));
     ASSERT_TRUE(parse("SIZE=4096 NOISE=1e-3", s, error)) << error;
     EXPECT_EQ(std::tie(s.chip_size, s.noise_rate, s.noise_seed),
               std::make_tuple(4096u, 0.001, uint64_t{42})); // the seed is kept when not given
@@ -81,7 +89,8 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
                "IOCTL=broken ERASE_MS=600001 ERASE_MS=3s PROGRAM_US=99999999999999999999 "
                "REALTIME=true REPORT=2 SIZE=2048 SIZE=33554432 SIZE=12288 SIZE=1M SIZE=0 "
                "NOISE=1.5 NOISE=-0.1 NOISE=0.1: NOISE=:5 NOISE=0.1:x NOISE=lots NOISE=nan "
-               "NOISE=inf " +
+               "NOISE=inf PORT=card PORT=0x50 PORT=0xFFFC PORT=0xD010, PORT=0xD010,0xD011 "
+               "PORT=0xD010,0xD00E PORT=,0xD000 HWI=old ID=0x1000000 ID=-1 " +
                too_many_stuck + " CHIP=" + dir + /* a directory */
                " CHIP=" + dir + "/big.bin")) {   // larger than the chip
         SCOPED_TRACE(var);

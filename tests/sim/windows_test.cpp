@@ -188,7 +188,7 @@ TEST_F(Ioctl, BadRequestsAndAFailingDriverTouchNothing) {
     EXPECT_EQ(ioctl(device, kRead, in, 2, nullptr, 1), bad);
     EXPECT_EQ(ioctl(device, kRead, nullptr, 2, out, 1), bad);
     EXPECT_EQ(ioctl(device, 0x9C402000, in, 3, out, 1), unknown);
-    EXPECT_EQ(ioctl(device, 0x9C40200C, in, 3, out, 1), unknown);
+    EXPECT_EQ(ioctl(device, 0x9C402014, in, 3, out, 1), unknown);
     // Not the device: an LPT handle, made up, closed.
     HANDLE lpt = open("LPT1");
     ASSERT_TRUE(CloseHandle(device));
@@ -204,6 +204,48 @@ TEST_F(Ioctl, BadRequestsAndAFailingDriverTouchNothing) {
     EXPECT_EQ(out[0], 0xEE);
     EXPECT_EQ(sim::access_count(), 0u);
     EXPECT_EQ(sim::bus_read(0x378), 0x00); // the write never reached the port
+}
+
+// The system describes LPT1 to the driver when its device opens; the driver answers where it is
+// and serves its registers. The first release of the driver knows neither.
+TEST_F(Windows, DriverLearnsWhereLpt1IsWhenItsDeviceOpens) {
+    const DWORD kLocate = 0x9C40200C;
+    struct Case {
+        uint16_t base, ecp;
+        bool ecr;
+        sim::Hwi hwi;
+        DWORD error;
+        V answer;
+    } cases[] = {
+        {0xD010, 0xD000, true, sim::Hwi::current, 0, {0x10, 0xD0, 0x00, 0xD0, 0x03}},
+        {0xD010, 0x0000, true, sim::Hwi::no_frame, 0, {0x10, 0xD0, 0x00, 0x00, 0x02}},
+        {0x0378, 0x0778, true, sim::Hwi::current, 0, {0x78, 0x03, 0x78, 0x07, 0x03}},
+        {0x0378, 0x0778, false, sim::Hwi::current, 0, {0x78, 0x03, 0x00, 0x00, 0x02}},
+        {0xD010, 0xD000, true, sim::Hwi::ports_only, ERROR_INVALID_FUNCTION, V(5, 0xEE)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.base << " " << int(c.hwi));
+        boot([&](sim::Settings& s) {
+            s.port_base = c.base;
+            s.ecp_block = c.ecp;
+            s.ecp = c.ecr;
+            s.hwi = c.hwi;
+        });
+        HANDLE device = open(kDevice);
+        BYTE lpt1 = 1, answer[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+        DWORD returned = 0;
+        EXPECT_EQ(ioctl(device, kLocate, &lpt1, 1, answer, 5, &returned), c.error);
+        EXPECT_EQ(V(answer, answer + 5), c.answer);
+        // The card's status register, and its ECR where it has an ECP block.
+        BYTE status[2] = {BYTE(c.base + 1), BYTE((c.base + 1) >> 8)}, out = 0;
+        BYTE ecr[2] = {BYTE(c.ecp + 2), BYTE((c.ecp + 2) >> 8)};
+        const bool served = c.base == 0x378 || c.hwi != sim::Hwi::ports_only;
+        EXPECT_EQ(ioctl(device, kRead, status, 2, &out, 1), served ? 0u : ERROR_ACCESS_DENIED);
+        if (c.ecp != 0 && c.base != 0x378) {
+            EXPECT_EQ(ioctl(device, kRead, ecr, 2, &out, 1),
+                      served && c.ecr ? 0u : ERROR_ACCESS_DENIED);
+        }
+    }
 }
 
 TEST_F(Ioctl, PortsOutsideTheParallelPortAreRefused) {

@@ -24,6 +24,7 @@ std::string access_trace() {
 void BusTest::power_up(const sim::Settings& settings) {
     sim::reset(settings);
     baseport = 0x378;
+    ecpport = 0x778;
     sysver = SYSVER_NT;
     hdriver = CreateFileA("\\\\.\\hwinterface", GENERIC_READ | GENERIC_WRITE, 0, NULL,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);

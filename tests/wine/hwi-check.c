@@ -147,9 +147,9 @@ static void expect(const char* what, unsigned long got, unsigned long wanted) {
 
 static unsigned char inb(HANDLE device, unsigned short port) {
     unsigned char in[2] = {(unsigned char)port, (unsigned char)(port >> 8)}, out = 0;
-    DWORD returned;
-    if (request(device, HWI_IOCTL_READ_PORT, in, 2, &out, 1, &returned) != 0 || returned != 1) {
-        printf("FAIL read port %#x\n", port);
+    DWORD returned, error = request(device, HWI_IOCTL_READ_PORT, in, 2, &out, 1, &returned);
+    if (error != 0 || returned != 1) {
+        printf("FAIL read port %#x: error %lu, %lu bytes returned\n", port, error, returned);
         failures++;
     }
     return out;
@@ -157,9 +157,9 @@ static unsigned char inb(HANDLE device, unsigned short port) {
 
 static void outb(HANDLE device, unsigned short port, unsigned char value) {
     unsigned char in[3] = {(unsigned char)port, (unsigned char)(port >> 8), value};
-    DWORD returned;
-    if (request(device, HWI_IOCTL_WRITE_PORT, in, 3, NULL, 0, &returned) != 0 || returned != 0) {
-        printf("FAIL write port %#x\n", port);
+    DWORD returned, error = request(device, HWI_IOCTL_WRITE_PORT, in, 3, NULL, 0, &returned);
+    if (error != 0 || returned != 0) {
+        printf("FAIL write port %#x: error %lu, %lu bytes returned\n", port, error, returned);
         failures++;
     }
 }
@@ -193,8 +193,8 @@ static int check_requests(HANDLE device) {
     error = request(device, HWI_IOCTL_WRITE_PORT, in, 2, NULL, 0, &returned);
     expect("write with 2 input bytes: error", error, ERROR_INSUFFICIENT_BUFFER);
     expect("data register after the refused write", inb(device, 0x378), 0x05);
-    error = request(device, 0x9C40200C, in, 3, out, 1, &returned);
-    expect("unknown code 0x9C40200C: error", error, ERROR_INVALID_FUNCTION);
+    error = request(device, 0x9C402014, in, 3, out, 1, &returned);
+    expect("unknown code 0x9C402014: error", error, ERROR_INVALID_FUNCTION);
     error = request(device, 0x9C402005, in, 3, out, 1, &returned);
     expect("code 0x9C402005 (METHOD_IN_DIRECT): error", error, ERROR_INVALID_FUNCTION);
     memcpy(in, "\x00\x00\x10\x00", 4);

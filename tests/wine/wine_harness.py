@@ -66,7 +66,9 @@ def log(message):
 def wine_env(prefix):
     env = dict(os.environ)
     env["WINEPREFIX"] = prefix
-    env["WINEDEBUG"] = "-all"
+    # LPTSPI_WINEDEBUG, when set, is handed on as WINEDEBUG to see what Wine does (e.g.
+    # "+ntoskrnl"); otherwise Wine stays quiet.
+    env["WINEDEBUG"] = os.environ.get("LPTSPI_WINEDEBUG", "-all")
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="  # no Mono or Gecko installer
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
