@@ -17,6 +17,12 @@ int commit_file(FILE* file);
 // names nothing yet. Copied to `out` (at most `out_size` bytes, always terminated).
 void final_path(const char* path, char* out, int out_size);
 
+// 1 when the file `path` finally names (links followed as final_path follows them) is marked
+// read-only: its owner's write permission clear, or on Windows its read-only attribute set. Judged
+// by the file's own mark, not by who asks, so the superuser is told the same. 0 for a file that
+// may be written, a folder, or a name that reaches nothing.
+int read_only_file(const char* path);
+
 // Moves the file `from` over `to`, replacing `to` if it exists, so that `to` names either its old
 // contents or all of the new ones and never anything in between. Both must be in one folder.
 // Returns 0 on success; otherwise `to` is unchanged and a short reason has been copied to

@@ -30,6 +30,17 @@ void final_path(const char* path, char* out, int out_size) {
     snprintf(out, (size_t)out_size, "%s", path);
 }
 
+// The move refuses a read-only target; FILE_ATTRIBUTE_READONLY is the file's own mark, the same
+// for every user. A link carries attributes of its own, so the file it reaches is asked.
+int read_only_file(const char* path) {
+    char target[4096];
+    final_path(path, target, (int)sizeof target);
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return 0;
+    return (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 int commit_file(FILE* file) {
     if (fflush(file) != 0 || _commit(_fileno(file)) != 0)
         return -1;
