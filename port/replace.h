@@ -12,10 +12,17 @@ FILE* create_new_file(const char* path);
 // otherwise -1 with errno set.
 int commit_file(FILE* file);
 
-// The file that writing to `path` reaches: symbolic links followed where the system has them, so
-// that a replacement lands on the linked file and leaves the link a link. `path` itself when it
-// names nothing yet. Copied to `out` (at most `out_size` bytes, always terminated).
+// The file that writing to `path` reaches: symbolic links followed where the system can name
+// their end, so that a replacement lands on the linked file and leaves the link a link. `path`
+// itself when it names nothing yet, or when the system cannot say. Copied to `out` (at most
+// `out_size` bytes, always terminated).
 void final_path(const char* path, char* out, int out_size);
+
+// 1 when the file `path` finally names (links followed as final_path follows them) is marked
+// read-only: its owner's write permission clear, or on Windows its read-only attribute set. Judged
+// by the file's own mark, not by who asks, so the superuser is told the same. 0 for a file that
+// may be written, a folder, or a name that reaches nothing.
+int read_only_file(const char* path);
 
 // Moves the file `from` over `to`, replacing `to` if it exists, so that `to` names either its old
 // contents or all of the new ones and never anything in between. Both must be in one folder.

@@ -31,6 +31,13 @@ void final_path(const char* path, char* out, int out_size) {
     free(real);
 }
 
+int read_only_file(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0 || S_ISDIR(st.st_mode))
+        return 0;
+    return (st.st_mode & S_IWUSR) == 0;
+}
+
 int commit_file(FILE* file) {
     if (fflush(file) != 0)
         return -1;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 
 FILE* create_new_file(const char* path) {
@@ -25,9 +26,58 @@ FILE* create_new_file(const char* path) {
     return file;
 }
 
-// The 95/98/Me family and the NT family up to XP have no symbolic links to files.
+// GetFinalPathNameByHandleA, which names the file a handle reaches, links followed.
+typedef DWORD(WINAPI* final_path_call)(HANDLE file, LPSTR name, DWORD size, DWORD flags);
+
+// Vista and later. Looked up by name: a program that imported it would not start on the older
+// systems, which have no symbolic links to files anyway.
+static final_path_call final_path_of_handle() {
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    if (kernel == NULL)
+        return NULL;
+    FARPROC found = GetProcAddress(kernel, "GetFinalPathNameByHandleA");
+    return reinterpret_cast<final_path_call>(reinterpret_cast<void (*)(void)>(found));
+}
+
+// The system gives the name in its long form, \\?\C:\dir\file, or \\?\UNC\server\share\file for
+// a network file; the ANSI file calls take C:\dir\file and \\server\share\file.
+static void plain_name(const char* name, char* out, int out_size) {
+    if (strncmp(name, "\\\\?\\UNC\\", 8) == 0)
+        snprintf(out, (size_t)out_size, "\\\\%s", name + 8);
+    else if (strncmp(name, "\\\\?\\", 4) == 0)
+        snprintf(out, (size_t)out_size, "%s", name + 4);
+    else
+        snprintf(out, (size_t)out_size, "%s", name);
+}
+
 void final_path(const char* path, char* out, int out_size) {
     snprintf(out, (size_t)out_size, "%s", path);
+    final_path_call name_of = final_path_of_handle();
+    if (name_of == NULL)
+        return;
+    // No access asked for: the handle only names the file, so a file open elsewhere, or one the
+    // caller may not read, is still named.
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    char name[4096];
+    DWORD length = name_of(file, name, (DWORD)sizeof name, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    if (length == 0 || length >= sizeof name)
+        return; // the call failed, or the name does not fit: the path as given
+    plain_name(name, out, out_size);
+}
+
+// The move refuses a read-only target; FILE_ATTRIBUTE_READONLY is the file's own mark, the same
+// for every user. A link carries attributes of its own, so the file it reaches is asked.
+int read_only_file(const char* path) {
+    char target[4096];
+    final_path(path, target, (int)sizeof target);
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return 0;
+    return (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 int commit_file(FILE* file) {

@@ -4,12 +4,25 @@
 #   dist/lptspi-<version>-windows-x64.zip   64-bit programs, signed hwinterface.sys, README.txt
 #                                           and the signing certificate (.cer)
 #   dist/SHA256SUMS
-# The version is the project's (CMakeLists.txt). The 64-bit driver is signed with the certificate
-# and key named by LPTSPI_SIGN_CERT and LPTSPI_SIGN_KEY (PEM files; LPTSPI_SIGN_PASSWORD_FILE if
-# the key has a password), or else with a throw-away self-signed certificate made in the build
-# folder. Needs both MinGW-w64 compilers, osslsigncode and openssl.
+# The version is the project's (CMakeLists.txt). The 64-bit driver is signed, SHA-1 with SHA-256
+# nested, with the certificate and key named by LPTSPI_SIGN_CERT and LPTSPI_SIGN_KEY (PEM files;
+# LPTSPI_SIGN_PASSWORD_FILE if the key has a password), or else with a throw-away self-signed
+# certificate made in the build folder. Needs both MinGW-w64 compilers, osslsigncode and openssl
+# (it says which is missing before building anything).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# Without these the 64-bit build has no package to make: say so before building anything.
+missing=0
+need() {
+    if ! command -v "$1" >/dev/null 2>&1; then
+        echo "package.sh: $1 not found: it is needed to $2" >&2
+        missing=1
+    fi
+}
+need osslsigncode "sign the 64-bit driver hwinterface.sys"
+need openssl "make the signing certificate and the packaged lptspi-driver-signing.cer"
+[ "$missing" -eq 0 ] || exit 1
 
 jobs=$(nproc 2>/dev/null || echo 2)
 mkdir -p dist

@@ -31,6 +31,12 @@ static FILE* create_temporary(const char* path, char* name) {
 
 int write_whole_file(const char* path, const unsigned char* data, size_t size, char* reason,
                      int reason_size) {
+    // A file marked read-only is kept on every system: rename() would replace it (only the
+    // folder's permissions count there), where the Windows move refuses it.
+    if (read_only_file(path)) {
+        snprintf(reason, (size_t)reason_size, "the file is read-only");
+        return OUTFILE_READ_ONLY;
+    }
     // A link to the file stays a link: the file it names is the one replaced.
     char target[MAX_NAME];
     final_path(path, target, MAX_NAME);

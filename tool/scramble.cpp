@@ -45,8 +45,10 @@ int main(int argc, char* argv[]) {
     char reason[256];
     int failure = write_whole_file(out_name, data, size, reason, (int)sizeof reason);
     if (failure != 0) {
-        fprintf(stderr, "lptspi-scramble: cannot %s %s: %s\n",
-                failure == OUTFILE_CANNOT_CREATE ? "create" : "write", out_name, reason);
+        const char* what = failure == OUTFILE_CANNOT_CREATE ? "create"
+                           : failure == OUTFILE_READ_ONLY   ? "replace"
+                                                            : "write";
+        fprintf(stderr, "lptspi-scramble: cannot %s %s: %s\n", what, out_name, reason);
         return 1;
     }
     return 0;

@@ -2,12 +2,14 @@
 """Checks what the Windows executables take from DLLs, reading their PE import tables.
 
   check_imports.py --program FILE [--program FILE ...] [--allow DLL ...]
-                   [--require NAME=DLL:FUNCTION ...]
+                   [--require NAME=DLL:FUNCTION ...] [--forbid DLL:FUNCTION ...]
 
 Every program may import only from the allowed DLLs (names compared without case) and must not
 carry MinGW's own printf (its formatter __mingw_pformat in the symbol table): formatted output
 comes from msvcrt.dll. `--require lptspi.exe=msvcrt.dll:printf` also asks every program whose
-file is named lptspi.exe to import printf from msvcrt.dll.
+file is named lptspi.exe to import printf from msvcrt.dll. `--forbid DLL:FUNCTION` names a
+function no program may import: one the oldest Windows the programs serve lacks, which they look
+up at run time instead (a program importing it would not start there).
 
 Exit status 0 when every program passes, 1 otherwise (one line per finding), 77 when a program
 file is missing (its Windows build has not been made).
@@ -108,7 +110,7 @@ class Image:
         return names
 
 
-def check(path, allowed, required):
+def check(path, allowed, required, forbidden):
     """The findings for one program, as lines (none when it passes), and its imports."""
     try:
         with open(path, "rb") as f:
@@ -126,6 +128,10 @@ def check(path, allowed, required):
     for dll, function in required:
         if function not in by_dll.get(dll.lower(), []):
             findings.append("%s does not import %s from %s" % (path, function, dll))
+    for dll, function in forbidden:
+        if function in by_dll.get(dll.lower(), []):
+            findings.append("%s imports %s from %s, which older Windows lacks: look it up at "
+                            "run time" % (path, function, dll))
     if not symbols:
         findings.append("%s has no symbol table, so MinGW's own printf cannot be ruled out" % path)
     elif any(name.endswith("__mingw_pformat") for name in symbols):
@@ -141,6 +147,8 @@ def main():
     parser.add_argument("--allow", action="append", default=[], help="a DLL it may import from")
     parser.add_argument("--require", action="append", default=[],
                         help="NAME=DLL:FUNCTION: programs whose file is NAME import FUNCTION from DLL")
+    parser.add_argument("--forbid", action="append", default=[],
+                        help="DLL:FUNCTION: no program may import FUNCTION from DLL")
     args = parser.parse_args()
     if not args.program:
         parser.error("no --program")
@@ -152,6 +160,12 @@ def main():
         if not program or not dll or not function:
             parser.error("--require %s: expected NAME=DLL:FUNCTION" % requirement)
         required.setdefault(program.lower(), []).append((dll, function))
+    forbidden = []
+    for entry in args.forbid:
+        dll, _, function = entry.partition(":")
+        if not dll or not function:
+            parser.error("--forbid %s: expected DLL:FUNCTION" % entry)
+        forbidden.append((dll, function))
     names = {os.path.basename(p).lower() for p in args.program}
     for program in required:
         if program not in names:
@@ -163,7 +177,8 @@ def main():
         return SKIP
     findings = []
     for path in args.program:
-        found, imports = check(path, allowed, required.get(os.path.basename(path).lower(), []))
+        found, imports = check(path, allowed, required.get(os.path.basename(path).lower(), []),
+                               forbidden)
         if not found:
             print("ok   %s: %s" % (path, "; ".join(
                 "%s (%d)" % (dll, len(functions)) for dll, functions in imports.items())))

@@ -7,10 +7,10 @@ For each architecture, dist/lptspi-V-windows-ARCH.zip must hold exactly one fold
 lptspi-V-windows-ARCH/ with NAME.exe for every program, hwinterface.sys and README.txt, and in
 the x64 zip also lptspi-driver-signing.cer; every executable and the driver built for that
 architecture (console and native subsystem); README.txt plain ASCII with CRLF line endings and
-the version. The x64 driver must carry a valid PE checksum and an Authenticode signature that
-`osslsigncode verify` accepts with SHA-256 digests, trusting only the packaged certificate, whose
-subject must be the signer's. dist/SHA256SUMS must list exactly the two zips with their
-checksums.
+the version. The x64 driver must carry a valid PE checksum and exactly two Authenticode
+signatures that `osslsigncode verify` accepts trusting only the packaged certificate: a primary
+one with a SHA-1 digest and a nested one with SHA-256, each signed by the packaged certificate.
+dist/SHA256SUMS must list exactly the two zips with their checksums.
 
 Exit status 0 pass, 1 fail (one line per finding), 77 when dist/ has no packages yet.
 """
@@ -34,6 +34,9 @@ SKIP = 77
 ARCHES = {"x86": 0x14C, "x64": 0x8664}
 SUBSYSTEM_NATIVE, SUBSYSTEM_CONSOLE = 1, 3
 CERTIFICATE = "lptspi-driver-signing.cer"
+# The x64 driver's signatures in the order osslsigncode lists them: the primary one SHA-1, which
+# Vista and 7 without SHA-2 support check, and a nested SHA-256 one for Windows 8 and later.
+SIGNATURE_DIGESTS = ["SHA1", "SHA256"]
 
 
 def pe_checksum(data, field):
@@ -81,16 +84,31 @@ def check_signature(what, driver, cer, work, findings):
         findings.append("%s: osslsigncode verify failed (status %d):\n%s" %
                         (what, run.returncode, out))
         return
-    digests = re.findall(r"Message digest algorithm\s*:\s*(\S+)", out)
-    if not digests or any(d != "SHA256" for d in digests):
-        findings.append("%s: digest algorithms %s, expected SHA256 only" % (what, digests))
-    signers = re.findall(r"Signer #0:\s*\n\s*Subject:\s*(.+)", out)
+    # One block per signature, the primary one first, then those nested in it. Each is judged on
+    # its own: osslsigncode verify exits 0 and counts a signature as verified even when its
+    # certificate chain is not trusted, saying so only in that signature's block.
+    blocks = re.split(r"^Signature Index: ", out, flags=re.M)[1:]
+    digests = []
     subject = subject_of(pem)
-    if not signers or any(s.strip() != subject for s in signers):
-        findings.append("%s: signed by %s, but the packaged certificate is %s" %
-                        (what, signers, subject))
-    if "Number of verified signatures: 1" not in out:
-        findings.append("%s: expected exactly one verified signature:\n%s" % (what, out))
+    for index, block in enumerate(blocks):
+        digest = re.search(r"Message digest algorithm\s*:\s*(\S+)", block)
+        digests.append(digest.group(1) if digest else None)
+        signers = re.findall(r"Signer #0:\s*\n\s*Subject:\s*(.+)", block)
+        if not signers or any(s.strip() != subject for s in signers):
+            findings.append("%s: signature %d signed by %s, but the packaged certificate is %s" %
+                            (what, index, signers, subject))
+        if "Signature verification: ok" not in block:
+            findings.append("%s: signature %d does not verify:\n%s" % (what, index, block))
+    if blocks and "(Primary Signature)" not in blocks[0].splitlines()[0]:
+        findings.append("%s: the first signature listed is not the primary one:\n%s" % (what, out))
+    if digests != SIGNATURE_DIGESTS:
+        findings.append("%s: signatures with digests %s, expected %s (a SHA-1 primary signature "
+                        "for Vista and 7, a SHA-256 one nested in it)" %
+                        (what, digests, SIGNATURE_DIGESTS))
+    verified = re.search(r"^Number of verified signatures: (\d+)$", out, flags=re.M)
+    if not verified or int(verified.group(1)) != len(SIGNATURE_DIGESTS):
+        findings.append("%s: expected exactly %d verified signatures:\n%s" %
+                        (what, len(SIGNATURE_DIGESTS), out))
 
 
 def check_zip(path, arch, version, programs, work, findings):

@@ -534,6 +534,64 @@ def scenario_backup(s):
     compare_chip(s.dump_chip(size), expected_chip(raw, key)[:size])
 
 
+def scenario_scramble_read_only(s):
+    """lptspi-scramble.exe and an OUT marked read-only with attrib +r (Wine clears the file's
+    write permissions): refused and kept, also through a symbolic link to it; once writable again,
+    the file the link names is replaced and the link stays a link."""
+    if not os.path.isfile(s.scramble):
+        raise Skip("lptspi-scramble.exe is missing: %s" % s.scramble)
+    key = s.key()
+    rng = random.Random(7)
+    raw = bytes(rng.randrange(256) for _ in range(700))
+    old = bytes(rng.randrange(256) for _ in range(300))
+    s.start_prefix()
+    out = os.path.join(s.work, "out.img")
+    link = os.path.join(s.work, "link.img")
+    for name, data in (("firmware.bin", raw), ("out.img", old)):
+        with open(os.path.join(s.work, name), "wb") as f:
+            f.write(data)
+    os.chmod(out, 0o644)
+    os.symlink("out.img", link)
+    entries = sorted(os.listdir(s.work))
+
+    def attrib(flag):
+        result = s.prefix.run(["attrib", flag, "out.img"], cwd=s.work)
+        if result.returncode != 0:
+            raise Failure("attrib %s out.img exited with %d" % (flag, result.returncode))
+
+    def check_files(contents, mode):
+        with open(out, "rb") as f:
+            if f.read() != contents:
+                raise Failure("out.img does not hold the expected bytes")
+        if os.stat(out).st_mode & 0o777 != mode:
+            raise Failure("out.img has mode %o, expected %o" % (os.stat(out).st_mode & 0o777,
+                                                                mode))
+        if not os.path.islink(link):
+            raise Failure("link.img is no longer a symbolic link")
+        if sorted(os.listdir(s.work)) != entries:
+            raise Failure("the folder holds %s, expected %s" %
+                          (sorted(os.listdir(s.work)), entries))
+
+    attrib("+r")
+    check_files(old, 0o444)  # what Wine makes of the read-only attribute
+    for name in ("out.img", "link.img"):
+        result = s.prefix.run([s.scramble, "firmware.bin", name], cwd=s.work)
+        log("lptspi-scramble firmware.bin %s: status %d" % (name, result.returncode))
+        compare_output("lptspi-scramble (standard error)", result.stderr,
+                       "lptspi-scramble: cannot replace %s: the file is read-only\n" % name)
+        compare_output("lptspi-scramble", result.stdout, "")
+        if result.returncode != 1:
+            raise Failure("lptspi-scramble exited with %d, expected 1" % result.returncode)
+        check_files(old, 0o444)
+
+    attrib("-r")
+    result = s.prefix.run([s.scramble, "firmware.bin", "link.img"], cwd=s.work)
+    compare_output("lptspi-scramble (standard error)", result.stderr, "")
+    if result.returncode != 0:
+        raise Failure("lptspi-scramble exited with %d, expected 0" % result.returncode)
+    check_files(xor(raw, key), 0o644)
+
+
 SCENARIOS = {
     "driver-requests": scenario_driver_requests,
     "driver-reload": scenario_driver_reload,
@@ -543,6 +601,7 @@ SCENARIOS = {
     "one-page": scenario_one_page,
     "empty-image": scenario_empty_image,
     "backup": scenario_backup,
+    "scramble-read-only": scenario_scramble_read_only,
 }
 
 
