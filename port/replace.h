@@ -24,6 +24,9 @@ void final_path(const char* path, char* out, int out_size);
 // may be written, a folder, or a name that reaches nothing.
 int read_only_file(const char* path);
 
+// 1 when `path` reaches something that is neither a file nor a folder: a device, a pipe, a socket.
+int not_a_file(const char* path);
+
 // Moves the file `from` over `to`, replacing `to` if it exists, so that `to` names either its old
 // contents or all of the new ones and never anything in between. Both must be in one folder.
 // Returns 0 on success; otherwise `to` is unchanged and a short reason has been copied to

@@ -38,6 +38,11 @@ int read_only_file(const char* path) {
     return (st.st_mode & S_IWUSR) == 0;
 }
 
+int not_a_file(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 int commit_file(FILE* file) {
     if (fflush(file) != 0)
         return -1;

@@ -80,6 +80,11 @@ int read_only_file(const char* path) {
     return (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+// Device names (NUL, LPT1, ...) are no move's target: the move itself refuses them.
+int not_a_file(const char*) {
+    return 0;
+}
+
 int commit_file(FILE* file) {
     if (fflush(file) != 0 || _commit(_fileno(file)) != 0)
         return -1;

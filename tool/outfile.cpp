@@ -35,7 +35,12 @@ int write_whole_file(const char* path, const unsigned char* data, size_t size, c
     // folder's permissions count there), where the Windows move refuses it.
     if (read_only_file(path)) {
         snprintf(reason, (size_t)reason_size, "the file is read-only");
-        return OUTFILE_READ_ONLY;
+        return OUTFILE_CANNOT_REPLACE;
+    }
+    // Nor is a device or a pipe: a rename would put a plain file in its place.
+    if (not_a_file(path)) {
+        snprintf(reason, (size_t)reason_size, "not a regular file");
+        return OUTFILE_CANNOT_REPLACE;
     }
     // A link to the file stays a link: the file it names is the one replaced.
     char target[MAX_NAME];

@@ -6,10 +6,11 @@
 #include <stddef.h>
 #include <stdio.h>
 
-enum { OUTFILE_CANNOT_CREATE = 1, OUTFILE_CANNOT_WRITE = 2, OUTFILE_READ_ONLY = 3 };
+enum { OUTFILE_CANNOT_CREATE = 1, OUTFILE_CANNOT_WRITE = 2, OUTFILE_CANNOT_REPLACE = 3 };
 
-// Writes `size` bytes of `data` as the file `path`. A file there that is marked read-only is not
-// replaced, on any system and for any user (OUTFILE_READ_ONLY, before anything is created).
+// Writes `size` bytes of `data` as the file `path`. A file there that is marked read-only, or
+// anything there that is not a file (a device, a pipe), is not replaced, on any system and for any
+// user (OUTFILE_CANNOT_REPLACE, before anything is created).
 // Returns 0 on success, or one of the failures above: then `path` is as it was (no temporary file
 // is left) and a reason such as "No space left on device" or "the file is read-only" has been
 // copied to `reason` (at most `reason_size` bytes, always terminated).
@@ -19,7 +20,7 @@ int write_whole_file(const char* path, const unsigned char* data, size_t size, c
 // A file that must not replace anything: its bytes go to a temporary file made beside it before
 // the (possibly long) work that produces them, and it takes its name only if nothing has that
 // name by then.
-enum { OUTFILE_EXISTS = 3, NEW_FILE_NAME = 4096 };
+enum { OUTFILE_EXISTS = 4, NEW_FILE_NAME = 4096 };
 
 struct NewFile {
     FILE* file; // the temporary file, open for writing; NULL once finished or abandoned

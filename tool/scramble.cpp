@@ -45,9 +45,9 @@ int main(int argc, char* argv[]) {
     char reason[256];
     int failure = write_whole_file(out_name, data, size, reason, (int)sizeof reason);
     if (failure != 0) {
-        const char* what = failure == OUTFILE_CANNOT_CREATE ? "create"
-                           : failure == OUTFILE_READ_ONLY   ? "replace"
-                                                            : "write";
+        const char* what = failure == OUTFILE_CANNOT_CREATE    ? "create"
+                           : failure == OUTFILE_CANNOT_REPLACE ? "replace"
+                                                               : "write";
         fprintf(stderr, "lptspi-scramble: cannot %s %s: %s\n", what, out_name, reason);
         return 1;
     }

@@ -156,6 +156,14 @@ TEST_F(FilesTest, ScrambleRefusesAReadOnlyOutAndReplacesWhatALinkNames) {
     EXPECT_TRUE(S_ISREG(mode_of(dangling)));
     EXPECT_TRUE(read_file(dangling) == scramble(firmware));
     EXPECT_EQ(access((dir + "/none.img").c_str(), F_OK), -1);
+
+    // Nor is anything that is not a file: a rename would put a plain file in a pipe's place.
+    const std::string fifo = dir + "/fifo.img";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    RunResult into_fifo = run_program({SCRAMBLE, in, fifo});
+    EXPECT_EQ(into_fifo.err, "lptspi-scramble: cannot replace " + fifo + ": not a regular file\n");
+    EXPECT_EQ(into_fifo.status, 1);
+    EXPECT_TRUE(S_ISFIFO(mode_of(fifo)));
 }
 
 // ---- the simulated PC cut short ---------------------------------------------------------------
