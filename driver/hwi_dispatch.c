@@ -109,6 +109,60 @@ static hwi_status write_port(const struct hwi_ops* ops, const unsigned char* in,
     return HWI_STATUS_SUCCESS;
 }
 
+/* The flash adapter's lines on the data register, and its data-in line on the status register. */
+enum {
+    LINE_HIGH = 0x01,
+    LINE_MOSI = 0x02,
+    LINE_DESELECT = 0x04,
+    LINE_SCK = 0x08,
+    LINE_MISO = 0x40
+};
+
+static hwi_status spi_frame(const struct hwi_ops* ops, const unsigned char* in,
+                            unsigned long in_len, unsigned char* out, unsigned long out_len,
+                            unsigned long* information) {
+    unsigned short base, status_port;
+    unsigned long receive, send, i;
+    int bit;
+    if (in == 0 || in_len < HWI_FRAME_HEADER)
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    base = le16(in);
+    receive = le16(in + 2);
+    send = in_len - HWI_FRAME_HEADER;
+    if (receive > HWI_FRAME_MAX || send > HWI_FRAME_MAX)
+        return HWI_STATUS_INVALID_PARAMETER;
+    if (receive > 0 && (out == 0 || out_len < receive))
+        return HWI_STATUS_BUFFER_TOO_SMALL;
+    status_port = (unsigned short)(base + 1u);
+    if (!port_allowed(ops->ports, base, 1) || !port_allowed(ops->ports, status_port, 0))
+        return HWI_STATUS_ACCESS_DENIED;
+
+    /* Every byte sent is read before the first byte received is stored: with buffered I/O the
+     * two share one buffer. */
+    ops->outb(base, LINE_HIGH);
+    for (i = 0; i < send; i++) {
+        for (bit = 7; bit >= 0; bit--) {
+            unsigned char lines =
+                (unsigned char)(LINE_HIGH |
+                                (((in[HWI_FRAME_HEADER + i] >> bit) & 1) ? LINE_MOSI : 0));
+            ops->outb(base, lines); /* data set with the clock low: the clock falls here */
+            ops->outb(base, (unsigned char)(lines | LINE_SCK)); /* the flash samples it */
+        }
+    }
+    for (i = 0; i < receive; i++) {
+        unsigned char byte = 0;
+        for (bit = 7; bit >= 0; bit--) {
+            ops->outb(base, LINE_HIGH); /* the clock falls: the flash puts its next bit out */
+            byte = (unsigned char)(byte << 1 | ((ops->inb(status_port) & LINE_MISO) ? 1 : 0));
+            ops->outb(base, LINE_HIGH | LINE_SCK);
+        }
+        out[i] = byte;
+    }
+    ops->outb(base, LINE_HIGH | LINE_DESELECT);
+    *information = receive;
+    return HWI_STATUS_SUCCESS;
+}
+
 static void put16(unsigned char* out, unsigned short value) {
     out[0] = (unsigned char)(value & 0xFF);
     out[1] = (unsigned char)(value >> 8);
@@ -223,6 +277,8 @@ hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const voi
         return write_port(ops, src, in_len);
     case HWI_IOCTL_LOCATE_PORT:
         return locate_port(ops, src, in_len, dst, out_len, information);
+    case HWI_IOCTL_SPI_FRAME:
+        return spi_frame(ops, src, in_len, dst, out_len, information);
     }
     /* The chip requests, in a build that has a chip; elsewhere they are unknown requests. */
     if (ops->chip_size == 0)

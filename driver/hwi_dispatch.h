@@ -45,6 +45,17 @@ typedef long hwi_status; /* an NTSTATUS value */
  * probe its ECR) and LPT4 to LPT9 HWI_STATUS_NO_SUCH_DEVICE. Any other n gives
  * HWI_STATUS_INVALID_PARAMETER. */
 #define HWI_IOCTL_LOCATE_PORT HWI_CTL_CODE(0x803) /* 0x9C40200C */
+/* One whole SPI frame over the flash adapter on a parallel port (data register bit 0 always high,
+ * bit 1 data to the flash, bit 2 chip select, low active, bit 3 clock; status register bit 6 data
+ * from the flash), in SPI mode 0, most significant bit first. Input: the port's base (data
+ * register), 2 bytes little-endian; the number of bytes to receive, 2 bytes little-endian, at
+ * most HWI_FRAME_MAX; then the bytes to send, at most HWI_FRAME_MAX. Output: the bytes received.
+ * Information = the number received. The port's data register must be writable and its status
+ * register readable (see the port requests); otherwise HWI_STATUS_ACCESS_DENIED.
+ * Port accesses: select (write 0x01); each bit sent: data with the clock low, then the clock
+ * high; each bit received: the clock low with data low, a read of the status register, the clock
+ * high; release (write 0x05). */
+#define HWI_IOCTL_SPI_FRAME HWI_CTL_CODE(0x804) /* 0x9C402010 */
 /* Simulated-chip build only, for tests: input a 4-byte little-endian offset into the chip;
  * output as many bytes of the chip from there as fit and exist. Information = bytes copied. */
 #define HWI_IOCTL_READ_CHIP HWI_CTL_CODE(0x8F0) /* 0x9C4023C0 */
@@ -71,6 +82,8 @@ typedef long hwi_status; /* an NTSTATUS value */
 #define HWI_LOCATE_IN 1u
 #define HWI_LOCATE_OUT 5u
 #define HWI_PLACE_PORT_IN 4u
+#define HWI_FRAME_HEADER 4u           /* port base, bytes to receive */
+#define HWI_FRAME_MAX 4096u           /* bytes sent, and bytes received, in one frame */
 #define HWI_PORT_HAS_ECP 0x01u        /* the port has an ECP block */
 #define HWI_PORT_FROM_SYSTEM 0x02u    /* the system described the port; else the legacy default */
 #define HWI_CHIP_SIZE_MIN 0x1000ul    /* 4 KiB, the smallest 25-series chips */

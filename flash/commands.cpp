@@ -3,6 +3,8 @@
 #include "link.h"
 #include "../port/system.h"
 
+#include <string.h>
+
 enum {
     READ_STATUS = 0x05,
     WRITE_ENABLE = 0x06,
@@ -12,13 +14,21 @@ enum {
     READ_ID = 0x9F
 };
 
-// The pause between a write enable and the command it enables.
+// The pause between a write enable and the command it enables. The fast link leaves it out: the
+// latch is set when the write enable's frame ends.
 static const unsigned long ENABLE_PAUSE_MS = 100;
 
+// The longest page program: a page.
+enum { PROGRAM_MAX = 256 };
+
 static void command(unsigned char code) {
-    begin();
-    swrite(&code, 1);
-    end();
+    frame(&code, 1, NULL, 0);
+}
+
+static void write_enable() {
+    command(WRITE_ENABLE);
+    if (!linkfast)
+        _sleep(ENABLE_PAUSE_MS);
 }
 
 static void put_address(unsigned char* out, int address) {
@@ -29,10 +39,7 @@ static void put_address(unsigned char* out, int address) {
 
 // One frame: the command byte out, then `len` bytes in.
 static void query(unsigned char code, unsigned char* answer, int len) {
-    begin();
-    swrite(&code, 1);
-    sread(answer, len);
-    end();
+    frame(&code, 1, answer, len);
 }
 
 int mc_read_status() {
@@ -41,30 +48,32 @@ int mc_read_status() {
     return status;
 }
 
+void mc_read_statuses(unsigned char* statuses, int n) {
+    query(READ_STATUS, statuses, n);
+}
+
 void mc_erase_bulk() {
-    command(WRITE_ENABLE);
-    _sleep(ENABLE_PAUSE_MS);
+    write_enable();
     command(BULK_ERASE);
 }
 
 void mc_program(int address, const unsigned char* data, int len) {
-    command(WRITE_ENABLE);
-    _sleep(ENABLE_PAUSE_MS);
-    unsigned char header[4] = {PAGE_PROGRAM};
-    put_address(header + 1, address);
-    begin();
-    swrite(header, 4);
-    swrite(data, len);
-    end();
+    write_enable();
+    // The header and the data in one frame, with no gap in chip select between them. A page
+    // program wraps within its page, so a longer `len` could only overwrite its own start.
+    unsigned char block[4 + PROGRAM_MAX] = {PAGE_PROGRAM};
+    put_address(block + 1, address);
+    if (len > PROGRAM_MAX)
+        len = PROGRAM_MAX;
+    if (len > 0)
+        memcpy(block + 4, data, (size_t)len);
+    frame(block, 4 + (len > 0 ? len : 0), NULL, 0);
 }
 
 void mc_read(int address, unsigned char* buf, int len) {
     unsigned char header[5] = {FAST_READ, 0, 0, 0, 0x00}; // the last byte is the dummy
     put_address(header + 1, address);
-    begin();
-    swrite(header, 5);
-    sread(buf, len);
-    end();
+    frame(header, 5, buf, len);
 }
 
 void mc_read_id(unsigned char* id) {

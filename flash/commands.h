@@ -3,8 +3,12 @@
 #pragma once
 
 int mc_read_status(); // the status register, 0 to 255; 0x00 means idle
-void mc_erase_bulk(); // write enable, 100 ms, bulk erase
-// Write enable, 100 ms, page program of `len` bytes at the low 24 bits of `address`.
+// The status register `n` times over in one frame, as the flash repeats it for as long as it is
+// clocked: each byte a fresh reading, the last the latest.
+void mc_read_statuses(unsigned char* statuses, int n);
+void mc_erase_bulk(); // write enable, 100 ms (none with the fast link), bulk erase
+// Write enable, 100 ms (none with the fast link), page program of `len` bytes (at most a page)
+// at the low 24 bits of `address`.
 void mc_program(int address, const unsigned char* data, int len);
 void mc_read(int address, unsigned char* buf, int len); // fast read
 // JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size

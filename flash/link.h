@@ -1,8 +1,15 @@
-// SPI mode 0 over the parallel port's data and status registers, one line change per port access.
+// SPI mode 0 over the parallel port's data and status registers.
 //
-// Adapter wiring: data register (0x378) bit 0 always high, bit 1 data out to the flash (MOSI),
-// bit 2 chip select (active low), bit 3 clock; status register (0x379) bit 6 data in (MISO).
+// Adapter wiring: data register (baseport, 0x378 on the motherboard's LPT1) bit 0 always high,
+// bit 1 data out to the flash (MOSI), bit 2 chip select (active low), bit 3 clock; status register
+// (baseport + 1) bit 6 data in (MISO).
 #pragma once
+
+// 0: lptspi's own link, one line change per port access, each access its own driver request:
+// four accesses a bit, the data-in line sampled for every bit, sent or received. 1: the fast link
+// of frame(): two writes a bit sent, three accesses a bit received, and on the NT family each
+// whole frame one driver request where the driver takes it.
+extern int linkfast;
 
 void begin(); // select the flash, clock and data low
 void end();   // release the flash, clock and data low: the idle line value
@@ -13,3 +20,7 @@ int push(unsigned int value, int count);
 
 void swrite(const unsigned char* data, int len);
 void sread(unsigned char* buf, int len); // sends zeros
+
+// One whole frame: select, `n_out` bytes of `out` sent, `n_in` bytes received into `in` (data-out
+// low meanwhile), release. With linkfast 0 exactly begin, swrite, sread, end.
+void frame(const unsigned char* out, int n_out, unsigned char* in, int n_in);

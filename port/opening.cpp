@@ -100,6 +100,7 @@ int inst() {
 }
 
 int Opendriver() {
+    hframes = -1;
     hdriver = open_device();
     if (hdriver != INVALID_HANDLE_VALUE)
         return 0;

@@ -1,11 +1,13 @@
 #include "registers.h"
 
 #include <stdio.h>
+#include <string.h>
 
 unsigned short baseport = 0x0378;
 unsigned short ecpport = 0x0778;
 int sysver = SYSVER_UNKNOWN;
 HANDLE hdriver = INVALID_HANDLE_VALUE;
+int hframes = -1;
 
 enum { STATUS_OFFSET = 1, CONTROL_OFFSET = 2, ECR_OFFSET = 2 };
 
@@ -33,6 +35,28 @@ void Out32(unsigned short port, int value) {
                               (unsigned char)(value & 0xFF)};
     DWORD returned = 0;
     DeviceIoControl(hdriver, IOCTL_WRITE_PORT, block, 3, NULL, 0, &returned, NULL);
+}
+
+int Frame32(const unsigned char* out, int n_out, unsigned char* in, int n_in) {
+    if (sysver != SYSVER_NT || hframes == 0 || n_out < 0 || n_in < 0 ||
+        n_out > (int)HWI_FRAME_MAX || n_in > (int)HWI_FRAME_MAX)
+        return 0;
+    static unsigned char block[HWI_FRAME_HEADER + HWI_FRAME_MAX];
+    block[0] = (unsigned char)(baseport & 0xFF);
+    block[1] = (unsigned char)(baseport >> 8);
+    block[2] = (unsigned char)(n_in & 0xFF);
+    block[3] = (unsigned char)(n_in >> 8);
+    if (n_out > 0)
+        memcpy(block + HWI_FRAME_HEADER, out, (size_t)n_out);
+    DWORD returned = 0;
+    if (!DeviceIoControl(hdriver, IOCTL_SPI_FRAME, block, (DWORD)(HWI_FRAME_HEADER + n_out), in,
+                         (DWORD)n_in, &returned, NULL)) {
+        if (GetLastError() == ERROR_INVALID_FUNCTION)
+            hframes = 0;
+        return 0;
+    }
+    hframes = 1;
+    return 1;
 }
 
 int prStatus() {

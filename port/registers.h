@@ -17,7 +17,8 @@ enum {
 enum : DWORD {
     IOCTL_READ_PORT = HWI_IOCTL_READ_PORT,
     IOCTL_WRITE_PORT = HWI_IOCTL_WRITE_PORT,
-    IOCTL_LOCATE_PORT = HWI_IOCTL_LOCATE_PORT // in: n; out: base, ECP block, flags
+    IOCTL_LOCATE_PORT = HWI_IOCTL_LOCATE_PORT, // in: n; out: base, ECP block, flags
+    IOCTL_SPI_FRAME = HWI_IOCTL_SPI_FRAME      // in: base, bytes to receive, bytes to send
 };
 
 extern unsigned short baseport; // base of the claimed port; 0 makes the helpers do nothing
@@ -26,6 +27,9 @@ extern unsigned short baseport; // base of the claimed port; 0 makes the helpers
 extern unsigned short ecpport;
 extern int sysver;
 extern HANDLE hdriver;
+// Whether the driver on hdriver takes whole frames: -1 not known yet, 0 it does not (an older
+// driver), 1 it does. Set back to -1 whenever hdriver is opened.
+extern int hframes;
 
 int Inp32(unsigned short port);
 void Out32(unsigned short port, int value); // the low 8 bits of value
@@ -34,6 +38,13 @@ void Out32(unsigned short port, int value); // the low 8 bits of value
 // `*ecp` (0 without an ECP block) set, or -1 when the driver cannot tell (not the NT family, an
 // older driver that does not know the request, or no such port).
 int LocatePort(int number, unsigned short* base, unsigned short* ecp);
+
+// One whole SPI frame on the claimed port done by the driver in one request: select, `n_out`
+// bytes of `out` sent, `n_in` bytes received into `in`, release. Returns 1 when the driver did it;
+// 0 when the frame is for the caller to make access by access: not the NT family, a frame longer
+// than the driver takes, a failed request, or a driver that does not know the request (an older
+// one: it is not asked again).
+int Frame32(const unsigned char* out, int n_out, unsigned char* in, int n_in);
 
 int prStatus();
 void pwControl(int value);

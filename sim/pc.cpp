@@ -132,9 +132,11 @@ void print_report(const State& s) {
     const double projected = static_cast<double>(g_hot.model.now_ns) / 1e9;
     std::fprintf(stderr,
                  "lptspi-sim: port accesses: %llu\n"
+                 "lptspi-sim: driver requests: %llu\n"
                  "lptspi-sim: pauses: %llu, %llu ms in all\n"
                  "lptspi-sim: projected time on real hardware: %.3f s\n",
                  static_cast<unsigned long long>(g_hot.model.accesses),
+                 static_cast<unsigned long long>(g_hot.driver_requests),
                  static_cast<unsigned long long>(s.pauses),
                  static_cast<unsigned long long>(s.paused_ms), projected);
     if (g_hot.noise_threshold != 0) {
@@ -206,6 +208,7 @@ void reset(const Settings& settings) {
     s.system_directory = "C:\\WINDOWS\\system32";
     g_hot.last_ioctl = IoctlRecord{};
     g_hot.ports = hwi_ports{};
+    g_hot.driver_requests = 0;
     add_directory(s, "C:\\");
     add_directory(s, "C:\\WINDOWS");
     add_directory(s, "C:\\WINDOWS\\SYSTEM32");
@@ -298,6 +301,10 @@ void clear_accesses() {
 uint64_t access_count() {
     ensure_booted();
     return g_hot.model.accesses;
+}
+uint64_t driver_request_count() {
+    ensure_booted();
+    return g_hot.driver_requests;
 }
 uint64_t pause_count() {
     return state().pauses;

@@ -79,10 +79,11 @@ void clear_accesses();
 
 // Counters and the virtual clock.
 uint64_t access_count();
-uint64_t pause_count(); // _sleep calls
-uint64_t paused_ms();   // their total
-uint64_t now_ns();      // virtual time since boot: what the run takes on real hardware
-uint64_t noise_flips(); // data-in reads flipped by the noise setting
+uint64_t driver_request_count(); // DeviceIoControl calls that reached the hwinterface driver
+uint64_t pause_count();          // _sleep calls
+uint64_t paused_ms();            // their total
+uint64_t now_ns();               // virtual time since boot: what the run takes on real hardware
+uint64_t noise_flips();          // data-in reads flipped by the noise setting
 
 // The chip and the bus, seen from outside the port.
 std::vector<uint8_t> chip_contents();

@@ -83,6 +83,7 @@ struct Hot {
     DWORD last_error;
     IoctlRecord last_ioctl;
     hwi_ports ports;          // what the simulated driver learned of the system's parallel ports
+    uint64_t driver_requests; // DeviceIoControl calls that reached the driver
     uint64_t noise_threshold; // a data-in read flips when a 32-bit random number is below it
     uint64_t noise_state;
     uint64_t noise_flips;

@@ -448,6 +448,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     if (find_handle(hDevice, Kind::device) == nullptr) {
         return fail(ERROR_INVALID_HANDLE);
     }
+    ++g_hot.driver_requests;
     const Settings& st = g_hot.state->settings;
     if (st.ioctl_fail) {
         return fail(ERROR_GEN_FAILURE);
@@ -575,6 +576,23 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
 
 DWORD WINAPI GetLastError(void) {
     return g_hot.last_error;
+}
+
+// The clocks run on the virtual clock: what the run would take on real hardware.
+DWORD WINAPI GetTickCount(void) {
+    ensure_booted();
+    return static_cast<DWORD>(g_hot.model.now_ns / 1000000u);
+}
+
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount) {
+    ensure_booted();
+    lpPerformanceCount->QuadPart = static_cast<int64_t>(g_hot.model.now_ns);
+    return TRUE;
+}
+
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency) {
+    lpFrequency->QuadPart = 1000000000; // nanoseconds
+    return TRUE;
 }
 
 HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {

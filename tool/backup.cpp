@@ -31,14 +31,6 @@ static void read_whole(unsigned char* buffer, int size, int pass) {
     }
 }
 
-static int blank_page(const unsigned char* page) {
-    for (int i = 0; i < PAGE_SIZE; i++) {
-        if (page[i] != 0xFF)
-            return 0;
-    }
-    return 1;
-}
-
 // The size the identification implies, or 0 when no flash answered.
 static int flash_size(const unsigned char* id) {
     printf("flash id %02x %02x %02x", id[0], id[1], id[2]);

@@ -1,5 +1,6 @@
 // lptspi-backup: reads the SPI flash on the first parallel port into a file lptspi writes back.
 #include "backup.h"
+#include "../flash/link.h"
 
 #include <stdio.h>
 
@@ -13,5 +14,6 @@ int main(int argc, char* argv[]) {
         printf("lptspi-backup backup.bin");
         return EXIT_BACKUP_NOT_WRITTEN;
     }
+    linkfast = 1;
     return backup_flash(argv[1]);
 }

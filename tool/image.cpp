@@ -13,6 +13,14 @@ void descramble(unsigned char* buffer, int length) {
         buffer[i] = (unsigned char)(buffer[i] ^ key[i]);
 }
 
+int blank_page(const unsigned char* page) {
+    for (int i = 0; i < PAGE_SIZE; i++) {
+        if (page[i] != 0xFF)
+            return 0;
+    }
+    return 1;
+}
+
 int prepare_image(int argc, char* argv[], unsigned char** buffer, int* pages) {
     if (argc < 2) {
         printf("Error wrong number of arguments passed \n");

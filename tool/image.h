@@ -12,6 +12,9 @@ enum {
 // the same operation. `length` must not exceed the key.
 void descramble(unsigned char* buffer, int length);
 
+// Whether all PAGE_SIZE bytes of `page` are 0xFF, as an erase leaves them.
+int blank_page(const unsigned char* page);
+
 // Takes the command line, loads and descrambles the image it names. Returns 0 with `*buffer`
 // (page-rounded, owned by the caller, to be freed) and `*pages` set; otherwise the failure has
 // been reported on standard output and the process exit status is returned.

@@ -2,6 +2,8 @@
 
 #include "image.h"
 #include "../flash/commands.h"
+#include "../flash/link.h"
+#include "../port/clock.h"
 #include "../port/opening.h"
 #include "../port/registers.h"
 #include "../port/system.h"
@@ -38,14 +40,8 @@ void release_flash() {
     _sleep(100);
 }
 
-int program_flash(unsigned char* image, int pages) {
-    if (!claim_idle_flash()) {
-        free(image);
-        return EXIT_NO_PORT_OR_BUSY;
-    }
-    printf("Bulk erasing flash checking status... \n");
-
-    mc_erase_bulk();
+// Waits for the bulk erase, reading the status every 100 ms and showing each reading.
+static void wait_for_erase() {
     _sleep(100);
     for (;;) {
         int status = mc_read_status();
@@ -54,6 +50,49 @@ int program_flash(unsigned char* image, int pages) {
             break;
         _sleep(100);
     }
+}
+
+// The fast run's status readings: several in one frame, so that a wait costs a few frames rather
+// than one frame per reading. Returns the latest.
+enum { STATUS_READINGS = 16 };
+
+static int read_latest_status() {
+    unsigned char statuses[STATUS_READINGS];
+    mc_read_statuses(statuses, STATUS_READINGS);
+    return statuses[STATUS_READINGS - 1];
+}
+
+// The same wait without pauses: the status is read again at once, and shown when it changes and
+// at least every 100 ms, so that the console is not flooded.
+static void poll_erase() {
+    int shown = -1;
+    unsigned long last = 0;
+    for (;;) {
+        int status = read_latest_status();
+        unsigned long now = ticks_ms();
+        if (status != shown || now - last >= 100) {
+            printf("\rstatus = %02x ", status);
+            shown = status;
+            last = now;
+        }
+        if (status == 0x00)
+            break;
+    }
+}
+
+int program_flash(unsigned char* image, int pages, int fast) {
+    linkfast = fast;
+    if (!claim_idle_flash()) {
+        free(image);
+        return EXIT_NO_PORT_OR_BUSY;
+    }
+    printf("Bulk erasing flash checking status... \n");
+
+    mc_erase_bulk();
+    if (fast)
+        poll_erase();
+    else
+        wait_for_erase();
 
     printf("\n done! \n");
     printf("programming code..\n");
@@ -61,8 +100,15 @@ int program_flash(unsigned char* image, int pages) {
     for (int n = 0; n < pages; n++) {
         int address = n * PAGE_SIZE;
         printf("\rprogramming at %4d", address / PAGE_SIZE);
+        if (fast && blank_page(image + address))
+            continue; // the erase left it so
         mc_program(address, image + address, PAGE_SIZE);
-        while (mc_read_status() != 0x00) {
+        if (fast) {
+            while (read_latest_status() != 0x00) {
+            }
+        } else {
+            while (mc_read_status() != 0x00) {
+            }
         }
     }
 

@@ -25,4 +25,7 @@ int claim_idle_flash();
 void release_flash();
 
 // Programs `pages` pages of `image` from flash address 0. Frees `image`. Returns the exit status.
-int program_flash(unsigned char* image, int pages);
+// With `fast` the same phases, messages and checks on the fast link: no pause after a write
+// enable, the erase polled without pauses (its status line shown when it changes and every
+// 100 ms), blank pages left as the erase left them (and still verified).
+int program_flash(unsigned char* image, int pages, int fast);

@@ -423,6 +423,92 @@ TEST_F(Dispatch, PlacePortMovesTheSimulatedPortAndNamesItLpt1) {
               HWI_STATUS_INVALID_DEVICE_REQUEST);
 }
 
+// The accesses of a frame on the port at `base`: select, two writes a bit sent, three accesses a
+// bit received (the status read answering `next`), release.
+std::vector<Access> frame_accesses(uint16_t base, const V& sent, size_t received, uint8_t next) {
+    std::vector<Access> a{{true, base, 0x01}};
+    for (uint8_t b : sent) {
+        for (int i = 7; i >= 0; i--) {
+            const uint8_t lines = ((b >> i) & 1) ? 0x03 : 0x01;
+            a.push_back({true, base, lines});
+            a.push_back({true, base, uint8_t(lines | 0x08)});
+        }
+    }
+    for (size_t i = 0; i < received * 8; i++) {
+        a.push_back({true, base, 0x01});
+        a.push_back({false, uint16_t(base + 1), next});
+        a.push_back({true, base, 0x09});
+    }
+    a.push_back({true, base, 0x05});
+    return a;
+}
+
+TEST_F(Dispatch, FrameRequestClocksAWholeFrameOnAParallelPortOnly) {
+    const unsigned long kFrame = 0x9C402010;
+    next_read = 0x40 | 0x3F; // data-in high, and every other status line
+    V out(3, 0xEE);
+    EXPECT_EQ(run(real_ops, kFrame, {0x78, 0x03, 0x02, 0x00, 0xA5}, &out), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(info, 2u);
+    EXPECT_EQ(out, (V{0xFF, 0xFF, 0xEE}));
+    EXPECT_EQ(accesses, frame_accesses(0x378, {0xA5}, 2, next_read));
+
+    // Buffered I/O: the bytes sent are all read before the first byte received lands.
+    accesses.clear();
+    next_read = 0x00;
+    uint8_t shared[7] = {0x78, 0x03, 0x03, 0x00, 0x9F, 0x06, 0x5A};
+    EXPECT_EQ(hwi_dispatch(&real_ops, kFrame, shared, 7, shared, 7, &info), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(info, 3u);
+    EXPECT_EQ(V(shared, shared + 7), (V{0x00, 0x00, 0x00, 0x00, 0x9F, 0x06, 0x5A}));
+    EXPECT_EQ(accesses, frame_accesses(0x378, {0x9F, 0x06, 0x5A}, 3, 0x00));
+
+    // A card the system described; a frame with nothing to receive needs no output.
+    hwi_ports ports{};
+    hwi_learn_ports(&ports, kDescribed, 1);
+    const hwi_ops card_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, &ports, nullptr};
+    accesses.clear();
+    EXPECT_EQ(run(card_ops, kFrame, {0x10, 0xD0, 0x00, 0x00, 0x06}), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(info, 0u);
+    EXPECT_EQ(accesses, frame_accesses(0xD010, {0x06}, 0, 0));
+
+    // Refused before any access: a base whose data register may not be written or whose status
+    // register may not be read, lengths beyond the bound, short buffers.
+    accesses.clear();
+    V big(4 + 4097, 0x00);
+    big[0] = 0x78;
+    big[1] = 0x03;
+    const struct {
+        V in;
+        unsigned long out_len;
+        hwi_status status;
+    } refused[] = {
+        {{0x7A, 0x03, 0x00, 0x00, 0x06}, 0, HWI_STATUS_ACCESS_DENIED}, // status at 0x37B: no
+        {{0x79, 0x03, 0x00, 0x00, 0x06}, 0, HWI_STATUS_ACCESS_DENIED}, // data at 0x379: no
+        {{0x0F, 0xD0, 0x00, 0x00, 0x06}, 0, HWI_STATUS_ACCESS_DENIED}, // beside the card
+        {{0x70, 0x00, 0x00, 0x00}, 0, HWI_STATUS_ACCESS_DENIED},
+        {{0x78, 0x03, 0x01, 0x10}, 4097, HWI_STATUS_INVALID_PARAMETER},
+        {big, 0, HWI_STATUS_INVALID_PARAMETER},
+        {{0x78, 0x03, 0x02, 0x00}, 1, HWI_STATUS_BUFFER_TOO_SMALL},
+        {{0x78, 0x03, 0x00}, 0, HWI_STATUS_BUFFER_TOO_SMALL},
+    };
+    for (const auto& r : refused) {
+        V buffer(r.out_len, 0x42);
+        info = 77;
+        EXPECT_EQ(hwi_dispatch(&card_ops, kFrame, r.in.data(), r.in.size(),
+                               r.out_len ? buffer.data() : nullptr, r.out_len, &info),
+                  r.status)
+            << r.in.size();
+        EXPECT_EQ(info, 0u);
+        EXPECT_EQ(buffer, V(r.out_len, 0x42));
+    }
+    big.resize(4 + 4096);
+    V page(4096);
+    big[2] = 0x00;
+    big[3] = 0x10; // 4096 in, 4096 out: the largest frame
+    EXPECT_EQ(run(real_ops, kFrame, big, &page), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(info, 4096u);
+    EXPECT_EQ(accesses.size(), 2u + 4096 * 16 + 4096 * 24);
+}
+
 TEST(DispatchNames, OnlyLpt1ToLpt9AreNumbered) {
     const std::u16string names[] = {u"LPT1", u"LPT9", u"LPT0", u"LPT10", u"lpt1", u"COM1", u"LPT"};
     const unsigned char numbers[] = {1, 9, 0, 0, 0, 0, 0};

@@ -166,7 +166,7 @@ TEST_F(BackupTest, RefusalsWriteNothing) {
          2},
         // ...or, with another, the two identifications do.
         {{{"LPTSPI_SIM_SIZE", "4096"}, {"LPTSPI_SIM_NOISE", "0.01:2"}},
-         OPENING + IDLE + "!!! flash id read differently twice (20 20 4c, then 21 20 0c), " + out +
+         OPENING + IDLE + "!!! flash id read differently twice (20 20 0c, then 20 60 0c), " + out +
              " not written \n",
          2},
         // A 1 MiB chip that says it holds 64 KiB: 64 KiB further on it does not show page 0 again.

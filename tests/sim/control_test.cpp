@@ -203,6 +203,15 @@ TEST(Report, PrintedOnStandardErrorOnlyWhenAsked) {
     for (bool report : {false, true}) {
         boot([report](sim::Settings& s) { s.report = report; });
         Spi().read_status(); // 66 accesses
+        // One driver request, one access; and one that the driver refuses, none.
+        HANDLE device = CreateFileA("\\\\.\\hwinterface", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        BYTE in[3] = {0x78, 0x03, 0x05}, refused[3] = {0x70, 0x00, 0x00};
+        DWORD returned = 0;
+        EXPECT_TRUE(DeviceIoControl(device, 0x9C402008, in, 3, nullptr, 0, &returned, nullptr));
+        EXPECT_FALSE(
+            DeviceIoControl(device, 0x9C402008, refused, 3, nullptr, 0, &returned, nullptr));
+        CloseHandle(device);
         _sleep(1500);
         _sleep(500);
         testing::internal::CaptureStderr();
@@ -210,7 +219,8 @@ TEST(Report, PrintedOnStandardErrorOnlyWhenAsked) {
         sim::shutdown();
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
-                  report ? "lptspi-sim: port accesses: 66\n"
+                  report ? "lptspi-sim: port accesses: 67\n"
+                           "lptspi-sim: driver requests: 2\n"
                            "lptspi-sim: pauses: 2, 2000 ms in all\n"
                            "lptspi-sim: projected time on real hardware: 2.000 s\n"
                          : "");

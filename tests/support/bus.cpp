@@ -26,6 +26,7 @@ void BusTest::power_up(const sim::Settings& settings) {
     baseport = 0x378;
     ecpport = 0x778;
     sysver = SYSVER_NT;
+    hframes = -1;
     hdriver = CreateFileA("\\\\.\\hwinterface", GENERIC_READ | GENERIC_WRITE, 0, NULL,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(hdriver, INVALID_HANDLE_VALUE);
