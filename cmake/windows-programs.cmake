@@ -4,4 +4,5 @@ set(LPTSPI_WINDOWS_PROGRAMS
     lptspi
     lptspi-scramble
     lptspi-backup
+    lptspi-check
 )

@@ -6,6 +6,7 @@
 #include <string.h>
 
 enum {
+    WRITE_STATUS = 0x01,
     READ_STATUS = 0x05,
     WRITE_ENABLE = 0x06,
     BULK_ERASE = 0xC7,
@@ -74,6 +75,12 @@ void mc_read(int address, unsigned char* buf, int len) {
     unsigned char header[5] = {FAST_READ, 0, 0, 0, 0x00}; // the last byte is the dummy
     put_address(header + 1, address);
     frame(header, 5, buf, len);
+}
+
+void mc_write_status(int value) {
+    write_enable();
+    unsigned char block[2] = {WRITE_STATUS, (unsigned char)(value & 0xFF)};
+    frame(block, 2, NULL, 0);
 }
 
 void mc_read_id(unsigned char* id) {

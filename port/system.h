@@ -10,6 +10,10 @@
 // inout64.cpp (the 95/98/Me family, the only user of them, has no 64-bit edition).
 extern "C" int __cdecl _inp(unsigned short port);
 extern "C" int __cdecl _outp(unsigned short port, int value);
+// Windows' answer when a driver's signature is refused (winerror.h of Vista's SDK and later).
+#ifndef ERROR_INVALID_IMAGE_HASH
+#define ERROR_INVALID_IMAGE_HASH 577L
+#endif
 #else
 #include "../sim/windows.h"
 #endif

@@ -269,4 +269,48 @@ void die_by_signal() {
     _exit(128 + signal);
 }
 
+namespace {
+
+const uint8_t kNonVolatile = 0x9C; // SRWD and the block-protect bits
+
+std::string status_path(const std::string& path) {
+    return path + ".status";
+}
+
+} // namespace
+
+bool load_status_file(const std::string& path, uint8_t& status) {
+    std::FILE* f = std::fopen(status_path(path).c_str(), "r");
+    if (f == nullptr) {
+        return false;
+    }
+    unsigned value = 0;
+    const bool read = std::fscanf(f, "%2x", &value) == 1;
+    std::fclose(f);
+    if (read) {
+        status = static_cast<uint8_t>((status & ~kNonVolatile) | (value & kNonVolatile));
+    }
+    return read;
+}
+
+bool save_status_file(const std::string& path, uint8_t status, std::string& error) {
+    const std::string name = status_path(path);
+    if ((status & kNonVolatile) == 0) {
+        if (std::remove(name.c_str()) != 0 && errno != ENOENT) {
+            error = "cannot remove " + name + ": " + reason(errno);
+            return false;
+        }
+        return true;
+    }
+    const std::string temporary = name + ".tmp";
+    std::FILE* f = std::fopen(temporary.c_str(), "w");
+    if (f == nullptr || std::fprintf(f, "%02x\n", status & kNonVolatile) < 0 ||
+        std::fclose(f) != 0 || std::rename(temporary.c_str(), name.c_str()) != 0) {
+        error = "cannot save " + name + ": " + reason(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
 } // namespace sim::detail

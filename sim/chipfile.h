@@ -40,6 +40,13 @@ bool load_chip_file(const ChipFile& f, const std::string& path, std::vector<uint
 bool save_chip_file(const ChipFile& f, const std::string& path, const std::vector<uint8_t>& memory,
                     std::string& error);
 
+// The flash's non-volatile status bits (block protection, the status-register lock) live beside
+// the chip file, in "<chip file>.status" as two hex digits, while any of them is set. Reads them
+// into the bits of `status` they cover; false, `status` unchanged, when there is no such file.
+bool load_status_file(const std::string& path, uint8_t& status);
+// Writes the non-volatile bits of `status` there, or removes the file when none is set.
+bool save_status_file(const std::string& path, uint8_t status, std::string& error);
+
 // Interruption. The handlers of SIGINT, SIGTERM and SIGHUP only note the signal; the simulated
 // PC acts on it at the tool's next port access, pause or file open, which is never far off since
 // the tool spends its run in port and pause loops. Acting means powering down as the hardware

@@ -170,7 +170,8 @@ void frame_end(Model& m) {
         m.sr = static_cast<uint8_t>(m.sr & ~kSrWel);
         break;
     case kCmdWriteStatus:
-        if (wel && m.nbytes >= 2) {
+        // A locked status register (SRWD with the write-protect pin low) ignores the command.
+        if (wel && m.nbytes >= 2 && !((m.sr & kSrSrwd) != 0 && m.wp_low)) {
             m.sr =
                 static_cast<uint8_t>((m.sr & ~(kSrWritable | kSrWel)) | (m.new_sr & kSrWritable));
         }

@@ -82,6 +82,7 @@ struct Model {
     uint8_t miso_mode;    // MisoMode
     uint8_t power_status; // chip status at power-up; bit 0 set means busy for ever
     uint32_t jedec_id;    // identification as 0xMMTTCC; 0: kManufacturerId, kMemoryType, log2(size)
+    uint8_t wp_low;       // the write-protect pin held low: with SRWD set, write status is refused
     StuckByte stuck[kMaxStuck];
     int stuck_count;
 

@@ -172,7 +172,16 @@ void reset(const Settings& settings) {
     m.miso_mode = settings.miso == Miso::high  ? simcore::kMisoHigh
                   : settings.miso == Miso::low ? simcore::kMisoLow
                                                : simcore::kMisoChip;
-    m.power_status = settings.status;
+    // The flash keeps its protection bits through a power cycle: unless the settings give a status,
+    // they are what the last run on this chip file left.
+    uint8_t power_status = settings.status;
+    const bool chip_here = !settings.chip_path.empty() &&
+                           !(s.chip_file.held_elsewhere && s.chip_file.path == settings.chip_path);
+    if (!settings.status_given && chip_here) {
+        load_status_file(settings.chip_path, power_status);
+    }
+    m.power_status = power_status;
+    m.wp_low = settings.wp_low ? 1 : 0;
     m.jedec_id = settings.jedec_id;
     if (!simcore::model_init(m)) {
         // parse_settings never gives such a size: the caller built its Settings wrongly.
@@ -217,15 +226,16 @@ void reset(const Settings& settings) {
     if (d != Driver::missing) {
         s.files[kDriverFile].data.clear(); // the installed driver; its bytes do not matter here
     }
-    if (d == Driver::running || d == Driver::stopped || d == Driver::unopenable) {
+    if (d == Driver::running || d == Driver::stopped || d == Driver::unopenable ||
+        d == Driver::disabled) {
         ServiceEntry e;
         e.info.registered = true;
-        e.info.running = d != Driver::stopped;
+        e.info.running = d != Driver::stopped && d != Driver::disabled;
         e.info.name = "hwinterface";
         e.info.display_name = "hwinterface";
         e.info.binary_path = "System32\\Drivers\\hwinterface.sys";
         e.info.type = SERVICE_KERNEL_DRIVER;
-        e.info.start_type = SERVICE_SYSTEM_START;
+        e.info.start_type = d == Driver::disabled ? SERVICE_DISABLED : SERVICE_SYSTEM_START;
         e.info.error_control = SERVICE_ERROR_NORMAL;
         s.services["HWINTERFACE"] = e;
     }
@@ -265,7 +275,8 @@ bool shutdown() {
     const std::string& path = s.settings.chip_path;
     if (!path.empty() && !(s.chip_file.held_elsewhere && s.chip_file.path == path)) {
         std::string error;
-        saved = save_chip_file(s.chip_file, path, s.memory, error);
+        saved = save_chip_file(s.chip_file, path, s.memory, error) &&
+                save_status_file(path, simcore::model_chip_status(g_hot.model), error);
         if (!saved) {
             std::fprintf(stderr, "lptspi-sim: %s\n", error.c_str());
         }

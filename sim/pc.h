@@ -8,15 +8,19 @@
 
 namespace sim {
 
-enum class Platform { nt, win9x, unknown };
+enum class Platform { nt, nt64, win9x, unknown };
 enum class Lpt { free, busy, absent };
-enum class Driver { running, stopped, unregistered, missing, unopenable };
+enum class Driver { running, stopped, unregistered, missing, unopenable, disabled };
 enum class Scm { admin, user, none };
 enum class Miso { chip, high, low };
 // What the installed hwinterface.sys knows: every request; all but the frame request; only the
 // read-port and write-port requests, as its first release (which also knew no port beyond the
 // legacy ones).
 enum class Hwi { current, no_frame, ports_only };
+// How 64-bit Windows judges the driver's signature: it loads it (test-signing on and the
+// certificate trusted); test-signing is off; test-signing is on but the signature is not trusted;
+// Secure Boot is on, which keeps test-signing off.
+enum class Signing { accepted, test_off, not_trusted, secure_boot };
 
 struct Stuck {
     uint32_t address;
@@ -35,19 +39,22 @@ struct Settings {
     uint16_t ecp_block = 0x778;       // LPTSPI_SIM_PORT: its ECP block (ECR at +2), 0: none
     Hwi hwi = Hwi::current;           // LPTSPI_SIM_HWI
     uint8_t status = 0x00;            // LPTSPI_SIM_STATUS: chip status bits at power-up
-    Miso miso = Miso::chip;           // LPTSPI_SIM_MISO
-    std::vector<Stuck> stuck;         // LPTSPI_SIM_STUCK
-    bool ioctl_fail = false;          // LPTSPI_SIM_IOCTL=fail
-    uint32_t erase_ms = 3000;         // LPTSPI_SIM_ERASE_MS
-    uint32_t program_us = 1400;       // LPTSPI_SIM_PROGRAM_US
-    uint32_t chip_size = 1u << 20;    // LPTSPI_SIM_SIZE: bytes, a power of two
-    uint32_t jedec_id = 0;            // LPTSPI_SIM_ID: 0xMMTTCC; 0: 0x20, 0x20, log2(chip_size)
-    double noise_rate = 0;            // LPTSPI_SIM_NOISE: chance that a data-in read is flipped
-    uint64_t noise_seed = 1;          // LPTSPI_SIM_NOISE: seed of the flips' random sequence
-    uint32_t access_ns = 1000;        // virtual cost of one port access
-    std::string trace_path;           // LPTSPI_SIM_TRACE
-    bool realtime = false;            // LPTSPI_SIM_REALTIME: _sleep really sleeps
-    bool report = false;              // LPTSPI_SIM_REPORT: summary on standard error at exit
+    bool status_given = false;        // LPTSPI_SIM_STATUS was set (else the chip file's own)
+    bool wp_low = false;              // LPTSPI_SIM_WP=low: the chip's write-protect pin held low
+    Signing signing = Signing::accepted; // LPTSPI_SIM_SIGNING (64-bit Windows only)
+    Miso miso = Miso::chip;              // LPTSPI_SIM_MISO
+    std::vector<Stuck> stuck;            // LPTSPI_SIM_STUCK
+    bool ioctl_fail = false;             // LPTSPI_SIM_IOCTL=fail
+    uint32_t erase_ms = 3000;            // LPTSPI_SIM_ERASE_MS
+    uint32_t program_us = 1400;          // LPTSPI_SIM_PROGRAM_US
+    uint32_t chip_size = 1u << 20;       // LPTSPI_SIM_SIZE: bytes, a power of two
+    uint32_t jedec_id = 0;               // LPTSPI_SIM_ID: 0xMMTTCC; 0: 0x20, 0x20, log2(chip_size)
+    double noise_rate = 0;               // LPTSPI_SIM_NOISE: chance that a data-in read is flipped
+    uint64_t noise_seed = 1;             // LPTSPI_SIM_NOISE: seed of the flips' random sequence
+    uint32_t access_ns = 1000;           // virtual cost of one port access
+    std::string trace_path;              // LPTSPI_SIM_TRACE
+    bool realtime = false;               // LPTSPI_SIM_REALTIME: _sleep really sleeps
+    bool report = false;                 // LPTSPI_SIM_REPORT: summary on standard error at exit
 };
 
 // Parses the LPTSPI_SIM_* variables through `get` (getenv in the product). Returns false with a

@@ -239,21 +239,27 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         }
         s.chip_path = v;
     }
-    static const Choice<Platform> platforms[] = {
-        {"nt", Platform::nt}, {"9x", Platform::win9x}, {"unknown", Platform::unknown}};
+    static const Choice<Platform> platforms[] = {{"nt", Platform::nt},
+                                                 {"nt64", Platform::nt64},
+                                                 {"9x", Platform::win9x},
+                                                 {"unknown", Platform::unknown}};
     static const Choice<Lpt> lpts[] = {
         {"free", Lpt::free}, {"busy", Lpt::busy}, {"absent", Lpt::absent}};
-    static const Choice<Driver> drivers[] = {{"running", Driver::running},
-                                             {"stopped", Driver::stopped},
-                                             {"unregistered", Driver::unregistered},
-                                             {"missing", Driver::missing},
-                                             {"unopenable", Driver::unopenable}};
+    static const Choice<Driver> drivers[] = {
+        {"running", Driver::running},           {"stopped", Driver::stopped},
+        {"unregistered", Driver::unregistered}, {"missing", Driver::missing},
+        {"unopenable", Driver::unopenable},     {"disabled", Driver::disabled}};
     static const Choice<Scm> scms[] = {
         {"admin", Scm::admin}, {"user", Scm::user}, {"none", Scm::none}};
     static const Choice<bool> flags[] = {{"1", true}, {"0", false}};
     static const Choice<Miso> misos[] = {
         {"chip", Miso::chip}, {"high", Miso::high}, {"low", Miso::low}};
     static const Choice<bool> ioctls[] = {{"ok", false}, {"fail", true}};
+    static const Choice<Signing> signings[] = {{"accepted", Signing::accepted},
+                                               {"test-off", Signing::test_off},
+                                               {"not-trusted", Signing::not_trusted},
+                                               {"secure-boot", Signing::secure_boot}};
+    static const Choice<bool> wps[] = {{"high", false}, {"low", true}};
     static const Choice<Hwi> hwis[] = {
         {"current", Hwi::current}, {"no-frame", Hwi::no_frame}, {"ports-only", Hwi::ports_only}};
     if (!parse_choice(get, "LPTSPI_SIM_PLATFORM", platforms, s.platform, error) ||
@@ -264,6 +270,8 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         !parse_choice(get, "LPTSPI_SIM_MISO", misos, s.miso, error) ||
         !parse_choice(get, "LPTSPI_SIM_IOCTL", ioctls, s.ioctl_fail, error) ||
         !parse_choice(get, "LPTSPI_SIM_HWI", hwis, s.hwi, error) ||
+        !parse_choice(get, "LPTSPI_SIM_SIGNING", signings, s.signing, error) ||
+        !parse_choice(get, "LPTSPI_SIM_WP", wps, s.wp_low, error) ||
         !parse_port(get, s.port_base, s.ecp_block, error) ||
         !parse_choice(get, "LPTSPI_SIM_REALTIME", flags, s.realtime, error) ||
         !parse_choice(get, "LPTSPI_SIM_REPORT", flags, s.report, error)) {
@@ -281,6 +289,9 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         return false;
     }
     s.status = static_cast<uint8_t>(status);
+    if (const char* v = get("LPTSPI_SIM_STATUS"); v != nullptr && *v != '\0') {
+        s.status_given = true;
+    }
     if (const char* v = get("LPTSPI_SIM_STUCK"); v != nullptr && *v != '\0') {
         if (!parse_stuck(v, s, s.stuck, error)) {
             return false;

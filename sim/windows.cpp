@@ -343,7 +343,9 @@ bool resource_index(const State& s, const void* h, size_t& index) {
 
 [[noreturn]] void privileged_instruction(const char* what, unsigned short port) {
     const char* family =
-        state().settings.platform == Platform::nt ? "the NT family" : "an unrecognised Windows";
+        state().settings.platform == Platform::nt || state().settings.platform == Platform::nt64
+            ? "the NT family"
+            : "an unrecognised Windows";
     std::fprintf(stderr, "lptspi-sim: privileged instruction: %s(0x%x) from user mode on %s\n",
                  what, port, family);
     std::fflush(stderr);
@@ -540,6 +542,12 @@ static BOOL get_version(LPOSVERSIONINFOA info) {
         csd = "Service Pack 3";
         sp = 3;
         break;
+    case Platform::nt64: // 64-bit Windows 10, as a program without a compatibility manifest sees it
+        info->dwMajorVersion = 6;
+        info->dwMinorVersion = 2;
+        info->dwBuildNumber = 9200;
+        info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+        break;
     case Platform::unknown:
         info->dwMajorVersion = 5;
         info->dwMinorVersion = 0;
@@ -551,7 +559,9 @@ static BOOL get_version(LPOSVERSIONINFOA info) {
     if (size == sizeof(OSVERSIONINFOEXA)) {
         LPOSVERSIONINFOEXA ex = reinterpret_cast<LPOSVERSIONINFOEXA>(info);
         ex->wServicePackMajor = sp;
-        ex->wProductType = st.platform == Platform::nt ? 1 : 0; // VER_NT_WORKSTATION
+        ex->wProductType = st.platform == Platform::nt || st.platform == Platform::nt64
+                               ? 1 // VER_NT_WORKSTATION
+                               : 0;
     }
     return TRUE;
 }
@@ -752,8 +762,15 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD, LPCSTR*) {
     if (svc.running) {
         return start_fail(ERROR_SERVICE_ALREADY_RUNNING);
     }
+    if (svc.start_type == SERVICE_DISABLED) {
+        return start_fail(ERROR_SERVICE_DISABLED);
+    }
     if (!file_present(s, resolve_binary(svc.binary_path))) {
         return start_fail(ERROR_FILE_NOT_FOUND);
+    }
+    // 64-bit Windows loads only a driver whose signature it accepts.
+    if (s.settings.platform == Platform::nt64 && s.settings.signing != Signing::accepted) {
+        return start_fail(ERROR_INVALID_IMAGE_HASH);
     }
     svc.running = true;
     log_call("StartServiceA", nullptr, ERROR_SUCCESS);
@@ -812,6 +829,136 @@ void _sleep(unsigned long milliseconds) {
         }
     }
     check_signal();
+}
+
+} // extern "C"
+
+// ---- run-time lookups, files' attributes and the registry ----------------------------------
+
+namespace {
+
+const uintptr_t kKernel32 = 0x7C800000; // KERNEL32's module handle
+
+bool is_64bit_windows() {
+    return state().settings.platform == Platform::nt64;
+}
+
+// The registry values the tools read: the boot options (test-signing shows there) and whether
+// Secure Boot is on.
+const char* const kControlKey = "SYSTEM\\CURRENTCONTROLSET\\CONTROL";
+const char* const kSecureBootKey = "SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SECUREBOOT\\STATE";
+const uintptr_t kKeyControl = 0x5000, kKeySecureBoot = 0x5004;
+
+} // namespace
+
+extern "C" {
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+    if (lpModuleName != nullptr &&
+        (upper_case(lpModuleName) == "KERNEL32.DLL" || upper_case(lpModuleName) == "KERNEL32")) {
+        return reinterpret_cast<HMODULE>(kKernel32);
+    }
+    g_hot.last_error = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+}
+
+HANDLE WINAPI GetCurrentProcess(void) {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
+
+BOOL WINAPI IsWow64Process(HANDLE, BOOL* Wow64Process) {
+    *Wow64Process = is_64bit_windows() ? TRUE : FALSE;
+    return TRUE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    // IsWow64Process came with Windows XP Service Pack 2 (and the 64-bit editions).
+    const Platform p = state().settings.platform;
+    if (reinterpret_cast<uintptr_t>(hModule) == kKernel32 && lpProcName != nullptr &&
+        std::strcmp(lpProcName, "IsWow64Process") == 0 &&
+        (p == Platform::nt || p == Platform::nt64)) {
+        // As on Windows, the caller casts the address back to the function's own type.
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
+    }
+    g_hot.last_error = ERROR_PROC_NOT_FOUND;
+    return nullptr;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    State& s = state();
+    if (lpFileName == nullptr) {
+        g_hot.last_error = ERROR_PATH_NOT_FOUND;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    auto it = s.files.find(absolute(canonical_path(lpFileName), "C:"));
+    if (it == s.files.end()) {
+        g_hot.last_error = ERROR_FILE_NOT_FOUND;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return it->second.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+    const Platform p = state().settings.platform;
+    if (hKey != HKEY_LOCAL_MACHINE || lpSubKey == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const std::string key = upper_case(lpSubKey);
+    if (key == kControlKey && (p == Platform::nt || p == Platform::nt64)) {
+        *phkResult = reinterpret_cast<HKEY>(kKeyControl);
+        return ERROR_SUCCESS;
+    }
+    if (key == kSecureBootKey && p == Platform::nt64) {
+        *phkResult = reinterpret_cast<HKEY>(kKeySecureBoot);
+        return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData) {
+    const Settings& st = state().settings;
+    const uintptr_t key = reinterpret_cast<uintptr_t>(hKey);
+    std::string text;
+    DWORD number = 0;
+    DWORD type = 0;
+    if (key == kKeyControl && lpValueName != nullptr &&
+        upper_case(lpValueName) == "SYSTEMSTARTOPTIONS") {
+        const bool test_signing =
+            st.platform == Platform::nt64 &&
+            (st.signing == Signing::accepted || st.signing == Signing::not_trusted);
+        text = test_signing ? " TESTSIGNING  NOEXECUTE=OPTIN" : " NOEXECUTE=OPTIN";
+        type = REG_SZ;
+    } else if (key == kKeySecureBoot && lpValueName != nullptr &&
+               upper_case(lpValueName) == "UEFISECUREBOOTENABLED") {
+        number = st.signing == Signing::secure_boot ? 1 : 0;
+        type = REG_DWORD;
+    } else {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const DWORD size = type == REG_SZ ? static_cast<DWORD>(text.size() + 1) : sizeof number;
+    if (lpType != nullptr) {
+        *lpType = type;
+    }
+    if (lpData != nullptr && (lpcbData == nullptr || *lpcbData < size)) {
+        if (lpcbData != nullptr) {
+            *lpcbData = size;
+        }
+        return ERROR_MORE_DATA;
+    }
+    if (lpData != nullptr) {
+        std::memcpy(lpData, type == REG_SZ ? static_cast<const void*>(text.c_str()) : &number,
+                    size);
+    }
+    if (lpcbData != nullptr) {
+        *lpcbData = size;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey) {
+    const uintptr_t key = reinterpret_cast<uintptr_t>(hKey);
+    return key == kKeyControl || key == kKeySecureBoot ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 } // extern "C"

@@ -23,6 +23,13 @@ struct SC_HANDLE__;
 typedef SC_HANDLE__* SC_HANDLE;
 struct HINSTANCE__;
 typedef HINSTANCE__* HMODULE;
+typedef int32_t LONG;
+typedef BYTE* LPBYTE;
+typedef DWORD REGSAM;
+struct HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef intptr_t (*FARPROC)();
 struct HRSRC__;
 typedef HRSRC__* HRSRC;
 typedef HANDLE HGLOBAL;
@@ -84,6 +91,16 @@ static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA is 156 bytes on
 #define GENERIC_ALL 0x10000000u
 #define READ_CONTROL 0x00020000
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002)
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_READ 0x20019
+#define REG_SZ 1
+#define REG_DWORD 4
 
 #define SC_MANAGER_CONNECT 0x0001
 #define SC_MANAGER_CREATE_SERVICE 0x0002
@@ -104,6 +121,7 @@ static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA is 156 bytes on
 #define SERVICE_ALL_ACCESS 0x000F01FF
 #define SERVICE_KERNEL_DRIVER 0x00000001
 #define SERVICE_SYSTEM_START 0x00000001
+#define SERVICE_DISABLED 0x00000004
 #define SERVICE_ERROR_NORMAL 0x00000001
 
 #define VER_PLATFORM_WIN32s 0
@@ -125,6 +143,11 @@ static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA is 156 bytes on
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_INVALID_IMAGE_HASH 577L
+#define ERROR_SERVICE_DISABLED 1058L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
@@ -156,6 +179,19 @@ HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
 LPVOID WINAPI LockResource(HGLOBAL hResData);
 DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL WINAPI IsWow64Process(HANDLE hProcess, BOOL* Wow64Process); // looked up at run time
+HANDLE WINAPI GetCurrentProcess(void);
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+
+// Registry
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                          PHKEY phkResult);
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData);
+LONG WINAPI RegCloseKey(HKEY hKey);
 
 // Service control manager
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);

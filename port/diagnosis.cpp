@@ -1,0 +1,179 @@
+#include "diagnosis.h"
+
+#include "opening.h"
+#include "registers.h"
+#include "system.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char SERVICE_NAME[] = "hwinterface";
+static const char DEVICE_PATH[] = "\\\\.\\hwinterface";
+static const char SERVICE_BINARY[] = "System32\\Drivers\\hwinterface.sys";
+
+// IsWow64Process came with Windows XP Service Pack 2: looked up, so the program still starts on
+// the systems before it.
+typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, BOOL*);
+
+static int running_on_64bit_windows() {
+#if defined(_WIN64)
+    return 1;
+#else
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FARPROC found = kernel != NULL ? GetProcAddress(kernel, "IsWow64Process") : NULL;
+    if (found == NULL)
+        return 0;
+    IsWow64ProcessFunction is_wow64 = (IsWow64ProcessFunction)(void (*)(void))found;
+    BOOL wow64 = FALSE;
+    return is_wow64(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
+// A value under HKEY_LOCAL_MACHINE into `data`; its type, or 0 when it is not there.
+static DWORD read_value(const char* key, const char* name, BYTE* data, DWORD size) {
+    HKEY opened;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return 0;
+    DWORD type = 0;
+    LONG result = RegQueryValueExA(opened, name, NULL, &type, data, &size);
+    RegCloseKey(opened);
+    return result == ERROR_SUCCESS ? type : 0;
+}
+
+void ReadPlatform(PlatformFacts* facts) {
+    memset(facts, 0, sizeof *facts);
+    facts->family = SystemVersion();
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    if (GetVersionExA(&info)) {
+        facts->major = info.dwMajorVersion;
+        facts->minor = info.dwMinorVersion;
+        facts->build = info.dwBuildNumber & 0xFFFF;
+    }
+    facts->windows64 = facts->family == SYSVER_NT && running_on_64bit_windows();
+    // The options the system booted with: test-signing shows as TESTSIGNING.
+    char options[512];
+    memset(options, 0, sizeof options);
+    facts->testsigning = -1;
+    if (read_value("SYSTEM\\CurrentControlSet\\Control", "SystemStartOptions", (BYTE*)options,
+                   sizeof options - 1) == REG_SZ) {
+        for (char* c = options; *c != '\0'; c++) {
+            if (*c >= 'a' && *c <= 'z')
+                *c = (char)(*c - 'a' + 'A');
+        }
+        facts->testsigning = strstr(options, "TESTSIGNING") != NULL;
+    }
+    DWORD secure = 0;
+    facts->secureboot = -1;
+    if (read_value("SYSTEM\\CurrentControlSet\\Control\\SecureBoot\\State", "UEFISecureBootEnabled",
+                   (BYTE*)&secure, sizeof secure) == REG_DWORD)
+        facts->secureboot = secure != 0;
+}
+
+int ClaimLpt(int number, unsigned long* error) {
+    char name[8];
+    snprintf(name, sizeof name, "LPT%d", number);
+    HANDLE claim = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (claim != INVALID_HANDLE_VALUE) {
+        *error = 0;
+        return LPT_FREE; // kept until the process ends, as lptspi keeps it
+    }
+    *error = GetLastError();
+    if (*error == ERROR_SHARING_VIOLATION || *error == ERROR_ACCESS_DENIED)
+        return LPT_HELD;
+    if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND)
+        return LPT_ABSENT;
+    return LPT_REFUSED;
+}
+
+static HANDLE open_device() {
+    return CreateFileA(DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+static void failed(DriverFacts* facts, int step, unsigned long error) {
+    facts->state = DRIVER_FAILED;
+    facts->step = step;
+    facts->error = error;
+}
+
+// Opens the hwinterface service for starting, registering it first when there is none and the
+// manager lets us. NULL when it cannot, the reason in `facts`.
+static SC_HANDLE service_to_start(SC_HANDLE manager, int full_access, DriverFacts* facts) {
+    SC_HANDLE service = OpenServiceA(manager, SERVICE_NAME, GENERIC_EXECUTE);
+    if (service != NULL)
+        return service;
+    DWORD error = GetLastError();
+    if (error != ERROR_SERVICE_DOES_NOT_EXIST) {
+        failed(facts, STEP_SERVICE, error);
+        return NULL;
+    }
+    if (!full_access) {
+        failed(facts, STEP_REGISTER, ERROR_ACCESS_DENIED);
+        return NULL;
+    }
+    service = CreateServiceA(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
+                             SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL,
+                             SERVICE_BINARY, NULL, NULL, NULL, NULL, NULL);
+    if (service == NULL) {
+        failed(facts, STEP_REGISTER, GetLastError());
+        return NULL;
+    }
+    facts->state = DRIVER_REGISTERED;
+    return service;
+}
+
+void BringUpDriver(DriverFacts* facts) {
+    memset(facts, 0, sizeof *facts);
+    UINT length = GetSystemDirectoryA(facts->file, sizeof facts->file);
+    if (length > 0 && length + strlen("\\Drivers\\hwinterface.sys") < sizeof facts->file)
+        strcat(facts->file, "\\Drivers\\hwinterface.sys");
+    facts->file_present = GetFileAttributesA(facts->file) != INVALID_FILE_ATTRIBUTES;
+    hframes = -1;
+    hdriver = open_device();
+    if (hdriver != INVALID_HANDLE_VALUE) {
+        facts->state = DRIVER_RUNNING;
+        return;
+    }
+
+    int full_access = 1;
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (manager == NULL && GetLastError() == ERROR_ACCESS_DENIED) {
+        full_access = 0; // not an administrator: starting needs only rights on the service
+        manager = OpenSCManagerA(NULL, NULL, GENERIC_READ);
+    }
+    if (manager == NULL) {
+        failed(facts, STEP_MANAGER, GetLastError());
+        return;
+    }
+    facts->state = DRIVER_STARTED;
+    SC_HANDLE service = service_to_start(manager, full_access, facts);
+    if (service != NULL) {
+        if (!StartServiceA(service, 0, NULL)) {
+            DWORD error = GetLastError();
+            if (error != ERROR_SERVICE_ALREADY_RUNNING)
+                failed(facts, STEP_START, error);
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    if (facts->state == DRIVER_FAILED)
+        return;
+    hdriver = open_device();
+    if (hdriver == INVALID_HANDLE_VALUE)
+        failed(facts, STEP_DEVICE, GetLastError());
+}
+
+unsigned long ProbePort(unsigned short port, int* value) {
+    if (sysver != SYSVER_NT) {
+        *value = Inp32(port);
+        return 0;
+    }
+    unsigned char block[2] = {(unsigned char)(port & 0xFF), (unsigned char)(port >> 8)};
+    DWORD returned = 0;
+    if (!DeviceIoControl(hdriver, IOCTL_READ_PORT, block, 2, block, 1, &returned, NULL))
+        return GetLastError();
+    *value = block[0];
+    return 0;
+}

@@ -1,0 +1,510 @@
+#include "check.h"
+
+#include "image.h"
+#include "sequence.h"
+#include "../flash/commands.h"
+#include "../flash/link.h"
+#include "../port/clock.h"
+#include "../port/diagnosis.h"
+#include "../port/registers.h"
+#include "../port/system.h"
+
+#include <stdio.h>
+#include <string.h>
+
+enum {
+    CHUNK = 4096,
+    RELIABILITY_BYTES = 64 * 1024, // or the whole chip when it is smaller
+    MISO = 0x40,
+    STATUS_BUSY = 0x01,
+    STATUS_LATCH = 0x02,
+    STATUS_LOCK = 0x80,
+    PIN_SECONDS = 3
+};
+
+// A port or driver problem ends the run at once; the flash's problems let the other flash
+// checks go on: the wiring's (no chip answering, unreliable reads), and a status lptspi refuses,
+// which --unprotect may clear.
+static int wiring_problem = 0;
+static int status_problem = 0;
+
+static void flash_problem() {
+    wiring_problem = 1;
+}
+
+static int port_problem() {
+    printf("lines, flash: not checked without the port and its driver\n");
+    printf("result: the port or its driver is not ready (see above)\n");
+    return CHECK_PORT_OR_DRIVER;
+}
+
+// ---- platform, port, driver ----------------------------------------------------------------
+
+static int say_platform(const PlatformFacts* p) {
+    if (p->family == SYSVER_WIN9X) {
+        printf("platform: Windows 95/98/Me family, version %lu.%lu build %lu: lptspi drives the "
+               "port directly, no driver needed\n",
+               p->major, p->minor, p->build);
+        return 1;
+    }
+    if (p->family == SYSVER_NT) {
+        printf("platform: Windows NT family, version %lu.%lu build %lu, %s: lptspi reaches the "
+               "port through its driver hwinterface%s\n",
+               p->major, p->minor, p->build, p->windows64 ? "64-bit" : "32-bit",
+               p->windows64 ? ", which 64-bit Windows loads only with a signature it accepts" : "");
+        return 1;
+    }
+    printf("platform: not a Windows family lptspi knows: lptspi cannot run here\n");
+    return 0;
+}
+
+static int say_claim(int claim, unsigned long error) {
+    switch (claim) {
+    case LPT_FREE:
+        printf("port: LPT1 is free, and claimed for this check\n");
+        return 1;
+    case LPT_HELD:
+        printf("port: LPT1 is held by another program (error %lu): close it (a print spooler, a "
+               "printer's software, another lptspi) and run again\n",
+               error);
+        return 0;
+    case LPT_ABSENT:
+        printf("port: there is no LPT1 (error %lu): no parallel port, or one disabled in the "
+               "firmware setup or in Device Manager; USB printer adapters do not work\n",
+               error);
+        return 0;
+    default:
+        printf("port: LPT1 cannot be claimed (error %lu)\n", error);
+        return 0;
+    }
+}
+
+// Why 64-bit Windows refused the driver's signature, from how it booted.
+static void say_signature(const PlatformFacts* p) {
+    if (p->secureboot == 1)
+        printf("driver: Secure Boot is on, which keeps test-signing off: turn Secure Boot off in "
+               "the firmware setup, then run bcdedit /set testsigning on as administrator and "
+               "restart\n");
+    else if (p->testsigning == 0)
+        printf("driver: test-signing is off: run bcdedit /set testsigning on as administrator, "
+               "then restart\n");
+    else if (p->testsigning == 1)
+        printf("driver: test-signing is on, so Windows does not trust the certificate: import "
+               "lptspi-driver-signing.cer into the Root and TrustedPublisher stores (README.txt "
+               "says how), or use the hwinterface.sys of this package\n");
+    else
+        printf("driver: turn test-signing on and import the package's certificate (README.txt "
+               "says how)\n");
+}
+
+static int say_driver(const DriverFacts* d, const PlatformFacts* p) {
+    switch (d->state) {
+    case DRIVER_RUNNING:
+        printf("driver: running (\\\\.\\hwinterface opened)\n");
+        return 1;
+    case DRIVER_STARTED:
+        printf("driver: was stopped, and is started now\n");
+        return 1;
+    case DRIVER_REGISTERED:
+        printf("driver: was not registered: registered now as the service hwinterface and "
+               "started (it loads at every boot from now on)\n");
+        return 1;
+    }
+    if (d->step == STEP_MANAGER) {
+        printf("driver: the service manager cannot be opened (error %lu)\n", d->error);
+    } else if (d->step == STEP_REGISTER && d->error == ERROR_ACCESS_DENIED) {
+        printf("driver: not registered, and registering it needs an administrator: run "
+               "lptspi-check once from an administrator's command prompt\n");
+    } else if (d->step == STEP_START && d->error == ERROR_ACCESS_DENIED) {
+        printf("driver: stopped, and this user may not start it: run lptspi-check once from an "
+               "administrator's command prompt\n");
+    } else if (d->step == STEP_START && (d->error == ERROR_FILE_NOT_FOUND ||
+                                         d->error == ERROR_PATH_NOT_FOUND || !d->file_present)) {
+        printf("driver: %s is missing: copy the package's hwinterface.sys there\n", d->file);
+    } else if (d->step == STEP_START && d->error == ERROR_INVALID_IMAGE_HASH) {
+        printf("driver: Windows refused the driver's signature (error %lu)\n", d->error);
+        say_signature(p);
+    } else if (d->step == STEP_START && d->error == ERROR_SERVICE_DISABLED) {
+        printf("driver: the service hwinterface is disabled: run sc config hwinterface start= "
+               "system as administrator\n");
+    } else if (d->step == STEP_DEVICE) {
+        printf("driver: the service runs but \\\\.\\hwinterface does not open (error %lu): "
+               "restart the PC, and if that does not help install this package's "
+               "hwinterface.sys again\n",
+               d->error);
+    } else {
+        printf("driver: the service hwinterface cannot be %s (error %lu)\n",
+               d->step == STEP_REGISTER  ? "registered"
+               : d->step == STEP_SERVICE ? "opened"
+                                         : "started",
+               d->error);
+    }
+    return 0;
+}
+
+// Where LPT1's registers are and how that was found; sets the port variables as OpenPort does.
+static void find_registers() {
+    baseport = 0x378;
+    ecpport = 0x778;
+    unsigned short base = 0, ecp = 0;
+    int flags = LocatePort(1, &base, &ecp);
+    if (sysver == SYSVER_WIN9X) {
+        printf("port: LPT1's registers taken at 0x0378: on Windows 95/98/Me lptspi cannot ask "
+               "where a card put them, so a card must sit at 0x378\n");
+    } else if (flags < 0) {
+        printf("port: LPT1's registers taken at 0x0378: the driver cannot tell where LPT1 is (an "
+               "older hwinterface.sys); for a PCI or PCIe card install this package's driver\n");
+    } else if ((flags & HWI_PORT_FROM_SYSTEM) == 0) {
+        printf("port: LPT1's registers taken at 0x%04x: the system does not describe LPT1 to the "
+               "driver, so the usual place is used\n",
+               base);
+        baseport = base;
+        ecpport = ecp;
+    } else {
+        if (ecp != 0)
+            printf("port: LPT1's registers at 0x%04x as the system placed them, its ECP block at "
+                   "0x%04x\n",
+                   base, ecp);
+        else
+            printf("port: LPT1's registers at 0x%04x as the system placed them, no ECP block\n",
+                   base);
+        baseport = base;
+        // At the usual place the ECR is looked for where it always was.
+        ecpport = base == 0x378 ? (unsigned short)0x778 : ecp;
+    }
+}
+
+// The driver serves only the parallel ports it knows: a refusal here says LPT1 is not one.
+static int registers_reachable() {
+    int value = 0;
+    unsigned long error = ProbePort((unsigned short)(baseport + 1), &value);
+    if (error == 0)
+        return 1;
+    if (error == ERROR_ACCESS_DENIED)
+        printf("driver: it refuses LPT1's status register at 0x%04x (access denied): it serves "
+               "only the parallel ports it knows of; install this package's hwinterface.sys and "
+               "restart\n",
+               baseport + 1);
+    else
+        printf("driver: reading LPT1's status register at 0x%04x fails (error %lu)\n", baseport + 1,
+               error);
+    return 0;
+}
+
+static void say_ecr() {
+    if (ecpport == 0) {
+        printf("port: no ECP block, so no extended control register to set up\n");
+        InitPort();
+        return;
+    }
+    int ecr = prECP();
+    if ((ecr & 0x03) == 0x01)
+        printf("port: ECR at 0x%04x reads 0x%02x: an ECP port, which lptspi sets to byte mode\n",
+               ecpport + 2, ecr);
+    else
+        printf("port: no ECR at 0x%04x (it reads 0x%02x): a plain port, used as it is\n",
+               ecpport + 2, ecr);
+    InitPort();
+}
+
+// ---- lines and flash -----------------------------------------------------------------------
+
+// Returns 1 when a chip answers on the data-in line.
+static int check_lines(unsigned char ids[3][3], int* status) {
+    Out32(baseport, IDLE_LINES);
+    _sleep(100);
+    if ((prStatus() & MISO) != 0)
+        printf("lines: data-in (pin 10) reads high with the flash released\n");
+    else
+        printf("lines: data-in (pin 10) reads low with the flash released: it is shorted to "
+               "ground, or a chip holds it low\n");
+
+    for (int i = 0; i < 3; i++)
+        mc_read_id(ids[i]);
+    *status = mc_read_status();
+    int ones = *status == 0xFF, zeros = *status == 0x00;
+    for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 3; j++) {
+            ones = ones && ids[i][j] == 0xFF;
+            zeros = zeros && ids[i][j] == 0x00;
+        }
+    }
+    if (ones) {
+        printf("lines: data-in stays high with the flash selected and clocked: no chip answers: "
+               "check the chip's power (pin 2, the always-high line, feeds the adapter), the "
+               "ground (pins 18-25), that the cable is on the right connector the right way "
+               "round, and that a chip is there\n");
+        return 0;
+    }
+    if (zeros) {
+        printf("lines: data-in stays low with the flash selected and clocked: pin 10 is shorted "
+               "to ground, or the chip is held in reset\n");
+        return 0;
+    }
+    printf("lines: data-in follows the flash when it is selected and clocked: a chip answers\n");
+    return 1;
+}
+
+// JEDEC manufacturer codes of the common 25-series makers.
+static const char* maker(int code) {
+    static const struct {
+        int code;
+        const char* name;
+    } makers[] = {{0x01, "Spansion/Cypress/Infineon"},
+                  {0x04, "Fujitsu"},
+                  {0x0B, "XTX"},
+                  {0x1C, "EON"},
+                  {0x1F, "Atmel/Adesto"},
+                  {0x20, "ST/Micron"},
+                  {0x37, "AMIC"},
+                  {0x5E, "Zbit"},
+                  {0x62, "ON Semiconductor"},
+                  {0x68, "Boya"},
+                  {0x85, "Puya"},
+                  {0x8C, "ESMT"},
+                  {0x9D, "ISSI"},
+                  {0xA1, "Fudan"},
+                  {0xBF, "SST/Microchip"},
+                  {0xC2, "Macronix"},
+                  {0xC8, "GigaDevice"},
+                  {0xEF, "Winbond"}};
+    for (unsigned i = 0; i < sizeof makers / sizeof makers[0]; i++) {
+        if (makers[i].code == code)
+            return makers[i].name;
+    }
+    return "unknown maker";
+}
+
+// Says what the identification tells; returns the size it implies, or 0 when it does not.
+static int say_id(unsigned char ids[3][3]) {
+    const unsigned char* id = ids[0];
+    if (memcmp(ids[0], ids[1], 3) != 0 || memcmp(ids[0], ids[2], 3) != 0) {
+        printf("flash: id read differently three times (%02x %02x %02x, %02x %02x %02x, %02x %02x "
+               "%02x): the reads are unreliable: check the cable\n",
+               ids[0][0], ids[0][1], ids[0][2], ids[1][0], ids[1][1], ids[1][2], ids[2][0],
+               ids[2][1], ids[2][2]);
+        flash_problem();
+        return 0;
+    }
+    if (id[2] < 12 || id[2] > 24) {
+        printf("flash: id %02x %02x %02x, the same three times: %s (%02x), capacity code %02x, a "
+               "size this tool does not know\n",
+               id[0], id[1], id[2], maker(id[0]), id[0], id[2]);
+        return 0;
+    }
+    printf("flash: id %02x %02x %02x, the same three times: %s (%02x), %d KiB\n", id[0], id[1],
+           id[2], maker(id[0]), id[0], (1 << id[2]) / 1024);
+    return 1 << id[2];
+}
+
+static void say_status(int status) {
+    char protection[64] = "";
+    static const char* const bits[] = {"BP0", "BP1", "BP2", "bit 5", "bit 6"};
+    for (int bit = 2; bit <= 6; bit++) {
+        if (status & (1 << bit)) {
+            strcat(protection, protection[0] ? " " : "");
+            strcat(protection, bits[bit - 2]);
+        }
+    }
+    printf("flash: status 0x%02x: %s, write latch %s, %s%s%s, status register %s\n", status,
+           status & STATUS_BUSY ? "busy" : "not busy", status & STATUS_LATCH ? "set" : "clear",
+           protection[0] ? "block protection on (" : "no block protection", protection,
+           protection[0] ? ")" : "", status & STATUS_LOCK ? "locked (SRWD)" : "not locked");
+    if (status & STATUS_BUSY)
+        printf("flash: busy: an erase or a program is still running, or the chip is stuck: wait "
+               "and run again, or switch the board off and on\n");
+    else if (status != 0x00)
+        printf("flash: lptspi refuses a flash whose status is not 0x00: lptspi-check --unprotect "
+               "clears it\n");
+}
+
+// The first 64 KiB (or the whole chip) read three times, compared bit by bit.
+static void check_reads(int size) {
+    static unsigned char reads[3][RELIABILITY_BYTES];
+    int length = size < RELIABILITY_BYTES ? size : RELIABILITY_BYTES;
+    for (int pass = 0; pass < 3; pass++) {
+        for (int address = 0; address < length; address += CHUNK)
+            mc_read(address, reads[pass] + address, CHUNK);
+    }
+    long bits = 0;
+    int pages = 0;
+    char listed[96] = "";
+    for (int page = 0; page < length / PAGE_SIZE; page++) {
+        int in_page = 0;
+        for (int i = page * PAGE_SIZE; i < (page + 1) * PAGE_SIZE; i++) {
+            unsigned differ = (unsigned)((reads[0][i] ^ reads[1][i]) | (reads[0][i] ^ reads[2][i]));
+            for (; differ != 0; differ &= differ - 1)
+                in_page++;
+        }
+        if (in_page == 0)
+            continue;
+        bits += in_page;
+        if (++pages <= 8) {
+            size_t used = strlen(listed);
+            snprintf(listed + used, sizeof listed - used, "%s%d", used ? ", " : "", page);
+        }
+    }
+    if (bits == 0) {
+        printf("reads: the first %d KiB read three times, all alike\n", length / 1024);
+        return;
+    }
+    printf("reads: %ld bits differed between three reads of the first %d KiB, in page%s %s%s: "
+           "the cable is unreliable (too long, no ground return, a noisy supply): shorten it and "
+           "connect all the ground pins\n",
+           bits, length / 1024, pages > 1 ? "s" : "", listed, pages > 8 ? " and more" : "");
+    flash_problem();
+}
+
+// Clears block protection: write enable, write status 0x00, and whether it held.
+static void unprotect(int status) {
+    if (status & STATUS_BUSY) {
+        printf("unprotect: not tried while the flash is busy\n");
+        return;
+    }
+    if (status == 0x00) {
+        printf("unprotect: nothing to clear (status 0x00)\n");
+        return;
+    }
+    mc_write_status(0x00);
+    int now = mc_read_status();
+    if (now == 0x00) {
+        printf("unprotect: status 0x%02x cleared to 0x00: lptspi takes this flash now\n", status);
+        status_problem = 0;
+        return;
+    }
+    printf("unprotect: the status is still 0x%02x: the status register is locked (SRWD set while "
+           "the chip's write-protect pin is held low) or the chip ignores the command: hold the "
+           "write-protect pin high, or clear the protection with a programmer\n",
+           now);
+}
+
+// ---- speed ---------------------------------------------------------------------------------
+
+// Port accesses of the runs, from the link's: lptspi's own link takes four a bit and two a
+// frame; the fast link two a bit sent and three a bit received.
+static const double DEFAULT_PAGE_ACCESSES = (2 + 1 * 32) + (2 + 260 * 32) + (2 + 2 * 32) +
+                                            (2 + 261 * 32); // write enable, program, poll, read
+static const double FAST_PAGE_ACCESSES =
+    (2 + 1 * 16) + (2 + 260 * 16) + (2 + 16 + 16 * 24) + (2 + 5 * 16 + 256 * 24);
+static const double FAST_PAGE_REQUESTS = 4;
+static const double BACKUP_FRAMES = 2 * 256; // two reads of 1 MiB, 4 KiB a frame
+static const double BACKUP_FRAME_ACCESSES = 2 + 5 * 16 + CHUNK * 24;
+
+static void measure_speed() {
+    // Single accesses, as many as a tenth of a second takes.
+    unsigned short status_port = (unsigned short)(baseport + 1);
+    long count = 0;
+    double start = seconds_now(), elapsed = 0;
+    do {
+        for (int i = 0; i < 1000; i++)
+            Inp32(status_port);
+        count += 1000;
+        elapsed = seconds_now() - start;
+    } while (elapsed < 0.1);
+    double single = elapsed / (double)count;
+    // A whole frame, which the driver makes in one request where it can.
+    static unsigned char chunk[CHUNK];
+    start = seconds_now();
+    mc_read(0, chunk, CHUNK);
+    double inside = (seconds_now() - start) / BACKUP_FRAME_ACCESSES;
+    if (sysver == SYSVER_NT && hframes == 1)
+        printf("speed: a port access takes %.2f us here as a driver request of its own, %.2f us "
+               "inside a frame the driver makes\n",
+               single * 1e6, inside * 1e6);
+    else
+        printf("speed: a port access takes %.2f us here%s\n", single * 1e6,
+               sysver == SYSVER_NT ? " (a driver request each: the driver makes no frames)" : "");
+    double request = single > inside ? single - inside : 0;
+    double full = MAX_PAGES * (DEFAULT_PAGE_ACCESSES * single + 0.1) + 0.5;
+    double fast = MAX_PAGES * (FAST_PAGE_ACCESSES * inside + FAST_PAGE_REQUESTS * request) + 0.3;
+    double backup = BACKUP_FRAMES * (BACKUP_FRAME_ACCESSES * inside + request);
+    printf("speed: on this PC a full 4095-page image takes lptspi about %.0f s and lptspi --fast "
+           "about %.0f s, a 1 MiB flash takes lptspi-backup about %.0f s, besides the flash's own "
+           "erase and program times\n",
+           full, fast, backup);
+}
+
+// ---- pins ----------------------------------------------------------------------------------
+
+static void hold_pins() {
+    static const struct {
+        int lines;
+        const char* what;
+    } steps[] = {{0x05, "pin 2 (the always-high line) high"},
+                 {0x07, "pin 3 (data to the flash) high"},
+                 {0x01, "pin 4 (chip select) low: the flash selected"},
+                 {0x0D, "pin 5 (clock) high"}};
+    printf("pins: each output line at its working level for %d s, the others idle: measure "
+           "against pins 18-25 (ground)\n",
+           PIN_SECONDS);
+    for (unsigned i = 0; i < sizeof steps / sizeof steps[0]; i++) {
+        printf("pins: %s\n", steps[i].what);
+        // The clock moves only with the flash released, so the flash sees no command.
+        Out32(baseport, steps[i].lines);
+        for (int s = 0; s < PIN_SECONDS; s++)
+            _sleep(1000);
+    }
+    Out32(baseport, IDLE_LINES);
+    printf("pins: all lines idle again (pins 2 and 4 high, 3 and 5 low)\n");
+}
+
+// --------------------------------------------------------------------------------------------
+
+int check_all(const CheckOptions* options) {
+    wiring_problem = 0;
+    status_problem = 0;
+    linkfast = 1;
+
+    PlatformFacts platform;
+    ReadPlatform(&platform);
+    if (!say_platform(&platform))
+        return port_problem();
+    unsigned long error = 0;
+    int claim = ClaimLpt(1, &error);
+    if (!say_claim(claim, error))
+        return port_problem();
+    sysver = platform.family;
+    if (sysver == SYSVER_NT) {
+        DriverFacts driver;
+        BringUpDriver(&driver);
+        if (!say_driver(&driver, &platform))
+            return port_problem();
+    }
+    find_registers();
+    if (!registers_reachable())
+        return port_problem();
+    say_ecr();
+
+    unsigned char ids[3][3];
+    int status = 0;
+    if (check_lines(ids, &status)) {
+        int size = 0;
+        if (status & STATUS_BUSY)
+            printf("flash: the id cannot be read while the flash is busy\n");
+        else
+            size = say_id(ids);
+        say_status(status);
+        status_problem = status != 0x00;
+        if (status & STATUS_BUSY)
+            printf("reads: not checked while the flash is busy\n");
+        else
+            check_reads(size != 0 ? size : RELIABILITY_BYTES);
+        if (options->unprotect)
+            unprotect(status);
+    } else {
+        flash_problem();
+        if (options->unprotect)
+            printf("unprotect: not tried without a chip answering\n");
+    }
+    measure_speed();
+    if (options->pins)
+        hold_pins();
+    release_flash();
+
+    if (!wiring_problem && !status_problem) {
+        printf("result: everything lptspi needs was found\n");
+        return CHECK_READY;
+    }
+    printf("result: the flash or its wiring needs attention (see above)\n");
+    return CHECK_FLASH_OR_WIRING;
+}

@@ -1,0 +1,20 @@
+// lptspi-check: what a technician runs when lptspi fails. One run looks at the platform, the
+// claim on LPT1, the driver, the port's registers, the data-in line, the flash and its status,
+// how reliably it reads, and how fast this PC reaches the port; each finding one line with what
+// to do about it. The flash's contents are left alone.
+#pragma once
+
+// Exit statuses of a check.
+enum {
+    CHECK_READY = 0,          // everything lptspi needs was found
+    CHECK_PORT_OR_DRIVER = 1, // no port, or no driver: the flash was not looked at
+    CHECK_FLASH_OR_WIRING = 2 // no chip answering, unreliable reads, a busy or protected flash
+};
+
+struct CheckOptions {
+    int pins;      // hold each output line at its working level in turn, for a meter or an LED
+    int unprotect; // clear the flash's block protection (write enable, write status 0x00)
+};
+
+// Runs every check on LPT1 (and the options asked for). Returns the exit status.
+int check_all(const CheckOptions* options);
