@@ -18,7 +18,9 @@ where that loader cannot start, the 32-bit tool's scenarios are skipped.
 Each scenario gets its own prefix, copied from the template (the big, never-written files are
 hard links, everything else a real copy), keeps its wineserver alive with `wineserver -p` so that
 the driver service survives between steps, and ends with the service stopped and deleted,
-`wineserver -k` on that prefix only and the prefix removed.
+`wineserver -k` on that prefix only and the prefix removed. Its work folder stays when it fails,
+with wine.log: what Wine's system processes and the driver hosts printed (LPTSPI_WINEDEBUG, e.g.
+"+ntoskrnl", is handed on as WINEDEBUG to see more).
 
 Standard output of the Windows programs is compared byte for byte. They write it through the C
 runtime in text mode, which stores every "\\n" as "\\r\\n" (Wine passes the bytes through
@@ -124,6 +126,13 @@ class Prefix:
             os.remove(lpt1)
         os.symlink("/dev/null", lpt1)
         subprocess.run([WINESERVER, "-p"], env=self.env, check=True, timeout=60)
+        # The system's processes (services.exe, and winedevice.exe hosting the drivers) keep the
+        # standard handles of the first program in the prefix: one that does nothing starts them
+        # with their output, the driver hosts' included, going to wine.log beside the prefix.
+        self.log_path = os.path.join(os.path.dirname(path), "wine.log")
+        with open(self.log_path, "wb") as system_log:
+            subprocess.run([WINE64, "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=system_log, stderr=system_log, timeout=300)
         log("prefix %s ready in %.1f s" % (path, time.monotonic() - started))
 
     def install(self, driver):
@@ -132,9 +141,9 @@ class Prefix:
         shutil.copyfile(driver, dest)
 
     def run(self, argv, cwd=None, timeout=300):
-        # Output goes to files, not pipes: the first program in a prefix starts services.exe and
-        # the other system processes, which inherit its standard handles and outlive it, so a
-        # pipe would never reach end of file.
+        # Output goes to files, not pipes: were a program the first in the prefix, the system
+        # processes it starts would inherit its standard handles and outlive it, so a pipe would
+        # never reach end of file.
         started = time.monotonic()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             result = subprocess.run([WINE64] + argv, env=self.env, cwd=cwd,
@@ -629,7 +638,8 @@ def run_scenario(args):
     if status == 0 or status == SKIP:
         shutil.rmtree(work, ignore_errors=True)
     else:
-        log("work files kept in %s" % work)
+        log("work files kept in %s (wine.log: what Wine's system processes and the driver hosts "
+            "printed; LPTSPI_WINEDEBUG=+ntoskrnl adds Wine's driver traces)" % work)
     log("%s took %.1f s" % (args.scenario, time.monotonic() - started))
     return status
 
