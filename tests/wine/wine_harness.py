@@ -246,6 +246,16 @@ class Scenario:
                           (" ".join(argv), result.returncode, expect_status))
         return out.replace("\r\n", "\n")
 
+    def expect_helper(self, argv, out, err="", status=0):
+        """hwi-check ARGV must print exactly `out` and `err` and exit with `status`."""
+        result = self.prefix.run([self.helper] + list(argv))
+        what = "hwi-check %s" % " ".join(argv)
+        log("%s: status %d, %.2f s" % (what, result.returncode, result.seconds))
+        compare_output(what, result.stdout, out)
+        compare_output(what + " (standard error)", result.stderr, err)
+        if result.returncode != status:
+            raise Failure("%s exited with %d, expected %d" % (what, result.returncode, status))
+
     def expect_service(self, state, binary):
         got = self.helper_run("query").strip()
         wanted = "%s 1 %s" % (state, binary) if state != "absent" else "absent"
@@ -316,9 +326,10 @@ def compare_output(what, got, transcript):
 # lptspi's standard output on the NT family, the driver working and the simulated chip behind
 # it: the ECR reads back as an ECP port's, the chip is idle, and erase (10 ms in the simulated
 # driver) is over by the first poll, 100 ms after the erase command.
-def programming_transcript(pages):
+def programming_transcript(pages, located=""):
+    """`located`: what lptspi says of a port found away from 0x378, after the system's number."""
     text = ("Opening parallel port LPT1 \n"
-            "On windows system 2 \n"
+            "On windows system 2 \n" + located +
             "setting ECP port to SPP bidirectional mode  \n"
             "serial flash in idle state 0x00\n\n"
             "Bulk erasing flash checking status... \n"
@@ -407,12 +418,12 @@ def run_tool(scenario, image):
     return result
 
 
-def program(scenario, raw, key):
+def program(scenario, raw, key, located=""):
     """lptspi writes `raw` scrambled with `key`; checks the transcript and the exit status."""
     image = make_image(scenario, raw, key)
     result = run_tool(scenario, image)
     pages = (len(raw) + PAGE - 1) // PAGE
-    compare_output("lptspi", result.stdout, programming_transcript(pages))
+    compare_output("lptspi", result.stdout, programming_transcript(pages, located))
     if result.returncode != 0:
         raise Failure("lptspi exited with %d, expected 0" % result.returncode)
 
@@ -453,6 +464,32 @@ def scenario_one_page(s):
 def scenario_empty_image(s):
     """An empty image: the chip is erased and nothing programmed."""
     programming_run(s, 0, started=True, seed=4)
+
+
+def scenario_card(s):
+    """LPT1 on a PCI card: the simulated port moved to 0xD010 with its ECP block at 0xD000, as the
+    system would describe a card's. The driver says so when asked where LPT1 is (LPT2 stays the
+    legacy default), serves the card's registers only inside what the system gave (0xD013 is
+    refused) beside the legacy ones, and lptspi programs a 3-page image there, over old contents,
+    saying where it found the port."""
+    s.need_tool()
+    key = s.key()
+    rng = random.Random(8)
+    raw = bytes(rng.randrange(256) for _ in range(600))
+    s.start_prefix()
+    s.register(start=True)
+    s.load_chip(bytes(rng.randrange(256) for _ in range(CHIP_SIZE)))
+    s.helper_run("place", "0xd010", "0xd000")
+    s.expect_helper(("locate", "1"), "d010 d000 3\n")
+    s.expect_helper(("locate", "2"), "0278 0678 1\n")
+    # The legacy port's registers stay open: nothing is behind them now.
+    s.expect_helper(("write", "0x378", "0x05"), "")
+    s.expect_helper(("read", "0x379"), "ff\n")
+    s.expect_helper(("read", "0xd013"), "",
+                    "hwi-check: the driver refused to read port 0xd013 (error 5)\n", status=1)
+    program(s, raw, key, located="LPT1 at 0xd010, ECP at 0xd000 \n")
+    s.expect_service("running", SIM_DRIVER)
+    compare_chip(s.dump_chip(), expected_chip(raw, key))
 
 
 def scenario_never_registered(s):
@@ -607,6 +644,7 @@ SCENARIOS = {
     "driver-running": scenario_driver_running,
     "driver-stopped": scenario_driver_stopped,
     "never-registered": scenario_never_registered,
+    "card": scenario_card,
     "one-page": scenario_one_page,
     "empty-image": scenario_empty_image,
     "backup": scenario_backup,
