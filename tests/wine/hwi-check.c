@@ -2,9 +2,11 @@
  * hwinterface service, checks the driver's requests on \\.\hwinterface, and moves the simulated
  * chip's contents in and out through the test-only requests of hwinterface-sim.sys.
  *
- *   hwi-check create BINARY-PATH   register the kernel-driver service (demand start)
- *   hwi-check start | stop | delete
- *   hwi-check query                print "absent", or the state and the binary path
+ *   hwi-check create BINARY-PATH [SERVICE]
+ *                                  register the kernel-driver service (demand start)
+ *   hwi-check start | stop | delete [SERVICE]
+ *   hwi-check query [SERVICE]      print "absent", or the state and the binary path
+ *                                  (SERVICE: hwinterface unless named)
  *   hwi-check requests             exercise both port requests and their refusals
  *   hwi-check ports                ports outside the parallel port's registers are refused
  *   hwi-check read-id              JEDEC read identification through the port, bit by bit
@@ -25,9 +27,9 @@
 
 #include "hwi_dispatch.h"
 
-#define SERVICE "hwinterface"
 #define CHUNK 65536
 
+static const char* service_name = "hwinterface";
 static int failures;
 
 static int fail(const char* what) {
@@ -43,9 +45,9 @@ static int service_create(const char* binary) {
     SC_HANDLE manager = open_manager(), service;
     if (manager == NULL)
         return fail("cannot open the service manager");
-    service = CreateServiceA(manager, SERVICE, SERVICE, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary, NULL, NULL, NULL,
-                             NULL, NULL);
+    service = CreateServiceA(manager, service_name, service_name, SERVICE_ALL_ACCESS,
+                             SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                             binary, NULL, NULL, NULL, NULL, NULL);
     if (service == NULL)
         return fail("cannot create the service");
     CloseServiceHandle(service);
@@ -57,7 +59,7 @@ static SC_HANDLE open_service(SC_HANDLE* manager) {
     *manager = open_manager();
     if (*manager == NULL)
         return NULL;
-    return OpenServiceA(*manager, SERVICE, SERVICE_ALL_ACCESS);
+    return OpenServiceA(*manager, service_name, SERVICE_ALL_ACCESS);
 }
 
 static DWORD wait_state(SC_HANDLE service, DWORD wanted) {
@@ -405,9 +407,9 @@ static int locate(HANDLE device, unsigned char n) {
 }
 
 static int usage(void) {
-    fprintf(stderr, "usage: hwi-check create PATH | start | stop | delete | query | requests "
-                    "| ports | read-id | load FILE | dump FILE | size BYTES | lpt1 | read PORT "
-                    "| write PORT VALUE | place BASE ECP | locate N\n");
+    fprintf(stderr, "usage: hwi-check create PATH [SERVICE] | start | stop | delete | query "
+                    "[SERVICE] | requests | ports | read-id | load FILE | dump FILE | size BYTES "
+                    "| lpt1 | read PORT | write PORT VALUE | place BASE ECP | locate N\n");
     return 2;
 }
 
@@ -416,12 +418,18 @@ int main(int argc, char* argv[]) {
     long a = argc > 2 ? number(argv[2], 0xFFFF) : -1, b = argc > 3 ? number(argv[3], 0xFFFF) : -1;
     HANDLE device;
     int rc;
-    if (strcmp(verb, "create") == 0 && argc == 3)
+    if (strcmp(verb, "create") == 0 && (argc == 3 || argc == 4)) {
+        if (argc == 4)
+            service_name = argv[3];
         return service_create(argv[2]);
-    if (strcmp(verb, "start") == 0 || strcmp(verb, "stop") == 0 || strcmp(verb, "delete") == 0)
-        return service_control(verb);
-    if (strcmp(verb, "query") == 0)
-        return service_query();
+    }
+    if ((strcmp(verb, "start") == 0 || strcmp(verb, "stop") == 0 || strcmp(verb, "delete") == 0 ||
+         strcmp(verb, "query") == 0) &&
+        argc <= 3) {
+        if (argc == 3)
+            service_name = argv[2];
+        return strcmp(verb, "query") == 0 ? service_query() : service_control(verb);
+    }
     if (strcmp(verb, "lpt1") == 0) {
         device = CreateFileA("LPT1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
         if (device == INVALID_HANDLE_VALUE)

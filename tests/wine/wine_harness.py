@@ -48,6 +48,8 @@ WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
 SIM_DRIVER = r"C:\windows\system32\drivers\hwinterface-sim.sys"
 TOOL_SERVICE_BINARY = r"System32\Drivers\hwinterface.sys"
+REAL_DRIVER = r"C:\windows\system32\drivers\hwinterface.sys"
+PORT_DRIVER = r"C:\windows\system32\drivers\fakeparport.sys"
 # Files Wine only ever reads: shared with the template through hard links.
 LINKED_SUFFIXES = (".dll", ".exe", ".nls", ".drv", ".ocx", ".sys", ".acm", ".cpl", ".tlb",
                    ".ds", ".ax", ".com", ".msstyles", ".ttf", ".fon")
@@ -65,12 +67,13 @@ def log(message):
     print(message, flush=True)
 
 
-def wine_env(prefix):
+def wine_env(prefix, debug=None):
     env = dict(os.environ)
     env["WINEPREFIX"] = prefix
     # LPTSPI_WINEDEBUG, when set, is handed on as WINEDEBUG to see what Wine does (e.g.
-    # "+ntoskrnl"); otherwise Wine stays quiet.
-    env["WINEDEBUG"] = os.environ.get("LPTSPI_WINEDEBUG", "-all")
+    # "+ntoskrnl"); otherwise Wine stays quiet, but for the messages a scenario asks for in
+    # `debug` (e.g. "fixme+ntoskrnl").
+    env["WINEDEBUG"] = os.environ.get("LPTSPI_WINEDEBUG", "-all") + ("," + debug if debug else "")
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="  # no Mono or Gecko installer
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
@@ -115,9 +118,9 @@ def windows_path(path):
 class Prefix:
     """A scenario's own prefix, with its own wineserver."""
 
-    def __init__(self, template, path):
+    def __init__(self, template, path, debug=None):
         self.path = path
-        self.env = wine_env(path)
+        self.env = wine_env(path, debug)
         started = time.monotonic()
         copy_prefix(template, path)
         # LPT1 has to open for lptspi's claim; nothing is ever written through it.
@@ -135,9 +138,8 @@ class Prefix:
                            stdout=system_log, stderr=system_log, timeout=300)
         log("prefix %s ready in %.1f s" % (path, time.monotonic() - started))
 
-    def install(self, driver):
-        dest = os.path.join(self.path, "drive_c", "windows", "system32", "drivers",
-                            "hwinterface-sim.sys")
+    def install(self, driver, name="hwinterface-sim.sys"):
+        dest = os.path.join(self.path, "drive_c", "windows", "system32", "drivers", name)
         shutil.copyfile(driver, dest)
 
     def run(self, argv, cwd=None, timeout=300):
@@ -229,8 +231,8 @@ class Scenario:
         if not os.path.isfile(self.tool):
             raise Skip("lptspi.exe is missing: %s" % self.tool)
 
-    def start_prefix(self):
-        self.prefix = Prefix(self.args.template, os.path.join(self.work, "prefix"))
+    def start_prefix(self, debug=None):
+        self.prefix = Prefix(self.args.template, os.path.join(self.work, "prefix"), debug)
         self.prefix.install(self.driver)
 
     def helper_run(self, *argv, expect_status=0):
@@ -256,8 +258,8 @@ class Scenario:
         if result.returncode != status:
             raise Failure("%s exited with %d, expected %d" % (what, result.returncode, status))
 
-    def expect_service(self, state, binary):
-        got = self.helper_run("query").strip()
+    def expect_service(self, state, binary, service="hwinterface"):
+        got = self.helper_run("query", service).strip()
         wanted = "%s 1 %s" % (state, binary) if state != "absent" else "absent"
         if got != wanted:
             raise Failure("service is %r, expected %r" % (got, wanted))
@@ -540,6 +542,40 @@ def scenario_driver_reload(s):
     s.helper_run("requests")
 
 
+def scenario_parport_driver(s):
+    """The real hwinterface.sys (its port instructions fault under Wine: only requests that touch
+    no port) with a parallel-port driver in the system, fakeparport.sys: \\Device\\ParallelPort0,
+    described as LPT1 at 0xD010 with an ECP block at 0xD000. Each open of \\\\.\\hwinterface opens
+    that port and references its file object; that far Wine 8 goes, but its
+    IoGetRelatedDeviceObject is a stub that finds no device (one FIXME per open in wine.log), so
+    the driver cannot ask the port and LPT1 stays the legacy default. The driver survives that,
+    says where LPT1 is and still refuses a port outside every parallel port."""
+    drivers = s.args.driver_build or s.args.windows_build
+    real = os.path.join(drivers, "driver", "hwinterface.sys")
+    port = os.path.join(drivers, "tests", "wine", "fakeparport", "fakeparport.sys")
+    for path in (real, port):
+        if not os.path.isfile(path):
+            raise Skip("%s is missing (build the windows-x64 preset first)" % path)
+    s.start_prefix(debug="fixme+ntoskrnl")
+    s.prefix.install(real, "hwinterface.sys")
+    s.prefix.install(port, "fakeparport.sys")
+    s.helper_run("create", PORT_DRIVER, "fakeparport")
+    s.helper_run("start", "fakeparport")
+    s.expect_service("running", PORT_DRIVER, "fakeparport")
+    s.helper_run("create", REAL_DRIVER)
+    s.helper_run("start")
+    s.expect_service("running", REAL_DRIVER)
+    s.expect_helper(("locate", "1"), "0378 0778 1\n")
+    s.expect_helper(("read", "0x70"), "",
+                    "hwi-check: the driver refused to read port 0x70 (error 5)\n", status=1)
+    s.expect_service("running", REAL_DRIVER)
+    with open(s.prefix.log_path, "rb") as f:
+        lookups = f.read().count(b"fixme:ntoskrnl:IoGetRelatedDeviceObject stub")
+    if lookups != 2:
+        raise Failure("the driver looked for \\Device\\ParallelPort0's device %d times in two "
+                      "opens, expected 2" % lookups)
+
+
 def scenario_backup(s):
     """A 4 KiB chip, set through the driver's test request (each request costs about 0.2 ms under
     Wine, so a whole 1 MiB chip read twice would take over an hour): lptspi programs a 2-page
@@ -648,6 +684,7 @@ SCENARIOS = {
     "one-page": scenario_one_page,
     "empty-image": scenario_empty_image,
     "backup": scenario_backup,
+    "parport-driver": scenario_parport_driver,
     "scramble-read-only": scenario_scramble_read_only,
 }
 
