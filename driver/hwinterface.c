@@ -58,8 +58,12 @@ static PDEVICE_OBJECT open_parallel_port(unsigned n, PFILE_OBJECT* file) {
     if (!NT_SUCCESS(ZwOpenFile(&handle, FILE_READ_ATTRIBUTES, &attributes, &io,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_NON_DIRECTORY_FILE)))
         return NULL;
-    status = ObReferenceObjectByHandle(handle, FILE_READ_ATTRIBUTES, *IoFileObjectType, KernelMode,
-                                       (PVOID*)file, NULL);
+    /* No type to check: the handle is the file just opened. MinGW-w64's headers import
+     * IoFileObjectType as a POBJECT_TYPE*, so *IoFileObjectType would read one pointer too deep,
+     * the type object's first field instead of the type: the system would refuse the handle as
+     * one of another type (and Wine's driver host faults on it). */
+    status = ObReferenceObjectByHandle(handle, FILE_READ_ATTRIBUTES, NULL, KernelMode, (PVOID*)file,
+                                       NULL);
     ZwClose(handle);
     if (!NT_SUCCESS(status))
         return NULL;

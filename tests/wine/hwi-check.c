@@ -2,9 +2,11 @@
  * hwinterface service, checks the driver's requests on \\.\hwinterface, and moves the simulated
  * chip's contents in and out through the test-only requests of hwinterface-sim.sys.
  *
- *   hwi-check create BINARY-PATH   register the kernel-driver service (demand start)
- *   hwi-check start | stop | delete
- *   hwi-check query                print "absent", or the state and the binary path
+ *   hwi-check create BINARY-PATH [SERVICE]
+ *                                  register the kernel-driver service (demand start)
+ *   hwi-check start | stop | delete [SERVICE]
+ *   hwi-check query [SERVICE]      print "absent", or the state and the binary path
+ *                                  (SERVICE: hwinterface unless named)
  *   hwi-check requests             exercise both port requests and their refusals
  *   hwi-check ports                ports outside the parallel port's registers are refused
  *   hwi-check read-id              JEDEC read identification through the port, bit by bit
@@ -12,6 +14,10 @@
  *   hwi-check dump FILE            write the whole chip to FILE
  *   hwi-check size BYTES           replace the chip by an erased one of that size
  *   hwi-check lpt1                 open LPT1 the way lptspi does
+ *   hwi-check read PORT            print the byte the driver reads from PORT, in hex
+ *   hwi-check write PORT VALUE     have the driver write VALUE to PORT
+ *   hwi-check place BASE ECP       move the simulated port there, as LPT1 (ECP 0: no ECP block)
+ *   hwi-check locate N             print where the driver says LPTn is: base, ECP block, flags
  *
  * Exit status 0 on success; otherwise 1 with the reason on standard error. */
 #include <windows.h>
@@ -21,9 +27,9 @@
 
 #include "hwi_dispatch.h"
 
-#define SERVICE "hwinterface"
 #define CHUNK 65536
 
+static const char* service_name = "hwinterface";
 static int failures;
 
 static int fail(const char* what) {
@@ -39,9 +45,9 @@ static int service_create(const char* binary) {
     SC_HANDLE manager = open_manager(), service;
     if (manager == NULL)
         return fail("cannot open the service manager");
-    service = CreateServiceA(manager, SERVICE, SERVICE, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary, NULL, NULL, NULL,
-                             NULL, NULL);
+    service = CreateServiceA(manager, service_name, service_name, SERVICE_ALL_ACCESS,
+                             SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                             binary, NULL, NULL, NULL, NULL, NULL);
     if (service == NULL)
         return fail("cannot create the service");
     CloseServiceHandle(service);
@@ -53,7 +59,7 @@ static SC_HANDLE open_service(SC_HANDLE* manager) {
     *manager = open_manager();
     if (*manager == NULL)
         return NULL;
-    return OpenServiceA(*manager, SERVICE, SERVICE_ALL_ACCESS);
+    return OpenServiceA(*manager, service_name, SERVICE_ALL_ACCESS);
 }
 
 static DWORD wait_state(SC_HANDLE service, DWORD wanted) {
@@ -339,16 +345,91 @@ static int set_size(HANDLE device, const char* text) {
     return 0;
 }
 
+/* A number given on the command line, decimal or 0x-prefixed hex, up to `max`; -1 otherwise. */
+static long number(const char* text, unsigned long max) {
+    char* end;
+    unsigned long value = strtoul(text, &end, 0);
+    if (text[0] == '\0' || text[0] == '-' || *end != '\0' || value > max)
+        return -1;
+    return (long)value;
+}
+
+static int refused(DWORD error, const char* what) {
+    SetLastError(error);
+    return fail(what);
+}
+
+static int read_port(HANDLE device, unsigned short port) {
+    unsigned char in[2] = {(unsigned char)port, (unsigned char)(port >> 8)}, out = 0;
+    char what[64];
+    DWORD returned, error = request(device, HWI_IOCTL_READ_PORT, in, 2, &out, 1, &returned);
+    sprintf(what, "the driver refused to read port %#x", port);
+    if (error != 0)
+        return refused(error, what);
+    printf("%02x\n", out);
+    return 0;
+}
+
+static int write_port(HANDLE device, unsigned short port, unsigned char value) {
+    unsigned char in[3] = {(unsigned char)port, (unsigned char)(port >> 8), value};
+    char what[64];
+    DWORD returned, error = request(device, HWI_IOCTL_WRITE_PORT, in, 3, NULL, 0, &returned);
+    sprintf(what, "the driver refused to write port %#x", port);
+    return error != 0 ? refused(error, what) : 0;
+}
+
+static int place(HANDLE device, unsigned short base, unsigned short ecp) {
+    unsigned char in[4] = {(unsigned char)base, (unsigned char)(base >> 8), (unsigned char)ecp,
+                           (unsigned char)(ecp >> 8)};
+    char what[80];
+    DWORD returned, error = request(device, HWI_IOCTL_PLACE_PORT, in, 4, NULL, 0, &returned);
+    sprintf(what, "the driver refused to place the port at %#x, ECP %#x", base, ecp);
+    return error != 0 ? refused(error, what) : 0;
+}
+
+/* Prints base, ECP block and flags as the driver answers them, e.g. "d010 d000 3". */
+static int locate(HANDLE device, unsigned char n) {
+    unsigned char out[HWI_LOCATE_OUT + 1];
+    char what[64];
+    DWORD returned, error;
+    memset(out, 0xEE, sizeof out);
+    error = request(device, HWI_IOCTL_LOCATE_PORT, &n, 1, out, sizeof out, &returned);
+    sprintf(what, "the driver cannot locate LPT%u", n);
+    if (error != 0)
+        return refused(error, what);
+    if (returned != HWI_LOCATE_OUT || out[HWI_LOCATE_OUT] != 0xEE) {
+        fprintf(stderr, "hwi-check: the driver answered %lu bytes for LPT%u, expected %u\n",
+                returned, n, HWI_LOCATE_OUT);
+        return 1;
+    }
+    printf("%04x %04x %x\n", out[0] | out[1] << 8, out[2] | out[3] << 8, out[4]);
+    return 0;
+}
+
+static int usage(void) {
+    fprintf(stderr, "usage: hwi-check create PATH [SERVICE] | start | stop | delete | query "
+                    "[SERVICE] | requests | ports | read-id | load FILE | dump FILE | size BYTES "
+                    "| lpt1 | read PORT | write PORT VALUE | place BASE ECP | locate N\n");
+    return 2;
+}
+
 int main(int argc, char* argv[]) {
     const char* verb = argc > 1 ? argv[1] : "";
+    long a = argc > 2 ? number(argv[2], 0xFFFF) : -1, b = argc > 3 ? number(argv[3], 0xFFFF) : -1;
     HANDLE device;
     int rc;
-    if (strcmp(verb, "create") == 0 && argc == 3)
+    if (strcmp(verb, "create") == 0 && (argc == 3 || argc == 4)) {
+        if (argc == 4)
+            service_name = argv[3];
         return service_create(argv[2]);
-    if (strcmp(verb, "start") == 0 || strcmp(verb, "stop") == 0 || strcmp(verb, "delete") == 0)
-        return service_control(verb);
-    if (strcmp(verb, "query") == 0)
-        return service_query();
+    }
+    if ((strcmp(verb, "start") == 0 || strcmp(verb, "stop") == 0 || strcmp(verb, "delete") == 0 ||
+         strcmp(verb, "query") == 0) &&
+        argc <= 3) {
+        if (argc == 3)
+            service_name = argv[2];
+        return strcmp(verb, "query") == 0 ? service_query() : service_control(verb);
+    }
     if (strcmp(verb, "lpt1") == 0) {
         device = CreateFileA("LPT1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
         if (device == INVALID_HANDLE_VALUE)
@@ -356,14 +437,15 @@ int main(int argc, char* argv[]) {
         CloseHandle(device);
         return 0;
     }
-    if (strcmp(verb, "requests") != 0 && strcmp(verb, "ports") != 0 &&
-        strcmp(verb, "read-id") != 0 &&
-        !((strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0 || strcmp(verb, "size") == 0) &&
-          argc == 3)) {
-        fprintf(stderr, "usage: hwi-check create PATH | start | stop | delete | query | requests "
-                        "| ports | read-id | load FILE | dump FILE | size BYTES | lpt1\n");
-        return 2;
-    }
+    if (!((argc == 2 && (strcmp(verb, "requests") == 0 || strcmp(verb, "ports") == 0 ||
+                         strcmp(verb, "read-id") == 0)) ||
+          (argc == 3 &&
+           (strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0 || strcmp(verb, "size") == 0)) ||
+          (argc == 3 && strcmp(verb, "read") == 0 && a >= 0) ||
+          (argc == 3 && strcmp(verb, "locate") == 0 && a >= 0 && a <= 0xFF) ||
+          (argc == 4 && strcmp(verb, "write") == 0 && a >= 0 && b >= 0 && b <= 0xFF) ||
+          (argc == 4 && strcmp(verb, "place") == 0 && a >= 0 && b >= 0)))
+        return usage();
     device = open_device();
     if (device == INVALID_HANDLE_VALUE)
         return fail("cannot open \\\\.\\hwinterface");
@@ -377,8 +459,16 @@ int main(int argc, char* argv[]) {
         rc = load(device, argv[2]);
     else if (strcmp(verb, "size") == 0)
         rc = set_size(device, argv[2]);
-    else
+    else if (strcmp(verb, "dump") == 0)
         rc = dump(device, argv[2]);
+    else if (strcmp(verb, "read") == 0)
+        rc = read_port(device, (unsigned short)a);
+    else if (strcmp(verb, "write") == 0)
+        rc = write_port(device, (unsigned short)a, (unsigned char)b);
+    else if (strcmp(verb, "place") == 0)
+        rc = place(device, (unsigned short)a, (unsigned short)b);
+    else
+        rc = locate(device, (unsigned char)a);
     CloseHandle(device);
     return rc;
 }

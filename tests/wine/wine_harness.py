@@ -18,7 +18,9 @@ where that loader cannot start, the 32-bit tool's scenarios are skipped.
 Each scenario gets its own prefix, copied from the template (the big, never-written files are
 hard links, everything else a real copy), keeps its wineserver alive with `wineserver -p` so that
 the driver service survives between steps, and ends with the service stopped and deleted,
-`wineserver -k` on that prefix only and the prefix removed.
+`wineserver -k` on that prefix only and the prefix removed. Its work folder stays when it fails,
+with wine.log: what Wine's system processes and the driver hosts printed (LPTSPI_WINEDEBUG, e.g.
+"+ntoskrnl", is handed on as WINEDEBUG to see more).
 
 Standard output of the Windows programs is compared byte for byte. They write it through the C
 runtime in text mode, which stores every "\\n" as "\\r\\n" (Wine passes the bytes through
@@ -46,6 +48,8 @@ WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
 SIM_DRIVER = r"C:\windows\system32\drivers\hwinterface-sim.sys"
 TOOL_SERVICE_BINARY = r"System32\Drivers\hwinterface.sys"
+REAL_DRIVER = r"C:\windows\system32\drivers\hwinterface.sys"
+PORT_DRIVER = r"C:\windows\system32\drivers\fakeparport.sys"
 # Files Wine only ever reads: shared with the template through hard links.
 LINKED_SUFFIXES = (".dll", ".exe", ".nls", ".drv", ".ocx", ".sys", ".acm", ".cpl", ".tlb",
                    ".ds", ".ax", ".com", ".msstyles", ".ttf", ".fon")
@@ -63,12 +67,13 @@ def log(message):
     print(message, flush=True)
 
 
-def wine_env(prefix):
+def wine_env(prefix, debug=None):
     env = dict(os.environ)
     env["WINEPREFIX"] = prefix
     # LPTSPI_WINEDEBUG, when set, is handed on as WINEDEBUG to see what Wine does (e.g.
-    # "+ntoskrnl"); otherwise Wine stays quiet.
-    env["WINEDEBUG"] = os.environ.get("LPTSPI_WINEDEBUG", "-all")
+    # "+ntoskrnl"); otherwise Wine stays quiet, but for the messages a scenario asks for in
+    # `debug` (e.g. "fixme+ntoskrnl").
+    env["WINEDEBUG"] = os.environ.get("LPTSPI_WINEDEBUG", "-all") + ("," + debug if debug else "")
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="  # no Mono or Gecko installer
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
@@ -113,9 +118,9 @@ def windows_path(path):
 class Prefix:
     """A scenario's own prefix, with its own wineserver."""
 
-    def __init__(self, template, path):
+    def __init__(self, template, path, debug=None):
         self.path = path
-        self.env = wine_env(path)
+        self.env = wine_env(path, debug)
         started = time.monotonic()
         copy_prefix(template, path)
         # LPT1 has to open for lptspi's claim; nothing is ever written through it.
@@ -124,17 +129,23 @@ class Prefix:
             os.remove(lpt1)
         os.symlink("/dev/null", lpt1)
         subprocess.run([WINESERVER, "-p"], env=self.env, check=True, timeout=60)
+        # The system's processes (services.exe, and winedevice.exe hosting the drivers) keep the
+        # standard handles of the first program in the prefix: one that does nothing starts them
+        # with their output, the driver hosts' included, going to wine.log beside the prefix.
+        self.log_path = os.path.join(os.path.dirname(path), "wine.log")
+        with open(self.log_path, "wb") as system_log:
+            subprocess.run([WINE64, "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=system_log, stderr=system_log, timeout=300)
         log("prefix %s ready in %.1f s" % (path, time.monotonic() - started))
 
-    def install(self, driver):
-        dest = os.path.join(self.path, "drive_c", "windows", "system32", "drivers",
-                            "hwinterface-sim.sys")
+    def install(self, driver, name="hwinterface-sim.sys"):
+        dest = os.path.join(self.path, "drive_c", "windows", "system32", "drivers", name)
         shutil.copyfile(driver, dest)
 
     def run(self, argv, cwd=None, timeout=300):
-        # Output goes to files, not pipes: the first program in a prefix starts services.exe and
-        # the other system processes, which inherit its standard handles and outlive it, so a
-        # pipe would never reach end of file.
+        # Output goes to files, not pipes: were a program the first in the prefix, the system
+        # processes it starts would inherit its standard handles and outlive it, so a pipe would
+        # never reach end of file.
         started = time.monotonic()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             result = subprocess.run([WINE64] + argv, env=self.env, cwd=cwd,
@@ -220,8 +231,8 @@ class Scenario:
         if not os.path.isfile(self.tool):
             raise Skip("lptspi.exe is missing: %s" % self.tool)
 
-    def start_prefix(self):
-        self.prefix = Prefix(self.args.template, os.path.join(self.work, "prefix"))
+    def start_prefix(self, debug=None):
+        self.prefix = Prefix(self.args.template, os.path.join(self.work, "prefix"), debug)
         self.prefix.install(self.driver)
 
     def helper_run(self, *argv, expect_status=0):
@@ -237,8 +248,18 @@ class Scenario:
                           (" ".join(argv), result.returncode, expect_status))
         return out.replace("\r\n", "\n")
 
-    def expect_service(self, state, binary):
-        got = self.helper_run("query").strip()
+    def expect_helper(self, argv, out, err="", status=0):
+        """hwi-check ARGV must print exactly `out` and `err` and exit with `status`."""
+        result = self.prefix.run([self.helper] + list(argv))
+        what = "hwi-check %s" % " ".join(argv)
+        log("%s: status %d, %.2f s" % (what, result.returncode, result.seconds))
+        compare_output(what, result.stdout, out)
+        compare_output(what + " (standard error)", result.stderr, err)
+        if result.returncode != status:
+            raise Failure("%s exited with %d, expected %d" % (what, result.returncode, status))
+
+    def expect_service(self, state, binary, service="hwinterface"):
+        got = self.helper_run("query", service).strip()
         wanted = "%s 1 %s" % (state, binary) if state != "absent" else "absent"
         if got != wanted:
             raise Failure("service is %r, expected %r" % (got, wanted))
@@ -307,9 +328,10 @@ def compare_output(what, got, transcript):
 # lptspi's standard output on the NT family, the driver working and the simulated chip behind
 # it: the ECR reads back as an ECP port's, the chip is idle, and erase (10 ms in the simulated
 # driver) is over by the first poll, 100 ms after the erase command.
-def programming_transcript(pages):
+def programming_transcript(pages, located=""):
+    """`located`: what lptspi says of a port found away from 0x378, after the system's number."""
     text = ("Opening parallel port LPT1 \n"
-            "On windows system 2 \n"
+            "On windows system 2 \n" + located +
             "setting ECP port to SPP bidirectional mode  \n"
             "serial flash in idle state 0x00\n\n"
             "Bulk erasing flash checking status... \n"
@@ -398,12 +420,12 @@ def run_tool(scenario, image):
     return result
 
 
-def program(scenario, raw, key):
+def program(scenario, raw, key, located=""):
     """lptspi writes `raw` scrambled with `key`; checks the transcript and the exit status."""
     image = make_image(scenario, raw, key)
     result = run_tool(scenario, image)
     pages = (len(raw) + PAGE - 1) // PAGE
-    compare_output("lptspi", result.stdout, programming_transcript(pages))
+    compare_output("lptspi", result.stdout, programming_transcript(pages, located))
     if result.returncode != 0:
         raise Failure("lptspi exited with %d, expected 0" % result.returncode)
 
@@ -444,6 +466,32 @@ def scenario_one_page(s):
 def scenario_empty_image(s):
     """An empty image: the chip is erased and nothing programmed."""
     programming_run(s, 0, started=True, seed=4)
+
+
+def scenario_card(s):
+    """LPT1 on a PCI card: the simulated port moved to 0xD010 with its ECP block at 0xD000, as the
+    system would describe a card's. The driver says so when asked where LPT1 is (LPT2 stays the
+    legacy default), serves the card's registers only inside what the system gave (0xD013 is
+    refused) beside the legacy ones, and lptspi programs a 3-page image there, over old contents,
+    saying where it found the port."""
+    s.need_tool()
+    key = s.key()
+    rng = random.Random(8)
+    raw = bytes(rng.randrange(256) for _ in range(600))
+    s.start_prefix()
+    s.register(start=True)
+    s.load_chip(bytes(rng.randrange(256) for _ in range(CHIP_SIZE)))
+    s.helper_run("place", "0xd010", "0xd000")
+    s.expect_helper(("locate", "1"), "d010 d000 3\n")
+    s.expect_helper(("locate", "2"), "0278 0678 1\n")
+    # The legacy port's registers stay open: nothing is behind them now.
+    s.expect_helper(("write", "0x378", "0x05"), "")
+    s.expect_helper(("read", "0x379"), "ff\n")
+    s.expect_helper(("read", "0xd013"), "",
+                    "hwi-check: the driver refused to read port 0xd013 (error 5)\n", status=1)
+    program(s, raw, key, located="LPT1 at 0xd010, ECP at 0xd000 \n")
+    s.expect_service("running", SIM_DRIVER)
+    compare_chip(s.dump_chip(), expected_chip(raw, key))
 
 
 def scenario_never_registered(s):
@@ -492,6 +540,40 @@ def scenario_driver_reload(s):
     s.expect_service("running", SIM_DRIVER)
     compare_chip(s.dump_chip(), b"\xff" * CHIP_SIZE)
     s.helper_run("requests")
+
+
+def scenario_parport_driver(s):
+    """The real hwinterface.sys (its port instructions fault under Wine: only requests that touch
+    no port) with a parallel-port driver in the system, fakeparport.sys: \\Device\\ParallelPort0,
+    described as LPT1 at 0xD010 with an ECP block at 0xD000. Each open of \\\\.\\hwinterface opens
+    that port and references its file object; that far Wine 8 goes, but its
+    IoGetRelatedDeviceObject is a stub that finds no device (one FIXME per open in wine.log), so
+    the driver cannot ask the port and LPT1 stays the legacy default. The driver survives that,
+    says where LPT1 is and still refuses a port outside every parallel port."""
+    drivers = s.args.driver_build or s.args.windows_build
+    real = os.path.join(drivers, "driver", "hwinterface.sys")
+    port = os.path.join(drivers, "tests", "wine", "fakeparport", "fakeparport.sys")
+    for path in (real, port):
+        if not os.path.isfile(path):
+            raise Skip("%s is missing (build the windows-x64 preset first)" % path)
+    s.start_prefix(debug="fixme+ntoskrnl")
+    s.prefix.install(real, "hwinterface.sys")
+    s.prefix.install(port, "fakeparport.sys")
+    s.helper_run("create", PORT_DRIVER, "fakeparport")
+    s.helper_run("start", "fakeparport")
+    s.expect_service("running", PORT_DRIVER, "fakeparport")
+    s.helper_run("create", REAL_DRIVER)
+    s.helper_run("start")
+    s.expect_service("running", REAL_DRIVER)
+    s.expect_helper(("locate", "1"), "0378 0778 1\n")
+    s.expect_helper(("read", "0x70"), "",
+                    "hwi-check: the driver refused to read port 0x70 (error 5)\n", status=1)
+    s.expect_service("running", REAL_DRIVER)
+    with open(s.prefix.log_path, "rb") as f:
+        lookups = f.read().count(b"fixme:ntoskrnl:IoGetRelatedDeviceObject stub")
+    if lookups != 2:
+        raise Failure("the driver looked for \\Device\\ParallelPort0's device %d times in two "
+                      "opens, expected 2" % lookups)
 
 
 def scenario_backup(s):
@@ -598,9 +680,11 @@ SCENARIOS = {
     "driver-running": scenario_driver_running,
     "driver-stopped": scenario_driver_stopped,
     "never-registered": scenario_never_registered,
+    "card": scenario_card,
     "one-page": scenario_one_page,
     "empty-image": scenario_empty_image,
     "backup": scenario_backup,
+    "parport-driver": scenario_parport_driver,
     "scramble-read-only": scenario_scramble_read_only,
 }
 
@@ -629,7 +713,8 @@ def run_scenario(args):
     if status == 0 or status == SKIP:
         shutil.rmtree(work, ignore_errors=True)
     else:
-        log("work files kept in %s" % work)
+        log("work files kept in %s (wine.log: what Wine's system processes and the driver hosts "
+            "printed; LPTSPI_WINEDEBUG=+ntoskrnl adds Wine's driver traces)" % work)
     log("%s took %.1f s" % (args.scenario, time.monotonic() - started))
     return status
 
