@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# On the simulated PC: backs up the flash's old firmware, programs a sample firmware, checks the
-# chip holds it, and checks the backup gives back the old firmware.
+# On the simulated PC, as a technician would: checks the port, driver, wiring and flash with
+# lptspi-check, backs up the flash's old firmware before anything else (lptspi
+# erases the whole chip, and on a real NT-family PC this first run also brings up the driver),
+# then programs a sample firmware, checks the chip holds it, and checks the backup gives back the
+# old firmware.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build/default
 if [ ! -x "$build/tool/lptspi-sim" ] || [ ! -x "$build/tool/lptspi-scramble" ] ||
-   [ ! -x "$build/tool/lptspi-backup-sim" ]; then
+   [ ! -x "$build/tool/lptspi-backup-sim" ] || [ ! -x "$build/tool/lptspi-check-sim" ]; then
     echo "Building lptspi-sim (first run only)..."
     cmake --preset default >/dev/null
     cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" \
-        --target lptspi lptspi-scramble lptspi-backup >/dev/null
+        --target lptspi lptspi-scramble lptspi-backup lptspi-check >/dev/null
 fi
 demo=$build/demo
+# A fresh folder each time: lptspi-backup never replaces an earlier backup.
+rm -rf "$demo"
 mkdir -p "$demo"
 
 # About 300 KiB of firmware anyone can recognise in a hex dump: 5120 numbered lines.
@@ -20,11 +25,19 @@ seq 1 5120 | awk '{ printf "lptspi demo firmware line %05d of 05120 -- 012345678
     > "$demo/firmware.bin"
 size=$(wc -c < "$demo/firmware.bin")
 "$build/tool/lptspi-scramble" "$demo/firmware.bin" "$demo/image.bin"
-# The board's flash holds an older firmware, which the demo backs up first.
+# The board's flash holds an older firmware, which the demo backs up before anything else.
 seq 1 700 | awk '{ printf "old firmware %04d\n", $1 }' > "$demo/old-firmware.bin"
 cp "$demo/old-firmware.bin" "$demo/chip.bin"
 echo "Firmware: $demo/firmware.bin ($size bytes), scrambled into $demo/image.bin"
 echo "Flash:    $demo/chip.bin (the simulated chip), holding $demo/old-firmware.bin"
+echo
+echo "\$ lptspi-check-sim"
+status=0
+LPTSPI_SIM_CHIP="$demo/chip.bin" "$build/tool/lptspi-check-sim" || status=$?
+if [ "$status" -ne 0 ]; then
+    echo "FAILED: lptspi-check-sim exited with status $status."
+    exit 1
+fi
 echo
 echo "\$ lptspi-backup-sim $demo/backup.bin"
 status=0
