@@ -43,6 +43,12 @@ struct DriverFacts {
 };
 void BringUpDriver(DriverFacts* facts);
 
+// Sets the port variables as OpenPort does once LPT1 is claimed (and on the NT family the driver
+// is open): sysver to `family`, baseport and ecpport to where the driver says LPT1 is, else
+// 0x378 and 0x778. Returns the driver's HWI_PORT_* flags with `*base` and `*ecp` as it answered,
+// or -1 when it cannot tell (the 95/98/Me family, an older driver).
+int UseLpt1(int family, unsigned short* base, unsigned short* ecp);
+
 // One read of `port` through the driver: 0 with `*value` set, or the system's error code (access
 // denied: the driver does not serve that port).
 unsigned long ProbePort(unsigned short port, int* value);

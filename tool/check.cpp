@@ -142,12 +142,10 @@ static int say_driver(const DriverFacts* d, const PlatformFacts* p) {
     return 0;
 }
 
-// Where LPT1's registers are and how that was found; sets the port variables as OpenPort does.
-static void find_registers() {
-    baseport = 0x378;
-    ecpport = 0x778;
+// Where LPT1's registers are and how that was found.
+static void find_registers(int family) {
     unsigned short base = 0, ecp = 0;
-    int flags = LocatePort(1, &base, &ecp);
+    int flags = UseLpt1(family, &base, &ecp);
     if (sysver == SYSVER_WIN9X) {
         printf("port: LPT1's registers taken at 0x0378: on Windows 95/98/Me lptspi cannot ask "
                "where a card put them, so a card must sit at 0x378\n");
@@ -158,8 +156,6 @@ static void find_registers() {
         printf("port: LPT1's registers taken at 0x%04x: the system does not describe LPT1 to the "
                "driver, so the usual place is used\n",
                base);
-        baseport = base;
-        ecpport = ecp;
     } else {
         if (ecp != 0)
             printf("port: LPT1's registers at 0x%04x as the system placed them, its ECP block at "
@@ -168,9 +164,6 @@ static void find_registers() {
         else
             printf("port: LPT1's registers at 0x%04x as the system placed them, no ECP block\n",
                    base);
-        baseport = base;
-        // At the usual place the ECR is looked for where it always was.
-        ecpport = base == 0x378 ? (unsigned short)0x778 : ecp;
     }
 }
 
@@ -463,14 +456,13 @@ int check_all(const CheckOptions* options) {
     int claim = ClaimLpt(1, &error);
     if (!say_claim(claim, error))
         return port_problem();
-    sysver = platform.family;
-    if (sysver == SYSVER_NT) {
+    if (platform.family == SYSVER_NT) {
         DriverFacts driver;
         BringUpDriver(&driver);
         if (!say_driver(&driver, &platform))
             return port_problem();
     }
-    find_registers();
+    find_registers(platform.family);
     if (!registers_reachable())
         return port_problem();
     say_ecr();
