@@ -513,11 +513,16 @@ def scenario_driver_requests(s):
     """The driver alone: it serves the parallel port's registers only (a read of 0x70 and a write
     of 0xCF9 are refused with ERROR_ACCESS_DENIED while the control register still reads back;
     checked first, with the ECR at its power-up value), both port requests and their refusals,
-    one read-identification command through the port to the simulated chip, and LPT1."""
+    the frame request (read identification in one request; a frame on 0x70 or on 0x37A, whose
+    0x37B is no status register, refused with ERROR_ACCESS_DENIED, one of 4097 bytes either way
+    with ERROR_INVALID_PARAMETER, all with no byte written; the largest, 4096 bytes received, reads
+    what the chip holds), one read-identification command through the port, bit by bit, to the
+    simulated chip, and LPT1."""
     s.start_prefix()
     s.register(start=True)
     s.helper_run("ports")
     s.helper_run("requests")
+    s.helper_run("frames")
     out = s.helper_run("read-id")
     if not out.startswith("202014\n"):
         raise Failure("read identification gave %r, expected 202014" % out)
