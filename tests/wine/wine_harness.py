@@ -34,6 +34,7 @@ Exit status: 0 pass, 1 fail, 77 skipped (the Windows build or the tool is not th
 import argparse
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -328,14 +329,17 @@ def compare_output(what, got, transcript):
 # lptspi's standard output on the NT family, the driver working and the simulated chip behind
 # it: the ECR reads back as an ECP port's, the chip is idle, and erase (10 ms in the simulated
 # driver) is over by the first poll, 100 ms after the erase command.
-def programming_transcript(pages, located=""):
-    """`located`: what lptspi says of a port found away from 0x378, after the system's number."""
+ERASE_LINES = "\rstatus = 00 "
+
+
+def programming_transcript(pages, located="", erase=ERASE_LINES):
+    """`located`: what lptspi says of a port found away from 0x378, after the system's number;
+    `erase`: what the wait for the erase printed."""
     text = ("Opening parallel port LPT1 \n"
             "On windows system 2 \n" + located +
             "setting ECP port to SPP bidirectional mode  \n"
             "serial flash in idle state 0x00\n\n"
-            "Bulk erasing flash checking status... \n"
-            "\rstatus = 00 "
+            "Bulk erasing flash checking status... \n" + erase +
             "\n done! \n"
             "programming code..\n"
             "%d pages ...\n" % pages)
@@ -346,11 +350,27 @@ def programming_transcript(pages, located=""):
     return text
 
 
+# What lptspi --fast prints while it waits for the erase, as a rule.
+FAST_ERASE_LINES = "\rstatus = 03 \rstatus = 00 "
+
 NO_DRIVER_TRANSCRIPT = ("Opening parallel port LPT1 \n"
                         "On windows system 2 \n"
                         "Failed to start parallel port I/O driver!"
                         "Failed to load parallel port driver! \n"
                         "Game over cant get a handle for the parallel port ! \n")
+
+
+def compare_output_around(what, got, transcript, part, pattern):
+    """Like compare_output, but where `transcript` holds `part`, the output has to match the
+    regular expression `pattern` (bytes, with the program's own line ends) instead."""
+    before, after = (text_mode(text) for text in transcript.split(part))
+    if (len(got) >= len(before) + len(after) and got.startswith(before) and
+            got.endswith(after) and re.fullmatch(pattern, got[len(before):len(got) - len(after)])):
+        return
+    if got.startswith(before) and got.endswith(after):
+        raise Failure("%s's standard output differs where %r should match %r: %r" %
+                      (what, part, pattern, got[len(before):len(got) - len(after)]))
+    compare_output(what, got, transcript)
 
 
 def read_key(path):
@@ -581,6 +601,36 @@ def scenario_parport_driver(s):
                       "opens, expected 2" % lookups)
 
 
+def scenario_fast_full(s):
+    """lptspi --fast, the largest image: 4095 pages of random bytes over a chip holding old random
+    contents, page 2000 blank (the fast run skips it: the erase must have cleared it)."""
+    s.need_tool()
+    key = s.key()
+    rng = random.Random(9)
+    pages = CHIP_SIZE // PAGE - 1
+    raw = bytearray(rng.randrange(256) for _ in range(pages * PAGE))
+    raw[2000 * PAGE:2001 * PAGE] = b"\xff" * PAGE
+    raw = bytes(raw)
+    s.start_prefix()
+    s.register(start=True)
+    s.load_chip(bytes(rng.randrange(256) for _ in range(CHIP_SIZE)))
+    image = make_image(s, raw, key)
+    result = s.prefix.run([s.tool, "--fast", image], cwd=s.work)
+    log("lptspi --fast %s: status %d, %.2f s, %d bytes of output" %
+        (image, result.returncode, result.seconds, len(result.stdout)))
+    # The fast run polls the erase without pauses and shows each change: the chip's 10 ms erase
+    # reads 03 (write latch, busy) from the first frame after the command to the last, then 00.
+    # Each poll is one frame, well under a millisecond of the driver's time; only a stall of 10 ms
+    # between the erase command and the first poll would hide the 03, and one of some 100 ms
+    # while it is still 03 would show it again, so the lines are matched by that pattern.
+    compare_output_around("lptspi --fast", result.stdout,
+                          programming_transcript(pages, erase=FAST_ERASE_LINES),
+                          FAST_ERASE_LINES, rb"(\rstatus = 03 )*\rstatus = 00 ")
+    if result.returncode != 0:
+        raise Failure("lptspi exited with %d, expected 0" % result.returncode)
+    compare_chip(s.dump_chip(), expected_chip(raw, key))
+
+
 def scenario_backup(s):
     """A 4 KiB chip, set through the driver's test request (each request costs about 0.2 ms under
     Wine, so a whole 1 MiB chip read twice would take over an hour): lptspi programs a 2-page
@@ -689,6 +739,7 @@ SCENARIOS = {
     "one-page": scenario_one_page,
     "empty-image": scenario_empty_image,
     "backup": scenario_backup,
+    "fast-full": scenario_fast_full,
     "parport-driver": scenario_parport_driver,
     "scramble-read-only": scenario_scramble_read_only,
 }
