@@ -9,10 +9,10 @@
   wine_harness.py remove --template DIR       delete the template prefix
   wine_harness.py list                        the scenarios
 
---windows-build is the build whose programs run: lptspi.exe and lptspi-scramble.exe, 64- or
-32-bit. --driver-build (default: the same) is the windows-x64 build that gives hwinterface-sim.sys
-and hwi-check.exe: the prefix is 64-bit, so its driver host and its service tools are 64-bit
-whichever tool runs. wine64 hands a 32-bit program to the 32-bit loader (Debian's wine32 package);
+--windows-build is the build whose programs run: lptspi.exe, lptspi-scramble.exe,
+lptspi-backup.exe and lptspi-check.exe, 64- or 32-bit. --driver-build (default: the same) is the
+windows-x64 build that gives hwinterface-sim.sys and hwi-check.exe: the prefix is 64-bit, so its
+driver host and its service tools are 64-bit whichever tool runs. wine64 hands a 32-bit program to the 32-bit loader (Debian's wine32 package);
 where that loader cannot start, the 32-bit tool's scenarios are skipped.
 
 Each scenario gets its own prefix, copied from the template (the big, never-written files are
@@ -671,6 +671,83 @@ def scenario_backup(s):
     compare_chip(s.dump_chip(), chip)
 
 
+# lptspi-check's findings under Wine 8, whose prefix says it is Windows 7 SP1 (64-bit for both
+# builds: a 32-bit program runs there as on 64-bit Windows). The speed lines measure real time:
+# CHECK_SPEED is an example of them, CHECK_SPEED_PATTERN what they must match.
+CHECK_PLATFORM = ("platform: Windows NT family, version 6.1 build 7601, 64-bit: lptspi reaches the "
+                  "port through its driver hwinterface, which 64-bit Windows loads only with a "
+                  "signature it accepts\n"
+                  "port: LPT1 is free, and claimed for this check\n")
+CHECK_FLASH = ("port: LPT1's registers taken at 0x0378: the system does not describe LPT1 to the "
+               "driver, so the usual place is used\n"
+               "port: ECR at 0x077a reads 0x15: an ECP port, which lptspi sets to byte mode\n"
+               "setting ECP port to SPP bidirectional mode  \n"
+               "lines: data-in (pin 10) reads high with the flash released\n"
+               "lines: data-in follows the flash when it is selected and clocked: a chip answers\n"
+               "flash: id 20 20 14, the same three times: ST/Micron (20), 1024 KiB\n"
+               "flash: status 0x00: not busy, write latch clear, no block protection, status "
+               "register not locked\n"
+               "reads: the first 64 KiB read three times, all alike\n")
+CHECK_SPEED = ("speed: a port access takes 250.00 us here as a driver request of its own, 0.10 us "
+               "inside a frame the driver makes\n"
+               "speed: on this PC a full 4095-page image takes lptspi about 17500 s and lptspi "
+               "--fast about 9 s, a 1 MiB flash takes lptspi-backup about 5 s, besides the "
+               "flash's own erase and program times\n")
+CHECK_SPEED_PATTERN = (rb"speed: a port access takes \d+\.\d\d us here as a driver request of its "
+                       rb"own, \d+\.\d\d us inside a frame the driver makes\r\n"
+                       rb"speed: on this PC a full 4095-page image takes lptspi about \d+ s and "
+                       rb"lptspi --fast about \d+ s, a 1 MiB flash takes lptspi-backup about \d+ s, "
+                       rb"besides the flash's own erase and program times\r\n")
+CHECK_READY = "result: everything lptspi needs was found\n"
+
+
+def scenario_check(s):
+    """lptspi-check.exe: with the service never registered, it registers it (with the relative
+    path, as lptspi does) and finds the driver file missing: exit 1, the flash not looked at. With
+    the simulated-chip driver running, a chip of old contents: every finding of a healthy setup,
+    exit 0, the chip left as it was. With the driver stopped: started, and the same findings."""
+    check = os.path.join(os.path.dirname(s.tool), "lptspi-check.exe")
+    if not os.path.isfile(check):
+        raise Skip("lptspi-check.exe is missing: %s" % check)
+
+    def run_check(driver_line, rest, status):
+        result = s.prefix.run([check], cwd=s.work)
+        log("lptspi-check: status %d, %.2f s" % (result.returncode, result.seconds))
+        if result.stderr:
+            log("lptspi-check standard error: %r" % result.stderr)
+        transcript = CHECK_PLATFORM + driver_line + rest
+        if CHECK_SPEED in rest:
+            compare_output_around("lptspi-check", result.stdout, transcript, CHECK_SPEED,
+                                  CHECK_SPEED_PATTERN)
+        else:
+            compare_output("lptspi-check", result.stdout, transcript)
+        if result.returncode != status:
+            raise Failure("lptspi-check exited with %d, expected %d" % (result.returncode, status))
+
+    s.start_prefix()
+    s.expect_service("absent", None)
+    run_check("driver: C:\\windows\\system32\\Drivers\\hwinterface.sys is missing: copy the "
+              "package's hwinterface.sys there\n",
+              "lines, flash: not checked without the port and its driver\n"
+              "result: the port or its driver is not ready (see above)\n", 1)
+    s.expect_service("stopped", TOOL_SERVICE_BINARY)
+
+    s.helper_run("delete")
+    s.register(start=True)
+    rng = random.Random(10)
+    chip = bytes(rng.randrange(256) for _ in range(CHIP_SIZE))
+    s.load_chip(chip)
+    healthy = CHECK_FLASH + CHECK_SPEED + CHECK_READY
+    run_check("driver: running (\\\\.\\hwinterface opened)\n", healthy, 0)
+    compare_chip(s.dump_chip(), chip)
+
+    # Stopping unloads the driver: the next start brings an erased chip and a port at power-up.
+    s.helper_run("stop")
+    s.expect_service("stopped", SIM_DRIVER)
+    run_check("driver: was stopped, and is started now\n", healthy, 0)
+    s.expect_service("running", SIM_DRIVER)
+
+
 def scenario_scramble_read_only(s):
     """lptspi-scramble.exe and an OUT marked read-only with attrib +r (Wine clears the file's
     write permissions): refused and kept, also through a symbolic link to it; once writable again,
@@ -739,6 +816,7 @@ SCENARIOS = {
     "one-page": scenario_one_page,
     "empty-image": scenario_empty_image,
     "backup": scenario_backup,
+    "check": scenario_check,
     "fast-full": scenario_fast_full,
     "parport-driver": scenario_parport_driver,
     "scramble-read-only": scenario_scramble_read_only,
