@@ -5,7 +5,8 @@
  *   hwi-check create BINARY-PATH [SERVICE]
  *                                  register the kernel-driver service (demand start)
  *   hwi-check start | stop | delete [SERVICE]
- *   hwi-check query [SERVICE]      print "absent", or the state and the binary path
+ *   hwi-check query [SERVICE]      print "absent", or the state, the type, the start type and
+ *                                  the binary path
  *                                  (SERVICE: hwinterface unless named)
  *   hwi-check requests             exercise both port requests and their refusals
  *   hwi-check frames               whole SPI frames in one request, and their refusals
@@ -119,11 +120,11 @@ static int service_query(void) {
         return fail("cannot query the service's status");
     if (!QueryServiceConfigA(service, &u.config, sizeof u, &needed))
         return fail("cannot query the service's configuration");
-    printf("%s %lu %s\n",
+    printf("%s %lu %lu %s\n",
            status.dwCurrentState == SERVICE_RUNNING   ? "running"
            : status.dwCurrentState == SERVICE_STOPPED ? "stopped"
                                                       : "pending",
-           u.config.dwServiceType, u.config.lpBinaryPathName);
+           u.config.dwServiceType, u.config.dwStartType, u.config.lpBinaryPathName);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return 0;

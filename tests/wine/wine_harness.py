@@ -260,8 +260,12 @@ class Scenario:
             raise Failure("%s exited with %d, expected %d" % (what, result.returncode, status))
 
     def expect_service(self, state, binary, service="hwinterface"):
+        """The service's state, a kernel driver's type (1), its start type and binary path: the
+        tools register it to start with the system (1) under TOOL_SERVICE_BINARY, the harness on
+        demand (3) under an absolute path."""
         got = self.helper_run("query", service).strip()
-        wanted = "%s 1 %s" % (state, binary) if state != "absent" else "absent"
+        start = 1 if binary == TOOL_SERVICE_BINARY else 3
+        wanted = "%s 1 %d %s" % (state, start, binary) if state != "absent" else "absent"
         if got != wanted:
             raise Failure("service is %r, expected %r" % (got, wanted))
 
