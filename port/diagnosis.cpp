@@ -29,6 +29,31 @@ static int running_on_64bit_windows() {
 #endif
 }
 
+// Whether a file in the system folder is there. A 32-bit program on 64-bit Windows that names
+// System32 (its Drivers folder included) is shown SysWOW64 instead: the redirection is turned off
+// for the look. The calls to turn it off came with the 64-bit editions: looked up.
+typedef BOOL(WINAPI* DisableRedirectionFunction)(PVOID*);
+typedef BOOL(WINAPI* RevertRedirectionFunction)(PVOID);
+
+static int system_file_present(const char* path) {
+#if !defined(_WIN64)
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FARPROC disable = NULL, revert = NULL;
+    if (kernel != NULL && running_on_64bit_windows()) {
+        disable = GetProcAddress(kernel, "Wow64DisableWow64FsRedirection");
+        revert = GetProcAddress(kernel, "Wow64RevertWow64FsRedirection");
+    }
+    PVOID redirection = NULL;
+    if (disable != NULL && revert != NULL &&
+        ((DisableRedirectionFunction)(void (*)(void))disable)(&redirection)) {
+        int present = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+        ((RevertRedirectionFunction)(void (*)(void))revert)(redirection);
+        return present;
+    }
+#endif
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 // A value under HKEY_LOCAL_MACHINE into `data`; its type, or 0 when it is not there.
 static DWORD read_value(const char* key, const char* name, BYTE* data, DWORD size) {
     HKEY opened;
@@ -129,7 +154,7 @@ void BringUpDriver(DriverFacts* facts) {
     UINT length = GetSystemDirectoryA(facts->file, sizeof facts->file);
     if (length > 0 && length + strlen("\\Drivers\\hwinterface.sys") < sizeof facts->file)
         strcat(facts->file, "\\Drivers\\hwinterface.sys");
-    facts->file_present = GetFileAttributesA(facts->file) != INVALID_FILE_ATTRIBUTES;
+    facts->file_present = system_file_present(facts->file);
     hframes = -1;
     hdriver = open_device();
     if (hdriver != INVALID_HANDLE_VALUE) {

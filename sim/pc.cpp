@@ -215,6 +215,7 @@ void reset(const Settings& settings) {
     s.service_calls.clear();
     s.kernel_calls.clear();
     s.system_directory = "C:\\WINDOWS\\system32";
+    s.wow64_redirection_off = false;
     g_hot.last_ioctl = IoctlRecord{};
     g_hot.ports = hwi_ports{};
     g_hot.driver_requests = 0;

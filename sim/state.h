@@ -61,6 +61,7 @@ struct State {
     std::vector<std::string> service_calls;
     std::vector<std::string> kernel_calls;
     std::string system_directory;
+    bool wow64_redirection_off = false; // Wow64DisableWow64FsRedirection was called
 };
 
 // The last DeviceIoControl request; plain fields so that Hot stays constant-initialised.

@@ -872,16 +872,38 @@ BOOL WINAPI IsWow64Process(HANDLE, BOOL* Wow64Process) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-    // IsWow64Process came with Windows XP Service Pack 2 (and the 64-bit editions).
+    // IsWow64Process came with Windows XP Service Pack 2 (and the 64-bit editions); the calls
+    // that turn the file system redirection off are there on 64-bit Windows.
     const Platform p = state().settings.platform;
-    if (reinterpret_cast<uintptr_t>(hModule) == kKernel32 && lpProcName != nullptr &&
-        std::strcmp(lpProcName, "IsWow64Process") == 0 &&
-        (p == Platform::nt || p == Platform::nt64)) {
+    if (reinterpret_cast<uintptr_t>(hModule) == kKernel32 && lpProcName != nullptr) {
         // As on Windows, the caller casts the address back to the function's own type.
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
+        if (std::strcmp(lpProcName, "IsWow64Process") == 0 &&
+            (p == Platform::nt || p == Platform::nt64)) {
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
+        }
+        if (std::strcmp(lpProcName, "Wow64DisableWow64FsRedirection") == 0 && p == Platform::nt64) {
+            return reinterpret_cast<FARPROC>(
+                reinterpret_cast<void (*)()>(&Wow64DisableWow64FsRedirection));
+        }
+        if (std::strcmp(lpProcName, "Wow64RevertWow64FsRedirection") == 0 && p == Platform::nt64) {
+            return reinterpret_cast<FARPROC>(
+                reinterpret_cast<void (*)()>(&Wow64RevertWow64FsRedirection));
+        }
     }
     g_hot.last_error = ERROR_PROC_NOT_FOUND;
     return nullptr;
+}
+
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* OldValue) {
+    State& s = state();
+    *OldValue = reinterpret_cast<PVOID>(static_cast<uintptr_t>(s.wow64_redirection_off));
+    s.wow64_redirection_off = true;
+    return TRUE;
+}
+
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID OldValue) {
+    state().wow64_redirection_off = OldValue != nullptr;
+    return TRUE;
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
@@ -890,7 +912,15 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         g_hot.last_error = ERROR_PATH_NOT_FOUND;
         return INVALID_FILE_ATTRIBUTES;
     }
-    auto it = s.files.find(absolute(canonical_path(lpFileName), "C:"));
+    std::string path = absolute(canonical_path(lpFileName), "C:");
+    // The simulated programs are 32-bit: on 64-bit Windows what they name in the system folder
+    // is looked for in SysWOW64 (the folders exempt from that hold nothing the tools look for).
+    const std::string system = canonical_path(s.system_directory);
+    if (is_64bit_windows() && !s.wow64_redirection_off && starts_with(path, system.c_str()) &&
+        (path.size() == system.size() || path[system.size()] == '\\')) {
+        path = parent_of(system) + "\\SYSWOW64" + path.substr(system.size());
+    }
+    auto it = s.files.find(path);
     if (it == s.files.end()) {
         g_hot.last_error = ERROR_FILE_NOT_FOUND;
         return INVALID_FILE_ATTRIBUTES;

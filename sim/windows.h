@@ -14,6 +14,7 @@ typedef char CHAR;
 typedef intptr_t LONG_PTR;
 typedef void* HANDLE;
 typedef void* LPVOID;
+typedef void* PVOID;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
 typedef char* LPSTR;
@@ -185,6 +186,9 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI IsWow64Process(HANDLE hProcess, BOOL* Wow64Process); // looked up at run time
 HANDLE WINAPI GetCurrentProcess(void);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+// Looked up at run time; present on 64-bit Windows only.
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* OldValue);
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID OldValue);
 
 // Registry
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,

@@ -97,6 +97,34 @@ TEST_F(Windows, SystemDirectoryAndMovingIt) {
     EXPECT_EQ(err(open("C:\\WINNT\\System32\\Drivers\\x.sys", GENERIC_WRITE, CREATE_ALWAYS)), 0u);
 }
 
+// The simulated programs are 32-bit: on 64-bit Windows the system folder they name is SysWOW64,
+// until they turn that off; 32-bit Windows has no such call.
+TEST_F(Windows, SystemFolderRedirectedOn64BitWindows) {
+    using Disable = BOOL(WINAPI*)(PVOID*);
+    using Revert = BOOL(WINAPI*)(PVOID);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    EXPECT_NE(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"), nullptr);
+    boot([](sim::Settings& s) { s.platform = sim::Platform::nt64; });
+    EXPECT_EQ(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\system32"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA("C:\\WINDOWS"), INVALID_FILE_ATTRIBUTES);
+    auto disable = reinterpret_cast<Disable>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+    auto revert = reinterpret_cast<Revert>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+    ASSERT_NE(disable, nullptr);
+    ASSERT_NE(revert, nullptr);
+    PVOID outer = nullptr, inner = nullptr;
+    ASSERT_TRUE(disable(&outer));
+    EXPECT_NE(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(disable(&inner)); // nested: the inner revert keeps it off
+    EXPECT_TRUE(revert(inner));
+    EXPECT_NE(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(revert(outer));
+    EXPECT_EQ(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(Windows, Lpt1FreeBusyAbsent) {
     HANDLE h = open("LPT1");
     ASSERT_NE(h, INVALID_HANDLE_VALUE);

@@ -5,9 +5,11 @@
  *   hwi-check create BINARY-PATH [SERVICE]
  *                                  register the kernel-driver service (demand start)
  *   hwi-check start | stop | delete [SERVICE]
- *   hwi-check query [SERVICE]      print "absent", or the state and the binary path
+ *   hwi-check query [SERVICE]      print "absent", or the state, the type, the start type and
+ *                                  the binary path
  *                                  (SERVICE: hwinterface unless named)
  *   hwi-check requests             exercise both port requests and their refusals
+ *   hwi-check frames               whole SPI frames in one request, and their refusals
  *   hwi-check ports                ports outside the parallel port's registers are refused
  *   hwi-check read-id              JEDEC read identification through the port, bit by bit
  *   hwi-check load FILE            store FILE in the chip from address 0
@@ -118,11 +120,11 @@ static int service_query(void) {
         return fail("cannot query the service's status");
     if (!QueryServiceConfigA(service, &u.config, sizeof u, &needed))
         return fail("cannot query the service's configuration");
-    printf("%s %lu %s\n",
+    printf("%s %lu %lu %s\n",
            status.dwCurrentState == SERVICE_RUNNING   ? "running"
            : status.dwCurrentState == SERVICE_STOPPED ? "stopped"
                                                       : "pending",
-           u.config.dwServiceType, u.config.lpBinaryPathName);
+           u.config.dwServiceType, u.config.dwStartType, u.config.lpBinaryPathName);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return 0;
@@ -282,6 +284,74 @@ static void put_le32(unsigned char* out, unsigned long value) {
     out[3] = (unsigned char)(value >> 24);
 }
 
+/* One frame request on `base`: `sent` bytes of `send` out, `receive` bytes asked for. The output
+ * buffer is filled with 0xEE first and one byte longer than asked, to see what the driver wrote. */
+static unsigned char frame_in[HWI_FRAME_HEADER + HWI_FRAME_MAX + 1];
+static unsigned char frame_out[HWI_FRAME_MAX + 2];
+
+static DWORD frame(HANDLE device, unsigned short base, const unsigned char* send, DWORD sent,
+                   DWORD receive, DWORD* returned) {
+    frame_in[0] = (unsigned char)base;
+    frame_in[1] = (unsigned char)(base >> 8);
+    frame_in[2] = (unsigned char)receive;
+    frame_in[3] = (unsigned char)(receive >> 8);
+    memcpy(frame_in + HWI_FRAME_HEADER, send, sent);
+    memset(frame_out, 0xEE, sizeof frame_out);
+    return request(device, HWI_IOCTL_SPI_FRAME, frame_in, HWI_FRAME_HEADER + sent, frame_out,
+                   receive + 1, returned);
+}
+
+/* A refused frame: `error` and the output buffer untouched. (A failed request leaves the count of
+ * bytes returned as it was, under Wine at least: the buffer is what tells.) */
+static void expect_refused_frame(HANDLE device, unsigned short base, DWORD receive, DWORD error) {
+    static const unsigned char read_id[1] = {0x9F};
+    char what[64];
+    DWORD returned, got = frame(device, base, read_id, 1, receive, &returned);
+    sprintf(what, "frame on %#x receiving %lu: error", base, receive);
+    expect(what, got, error);
+    sprintf(what, "frame on %#x receiving %lu: output buffer", base, receive);
+    expect(what, (unsigned long)frame_out[0] << 8 | frame_out[1], 0xEEEE);
+}
+
+/* The frame request against the simulated chip: read identification in one request; refusals
+ * of a port that is not a parallel port's data register with its status register beside it, and
+ * of a frame beyond the bound; and the largest frame, a 4 KiB read of what the chip holds. */
+static int check_frames(HANDLE device) {
+    static const unsigned char read_id[1] = {0x9F}, read_4k[4] = {0x03, 0x00, 0x10, 0x00};
+    static unsigned char pattern[HWI_WRITE_CHIP_IN + HWI_FRAME_MAX];
+    DWORD returned, error, i;
+
+    error = frame(device, 0x378, read_id, sizeof read_id, 3, &returned);
+    expect("read identification frame: error", error, 0);
+    expect("read identification frame: bytes returned", returned, 3);
+    expect("read identification frame: bytes",
+           (unsigned long)frame_out[0] << 16 | frame_out[1] << 8 | frame_out[2], 0x202014);
+    expect("read identification frame: byte after them", frame_out[3], 0xEE);
+    expect("data register after a frame (released)", inb(device, 0x378), 0x05);
+
+    expect_refused_frame(device, 0x70, 3, ERROR_ACCESS_DENIED);
+    /* 0x37A is the control register, writable, but 0x37B beside it is no status register. */
+    expect_refused_frame(device, 0x37A, 3, ERROR_ACCESS_DENIED);
+    expect("control register after the refused frame", inb(device, 0x37A), 0x00);
+    expect_refused_frame(device, 0x378, HWI_FRAME_MAX + 1, ERROR_INVALID_PARAMETER);
+    error = frame(device, 0x378, pattern, HWI_FRAME_MAX + 1, 0, &returned);
+    expect("frame sending 4097 bytes: error", error, ERROR_INVALID_PARAMETER);
+
+    /* The largest frame: 4096 bytes from 0x1000, stored there first through the test request. */
+    put_le32(pattern, 0x1000);
+    for (i = 0; i < HWI_FRAME_MAX; i++)
+        pattern[HWI_WRITE_CHIP_IN + i] = (unsigned char)(i * 7 + (i >> 8));
+    error = request(device, HWI_IOCTL_WRITE_CHIP, pattern, sizeof pattern, NULL, 0, &returned);
+    expect("chip write of 4096 bytes at 0x1000: error", error, 0);
+    error = frame(device, 0x378, read_4k, sizeof read_4k, HWI_FRAME_MAX, &returned);
+    expect("frame receiving 4096 bytes: error", error, 0);
+    expect("frame receiving 4096 bytes: bytes returned", returned, HWI_FRAME_MAX);
+    expect("frame receiving 4096 bytes: the chip's bytes",
+           memcmp(frame_out, pattern + HWI_WRITE_CHIP_IN, HWI_FRAME_MAX) == 0, 1);
+    expect("frame receiving 4096 bytes: byte after them", frame_out[HWI_FRAME_MAX], 0xEE);
+    return failures ? 1 : 0;
+}
+
 static int load(HANDLE device, const char* name) {
     static unsigned char buffer[4 + CHUNK];
     unsigned long offset = 0;
@@ -407,9 +477,10 @@ static int locate(HANDLE device, unsigned char n) {
 }
 
 static int usage(void) {
-    fprintf(stderr, "usage: hwi-check create PATH [SERVICE] | start | stop | delete | query "
-                    "[SERVICE] | requests | ports | read-id | load FILE | dump FILE | size BYTES "
-                    "| lpt1 | read PORT | write PORT VALUE | place BASE ECP | locate N\n");
+    fprintf(stderr,
+            "usage: hwi-check create PATH [SERVICE] | start | stop | delete | query "
+            "[SERVICE] | requests | frames | ports | read-id | load FILE | dump FILE | size BYTES "
+            "| lpt1 | read PORT | write PORT VALUE | place BASE ECP | locate N\n");
     return 2;
 }
 
@@ -437,8 +508,8 @@ int main(int argc, char* argv[]) {
         CloseHandle(device);
         return 0;
     }
-    if (!((argc == 2 && (strcmp(verb, "requests") == 0 || strcmp(verb, "ports") == 0 ||
-                         strcmp(verb, "read-id") == 0)) ||
+    if (!((argc == 2 && (strcmp(verb, "requests") == 0 || strcmp(verb, "frames") == 0 ||
+                         strcmp(verb, "ports") == 0 || strcmp(verb, "read-id") == 0)) ||
           (argc == 3 &&
            (strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0 || strcmp(verb, "size") == 0)) ||
           (argc == 3 && strcmp(verb, "read") == 0 && a >= 0) ||
@@ -451,6 +522,8 @@ int main(int argc, char* argv[]) {
         return fail("cannot open \\\\.\\hwinterface");
     if (strcmp(verb, "requests") == 0)
         rc = check_requests(device);
+    else if (strcmp(verb, "frames") == 0)
+        rc = check_frames(device);
     else if (strcmp(verb, "ports") == 0)
         rc = check_ports(device);
     else if (strcmp(verb, "read-id") == 0)

@@ -9,10 +9,10 @@
   wine_harness.py remove --template DIR       delete the template prefix
   wine_harness.py list                        the scenarios
 
---windows-build is the build whose programs run: lptspi.exe and lptspi-scramble.exe, 64- or
-32-bit. --driver-build (default: the same) is the windows-x64 build that gives hwinterface-sim.sys
-and hwi-check.exe: the prefix is 64-bit, so its driver host and its service tools are 64-bit
-whichever tool runs. wine64 hands a 32-bit program to the 32-bit loader (Debian's wine32 package);
+--windows-build is the build whose programs run: lptspi.exe, lptspi-scramble.exe,
+lptspi-backup.exe and lptspi-check.exe, 64- or 32-bit. --driver-build (default: the same) is the
+windows-x64 build that gives hwinterface-sim.sys and hwi-check.exe: the prefix is 64-bit, so its
+driver host and its service tools are 64-bit whichever tool runs. wine64 hands a 32-bit program to the 32-bit loader (Debian's wine32 package);
 where that loader cannot start, the 32-bit tool's scenarios are skipped.
 
 Each scenario gets its own prefix, copied from the template (the big, never-written files are
@@ -34,6 +34,7 @@ Exit status: 0 pass, 1 fail, 77 skipped (the Windows build or the tool is not th
 import argparse
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -259,8 +260,12 @@ class Scenario:
             raise Failure("%s exited with %d, expected %d" % (what, result.returncode, status))
 
     def expect_service(self, state, binary, service="hwinterface"):
+        """The service's state, a kernel driver's type (1), its start type and binary path: the
+        tools register it to start with the system (1) under TOOL_SERVICE_BINARY, the harness on
+        demand (3) under an absolute path."""
         got = self.helper_run("query", service).strip()
-        wanted = "%s 1 %s" % (state, binary) if state != "absent" else "absent"
+        start = 1 if binary == TOOL_SERVICE_BINARY else 3
+        wanted = "%s 1 %d %s" % (state, start, binary) if state != "absent" else "absent"
         if got != wanted:
             raise Failure("service is %r, expected %r" % (got, wanted))
 
@@ -328,14 +333,17 @@ def compare_output(what, got, transcript):
 # lptspi's standard output on the NT family, the driver working and the simulated chip behind
 # it: the ECR reads back as an ECP port's, the chip is idle, and erase (10 ms in the simulated
 # driver) is over by the first poll, 100 ms after the erase command.
-def programming_transcript(pages, located=""):
-    """`located`: what lptspi says of a port found away from 0x378, after the system's number."""
+ERASE_LINES = "\rstatus = 00 "
+
+
+def programming_transcript(pages, located="", erase=ERASE_LINES):
+    """`located`: what lptspi says of a port found away from 0x378, after the system's number;
+    `erase`: what the wait for the erase printed."""
     text = ("Opening parallel port LPT1 \n"
             "On windows system 2 \n" + located +
             "setting ECP port to SPP bidirectional mode  \n"
             "serial flash in idle state 0x00\n\n"
-            "Bulk erasing flash checking status... \n"
-            "\rstatus = 00 "
+            "Bulk erasing flash checking status... \n" + erase +
             "\n done! \n"
             "programming code..\n"
             "%d pages ...\n" % pages)
@@ -346,11 +354,27 @@ def programming_transcript(pages, located=""):
     return text
 
 
+# What lptspi --fast prints while it waits for the erase, as a rule.
+FAST_ERASE_LINES = "\rstatus = 03 \rstatus = 00 "
+
 NO_DRIVER_TRANSCRIPT = ("Opening parallel port LPT1 \n"
                         "On windows system 2 \n"
                         "Failed to start parallel port I/O driver!"
                         "Failed to load parallel port driver! \n"
                         "Game over cant get a handle for the parallel port ! \n")
+
+
+def compare_output_around(what, got, transcript, part, pattern):
+    """Like compare_output, but where `transcript` holds `part`, the output has to match the
+    regular expression `pattern` (bytes, with the program's own line ends) instead."""
+    before, after = (text_mode(text) for text in transcript.split(part))
+    if (len(got) >= len(before) + len(after) and got.startswith(before) and
+            got.endswith(after) and re.fullmatch(pattern, got[len(before):len(got) - len(after)])):
+        return
+    if got.startswith(before) and got.endswith(after):
+        raise Failure("%s's standard output differs where %r should match %r: %r" %
+                      (what, part, pattern, got[len(before):len(got) - len(after)]))
+    compare_output(what, got, transcript)
 
 
 def read_key(path):
@@ -513,11 +537,16 @@ def scenario_driver_requests(s):
     """The driver alone: it serves the parallel port's registers only (a read of 0x70 and a write
     of 0xCF9 are refused with ERROR_ACCESS_DENIED while the control register still reads back;
     checked first, with the ECR at its power-up value), both port requests and their refusals,
-    one read-identification command through the port to the simulated chip, and LPT1."""
+    the frame request (read identification in one request; a frame on 0x70 or on 0x37A, whose
+    0x37B is no status register, refused with ERROR_ACCESS_DENIED, one of 4097 bytes either way
+    with ERROR_INVALID_PARAMETER, all with no byte written; the largest, 4096 bytes received, reads
+    what the chip holds), one read-identification command through the port, bit by bit, to the
+    simulated chip, and LPT1."""
     s.start_prefix()
     s.register(start=True)
     s.helper_run("ports")
     s.helper_run("requests")
+    s.helper_run("frames")
     out = s.helper_run("read-id")
     if not out.startswith("202014\n"):
         raise Failure("read identification gave %r, expected 202014" % out)
@@ -576,44 +605,158 @@ def scenario_parport_driver(s):
                       "opens, expected 2" % lookups)
 
 
-def scenario_backup(s):
-    """A 4 KiB chip, set through the driver's test request (each request costs about 0.2 ms under
-    Wine, so a whole 1 MiB chip read twice would take over an hour): lptspi programs a 2-page
-    image, lptspi-backup.exe reads the chip back into a file that must be that image."""
+def scenario_fast_full(s):
+    """lptspi --fast, the largest image: 4095 pages of random bytes over a chip holding old random
+    contents, page 2000 blank (the fast run skips it: the erase must have cleared it)."""
     s.need_tool()
+    key = s.key()
+    rng = random.Random(9)
+    pages = CHIP_SIZE // PAGE - 1
+    raw = bytearray(rng.randrange(256) for _ in range(pages * PAGE))
+    raw[2000 * PAGE:2001 * PAGE] = b"\xff" * PAGE
+    raw = bytes(raw)
+    s.start_prefix()
+    s.register(start=True)
+    s.load_chip(bytes(rng.randrange(256) for _ in range(CHIP_SIZE)))
+    image = make_image(s, raw, key)
+    result = s.prefix.run([s.tool, "--fast", image], cwd=s.work)
+    log("lptspi --fast %s: status %d, %.2f s, %d bytes of output" %
+        (image, result.returncode, result.seconds, len(result.stdout)))
+    # The fast run polls the erase without pauses and shows each change: the chip's 10 ms erase
+    # reads 03 (write latch, busy) from the first frame after the command to the last, then 00.
+    # Each poll is one frame, well under a millisecond of the driver's time; only a stall of 10 ms
+    # between the erase command and the first poll would hide the 03, and one of some 100 ms
+    # while it is still 03 would show it again, so the lines are matched by that pattern.
+    compare_output_around("lptspi --fast", result.stdout,
+                          programming_transcript(pages, erase=FAST_ERASE_LINES),
+                          FAST_ERASE_LINES, rb"(\rstatus = 03 )*\rstatus = 00 ")
+    if result.returncode != 0:
+        raise Failure("lptspi exited with %d, expected 0" % result.returncode)
+    compare_chip(s.dump_chip(), expected_chip(raw, key))
+
+
+def scenario_backup(s):
+    """lptspi-backup.exe reads a whole 1 MiB chip on the fast link, 4 KiB a driver request: old
+    contents of known data, random up to page 4093 with page 1000 blank, and the last two pages
+    blank; the file holds the pages up to the last one in use, scrambled, and the chip is left
+    as it was."""
     backup = os.path.join(os.path.dirname(s.tool), "lptspi-backup.exe")
     if not os.path.isfile(backup):
         raise Skip("lptspi-backup.exe is missing: %s" % backup)
-    size = 4096
     key = s.key()
     rng = random.Random(6)
-    raw = bytes(rng.randrange(256) for _ in range(300))
+    used = CHIP_SIZE // PAGE - 2
+    chip = bytearray(rng.randrange(256) for _ in range(used * PAGE))
+    chip[1000 * PAGE:1001 * PAGE] = b"\xff" * PAGE
+    chip = bytes(chip) + b"\xff" * (CHIP_SIZE - used * PAGE)
     s.start_prefix()
     s.register(start=True)
-    s.helper_run("size", str(size))
-    program(s, raw, key)
+    s.load_chip(chip)
 
-    # 262,144 driver requests: about a minute, more on a busy machine.
-    result = s.prefix.run([backup, "backup.bin"], cwd=s.work, timeout=900)
+    result = s.prefix.run([backup, "backup.bin"], cwd=s.work)
     log("lptspi-backup: status %d, %.2f s" % (result.returncode, result.seconds))
+    chunk = 4096
     compare_output("lptspi-backup", result.stdout,
                    "Opening parallel port LPT1 \n"
                    "On windows system 2 \n"
                    "setting ECP port to SPP bidirectional mode  \n"
                    "serial flash in idle state 0x00\n\n"
-                   "flash id 20 20 0c, 4 KiB\n"
-                   "reading 16 pages twice...\n"
-                   "\rread 1 at page     0\rread 2 at page     0\n"
-                   "both reads agree\n"
-                   "2 pages saved to backup.bin\n")
+                   "flash id 20 20 14, 1024 KiB\n"
+                   "reading 4096 pages twice...\n" +
+                   "".join("\rread %d at page %5d" % (n, address // PAGE)
+                           for n in (1, 2) for address in range(0, CHIP_SIZE, chunk)) +
+                   "\nboth reads agree\n"
+                   "%d pages saved to backup.bin\n" % used)
     if result.returncode != 0:
         raise Failure("lptspi-backup exited with %d, expected 0" % result.returncode)
-    # The image's last page was padded with zeros, which lptspi descrambled into key bytes: the
-    # backup scrambles them back to zeros.
     with open(os.path.join(s.work, "backup.bin"), "rb") as f:
         saved = f.read()
-    compare_chip(saved, xor(raw, key) + bytes(2 * PAGE - len(raw)))
-    compare_chip(s.dump_chip(size), expected_chip(raw, key)[:size])
+    compare_chip(saved, xor(chip[:used * PAGE], key))
+    compare_chip(s.dump_chip(), chip)
+
+
+# lptspi-check's findings under Wine 8, whose prefix says it is Windows 7 SP1 (64-bit for both
+# builds: a 32-bit program runs there as on 64-bit Windows). The speed lines measure real time:
+# CHECK_SPEED is an example of them, CHECK_SPEED_PATTERN what they must match.
+CHECK_PLATFORM = ("platform: Windows NT family, version 6.1 build 7601, 64-bit: lptspi reaches the "
+                  "port through its driver hwinterface, which 64-bit Windows loads only with a "
+                  "signature it accepts\n"
+                  "port: LPT1 is free, and claimed for this check\n")
+CHECK_FLASH = ("port: LPT1's registers taken at 0x0378: the system does not describe LPT1 to the "
+               "driver, so the usual place is used\n"
+               "port: ECR at 0x077a reads 0x15: an ECP port, which lptspi sets to byte mode\n"
+               "setting ECP port to SPP bidirectional mode  \n"
+               "lines: data-in (pin 10) reads high with the flash released\n"
+               "lines: data-in follows the flash when it is selected and clocked: a chip answers\n"
+               "flash: id 20 20 14, the same three times: ST/Micron (20), 1024 KiB\n"
+               "flash: status 0x00: not busy, write latch clear, no block protection, status "
+               "register not locked\n"
+               "reads: the first 64 KiB read three times, all alike\n")
+CHECK_SPEED = ("speed: a port access takes 250.00 us here as a driver request of its own, 0.10 us "
+               "inside a frame the driver makes\n"
+               "speed: on this PC a full 4095-page image takes lptspi about 17500 s and lptspi "
+               "--fast about 9 s, a 1 MiB flash takes lptspi-backup about 5 s, besides the "
+               "flash's own erase and program times\n")
+CHECK_SPEED_PATTERN = (rb"speed: a port access takes \d+\.\d\d us here as a driver request of its "
+                       rb"own, \d+\.\d\d us inside a frame the driver makes\r\n"
+                       rb"speed: on this PC a full 4095-page image takes lptspi about \d+ s and "
+                       rb"lptspi --fast about \d+ s, a 1 MiB flash takes lptspi-backup about \d+ s, "
+                       rb"besides the flash's own erase and program times\r\n")
+CHECK_READY = "result: everything lptspi needs was found\n"
+
+
+def scenario_check(s):
+    """lptspi-check.exe: with the service never registered, it registers it (with the relative
+    path, as lptspi does) and finds the driver file missing: exit 1, the flash not looked at; the
+    file there, the start fails and it says so. With the simulated-chip driver running, a chip of
+    old contents: every finding of a healthy setup, exit 0, the chip left as it was. With the
+    driver stopped: started, and the same findings."""
+    check = os.path.join(os.path.dirname(s.tool), "lptspi-check.exe")
+    if not os.path.isfile(check):
+        raise Skip("lptspi-check.exe is missing: %s" % check)
+
+    def run_check(driver_line, rest, status):
+        result = s.prefix.run([check], cwd=s.work)
+        log("lptspi-check: status %d, %.2f s" % (result.returncode, result.seconds))
+        if result.stderr:
+            log("lptspi-check standard error: %r" % result.stderr)
+        transcript = CHECK_PLATFORM + driver_line + rest
+        if CHECK_SPEED in rest:
+            compare_output_around("lptspi-check", result.stdout, transcript, CHECK_SPEED,
+                                  CHECK_SPEED_PATTERN)
+        else:
+            compare_output("lptspi-check", result.stdout, transcript)
+        if result.returncode != status:
+            raise Failure("lptspi-check exited with %d, expected %d" % (result.returncode, status))
+
+    s.start_prefix()
+    s.expect_service("absent", None)
+    run_check("driver: C:\\windows\\system32\\Drivers\\hwinterface.sys is missing: copy the "
+              "package's hwinterface.sys there\n",
+              "lines, flash: not checked without the port and its driver\n"
+              "result: the port or its driver is not ready (see above)\n", 1)
+    s.expect_service("stopped", TOOL_SERVICE_BINARY)
+    # The file there, the service as the tools register it, which Wine 8 cannot start: not said
+    # to be missing. (The 32-bit check is shown SysWOW64 for System32 unless it looks past that.)
+    s.prefix.install(s.driver, "hwinterface.sys")
+    run_check("driver: the service hwinterface cannot be started (error 1114)\n",
+              "lines, flash: not checked without the port and its driver\n"
+              "result: the port or its driver is not ready (see above)\n", 1)
+
+    s.helper_run("delete")
+    s.register(start=True)
+    rng = random.Random(10)
+    chip = bytes(rng.randrange(256) for _ in range(CHIP_SIZE))
+    s.load_chip(chip)
+    healthy = CHECK_FLASH + CHECK_SPEED + CHECK_READY
+    run_check("driver: running (\\\\.\\hwinterface opened)\n", healthy, 0)
+    compare_chip(s.dump_chip(), chip)
+
+    # Stopping unloads the driver: the next start brings an erased chip and a port at power-up.
+    s.helper_run("stop")
+    s.expect_service("stopped", SIM_DRIVER)
+    run_check("driver: was stopped, and is started now\n", healthy, 0)
+    s.expect_service("running", SIM_DRIVER)
 
 
 def scenario_scramble_read_only(s):
@@ -684,6 +827,8 @@ SCENARIOS = {
     "one-page": scenario_one_page,
     "empty-image": scenario_empty_image,
     "backup": scenario_backup,
+    "check": scenario_check,
+    "fast-full": scenario_fast_full,
     "parport-driver": scenario_parport_driver,
     "scramble-read-only": scenario_scramble_read_only,
 }
