@@ -1,5 +1,6 @@
 // Claiming the port and bringing up the driver: messages, results and what the system is left
 // with, for each state the PC can be in.
+#include "port/diagnosis.h"
 #include "port/opening.h"
 #include "port/registers.h"
 #include "sim/pc.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -140,6 +142,30 @@ TEST_F(OpeningTest, NeverRegisteredDriverIsInstalledThenStarted) {
     EXPECT_EQ(sim::open_service_handles(), 2);
     EXPECT_EQ(sim::kernel_calls(),
               (Calls{CLAIM_LPT1, VERSION, OPEN_DEVICE + " error 2", OPEN_DEVICE + " ok"}));
+}
+
+// lptspi-check brings the driver up as lptspi does: the same service, and every handle closed.
+TEST_F(OpeningTest, CheckRegistersTheDriverAsLptspiDoes) {
+    settings.driver = sim::Driver::unregistered;
+    boot();
+    DriverFacts facts;
+    BringUpDriver(&facts);
+    EXPECT_EQ(facts.state, DRIVER_REGISTERED);
+    EXPECT_TRUE(facts.file_present);
+    EXPECT_STREQ(facts.file, "C:\\WINDOWS\\system32\\Drivers\\hwinterface.sys");
+    EXPECT_TRUE(driver_open());
+    sim::Service service = sim::service();
+    EXPECT_TRUE(service.running);
+    EXPECT_EQ(std::make_tuple(service.name, service.display_name, service.binary_path),
+              std::make_tuple("hwinterface", "hwinterface", "System32\\Drivers\\hwinterface.sys"));
+    EXPECT_EQ(std::make_tuple(service.type, service.start_type, service.error_control),
+              std::make_tuple(uint32_t(SERVICE_KERNEL_DRIVER), uint32_t(SERVICE_SYSTEM_START),
+                              uint32_t(SERVICE_ERROR_NORMAL)));
+    EXPECT_EQ(sim::service_calls(),
+              (Calls{"OpenSCManagerA 000f003f ok", "OpenServiceA 20000000 error 1060",
+                     "CreateServiceA 000f01ff ok", "StartServiceA ok", "CloseServiceHandle service",
+                     "CloseServiceHandle manager"}));
+    EXPECT_EQ(sim::open_service_handles(), 0);
 }
 
 TEST_F(OpeningTest, PortHeldByAnotherProcess) {
