@@ -192,14 +192,7 @@ void BringUpDriver(DriverFacts* facts) {
 
 int UseLpt1(int family, unsigned short* base, unsigned short* ecp) {
     sysver = family;
-    baseport = 0x378;
-    ecpport = 0x778;
-    int flags = LocatePort(1, base, ecp);
-    if (flags >= 0 && *base != 0x378) {
-        baseport = *base;
-        ecpport = *ecp; // at the usual place the ECR is looked for where it always was
-    }
-    return flags;
+    return FindPort(1, 0x378, base, ecp);
 }
 
 unsigned long ProbePort(unsigned short port, int* value) {

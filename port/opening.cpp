@@ -118,15 +118,21 @@ int Opendriver() {
     return hdriver != INVALID_HANDLE_VALUE ? 0 : 1;
 }
 
-// On the NT family the driver knows where the system put the port: a PCI or PCIe card's registers
-// lie wherever the system chose. Where that is the address asked for, or the driver cannot tell
-// (an older one), the port stays there, its ECR probed 0x400 above.
+int FindPort(int number, unsigned short address, unsigned short* base, unsigned short* ecp) {
+    baseport = address;
+    ecpport = (unsigned short)(address + 0x400);
+    int flags = LocatePort(number, base, ecp);
+    if (flags >= 0 && *base != address) {
+        baseport = *base;
+        ecpport = *ecp;
+    }
+    return flags;
+}
+
 static void find_port(int number, const char* name, unsigned short address) {
     unsigned short base = 0, ecp = 0;
-    if (LocatePort(number, &base, &ecp) < 0 || base == address)
+    if (FindPort(number, address, &base, &ecp) < 0 || base == address)
         return;
-    baseport = base;
-    ecpport = ecp;
     if (ecp != 0)
         printf("%s at 0x%04x, ECP at 0x%04x \n", name, base, ecp);
     else

@@ -7,6 +7,13 @@ int OpenPort(int number, unsigned short address);
 
 int SystemVersion(); // 0, 1 or 2 as sysver
 
+// On the NT family the driver knows where the system put LPT<number>: a PCI or PCIe card's
+// registers lie wherever the system chose. Sets baseport and ecpport there, or, where that is
+// `address` or the driver cannot tell (the 95/98/Me family, an older driver), to `address` with
+// its ECR probed 0x400 above. Returns the driver's HWI_PORT_* flags with its answer in `*base`
+// and `*ecp`, or -1.
+int FindPort(int number, unsigned short address, unsigned short* base, unsigned short* ecp);
+
 // Open the driver's device, starting or registering the service first if need be: 0 when
 // hdriver is open.
 int Opendriver();

@@ -44,17 +44,10 @@ void describe_ports(const Settings& st) {
     hwi_learn_ports(&g_hot.ports, &lpt1, 1);
 }
 
-// Whether the installed driver knows the request at all.
+// Whether an older installed driver knows the request at all.
 bool driver_knows(const Settings& st, DWORD code) {
-    switch (code) {
-    case HWI_IOCTL_READ_PORT:
-    case HWI_IOCTL_WRITE_PORT:
-        return true;
-    case HWI_IOCTL_LOCATE_PORT:
-        return st.hwi != Hwi::ports_only;
-    default:
-        return st.hwi == Hwi::current;
-    }
+    return code == HWI_IOCTL_READ_PORT || code == HWI_IOCTL_WRITE_PORT ||
+           (code == HWI_IOCTL_LOCATE_PORT && st.hwi == Hwi::no_frame);
 }
 
 // What Windows makes of the driver's refusals, as DeviceIoControl's last error.
@@ -455,7 +448,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     if (st.ioctl_fail) {
         return fail(ERROR_GEN_FAILURE);
     }
-    if (!driver_knows(st, dwIoControlCode)) {
+    if (st.hwi != Hwi::current && !driver_knows(st, dwIoControlCode)) {
         return fail(ERROR_INVALID_FUNCTION);
     }
     // The hwinterface driver's own request handling, with the simulated bus behind it.

@@ -29,6 +29,24 @@ static FILE* create_temporary(const char* path, char* name) {
     return NULL;
 }
 
+// Writes `size` bytes of `data` into the temporary file `file`, forces them to disk and closes
+// it; on failure removes it and returns OUTFILE_CANNOT_WRITE with the reason.
+static int write_temporary(FILE* file, const char* temporary, const unsigned char* data,
+                           size_t size, char* reason, int reason_size) {
+    errno = 0;
+    int failed = fwrite(data, 1, size, file) != size || commit_file(file) != 0 || ferror(file);
+    int saved = errno;
+    if (fclose(file) != 0 && !failed) {
+        failed = 1;
+        saved = errno;
+    }
+    if (!failed)
+        return 0;
+    remove(temporary);
+    errno = saved;
+    return reason_from_errno(OUTFILE_CANNOT_WRITE, reason, reason_size);
+}
+
 int write_whole_file(const char* path, const unsigned char* data, size_t size, char* reason,
                      int reason_size) {
     // A file marked read-only is kept on every system: rename() would replace it (only the
@@ -50,18 +68,9 @@ int write_whole_file(const char* path, const unsigned char* data, size_t size, c
     if (file == NULL)
         return reason_from_errno(OUTFILE_CANNOT_CREATE, reason, reason_size);
 
-    errno = 0;
-    int failed = fwrite(data, 1, size, file) != size || commit_file(file) != 0 || ferror(file);
-    int saved = errno;
-    if (fclose(file) != 0 && !failed) {
-        failed = 1;
-        saved = errno;
-    }
-    if (failed) {
-        remove(temporary);
-        errno = saved;
-        return reason_from_errno(OUTFILE_CANNOT_WRITE, reason, reason_size);
-    }
+    int written = write_temporary(file, temporary, data, size, reason, reason_size);
+    if (written != 0)
+        return written;
     if (replace_file(temporary, target, reason, reason_size) != 0) {
         remove(temporary);
         return OUTFILE_CANNOT_WRITE;
@@ -84,20 +93,11 @@ int new_file_begin(NewFile* file, const char* path, char* reason, int reason_siz
 
 int new_file_finish(NewFile* file, const unsigned char* data, size_t size, char* reason,
                     int reason_size) {
-    errno = 0;
-    int failed = fwrite(data, 1, size, file->file) != size || commit_file(file->file) != 0 ||
-                 ferror(file->file);
-    int saved = errno;
-    if (fclose(file->file) != 0 && !failed) {
-        failed = 1;
-        saved = errno;
-    }
+    FILE* open_file = file->file;
     file->file = NULL;
-    if (failed) {
-        remove(file->temporary);
-        errno = saved;
-        return reason_from_errno(OUTFILE_CANNOT_WRITE, reason, reason_size);
-    }
+    int written = write_temporary(open_file, file->temporary, data, size, reason, reason_size);
+    if (written != 0)
+        return written;
     int placed = place_file(file->temporary, file->path, reason, reason_size);
     if (placed != 0) {
         remove(file->temporary);

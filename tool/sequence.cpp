@@ -103,12 +103,7 @@ int program_flash(unsigned char* image, int pages, int fast) {
         if (fast && blank_page(image + address))
             continue; // the erase left it so
         mc_program(address, image + address, PAGE_SIZE);
-        if (fast) {
-            while (read_latest_status() != 0x00) {
-            }
-        } else {
-            while (mc_read_status() != 0x00) {
-            }
+        while ((fast ? read_latest_status() : mc_read_status()) != 0x00) {
         }
     }
 
