@@ -304,219 +304,89 @@ TEST_F(Dispatch, ShortBuffersAreRefusedBeforeThePortIsChecked) {
     EXPECT_TRUE(accesses.empty());
 }
 
-// Ports the system describes: a PCI card at 0xD010 with its ECP block at 0xD000 (LPT1), and
-// descriptions that cannot be a parallel port's or are cut short by their span.
-const hwi_port kDescribed[] = {
-    {0xD010, 8, 0xD000, 4, 1},
-    {0x0050, 8, 0x0000, 0, 2},  // below 0x100: the system board, never served
-    {0xE000, 2, 0xFFFE, 8, 3},  // data and status only; an ECP block past the top is dropped
-    {0xE800, 3, 0xE400, 2, 12}, // two ECP registers; a name that is no LPTn
-    {0xFFFF, 1, 0x0000, 0, 4},  // the very top: its data register alone
-};
-
-TEST_F(Dispatch, LearnedPortsAreServedBesideTheLegacyOnesAndNothingElse) {
+// A PCI card the system describes as LPT1 (data at 0xD010, its ECP block at 0xD000, two of its
+// registers), and descriptions that cannot be a parallel port's: served beside the legacy
+// registers, each only inside its span, and found by locate; the legacy defaults otherwise.
+TEST_F(Dispatch, PortsTheSystemDescribesAreServedAndLocated) {
+    const std::u16string lpt1 = u"LPT1", lpt10 = u"LPT10";
+    const hwi_port found[] = {
+        {0xD010, 8, 0xD000, 2, hwi_lpt_number((const unsigned short*)lpt1.data(), 4)},
+        {0x0050, 8, 0, 0, 2},      // below 0x100: the system board, never served
+        {0xFFFF, 1, 0xFFFE, 8, 3}, // the top: its data register; no ECP block past the top
+    };
+    EXPECT_EQ(hwi_lpt_number((const unsigned short*)lpt10.data(), 5), 0);
     hwi_ports ports{};
-    hwi_learn_ports(&ports, kDescribed, 5);
-    ASSERT_EQ(ports.count, 4u);
-    EXPECT_EQ(ports.port[1].base, 0xE000);
-    EXPECT_EQ(ports.port[1].ecp, 0);
-    EXPECT_EQ(ports.port[2].lpt, 0);
-    const hwi_ops card_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, &ports, nullptr};
-
+    hwi_learn_ports(&ports, found, 3);
+    const hwi_ops card = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, &ports, nullptr};
     std::set<uint16_t> readable = kReadable, writable = kWritable;
-    for (int port :
-         {0xD010, 0xD012, 0xD000, 0xD001, 0xD002, 0xE000, 0xE800, 0xE802, 0xE400, 0xE401, 0xFFFF}) {
-        readable.insert(uint16_t(port));
-        writable.insert(uint16_t(port));
-    }
-    for (int status : {0xD011, 0xE001, 0xE801})
-        readable.insert(uint16_t(status));
+    for (int port : {0xD010, 0xD012, 0xD000, 0xD001, 0xFFFF})
+        readable.insert(uint16_t(port)), writable.insert(uint16_t(port));
+    readable.insert(0xD011);
     for (unsigned port = 0; port <= 0xFFFF; port++) {
         for (bool write : {false, true}) {
-            accesses.clear();
             const V in{uint8_t(port), uint8_t(port >> 8), 0x5E};
-            V out(1, 0x42);
-            const hwi_status status = hwi_dispatch(&card_ops, write ? kWritePort : kReadPort,
-                                                   in.data(), write ? 3 : 2, out.data(), 1, &info);
+            V out(1);
             const bool allowed = (write ? writable : readable).count(uint16_t(port)) == 1;
-            ASSERT_EQ(status, allowed ? HWI_STATUS_SUCCESS : HWI_STATUS_ACCESS_DENIED)
+            ASSERT_EQ(hwi_dispatch(&card, write ? kWritePort : kReadPort, in.data(), write ? 3 : 2,
+                                   out.data(), 1, &info),
+                      allowed ? HWI_STATUS_SUCCESS : HWI_STATUS_ACCESS_DENIED)
                 << hex(port) << (write ? " write" : " read");
-            ASSERT_EQ(accesses.size(), allowed ? 1u : 0u) << hex(port);
         }
     }
 
-    // Learning anew forgets what was learned before; nothing learned leaves the legacy ports.
-    hwi_learn_ports(&ports, kDescribed + 1, 1);
-    EXPECT_EQ(ports.count, 0u);
-    V byte(1);
-    EXPECT_EQ(run(card_ops, kReadPort, {0x11, 0xD0}, &byte), HWI_STATUS_ACCESS_DENIED);
-    EXPECT_EQ(run(card_ops, kReadPort, {0x79, 0x03}, &byte), HWI_STATUS_SUCCESS);
-}
-
-TEST_F(Dispatch, LocateAnswersWithTheSystemsPortOrTheLegacyDefault) {
-    hwi_ports ports{};
-    const hwi_ops card_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, &ports, nullptr};
-    auto locate = [&](const hwi_ops& ops, unsigned n, hwi_status* status) {
-        V out(6, 0xEE);
-        *status = run(ops, 0x9C40200C, {uint8_t(n)}, &out);
-        return out;
+    const unsigned long kLocate = 0x9C40200C;
+    const struct {
+        const hwi_ops& ops;
+        uint8_t n;
+        hwi_status status;
+        V answer;
+    } locate[] = {
+        {card, 1, HWI_STATUS_SUCCESS, {0x10, 0xD0, 0x00, 0xD0, 0x03, 0xEE}},
+        {card, 3, HWI_STATUS_SUCCESS, {0xFF, 0xFF, 0x00, 0x00, 0x02, 0xEE}},
+        {card, 2, HWI_STATUS_SUCCESS, {0x78, 0x02, 0x78, 0x06, 0x01, 0xEE}}, // legacy default
+        {real_ops, 1, HWI_STATUS_SUCCESS, {0x78, 0x03, 0x78, 0x07, 0x01, 0xEE}},
+        {real_ops, 4, HWI_STATUS_NO_SUCH_DEVICE, V(6, 0xEE)},
+        {real_ops, 10, HWI_STATUS_INVALID_PARAMETER, V(6, 0xEE)},
     };
-    hwi_status status;
-    // Nothing learned (or the real driver before any open): the legacy places, ECR to be probed.
-    EXPECT_EQ(locate(card_ops, 1, &status), (V{0x78, 0x03, 0x78, 0x07, 0x01, 0xEE}));
-    EXPECT_EQ(info, 5u);
-    EXPECT_EQ(locate(real_ops, 2, &status), (V{0x78, 0x02, 0x78, 0x06, 0x01, 0xEE}));
-    EXPECT_EQ(locate(real_ops, 3, &status), (V{0xBC, 0x03, 0xBC, 0x07, 0x01, 0xEE}));
-    EXPECT_EQ(status, HWI_STATUS_SUCCESS);
-    for (unsigned n : {4u, 9u}) {
-        EXPECT_EQ(locate(real_ops, n, &status), V(6, 0xEE));
-        EXPECT_EQ(status, HWI_STATUS_NO_SUCH_DEVICE) << n;
+    for (const auto& l : locate) {
+        V out(6, 0xEE);
+        EXPECT_EQ(run(l.ops, kLocate, {l.n}, &out), l.status) << int(l.n);
+        EXPECT_EQ(out, l.answer) << int(l.n);
     }
-    for (unsigned n : {0u, 10u, 0x31u, 0xFFu}) {
-        EXPECT_EQ(locate(real_ops, n, &status), V(6, 0xEE));
-        EXPECT_EQ(status, HWI_STATUS_INVALID_PARAMETER) << n;
-    }
-
-    // The system's names win: LPT1 on the card, with and without its ECP block; a port the
-    // system calls LPT3 replaces the legacy default.
-    hwi_learn_ports(&ports, kDescribed, 5);
-    EXPECT_EQ(locate(card_ops, 1, &status), (V{0x10, 0xD0, 0x00, 0xD0, 0x03, 0xEE}));
-    EXPECT_EQ(locate(card_ops, 3, &status), (V{0x00, 0xE0, 0x00, 0x00, 0x02, 0xEE}));
-    EXPECT_EQ(locate(card_ops, 4, &status), (V{0xFF, 0xFF, 0x00, 0x00, 0x02, 0xEE}));
-    EXPECT_EQ(locate(card_ops, 2, &status), (V{0x78, 0x02, 0x78, 0x06, 0x01, 0xEE}));
-
-    V out(5, 0xEE);
-    EXPECT_EQ(run(card_ops, 0x9C40200C, {}, &out), HWI_STATUS_BUFFER_TOO_SMALL);
-    V short_out(4, 0xEE);
-    EXPECT_EQ(run(card_ops, 0x9C40200C, {1}, &short_out), HWI_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(short_out, V(4, 0xEE));
-    uint8_t shared[5] = {1}; // buffered I/O: the number in, the answer out, one buffer
-    EXPECT_EQ(hwi_dispatch(&card_ops, 0x9C40200C, shared, 1, shared, 5, &info), HWI_STATUS_SUCCESS);
-    EXPECT_EQ(V(shared, shared + 5), (V{0x10, 0xD0, 0x00, 0xD0, 0x03}));
-    EXPECT_TRUE(accesses.empty());
 }
 
-std::vector<std::pair<unsigned, unsigned>> placed;
-void fake_place_port(unsigned short base, unsigned short ecp) {
-    placed.emplace_back(base, ecp);
-}
-
-TEST_F(Dispatch, PlacePortMovesTheSimulatedPortAndNamesItLpt1) {
-    hwi_ports ports{};
-    hwi_learn_ports(&ports, kDescribed + 2, 1); // replaced by the placed port
-    const hwi_ops placing = {fake_inb,        fake_outb, 4096,   fake_read_chip,
-                             fake_write_chip, nullptr,   &ports, fake_place_port};
-    placed.clear();
-    EXPECT_EQ(run(placing, 0x9C4023CC, {0x10, 0xD0, 0x00, 0xD0}), HWI_STATUS_SUCCESS);
-    EXPECT_EQ(run(placing, 0x9C4023CC, {0x10, 0xC0, 0x00, 0x00}), HWI_STATUS_SUCCESS);
-    ASSERT_EQ(ports.count, 1u);
-    EXPECT_EQ(ports.port[0].base, 0xC010);
-    EXPECT_EQ(ports.port[0].ecp, 0);
-    EXPECT_EQ(ports.port[0].lpt, 1);
-    for (const V& in : {V{0x50, 0x00, 0x00, 0x00}, V{0x10, 0xD0, 0xFF, 0xFF}})
-        EXPECT_EQ(run(placing, 0x9C4023CC, in), HWI_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(run(placing, 0x9C4023CC, {0x10, 0xD0, 0x00}), HWI_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(placed, (std::vector<std::pair<unsigned, unsigned>>{{0xD010, 0xD000}, {0xC010, 0}}));
-    EXPECT_EQ(run(sim_ops, 0x9C4023CC, {0x10, 0xD0, 0x00, 0xD0}),
-              HWI_STATUS_INVALID_DEVICE_REQUEST);
-    EXPECT_EQ(run(real_ops, 0x9C4023CC, {0x10, 0xD0, 0x00, 0xD0}),
-              HWI_STATUS_INVALID_DEVICE_REQUEST);
-}
-
-// The accesses of a frame on the port at `base`: select, two writes a bit sent, three accesses a
-// bit received (the status read answering `next`), release.
-std::vector<Access> frame_accesses(uint16_t base, const V& sent, size_t received, uint8_t next) {
-    std::vector<Access> a{{true, base, 0x01}};
-    for (uint8_t b : sent) {
-        for (int i = 7; i >= 0; i--) {
-            const uint8_t lines = ((b >> i) & 1) ? 0x03 : 0x01;
-            a.push_back({true, base, lines});
-            a.push_back({true, base, uint8_t(lines | 0x08)});
-        }
-    }
-    for (size_t i = 0; i < received * 8; i++) {
-        a.push_back({true, base, 0x01});
-        a.push_back({false, uint16_t(base + 1), next});
-        a.push_back({true, base, 0x09});
-    }
-    a.push_back({true, base, 0x05});
-    return a;
-}
-
+// One frame: select, two writes a bit sent, clock low, status read and clock high a bit
+// received, release; refused whole, with no access, on a base whose status register is not
+// served, beyond 4096 bytes, or with too short an output.
 TEST_F(Dispatch, FrameRequestClocksAWholeFrameOnAParallelPortOnly) {
     const unsigned long kFrame = 0x9C402010;
-    next_read = 0x40 | 0x3F; // data-in high, and every other status line
-    V out(3, 0xEE);
-    EXPECT_EQ(run(real_ops, kFrame, {0x78, 0x03, 0x02, 0x00, 0xA5}, &out), HWI_STATUS_SUCCESS);
-    EXPECT_EQ(info, 2u);
-    EXPECT_EQ(out, (V{0xFF, 0xFF, 0xEE}));
-    EXPECT_EQ(accesses, frame_accesses(0x378, {0xA5}, 2, next_read));
-
-    // Buffered I/O: the bytes sent are all read before the first byte received lands.
-    accesses.clear();
-    next_read = 0x00;
-    uint8_t shared[7] = {0x78, 0x03, 0x03, 0x00, 0x9F, 0x06, 0x5A};
-    EXPECT_EQ(hwi_dispatch(&real_ops, kFrame, shared, 7, shared, 7, &info), HWI_STATUS_SUCCESS);
-    EXPECT_EQ(info, 3u);
-    EXPECT_EQ(V(shared, shared + 7), (V{0x00, 0x00, 0x00, 0x00, 0x9F, 0x06, 0x5A}));
-    EXPECT_EQ(accesses, frame_accesses(0x378, {0x9F, 0x06, 0x5A}, 3, 0x00));
-
-    // A card the system described; a frame with nothing to receive needs no output.
-    hwi_ports ports{};
-    hwi_learn_ports(&ports, kDescribed, 1);
-    const hwi_ops card_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, &ports, nullptr};
-    accesses.clear();
-    EXPECT_EQ(run(card_ops, kFrame, {0x10, 0xD0, 0x00, 0x00, 0x06}), HWI_STATUS_SUCCESS);
-    EXPECT_EQ(info, 0u);
-    EXPECT_EQ(accesses, frame_accesses(0xD010, {0x06}, 0, 0));
-
-    // Refused before any access: a base whose data register may not be written or whose status
-    // register may not be read, lengths beyond the bound, short buffers.
-    accesses.clear();
-    V big(4 + 4097, 0x00);
-    big[0] = 0x78;
-    big[1] = 0x03;
-    const struct {
-        V in;
-        unsigned long out_len;
-        hwi_status status;
-    } refused[] = {
-        {{0x7A, 0x03, 0x00, 0x00, 0x06}, 0, HWI_STATUS_ACCESS_DENIED}, // status at 0x37B: no
-        {{0x79, 0x03, 0x00, 0x00, 0x06}, 0, HWI_STATUS_ACCESS_DENIED}, // data at 0x379: no
-        {{0x0F, 0xD0, 0x00, 0x00, 0x06}, 0, HWI_STATUS_ACCESS_DENIED}, // beside the card
-        {{0x70, 0x00, 0x00, 0x00}, 0, HWI_STATUS_ACCESS_DENIED},
-        {{0x78, 0x03, 0x01, 0x10}, 4097, HWI_STATUS_INVALID_PARAMETER},
-        {big, 0, HWI_STATUS_INVALID_PARAMETER},
-        {{0x78, 0x03, 0x02, 0x00}, 1, HWI_STATUS_BUFFER_TOO_SMALL},
-        {{0x78, 0x03, 0x00}, 0, HWI_STATUS_BUFFER_TOO_SMALL},
-    };
-    for (const auto& r : refused) {
-        V buffer(r.out_len, 0x42);
-        info = 77;
-        EXPECT_EQ(hwi_dispatch(&card_ops, kFrame, r.in.data(), r.in.size(),
-                               r.out_len ? buffer.data() : nullptr, r.out_len, &info),
-                  r.status)
-            << r.in.size();
-        EXPECT_EQ(info, 0u);
-        EXPECT_EQ(buffer, V(r.out_len, 0x42));
+    next_read = 0x40;
+    uint8_t shared[6] = {0x78, 0x03, 0x01, 0x00, 0xA5, 0x42}; // buffered I/O: one buffer
+    EXPECT_EQ(hwi_dispatch(&real_ops, kFrame, shared, 5, shared, 6, &info), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(info, 1u);
+    EXPECT_EQ(shared[0], 0xFF);
+    std::vector<Access> expected{{true, 0x378, 0x01}};
+    for (int i = 7; i >= 0; i--) {
+        const uint8_t lines = ((0xA5 >> i) & 1) ? 0x03 : 0x01;
+        expected.insert(expected.end(), {{true, 0x378, lines}, {true, 0x378, uint8_t(lines | 8)}});
     }
-    big.resize(4 + 4096);
-    V page(4096);
-    big[2] = 0x00;
-    big[3] = 0x10; // 4096 in, 4096 out: the largest frame
-    EXPECT_EQ(run(real_ops, kFrame, big, &page), HWI_STATUS_SUCCESS);
-    EXPECT_EQ(info, 4096u);
-    EXPECT_EQ(accesses.size(), 2u + 4096 * 16 + 4096 * 24);
-}
+    for (int i = 0; i < 8; i++)
+        expected.insert(expected.end(),
+                        {{true, 0x378, 0x01}, {false, 0x379, 0x40}, {true, 0x378, 0x09}});
+    expected.push_back({true, 0x378, 0x05});
+    EXPECT_EQ(accesses, expected);
 
-TEST(DispatchNames, OnlyLpt1ToLpt9AreNumbered) {
-    const std::u16string names[] = {u"LPT1", u"LPT9", u"LPT0", u"LPT10", u"lpt1", u"COM1", u"LPT"};
-    const unsigned char numbers[] = {1, 9, 0, 0, 0, 0, 0};
-    for (size_t i = 0; i < 7; i++) {
-        std::vector<unsigned short> name(names[i].begin(), names[i].end());
-        EXPECT_EQ(hwi_lpt_number(name.data(), name.size()), numbers[i]) << i;
-    }
-    EXPECT_EQ(hwi_lpt_number(nullptr, 4), 0);
+    accesses.clear();
+    V big(4 + 4097);
+    big[0] = 0x78, big[1] = 0x03;
+    V out(4, 0x42);
+    EXPECT_EQ(run(real_ops, kFrame, {0x7A, 0x03, 0x01, 0x00, 0x9F}, &out),
+              HWI_STATUS_ACCESS_DENIED); // 0x37B is no status register
+    EXPECT_EQ(run(real_ops, kFrame, {0x78, 0x03, 0x01, 0x10}, &out), HWI_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(run(real_ops, kFrame, big, &out), HWI_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(run(real_ops, kFrame, {0x78, 0x03, 0x05, 0x00}, &out), HWI_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(out, V(4, 0x42));
+    EXPECT_TRUE(accesses.empty());
 }
 
 TEST(DispatchCreate, OpensOnlyTheDeviceItself) {

@@ -1,18 +1,10 @@
 // Flash command frames, and the commands working against the simulated 25-series chip.
 #include "flash/commands.h"
-#include "flash/link.h"
 #include "../support/bus.h"
 
 namespace {
 
-class CommandTest : public BusTest {
-  protected:
-    void SetUp() override {
-        BusTest::SetUp();
-        linkfast = 0;
-    }
-    void TearDown() override { linkfast = 0; }
-};
+using CommandTest = BusTest;
 
 TEST_F(CommandTest, ReadStatusIsOneFrameOfSixteenClocks) {
     EXPECT_EQ(mc_read_status(), 0x00);
@@ -54,23 +46,6 @@ TEST_F(CommandTest, ReadIdIsOneFrameOfTheCommandAndThreeBytesIn) {
                   (std::vector<unsigned char>{0x20, 0x20, uint8_t(size == 1u << 12 ? 0x0C : 0x15),
                                               0x77}));
     }
-}
-
-// The fast link leaves out the pause after a write enable: its frame has set the latch.
-TEST_F(CommandTest, FastLinkProgramsAndErasesWithoutPauses) {
-    linkfast = 1;
-    const unsigned char data[2] = {0x12, 0x34};
-    mc_program(0x000100, data, 2);
-    while (mc_read_status() & 0x01) {
-    }
-    unsigned char statuses[3];
-    mc_read_statuses(statuses, 3);
-    EXPECT_EQ(std::vector<int>(statuses, statuses + 3), (std::vector<int>{0, 0, 0}));
-    EXPECT_EQ(sim::chip_contents()[0x100], 0x12);
-    EXPECT_EQ(sim::chip_contents()[0x101], 0x34);
-    mc_erase_bulk();
-    EXPECT_EQ(sim::chip_status() & 0x01, 0x01);
-    EXPECT_EQ(sim::pause_count(), 0u);
 }
 
 TEST_F(CommandTest, EraseEndsRightAfterTheBulkEraseFrameWithTheChipBusy) {

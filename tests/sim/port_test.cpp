@@ -40,32 +40,6 @@ TEST_F(Port, DataAndControlReadBackAndOtherAddressesReadFF) {
     EXPECT_EQ(sim::bus_read(0x77A), 0x15);
 }
 
-// A PCI card's port lies where the system put it: nothing answers at the motherboard's addresses.
-TEST_F(Port, CardRegistersWhereverTheyWerePut) {
-    boot([](sim::Settings& s) {
-        s.port_base = 0xD010;
-        s.ecp_block = 0xD000;
-    });
-    sim::bus_write(0xD010, 0xA5);
-    sim::bus_write(0xD012, 0x2A);
-    sim::bus_write(0x378, 0x11);
-    EXPECT_EQ(sim::bus_read(0xD010), 0xA5);
-    EXPECT_EQ(sim::bus_read(0xD012) & 0x3F, 0x2A);
-    EXPECT_EQ(sim::bus_read(0xD011), 0xFF); // status: MISO floating high
-    EXPECT_EQ(sim::bus_read(0xD002), 0x15); // the ECR, at the ECP block + 2
-    for (uint16_t a : std::vector<uint16_t>{0x378, 0x379, 0x37A, 0x77A, 0xD000, 0xD013, 0xD412})
-        EXPECT_EQ(sim::bus_read(a), 0xFF) << std::hex << a;
-
-    boot([](sim::Settings& s) {
-        s.port_base = 0xD010;
-        s.ecp_block = 0;
-        s.noise_rate = 1;
-    });
-    EXPECT_EQ(sim::bus_read(0xD002), 0xFF); // no ECP block, no ECR
-    EXPECT_EQ(sim::bus_read(0xD011), 0xBF); // every data-in read flipped, on the card's status
-    EXPECT_EQ(sim::noise_flips(), 1u);
-}
-
 TEST_F(Port, StatusIdleBitsAreSetAndMisoModesOverrideTheChip) {
     EXPECT_EQ(sim::bus_read(0x379), 0xFF); // chip not driving: MISO floats high
     simtest::Spi spi;

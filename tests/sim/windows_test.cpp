@@ -97,34 +97,6 @@ TEST_F(Windows, SystemDirectoryAndMovingIt) {
     EXPECT_EQ(err(open("C:\\WINNT\\System32\\Drivers\\x.sys", GENERIC_WRITE, CREATE_ALWAYS)), 0u);
 }
 
-// The simulated programs are 32-bit: on 64-bit Windows the system folder they name is SysWOW64,
-// until they turn that off; 32-bit Windows has no such call.
-TEST_F(Windows, SystemFolderRedirectedOn64BitWindows) {
-    using Disable = BOOL(WINAPI*)(PVOID*);
-    using Revert = BOOL(WINAPI*)(PVOID);
-    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    EXPECT_NE(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"), nullptr);
-    boot([](sim::Settings& s) { s.platform = sim::Platform::nt64; });
-    EXPECT_EQ(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\system32"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_NE(GetFileAttributesA("C:\\WINDOWS"), INVALID_FILE_ATTRIBUTES);
-    auto disable = reinterpret_cast<Disable>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
-    auto revert = reinterpret_cast<Revert>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
-    ASSERT_NE(disable, nullptr);
-    ASSERT_NE(revert, nullptr);
-    PVOID outer = nullptr, inner = nullptr;
-    ASSERT_TRUE(disable(&outer));
-    EXPECT_NE(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
-    ASSERT_TRUE(disable(&inner)); // nested: the inner revert keeps it off
-    EXPECT_TRUE(revert(inner));
-    EXPECT_NE(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(revert(outer));
-    EXPECT_EQ(GetFileAttributesA(kDriverPath), INVALID_FILE_ATTRIBUTES);
-}
-
 TEST_F(Windows, Lpt1FreeBusyAbsent) {
     HANDLE h = open("LPT1");
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -232,48 +204,6 @@ TEST_F(Ioctl, BadRequestsAndAFailingDriverTouchNothing) {
     EXPECT_EQ(out[0], 0xEE);
     EXPECT_EQ(sim::access_count(), 0u);
     EXPECT_EQ(sim::bus_read(0x378), 0x00); // the write never reached the port
-}
-
-// The system describes LPT1 to the driver when its device opens; the driver answers where it is
-// and serves its registers. The first release of the driver knows neither.
-TEST_F(Windows, DriverLearnsWhereLpt1IsWhenItsDeviceOpens) {
-    const DWORD kLocate = 0x9C40200C;
-    struct Case {
-        uint16_t base, ecp;
-        bool ecr;
-        sim::Hwi hwi;
-        DWORD error;
-        V answer;
-    } cases[] = {
-        {0xD010, 0xD000, true, sim::Hwi::current, 0, {0x10, 0xD0, 0x00, 0xD0, 0x03}},
-        {0xD010, 0x0000, true, sim::Hwi::no_frame, 0, {0x10, 0xD0, 0x00, 0x00, 0x02}},
-        {0x0378, 0x0778, true, sim::Hwi::current, 0, {0x78, 0x03, 0x78, 0x07, 0x03}},
-        {0x0378, 0x0778, false, sim::Hwi::current, 0, {0x78, 0x03, 0x00, 0x00, 0x02}},
-        {0xD010, 0xD000, true, sim::Hwi::ports_only, ERROR_INVALID_FUNCTION, V(5, 0xEE)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.base << " " << int(c.hwi));
-        boot([&](sim::Settings& s) {
-            s.port_base = c.base;
-            s.ecp_block = c.ecp;
-            s.ecp = c.ecr;
-            s.hwi = c.hwi;
-        });
-        HANDLE device = open(kDevice);
-        BYTE lpt1 = 1, answer[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-        DWORD returned = 0;
-        EXPECT_EQ(ioctl(device, kLocate, &lpt1, 1, answer, 5, &returned), c.error);
-        EXPECT_EQ(V(answer, answer + 5), c.answer);
-        // The card's status register, and its ECR where it has an ECP block.
-        BYTE status[2] = {BYTE(c.base + 1), BYTE((c.base + 1) >> 8)}, out = 0;
-        BYTE ecr[2] = {BYTE(c.ecp + 2), BYTE((c.ecp + 2) >> 8)};
-        const bool served = c.base == 0x378 || c.hwi != sim::Hwi::ports_only;
-        EXPECT_EQ(ioctl(device, kRead, status, 2, &out, 1), served ? 0u : ERROR_ACCESS_DENIED);
-        if (c.ecp != 0 && c.base != 0x378) {
-            EXPECT_EQ(ioctl(device, kRead, ecr, 2, &out, 1),
-                      served && c.ecr ? 0u : ERROR_ACCESS_DENIED);
-        }
-    }
 }
 
 TEST_F(Ioctl, PortsOutsideTheParallelPortAreRefused) {

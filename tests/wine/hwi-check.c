@@ -2,24 +2,16 @@
  * hwinterface service, checks the driver's requests on \\.\hwinterface, and moves the simulated
  * chip's contents in and out through the test-only requests of hwinterface-sim.sys.
  *
- *   hwi-check create BINARY-PATH [SERVICE]
- *                                  register the kernel-driver service (demand start)
- *   hwi-check start | stop | delete [SERVICE]
- *   hwi-check query [SERVICE]      print "absent", or the state, the type, the start type and
- *                                  the binary path
- *                                  (SERVICE: hwinterface unless named)
+ *   hwi-check create BINARY-PATH   register the kernel-driver service (demand start)
+ *   hwi-check start | stop | delete
+ *   hwi-check query                print "absent", or the state and the binary path
  *   hwi-check requests             exercise both port requests and their refusals
- *   hwi-check frames               whole SPI frames in one request, and their refusals
  *   hwi-check ports                ports outside the parallel port's registers are refused
  *   hwi-check read-id              JEDEC read identification through the port, bit by bit
  *   hwi-check load FILE            store FILE in the chip from address 0
  *   hwi-check dump FILE            write the whole chip to FILE
- *   hwi-check size BYTES           replace the chip by an erased one of that size
+ *   hwi-check place BASE ECP       move the simulated port there as LPT1 (ECP 0: no ECP block)
  *   hwi-check lpt1                 open LPT1 the way lptspi does
- *   hwi-check read PORT            print the byte the driver reads from PORT, in hex
- *   hwi-check write PORT VALUE     have the driver write VALUE to PORT
- *   hwi-check place BASE ECP       move the simulated port there, as LPT1 (ECP 0: no ECP block)
- *   hwi-check locate N             print where the driver says LPTn is: base, ECP block, flags
  *
  * Exit status 0 on success; otherwise 1 with the reason on standard error. */
 #include <windows.h>
@@ -29,9 +21,9 @@
 
 #include "hwi_dispatch.h"
 
+#define SERVICE "hwinterface"
 #define CHUNK 65536
 
-static const char* service_name = "hwinterface";
 static int failures;
 
 static int fail(const char* what) {
@@ -47,9 +39,9 @@ static int service_create(const char* binary) {
     SC_HANDLE manager = open_manager(), service;
     if (manager == NULL)
         return fail("cannot open the service manager");
-    service = CreateServiceA(manager, service_name, service_name, SERVICE_ALL_ACCESS,
-                             SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                             binary, NULL, NULL, NULL, NULL, NULL);
+    service = CreateServiceA(manager, SERVICE, SERVICE, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary, NULL, NULL, NULL,
+                             NULL, NULL);
     if (service == NULL)
         return fail("cannot create the service");
     CloseServiceHandle(service);
@@ -61,7 +53,7 @@ static SC_HANDLE open_service(SC_HANDLE* manager) {
     *manager = open_manager();
     if (*manager == NULL)
         return NULL;
-    return OpenServiceA(*manager, service_name, SERVICE_ALL_ACCESS);
+    return OpenServiceA(*manager, SERVICE, SERVICE_ALL_ACCESS);
 }
 
 static DWORD wait_state(SC_HANDLE service, DWORD wanted) {
@@ -120,11 +112,11 @@ static int service_query(void) {
         return fail("cannot query the service's status");
     if (!QueryServiceConfigA(service, &u.config, sizeof u, &needed))
         return fail("cannot query the service's configuration");
-    printf("%s %lu %lu %s\n",
+    printf("%s %lu %s\n",
            status.dwCurrentState == SERVICE_RUNNING   ? "running"
            : status.dwCurrentState == SERVICE_STOPPED ? "stopped"
                                                       : "pending",
-           u.config.dwServiceType, u.config.dwStartType, u.config.lpBinaryPathName);
+           u.config.dwServiceType, u.config.lpBinaryPathName);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return 0;
@@ -155,9 +147,9 @@ static void expect(const char* what, unsigned long got, unsigned long wanted) {
 
 static unsigned char inb(HANDLE device, unsigned short port) {
     unsigned char in[2] = {(unsigned char)port, (unsigned char)(port >> 8)}, out = 0;
-    DWORD returned, error = request(device, HWI_IOCTL_READ_PORT, in, 2, &out, 1, &returned);
-    if (error != 0 || returned != 1) {
-        printf("FAIL read port %#x: error %lu, %lu bytes returned\n", port, error, returned);
+    DWORD returned;
+    if (request(device, HWI_IOCTL_READ_PORT, in, 2, &out, 1, &returned) != 0 || returned != 1) {
+        printf("FAIL read port %#x\n", port);
         failures++;
     }
     return out;
@@ -165,9 +157,9 @@ static unsigned char inb(HANDLE device, unsigned short port) {
 
 static void outb(HANDLE device, unsigned short port, unsigned char value) {
     unsigned char in[3] = {(unsigned char)port, (unsigned char)(port >> 8), value};
-    DWORD returned, error = request(device, HWI_IOCTL_WRITE_PORT, in, 3, NULL, 0, &returned);
-    if (error != 0 || returned != 0) {
-        printf("FAIL write port %#x: error %lu, %lu bytes returned\n", port, error, returned);
+    DWORD returned;
+    if (request(device, HWI_IOCTL_WRITE_PORT, in, 3, NULL, 0, &returned) != 0 || returned != 0) {
+        printf("FAIL write port %#x\n", port);
         failures++;
     }
 }
@@ -284,74 +276,6 @@ static void put_le32(unsigned char* out, unsigned long value) {
     out[3] = (unsigned char)(value >> 24);
 }
 
-/* One frame request on `base`: `sent` bytes of `send` out, `receive` bytes asked for. The output
- * buffer is filled with 0xEE first and one byte longer than asked, to see what the driver wrote. */
-static unsigned char frame_in[HWI_FRAME_HEADER + HWI_FRAME_MAX + 1];
-static unsigned char frame_out[HWI_FRAME_MAX + 2];
-
-static DWORD frame(HANDLE device, unsigned short base, const unsigned char* send, DWORD sent,
-                   DWORD receive, DWORD* returned) {
-    frame_in[0] = (unsigned char)base;
-    frame_in[1] = (unsigned char)(base >> 8);
-    frame_in[2] = (unsigned char)receive;
-    frame_in[3] = (unsigned char)(receive >> 8);
-    memcpy(frame_in + HWI_FRAME_HEADER, send, sent);
-    memset(frame_out, 0xEE, sizeof frame_out);
-    return request(device, HWI_IOCTL_SPI_FRAME, frame_in, HWI_FRAME_HEADER + sent, frame_out,
-                   receive + 1, returned);
-}
-
-/* A refused frame: `error` and the output buffer untouched. (A failed request leaves the count of
- * bytes returned as it was, under Wine at least: the buffer is what tells.) */
-static void expect_refused_frame(HANDLE device, unsigned short base, DWORD receive, DWORD error) {
-    static const unsigned char read_id[1] = {0x9F};
-    char what[64];
-    DWORD returned, got = frame(device, base, read_id, 1, receive, &returned);
-    sprintf(what, "frame on %#x receiving %lu: error", base, receive);
-    expect(what, got, error);
-    sprintf(what, "frame on %#x receiving %lu: output buffer", base, receive);
-    expect(what, (unsigned long)frame_out[0] << 8 | frame_out[1], 0xEEEE);
-}
-
-/* The frame request against the simulated chip: read identification in one request; refusals
- * of a port that is not a parallel port's data register with its status register beside it, and
- * of a frame beyond the bound; and the largest frame, a 4 KiB read of what the chip holds. */
-static int check_frames(HANDLE device) {
-    static const unsigned char read_id[1] = {0x9F}, read_4k[4] = {0x03, 0x00, 0x10, 0x00};
-    static unsigned char pattern[HWI_WRITE_CHIP_IN + HWI_FRAME_MAX];
-    DWORD returned, error, i;
-
-    error = frame(device, 0x378, read_id, sizeof read_id, 3, &returned);
-    expect("read identification frame: error", error, 0);
-    expect("read identification frame: bytes returned", returned, 3);
-    expect("read identification frame: bytes",
-           (unsigned long)frame_out[0] << 16 | frame_out[1] << 8 | frame_out[2], 0x202014);
-    expect("read identification frame: byte after them", frame_out[3], 0xEE);
-    expect("data register after a frame (released)", inb(device, 0x378), 0x05);
-
-    expect_refused_frame(device, 0x70, 3, ERROR_ACCESS_DENIED);
-    /* 0x37A is the control register, writable, but 0x37B beside it is no status register. */
-    expect_refused_frame(device, 0x37A, 3, ERROR_ACCESS_DENIED);
-    expect("control register after the refused frame", inb(device, 0x37A), 0x00);
-    expect_refused_frame(device, 0x378, HWI_FRAME_MAX + 1, ERROR_INVALID_PARAMETER);
-    error = frame(device, 0x378, pattern, HWI_FRAME_MAX + 1, 0, &returned);
-    expect("frame sending 4097 bytes: error", error, ERROR_INVALID_PARAMETER);
-
-    /* The largest frame: 4096 bytes from 0x1000, stored there first through the test request. */
-    put_le32(pattern, 0x1000);
-    for (i = 0; i < HWI_FRAME_MAX; i++)
-        pattern[HWI_WRITE_CHIP_IN + i] = (unsigned char)(i * 7 + (i >> 8));
-    error = request(device, HWI_IOCTL_WRITE_CHIP, pattern, sizeof pattern, NULL, 0, &returned);
-    expect("chip write of 4096 bytes at 0x1000: error", error, 0);
-    error = frame(device, 0x378, read_4k, sizeof read_4k, HWI_FRAME_MAX, &returned);
-    expect("frame receiving 4096 bytes: error", error, 0);
-    expect("frame receiving 4096 bytes: bytes returned", returned, HWI_FRAME_MAX);
-    expect("frame receiving 4096 bytes: the chip's bytes",
-           memcmp(frame_out, pattern + HWI_WRITE_CHIP_IN, HWI_FRAME_MAX) == 0, 1);
-    expect("frame receiving 4096 bytes: byte after them", frame_out[HWI_FRAME_MAX], 0xEE);
-    return failures ? 1 : 0;
-}
-
 static int load(HANDLE device, const char* name) {
     static unsigned char buffer[4 + CHUNK];
     unsigned long offset = 0;
@@ -403,104 +327,28 @@ static int dump(HANDLE device, const char* name) {
     return 0;
 }
 
-static int set_size(HANDLE device, const char* text) {
-    unsigned char in[4];
-    DWORD returned, error;
-    put_le32(in, strtoul(text, NULL, 0));
-    error = request(device, HWI_IOCTL_SET_CHIP_SIZE, in, 4, NULL, 0, &returned);
+static int place(HANDLE device, const char* base, const char* ecp) {
+    unsigned long b = strtoul(base, NULL, 0), e = strtoul(ecp, NULL, 0);
+    unsigned char in[4] = {(unsigned char)b, (unsigned char)(b >> 8), (unsigned char)e,
+                           (unsigned char)(e >> 8)};
+    DWORD returned, error = request(device, HWI_IOCTL_PLACE_PORT, in, 4, NULL, 0, &returned);
     if (error != 0) {
         SetLastError(error);
-        return fail("the driver refused the chip size");
+        return fail("the driver refused to place the port");
     }
     return 0;
-}
-
-/* A number given on the command line, decimal or 0x-prefixed hex, up to `max`; -1 otherwise. */
-static long number(const char* text, unsigned long max) {
-    char* end;
-    unsigned long value = strtoul(text, &end, 0);
-    if (text[0] == '\0' || text[0] == '-' || *end != '\0' || value > max)
-        return -1;
-    return (long)value;
-}
-
-static int refused(DWORD error, const char* what) {
-    SetLastError(error);
-    return fail(what);
-}
-
-static int read_port(HANDLE device, unsigned short port) {
-    unsigned char in[2] = {(unsigned char)port, (unsigned char)(port >> 8)}, out = 0;
-    char what[64];
-    DWORD returned, error = request(device, HWI_IOCTL_READ_PORT, in, 2, &out, 1, &returned);
-    sprintf(what, "the driver refused to read port %#x", port);
-    if (error != 0)
-        return refused(error, what);
-    printf("%02x\n", out);
-    return 0;
-}
-
-static int write_port(HANDLE device, unsigned short port, unsigned char value) {
-    unsigned char in[3] = {(unsigned char)port, (unsigned char)(port >> 8), value};
-    char what[64];
-    DWORD returned, error = request(device, HWI_IOCTL_WRITE_PORT, in, 3, NULL, 0, &returned);
-    sprintf(what, "the driver refused to write port %#x", port);
-    return error != 0 ? refused(error, what) : 0;
-}
-
-static int place(HANDLE device, unsigned short base, unsigned short ecp) {
-    unsigned char in[4] = {(unsigned char)base, (unsigned char)(base >> 8), (unsigned char)ecp,
-                           (unsigned char)(ecp >> 8)};
-    char what[80];
-    DWORD returned, error = request(device, HWI_IOCTL_PLACE_PORT, in, 4, NULL, 0, &returned);
-    sprintf(what, "the driver refused to place the port at %#x, ECP %#x", base, ecp);
-    return error != 0 ? refused(error, what) : 0;
-}
-
-/* Prints base, ECP block and flags as the driver answers them, e.g. "d010 d000 3". */
-static int locate(HANDLE device, unsigned char n) {
-    unsigned char out[HWI_LOCATE_OUT + 1];
-    char what[64];
-    DWORD returned, error;
-    memset(out, 0xEE, sizeof out);
-    error = request(device, HWI_IOCTL_LOCATE_PORT, &n, 1, out, sizeof out, &returned);
-    sprintf(what, "the driver cannot locate LPT%u", n);
-    if (error != 0)
-        return refused(error, what);
-    if (returned != HWI_LOCATE_OUT || out[HWI_LOCATE_OUT] != 0xEE) {
-        fprintf(stderr, "hwi-check: the driver answered %lu bytes for LPT%u, expected %u\n",
-                returned, n, HWI_LOCATE_OUT);
-        return 1;
-    }
-    printf("%04x %04x %x\n", out[0] | out[1] << 8, out[2] | out[3] << 8, out[4]);
-    return 0;
-}
-
-static int usage(void) {
-    fprintf(stderr,
-            "usage: hwi-check create PATH [SERVICE] | start | stop | delete | query "
-            "[SERVICE] | requests | frames | ports | read-id | load FILE | dump FILE | size BYTES "
-            "| lpt1 | read PORT | write PORT VALUE | place BASE ECP | locate N\n");
-    return 2;
 }
 
 int main(int argc, char* argv[]) {
     const char* verb = argc > 1 ? argv[1] : "";
-    long a = argc > 2 ? number(argv[2], 0xFFFF) : -1, b = argc > 3 ? number(argv[3], 0xFFFF) : -1;
     HANDLE device;
     int rc;
-    if (strcmp(verb, "create") == 0 && (argc == 3 || argc == 4)) {
-        if (argc == 4)
-            service_name = argv[3];
+    if (strcmp(verb, "create") == 0 && argc == 3)
         return service_create(argv[2]);
-    }
-    if ((strcmp(verb, "start") == 0 || strcmp(verb, "stop") == 0 || strcmp(verb, "delete") == 0 ||
-         strcmp(verb, "query") == 0) &&
-        argc <= 3) {
-        if (argc == 3)
-            service_name = argv[2];
-        return strcmp(verb, "query") == 0 ? service_query() : service_control(verb);
-    }
+    if (strcmp(verb, "start") == 0 || strcmp(verb, "stop") == 0 || strcmp(verb, "delete") == 0)
+        return service_control(verb);
+    if (strcmp(verb, "query") == 0)
+        return service_query();
     if (strcmp(verb, "lpt1") == 0) {
         device = CreateFileA("LPT1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
         if (device == INVALID_HANDLE_VALUE)
@@ -508,40 +356,29 @@ int main(int argc, char* argv[]) {
         CloseHandle(device);
         return 0;
     }
-    if (!((argc == 2 && (strcmp(verb, "requests") == 0 || strcmp(verb, "frames") == 0 ||
-                         strcmp(verb, "ports") == 0 || strcmp(verb, "read-id") == 0)) ||
-          (argc == 3 &&
-           (strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0 || strcmp(verb, "size") == 0)) ||
-          (argc == 3 && strcmp(verb, "read") == 0 && a >= 0) ||
-          (argc == 3 && strcmp(verb, "locate") == 0 && a >= 0 && a <= 0xFF) ||
-          (argc == 4 && strcmp(verb, "write") == 0 && a >= 0 && b >= 0 && b <= 0xFF) ||
-          (argc == 4 && strcmp(verb, "place") == 0 && a >= 0 && b >= 0)))
-        return usage();
+    if (strcmp(verb, "requests") != 0 && strcmp(verb, "ports") != 0 &&
+        strcmp(verb, "read-id") != 0 &&
+        !((strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0) && argc == 3) &&
+        !(strcmp(verb, "place") == 0 && argc == 4)) {
+        fprintf(stderr, "usage: hwi-check create PATH | start | stop | delete | query | requests "
+                        "| ports | read-id | load FILE | dump FILE | place BASE ECP | lpt1\n");
+        return 2;
+    }
     device = open_device();
     if (device == INVALID_HANDLE_VALUE)
         return fail("cannot open \\\\.\\hwinterface");
     if (strcmp(verb, "requests") == 0)
         rc = check_requests(device);
-    else if (strcmp(verb, "frames") == 0)
-        rc = check_frames(device);
     else if (strcmp(verb, "ports") == 0)
         rc = check_ports(device);
     else if (strcmp(verb, "read-id") == 0)
         rc = read_id(device);
     else if (strcmp(verb, "load") == 0)
         rc = load(device, argv[2]);
-    else if (strcmp(verb, "size") == 0)
-        rc = set_size(device, argv[2]);
-    else if (strcmp(verb, "dump") == 0)
-        rc = dump(device, argv[2]);
-    else if (strcmp(verb, "read") == 0)
-        rc = read_port(device, (unsigned short)a);
-    else if (strcmp(verb, "write") == 0)
-        rc = write_port(device, (unsigned short)a, (unsigned char)b);
     else if (strcmp(verb, "place") == 0)
-        rc = place(device, (unsigned short)a, (unsigned short)b);
+        rc = place(device, argv[2], argv[3]);
     else
-        rc = locate(device, (unsigned char)a);
+        rc = dump(device, argv[2]);
     CloseHandle(device);
     return rc;
 }
