@@ -142,6 +142,17 @@ class Prefix:
         shutil.copyfile(driver, dest)
 
     def run(self, argv, cwd=None, timeout=300):
+        result = self.run_once(argv, cwd, timeout)
+        if result.returncode != 0 and not result.stdout and not result.stderr:
+            # Every program run here says why it fails. A failure with nothing said is Wine not
+            # starting the program at all (seen once in CI: status 1 after 0.02 s, where a start
+            # takes 0.1 s), so it is started once more; a fault of the program fails again.
+            log("%s: status %d after %.2f s with no output: Wine did not start it; once more" %
+                (os.path.basename(argv[0]), result.returncode, result.seconds))
+            result = self.run_once(argv, cwd, timeout)
+        return result
+
+    def run_once(self, argv, cwd, timeout):
         # Output goes to files, not pipes: were a program the first in the prefix, the system
         # processes it starts would inherit its standard handles and outlive it, so a pipe would
         # never reach end of file.
