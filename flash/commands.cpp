@@ -86,3 +86,10 @@ void mc_write_status(int value) {
 void mc_read_id(unsigned char* id) {
     query(READ_ID, id, 3);
 }
+
+int mc_id_size(const unsigned char* id) {
+    // 25-series chips give the base-2 logarithm of their size: 0x0C is 4 KiB, 0x18 16 MiB.
+    if (id[2] < 12 || id[2] > 24)
+        return 0;
+    return 1 << id[2];
+}

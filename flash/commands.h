@@ -3,6 +3,16 @@
 #pragma once
 
 int mc_read_status(); // the status register, 0 to 255; 0x00 means idle
+
+// Status register bits: busy with a program or an erase, the write-enable latch, block protection
+// (BP0-BP2, bits 5 and 6 on larger chips) and SRWD, which locks the register while the chip's
+// write-protect pin is low.
+enum {
+    STATUS_BUSY = 0x01,
+    STATUS_LATCH = 0x02,
+    STATUS_PROTECTION = 0xFC, // block protection and the bit that locks it
+    STATUS_LOCK = 0x80
+};
 // The status register `n` times over in one frame, as the flash repeats it for as long as it is
 // clocked: each byte a fresh reading, the last the latest.
 void mc_read_statuses(unsigned char* statuses, int n);
@@ -17,3 +27,6 @@ void mc_write_status(int value);
 // JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size
 // in bytes on 25-series chips. A missing flash answers all 0xFF or all 0x00.
 void mc_read_id(unsigned char* id);
+// The size in bytes that an identification's capacity code gives, 4 KiB to 16 MiB; 0 for a code
+// outside that range.
+int mc_id_size(const unsigned char* id);

@@ -13,16 +13,16 @@ enum {
     // One fast-read frame per chunk: 16 pages keep the progress line moving (about 0.13 s of
     // port accesses per chunk) while the frame overhead stays near 0.1 %.
     CHUNK_SIZE = 4096,
-    // Capacity codes of 25-series chips: 4 KiB to 16 MiB.
-    SMALLEST_CAPACITY = 12,
-    LARGEST_CAPACITY = 24,
     ASSUMED_SIZE = 1 << 20,
-    ADDRESS_SPACE = 1 << 24, // all that 24-bit addresses reach
-    STATUS_BUSY = 0x01,
-    STATUS_PROTECTION = 0xFC // block protection and the bits that lock it
+    ADDRESS_SPACE = 1 << 24 // all that 24-bit addresses reach
 };
 
 static int save(NewFile* file, unsigned char* chip, int pages);
+
+static int refuse_taken_name(const char* path) {
+    printf("%s exists: a backup never replaces a file, choose another name \n", path);
+    return EXIT_BACKUP_NOT_WRITTEN;
+}
 
 static void read_whole(unsigned char* buffer, int size, int pass) {
     for (int address = 0; address < size; address += CHUNK_SIZE) {
@@ -39,11 +39,11 @@ static int flash_size(const unsigned char* id) {
         printf(": no flash answered\n");
         return 0;
     }
-    if (id[2] < SMALLEST_CAPACITY || id[2] > LARGEST_CAPACITY) {
+    int size = mc_id_size(id);
+    if (size == 0) {
         printf(", capacity code 0x%02x unknown: assuming %d KiB\n", id[2], ASSUMED_SIZE / 1024);
         return ASSUMED_SIZE;
     }
-    int size = 1 << id[2];
     printf(", %d KiB\n", size / 1024);
     return size;
 }
@@ -124,16 +124,11 @@ static int read_checked(unsigned char* chip, unsigned char* again, int size, con
 // Claims the port, checks the flash can be read, identifies it and reads it; writes the backup
 // into `file`. Returns the exit status.
 static int back_up(NewFile* file) {
-    int status = claim_flash();
-    if (status < 0)
-        return EXIT_BACKUP_NOT_WRITTEN;
     // A flash busy with a program or an erase answers reads with garbage. Block protection, the
     // bits that lock it and a set write latch stop erases and programs, not reads.
-    if ((status & STATUS_BUSY) != 0) {
-        printf("serial flash not idle! reporting state 0x%02x\n\n", status);
+    int status = claim_idle_flash(STATUS_BUSY);
+    if (status < 0)
         return EXIT_BACKUP_NOT_WRITTEN;
-    }
-    printf("serial flash in idle state 0x%02x\n\n", status);
     if ((status & STATUS_PROTECTION) != 0)
         printf("the flash is write-protected: lptspi will refuse it until the protection is "
                "cleared (lptspi-check --unprotect)\n");
@@ -175,10 +170,8 @@ static int save(NewFile* file, unsigned char* chip, int pages) {
     descramble(chip, length);
     char reason[256];
     int failure = new_file_finish(file, chip, (size_t)length, reason, (int)sizeof reason);
-    if (failure == OUTFILE_EXISTS) {
-        printf("%s exists: a backup never replaces a file, choose another name \n", file->path);
-        return EXIT_BACKUP_NOT_WRITTEN;
-    }
+    if (failure == OUTFILE_EXISTS)
+        return refuse_taken_name(file->path);
     if (failure != 0) {
         printf("Cant write %s: %s \n", file->path, reason);
         return EXIT_BACKUP_NOT_WRITTEN;
@@ -193,10 +186,8 @@ int backup_flash(const char* path) {
     NewFile file;
     char reason[256];
     int opened = new_file_begin(&file, path, reason, (int)sizeof reason);
-    if (opened == OUTFILE_EXISTS) {
-        printf("%s exists: a backup never replaces a file, choose another name \n", path);
-        return EXIT_BACKUP_NOT_WRITTEN;
-    }
+    if (opened == OUTFILE_EXISTS)
+        return refuse_taken_name(path);
     if (opened != 0) {
         printf("Cant create %s: %s \n", path, reason);
         return EXIT_BACKUP_NOT_WRITTEN;

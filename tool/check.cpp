@@ -16,9 +16,6 @@ enum {
     CHUNK = 4096,
     RELIABILITY_BYTES = 64 * 1024, // or the whole chip when it is smaller
     MISO = 0x40,
-    STATUS_BUSY = 0x01,
-    STATUS_LATCH = 0x02,
-    STATUS_LOCK = 0x80,
     PIN_SECONDS = 3
 };
 
@@ -279,15 +276,16 @@ static int say_id(unsigned char ids[3][3]) {
         flash_problem();
         return 0;
     }
-    if (id[2] < 12 || id[2] > 24) {
+    int size = mc_id_size(id);
+    if (size == 0) {
         printf("flash: id %02x %02x %02x, the same three times: %s (%02x), capacity code %02x, a "
                "size this tool does not know\n",
                id[0], id[1], id[2], maker(id[0]), id[0], id[2]);
         return 0;
     }
     printf("flash: id %02x %02x %02x, the same three times: %s (%02x), %d KiB\n", id[0], id[1],
-           id[2], maker(id[0]), id[0], (1 << id[2]) / 1024);
-    return 1 << id[2];
+           id[2], maker(id[0]), id[0], size / 1024);
+    return size;
 }
 
 static void say_status(int status) {

@@ -12,7 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-int claim_flash() {
+int claim_idle_flash(int busy_bits) {
     if (OpenPort(1, 0x378) == 0) {
         printf("Game over cant get a handle for the parallel port ! \n");
         return -1;
@@ -20,19 +20,13 @@ int claim_flash() {
     InitPort();
     Out32(baseport, IDLE_LINES);
     _sleep(100);
-    return mc_read_status();
-}
-
-int claim_idle_flash() {
-    int status = claim_flash();
-    if (status < 0)
-        return 0;
-    if (status != 0x00) {
+    int status = mc_read_status();
+    if ((status & busy_bits) != 0) {
         printf("serial flash not idle! reporting state 0x%02x\n\n", status);
-        return 0;
+        return -1;
     }
     printf("serial flash in idle state 0x%02x\n\n", status);
-    return 1;
+    return status;
 }
 
 void release_flash() {
@@ -82,7 +76,7 @@ static void poll_erase() {
 
 int program_flash(unsigned char* image, int pages, int fast) {
     linkfast = fast;
-    if (!claim_idle_flash()) {
+    if (claim_idle_flash(0xFF) < 0) {
         free(image);
         return EXIT_NO_PORT_OR_BUSY;
     }

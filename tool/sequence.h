@@ -12,14 +12,12 @@ enum {
 // Chip select released, clock and data-out low, the always-high line high.
 enum { IDLE_LINES = 0x05 };
 
-// Claims LPT1, sets up the port, writes the idle lines, pauses and reads the flash's status.
-// Returns the status (0 to 255), or -1 when the port cannot be claimed, having said so.
-int claim_flash();
-
-// claim_flash() for a run that erases and writes: only a status of 0x00 will do. Returns 1 when
-// the flash is idle, having said so; otherwise 0, having reported why (a port that cannot be
+// Claims LPT1, sets up the port, writes the idle lines, pauses and reads the flash's status. The
+// flash is idle when none of `busy_bits` is set in it: a run that erases and writes needs 0x00
+// (0xFF), a run that only reads needs the busy bit clear. Returns the status (0 to 255) when the
+// flash is idle, having said so; otherwise -1, having reported why (a port that cannot be
 // claimed, or the status of a flash that is not idle, which is left untouched).
-int claim_idle_flash();
+int claim_idle_flash(int busy_bits);
 
 // Leaves the lines idle and pauses: the end of every run that claimed the flash.
 void release_flash();
