@@ -7,10 +7,6 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char SERVICE_NAME[] = "hwinterface";
-static const char DEVICE_PATH[] = "\\\\.\\hwinterface";
-static const char SERVICE_BINARY[] = "System32\\Drivers\\hwinterface.sys";
-
 // IsWow64Process came with Windows XP Service Pack 2: looked up, so the program still starts on
 // the systems before it.
 typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, BOOL*);
@@ -112,11 +108,6 @@ int ClaimLpt(int number, unsigned long* error) {
     return LPT_REFUSED;
 }
 
-static HANDLE open_device() {
-    return CreateFileA(DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
 static void failed(DriverFacts* facts, int step, unsigned long error) {
     facts->state = DRIVER_FAILED;
     facts->step = step;
@@ -126,7 +117,7 @@ static void failed(DriverFacts* facts, int step, unsigned long error) {
 // Opens the hwinterface service for starting, registering it first when there is none and the
 // manager lets us. NULL when it cannot, the reason in `facts`.
 static SC_HANDLE service_to_start(SC_HANDLE manager, int full_access, DriverFacts* facts) {
-    SC_HANDLE service = OpenServiceA(manager, SERVICE_NAME, GENERIC_EXECUTE);
+    SC_HANDLE service = OpenDriverService(manager);
     if (service != NULL)
         return service;
     DWORD error = GetLastError();
@@ -138,9 +129,7 @@ static SC_HANDLE service_to_start(SC_HANDLE manager, int full_access, DriverFact
         failed(facts, STEP_REGISTER, ERROR_ACCESS_DENIED);
         return NULL;
     }
-    service = CreateServiceA(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
-                             SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL,
-                             SERVICE_BINARY, NULL, NULL, NULL, NULL, NULL);
+    service = RegisterDriver(manager);
     if (service == NULL) {
         failed(facts, STEP_REGISTER, GetLastError());
         return NULL;
@@ -151,12 +140,11 @@ static SC_HANDLE service_to_start(SC_HANDLE manager, int full_access, DriverFact
 
 void BringUpDriver(DriverFacts* facts) {
     memset(facts, 0, sizeof *facts);
-    UINT length = GetSystemDirectoryA(facts->file, sizeof facts->file);
-    if (length > 0 && length + strlen("\\Drivers\\hwinterface.sys") < sizeof facts->file)
-        strcat(facts->file, "\\Drivers\\hwinterface.sys");
+    if (!DriverFilePath(facts->file, sizeof facts->file))
+        facts->file[0] = '\0';
     facts->file_present = system_file_present(facts->file);
     hframes = -1;
-    hdriver = open_device();
+    hdriver = OpenDriverDevice();
     if (hdriver != INVALID_HANDLE_VALUE) {
         facts->state = DRIVER_RUNNING;
         return;
@@ -185,7 +173,7 @@ void BringUpDriver(DriverFacts* facts) {
     CloseServiceHandle(manager);
     if (facts->state == DRIVER_FAILED)
         return;
-    hdriver = open_device();
+    hdriver = OpenDriverDevice();
     if (hdriver == INVALID_HANDLE_VALUE)
         failed(facts, STEP_DEVICE, GetLastError());
 }

@@ -31,13 +31,32 @@ int SystemVersion() {
     return SYSVER_UNKNOWN;
 }
 
-static HANDLE open_device() {
+HANDLE OpenDriverDevice() {
     return CreateFileA(DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
+SC_HANDLE OpenDriverService(SC_HANDLE manager) {
+    return OpenServiceA(manager, SERVICE_NAME, GENERIC_EXECUTE);
+}
+
+SC_HANDLE RegisterDriver(SC_HANDLE manager) {
+    return CreateServiceA(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
+                          SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL,
+                          SERVICE_BINARY, NULL, NULL, NULL, NULL, NULL);
+}
+
+int DriverFilePath(char* out, unsigned size) {
+    UINT length = GetSystemDirectoryA(out, size);
+    // A system directory too long for the file name gives no path rather than a truncated one.
+    if (length == 0 || length + sizeof DRIVER_FILE > size)
+        return 0;
+    strcat(out, DRIVER_FILE);
+    return 1;
+}
+
 static int start_service(SC_HANDLE manager, int failed) {
-    SC_HANDLE service = OpenServiceA(manager, SERVICE_NAME, GENERIC_EXECUTE);
+    SC_HANDLE service = OpenDriverService(manager);
     if (service == NULL)
         return 1;
     BOOL started = StartServiceA(service, 0, NULL);
@@ -61,7 +80,7 @@ int start() {
 
 // Writes the driver image carried as resource "bin" 110, if the executable has one.
 static void write_driver_file() {
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    int named = DriverFilePath(path, MAX_PATH);
     HRSRC found = FindResourceA(NULL, MAKEINTRESOURCEA(DRIVER_RESOURCE), "bin");
     if (found == NULL)
         return;
@@ -71,11 +90,8 @@ static void write_driver_file() {
     LPVOID image = LockResource(loaded);
     if (image == NULL)
         return;
-    // A system directory too long for the file name leaves no driver file rather than a
-    // truncated path.
-    if (length == 0 || length + sizeof DRIVER_FILE > MAX_PATH)
+    if (!named)
         return;
-    strcat(path, DRIVER_FILE);
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return;
@@ -90,9 +106,7 @@ int inst() {
     if (manager == NULL)
         return GetLastError() == ERROR_ACCESS_DENIED ? 5 : 0;
     // A service that already exists is left as it is.
-    SC_HANDLE service = CreateServiceA(
-        manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-        SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL, SERVICE_BINARY, NULL, NULL, NULL, NULL, NULL);
+    SC_HANDLE service = RegisterDriver(manager);
     CloseServiceHandle(manager);
     if (service != NULL)
         CloseServiceHandle(service);
@@ -101,7 +115,7 @@ int inst() {
 
 int Opendriver() {
     hframes = -1;
-    hdriver = open_device();
+    hdriver = OpenDriverDevice();
     if (hdriver != INVALID_HANDLE_VALUE)
         return 0;
     if (start() != 0) {
@@ -114,7 +128,7 @@ int Opendriver() {
             return 1;
         }
     }
-    hdriver = open_device();
+    hdriver = OpenDriverDevice();
     return hdriver != INVALID_HANDLE_VALUE ? 0 : 1;
 }
 

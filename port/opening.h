@@ -1,6 +1,8 @@
 // Claiming the parallel port and bringing up the hwinterface I/O driver on the NT family.
 #pragma once
 
+#include "system.h"
+
 // Claims LPT<number> (1 to 3; 4 claims no device) at `address`, finds the platform family and,
 // on NT, opens the driver. Returns 1 when the port is usable, 0 otherwise.
 int OpenPort(int number, unsigned short address);
@@ -13,6 +15,16 @@ int SystemVersion(); // 0, 1 or 2 as sysver
 // its ECR probed 0x400 above. Returns the driver's HWI_PORT_* flags with its answer in `*base`
 // and `*ecp`, or -1.
 int FindPort(int number, unsigned short address, unsigned short* base, unsigned short* ecp);
+
+// The hwinterface driver as lptspi reaches it: its device \\.\hwinterface opened for reads and
+// writes (INVALID_HANDLE_VALUE when it does not open); its service opened for starting; the
+// service registered as a kernel driver started at boot from System32\Drivers\hwinterface.sys
+// (NULL with the system's error when it cannot be); and that file's full path, copied to `out`
+// (0 when it does not fit in `size` bytes).
+HANDLE OpenDriverDevice();
+SC_HANDLE OpenDriverService(SC_HANDLE manager);
+SC_HANDLE RegisterDriver(SC_HANDLE manager);
+int DriverFilePath(char* out, unsigned size);
 
 // Open the driver's device, starting or registering the service first if need be: 0 when
 // hdriver is open.
