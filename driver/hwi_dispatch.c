@@ -215,7 +215,7 @@ static hwi_status place_port(const struct hwi_ops* ops, const unsigned char* in,
     if (!usable_range(placed.base, placed.span) ||
         (placed.ecp != 0 && !usable_range(placed.ecp, placed.ecp_span)))
         return HWI_STATUS_INVALID_PARAMETER;
-    ops->place_port(placed.base, placed.ecp);
+    ops->place_port(&placed);
     hwi_learn_ports(ops->ports, &placed, 1);
     return HWI_STATUS_SUCCESS;
 }

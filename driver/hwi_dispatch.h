@@ -130,9 +130,9 @@ struct hwi_ops {
     void (*set_chip_size)(unsigned long size);
     /* The ports the system described, beside the legacy ones; null: the legacy ones only. */
     struct hwi_ports* ports;
-    /* Moves the simulated port (ecp 0: no ECP block) and adds it to `ports` as LPT1; null but in a
-     * build with a chip. */
-    void (*place_port)(unsigned short base, unsigned short ecp);
+    /* Moves the simulated port where `port` says (ecp 0: no ECP block), and describes it so from
+     * then on; null but in a build with a chip. */
+    void (*place_port)(const struct hwi_port* port);
 };
 
 /* Carries out one device-control request. `in` and `out` may be the same buffer (buffered I/O

@@ -57,6 +57,15 @@ void sim_write_chip(unsigned long offset, const unsigned char* in, unsigned long
         chip[offset + i] = in[i];
 }
 
+// The model's port registers where the port is: the motherboard's, or where a test placed it.
+void seat_port() {
+    model.base = placed.base != 0 ? placed.base : simcore::kLptBase;
+    model.ecr_port =
+        static_cast<uint16_t>(placed.base == 0 ? simcore::kLptBase + simcore::kEcrOffset
+                                               : placed.ecp + simcore::kEcpEcrOffset);
+    model.ecp = placed.base == 0 || placed.ecp != 0 ? 1 : 0;
+}
+
 // An erased chip of `size` bytes and a port just powered up, where it was placed. The size is a
 // power of two from HWI_CHIP_SIZE_MIN up, which the model always takes.
 void power_up(uint32_t size) {
@@ -68,11 +77,7 @@ void power_up(uint32_t size) {
     model.access_ns = kAccessNs;
     model.program_ns = kProgramNs;
     model.erase_ns = kEraseNs;
-    model.base = placed.base != 0 ? placed.base : simcore::kLptBase;
-    model.ecr_port =
-        static_cast<uint16_t>(placed.base == 0 ? simcore::kLptBase + simcore::kEcrOffset
-                                               : placed.ecp + simcore::kEcpEcrOffset);
-    model.ecp = placed.base == 0 || placed.ecp != 0 ? 1 : 0;
+    seat_port();
     model.miso_mode = simcore::kMisoChip;
     model.power_status = 0x00;
     simcore::model_init(model);
@@ -86,15 +91,9 @@ void sim_set_chip_size(unsigned long size) {
 }
 
 // The chip keeps its contents; the port powers up at its new place.
-void sim_place_port(unsigned short base, unsigned short ecp) {
-    placed.base = base;
-    placed.span = 3;
-    placed.ecp = ecp;
-    placed.ecp_span = ecp != 0 ? 3 : 0;
-    placed.lpt = 1;
-    model.base = base;
-    model.ecr_port = static_cast<uint16_t>(ecp + simcore::kEcpEcrOffset);
-    model.ecp = ecp != 0 ? 1 : 0;
+void sim_place_port(const hwi_port* port) {
+    placed = *port;
+    seat_port();
     model.ecr = simcore::kEcrPowerUp;
 }
 
