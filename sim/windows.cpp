@@ -15,6 +15,11 @@ using namespace sim::detail;
 
 namespace {
 
+// Windows NT and its successors, 32- or 64-bit.
+bool nt_family(Platform p) {
+    return p == Platform::nt || p == Platform::nt64;
+}
+
 // The port behind the simulated hwinterface driver: the bus, with no chip requests, and the
 // ports it learned of the system.
 unsigned char driver_inb(unsigned short port) {
@@ -336,9 +341,7 @@ bool resource_index(const State& s, const void* h, size_t& index) {
 
 [[noreturn]] void privileged_instruction(const char* what, unsigned short port) {
     const char* family =
-        state().settings.platform == Platform::nt || state().settings.platform == Platform::nt64
-            ? "the NT family"
-            : "an unrecognised Windows";
+        nt_family(state().settings.platform) ? "the NT family" : "an unrecognised Windows";
     std::fprintf(stderr, "lptspi-sim: privileged instruction: %s(0x%x) from user mode on %s\n",
                  what, port, family);
     std::fflush(stderr);
@@ -552,9 +555,8 @@ static BOOL get_version(LPOSVERSIONINFOA info) {
     if (size == sizeof(OSVERSIONINFOEXA)) {
         LPOSVERSIONINFOEXA ex = reinterpret_cast<LPOSVERSIONINFOEXA>(info);
         ex->wServicePackMajor = sp;
-        ex->wProductType = st.platform == Platform::nt || st.platform == Platform::nt64
-                               ? 1 // VER_NT_WORKSTATION
-                               : 0;
+        ex->wProductType = nt_family(st.platform) ? 1 // VER_NT_WORKSTATION
+                                                  : 0;
     }
     return TRUE;
 }
@@ -870,8 +872,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     const Platform p = state().settings.platform;
     if (reinterpret_cast<uintptr_t>(hModule) == kKernel32 && lpProcName != nullptr) {
         // As on Windows, the caller casts the address back to the function's own type.
-        if (std::strcmp(lpProcName, "IsWow64Process") == 0 &&
-            (p == Platform::nt || p == Platform::nt64)) {
+        if (std::strcmp(lpProcName, "IsWow64Process") == 0 && nt_family(p)) {
             return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
         }
         if (std::strcmp(lpProcName, "Wow64DisableWow64FsRedirection") == 0 && p == Platform::nt64) {
@@ -927,7 +928,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkRe
         return ERROR_FILE_NOT_FOUND;
     }
     const std::string key = upper_case(lpSubKey);
-    if (key == kControlKey && (p == Platform::nt || p == Platform::nt64)) {
+    if (key == kControlKey && nt_family(p)) {
         *phkResult = reinterpret_cast<HKEY>(kKeyControl);
         return ERROR_SUCCESS;
     }
