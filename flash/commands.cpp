@@ -9,6 +9,7 @@ enum {
     WRITE_STATUS = 0x01,
     READ_STATUS = 0x05,
     WRITE_ENABLE = 0x06,
+    WRITE_DISABLE = 0x04,
     BULK_ERASE = 0xC7,
     PAGE_PROGRAM = 0x02,
     FAST_READ = 0x0B,
@@ -81,6 +82,10 @@ void mc_write_status(int value) {
     write_enable();
     unsigned char block[2] = {WRITE_STATUS, (unsigned char)(value & 0xFF)};
     frame(block, 2, NULL, 0);
+}
+
+void mc_write_disable() {
+    command(WRITE_DISABLE);
 }
 
 void mc_read_id(unsigned char* id) {

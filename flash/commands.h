@@ -24,6 +24,8 @@ void mc_read(int address, unsigned char* buf, int len); // fast read
 // Write enable, 100 ms (none with the fast link), write status register with `value`: clears
 // block protection with 0x00, unless the register is locked.
 void mc_write_status(int value);
+// Write disable: clears the write-enable latch, so no program or erase is taken.
+void mc_write_disable();
 // JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size
 // in bytes on 25-series chips. A missing flash answers all 0xFF or all 0x00.
 void mc_read_id(unsigned char* id);

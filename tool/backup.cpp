@@ -72,7 +72,8 @@ static int wrap_mismatch(const unsigned char* chip, int size) {
 }
 
 // Reads the flash into `chip` twice and checks what was read. Returns the page count to save, or
-// -1 with the exit status in `*status` and the reason printed.
+// -1 with the exit status in `*status` and the reason printed; data the backup cannot hold makes
+// the status EXIT_BACKUP_PARTIAL.
 static int read_checked(unsigned char* chip, unsigned char* again, int size, const char* path,
                         int* status) {
     int pages = size / PAGE_SIZE;
@@ -114,6 +115,7 @@ static int read_checked(unsigned char* chip, unsigned char* again, int size, con
                    "lptspi cannot write back: it is not in the backup\n",
                    MAX_PAGES - 1, n);
             beyond = 1;
+            *status = EXIT_BACKUP_PARTIAL;
         }
     }
     if (used == 0 && !beyond)
@@ -158,8 +160,11 @@ static int back_up(NewFile* file) {
     int result = EXIT_BACKUP_SAVED;
     int pages = read_checked(chip, second, size, file->path, &result);
     free(second);
-    if (pages >= 0)
-        result = save(file, chip, pages);
+    if (pages >= 0) {
+        int saved = save(file, chip, pages);
+        if (saved != EXIT_BACKUP_SAVED)
+            result = saved;
+    }
     free(chip);
     return result;
 }

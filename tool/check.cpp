@@ -139,10 +139,14 @@ static int say_driver(const DriverFacts* d, const PlatformFacts* p) {
     return 0;
 }
 
+// How LPT1's registers were found: HWI_PORT_* flags from the driver, or -1 when it cannot say.
+static int located = -1;
+
 // Where LPT1's registers are and how that was found.
 static void find_registers(int family) {
     unsigned short base = 0, ecp = 0;
     int flags = UseLpt1(family, &base, &ecp);
+    located = flags;
     if (sysver == SYSVER_WIN9X) {
         printf("port: LPT1's registers taken at 0x0378: on Windows 95/98/Me lptspi cannot ask "
                "where a card put them, so a card must sit at 0x378\n");
@@ -195,6 +199,31 @@ static void say_ecr() {
         printf("port: no ECR at 0x%04x (it reads 0x%02x): a plain port, used as it is\n",
                ecpport + 2, ecr);
     InitPort();
+}
+
+// A parallel port's data register keeps what is written to it; where nothing answers, the bus
+// reads 0xFF. Both values leave the flash released.
+static int data_register_holds() {
+    Out32(baseport, 0x07);
+    int held = Inp32(baseport);
+    Out32(baseport, IDLE_LINES);
+    int idle = Inp32(baseport);
+    if (held == 0x07 && idle == IDLE_LINES)
+        return 1;
+    printf("port: LPT1's data register at 0x%04x does not keep what is written to it (0x07 reads "
+           "back as 0x%02x): no parallel port answers there\n",
+           baseport, held);
+    if (sysver == SYSVER_WIN9X)
+        printf("port: on Windows 95/98/Me lptspi uses LPT1 at 0x378 only: set the card to 0x378 "
+               "in its setup, or use the NT family, where this package's driver finds PCI and "
+               "PCIe cards wherever the system put them\n");
+    else if (located < 0)
+        printf("port: this package's hwinterface.sys finds PCI and PCIe cards wherever the system "
+               "put them; the installed one cannot: install this package's driver and restart\n");
+    else
+        printf("port: the port is disabled in the firmware setup or the card does not work; this "
+               "package's driver finds PCI and PCIe cards wherever the system puts them\n");
+    return 0;
 }
 
 // ---- lines and flash -----------------------------------------------------------------------
@@ -367,6 +396,15 @@ static void unprotect(int status) {
            "the chip's write-protect pin is held low) or the chip ignores the command: hold the "
            "write-protect pin high, or clear the protection with a programmer\n",
            now);
+    // The write enable may still stand: nothing else may program or erase this chip.
+    mc_write_disable();
+    now = mc_read_status();
+    if (now & STATUS_LATCH)
+        printf("unprotect: the write latch stays set after write disable (status 0x%02x): switch "
+               "the board off and on before using it\n",
+               now);
+    else
+        printf("unprotect: write disable sent: status 0x%02x, the write latch clear\n", now);
 }
 
 // ---- speed ---------------------------------------------------------------------------------
@@ -464,6 +502,8 @@ int check_all(const CheckOptions* options) {
     if (!registers_reachable())
         return port_problem();
     say_ecr();
+    if (!data_register_holds())
+        return port_problem();
 
     unsigned char ids[3][3];
     int status = 0;
@@ -479,7 +519,9 @@ int check_all(const CheckOptions* options) {
             printf("reads: not checked while the flash is busy\n");
         else
             check_reads(size != 0 ? size : RELIABILITY_BYTES);
-        if (options->unprotect)
+        if (options->unprotect && wiring_problem)
+            printf("unprotect: not tried while the reads are unreliable\n");
+        else if (options->unprotect)
             unprotect(status);
     } else {
         flash_problem();
