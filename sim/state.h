@@ -1,4 +1,5 @@
-// Internal state of the simulated PC, shared by pc.cpp and windows.cpp. Not for the tool or tests.
+// Internal state of the simulated PC, shared by pc.cpp and the Windows API (win_*.cpp). Not for
+// the tool or tests.
 #pragma once
 
 #include "chipfile.h"
