@@ -4,6 +4,7 @@
 #include "outfile.h"
 #include "sequence.h"
 #include "../flash/commands.h"
+#include "../port/interrupt.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -186,6 +187,10 @@ static int save(NewFile* file, unsigned char* chip, int pages) {
 }
 
 int backup_flash(const char* path) {
+    // Ctrl-C leaves nothing behind: the temporary file goes, the lines are left idle.
+    static char note[NEW_FILE_NAME + 32];
+    snprintf(note, sizeof note, "\nInterrupted: %s not written \n", path);
+    CatchInterrupts(note);
     // The file is made before the port is touched, so that a name that is taken or a folder that
     // takes no files is found before the reads, not after them.
     NewFile file;
@@ -197,7 +202,9 @@ int backup_flash(const char* path) {
         printf("Cant create %s: %s \n", path, reason);
         return EXIT_BACKUP_NOT_WRITTEN;
     }
+    InterruptRemoves(file.file, file.temporary);
     int result = back_up(&file);
+    InterruptRemoves(NULL, NULL);
     new_file_abandon(&file); // nothing to do once the file was written
     return result;
 }

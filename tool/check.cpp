@@ -6,6 +6,7 @@
 #include "../flash/link.h"
 #include "../port/clock.h"
 #include "../port/diagnosis.h"
+#include "../port/interrupt.h"
 #include "../port/registers.h"
 #include "../port/system.h"
 
@@ -470,8 +471,10 @@ static void hold_pins() {
         printf("pins: %s\n", steps[i].what);
         // The clock moves only with the flash released, so the flash sees no command.
         Out32(baseport, steps[i].lines);
-        for (int s = 0; s < PIN_SECONDS; s++)
+        for (int s = 0; s < PIN_SECONDS; s++) {
             _sleep(1000);
+            CheckInterrupt();
+        }
     }
     Out32(baseport, IDLE_LINES);
     printf("pins: all lines idle again (pins 2 and 4 high, 3 and 5 low)\n");
