@@ -92,20 +92,48 @@ void ReadPlatform(PlatformFacts* facts) {
         facts->secureboot = secure != 0;
 }
 
-int ClaimLpt(int number, unsigned long* error) {
+// Opens LPT<number> as lptspi claims it; the handle, or INVALID_HANDLE_VALUE with the finding.
+static HANDLE claim_lpt(int number, int* finding, unsigned long* error) {
     char name[8];
     snprintf(name, sizeof name, "LPT%d", number);
     HANDLE claim = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     if (claim != INVALID_HANDLE_VALUE) {
         *error = 0;
-        return LPT_FREE; // kept until the process ends, as lptspi keeps it
+        *finding = LPT_FREE;
+        return claim;
     }
     *error = GetLastError();
     if (*error == ERROR_SHARING_VIOLATION || *error == ERROR_ACCESS_DENIED)
-        return LPT_HELD;
-    if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND)
-        return LPT_ABSENT;
-    return LPT_REFUSED;
+        *finding = LPT_HELD;
+    else if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND)
+        *finding = LPT_ABSENT;
+    else
+        *finding = LPT_REFUSED;
+    return claim;
+}
+
+int ClaimLpt(int number, unsigned long* error) {
+    int finding = LPT_REFUSED;
+    claim_lpt(number, &finding, error); // kept until the process ends, as lptspi keeps it
+    return finding;
+}
+
+void SurveyLpts(int family, LptFacts facts[SURVEYED_LPTS]) {
+    sysver = family;
+    // Where the ports are is asked of the driver only when it already runs: nothing is started or
+    // registered for the list.
+    if (family == SYSVER_NT && hdriver == INVALID_HANDLE_VALUE) {
+        hframes = -1;
+        hdriver = OpenDriverDevice();
+    }
+    for (int n = 1; n <= SURVEYED_LPTS; n++) {
+        LptFacts* f = &facts[n - 1];
+        memset(f, 0, sizeof *f);
+        HANDLE claim = claim_lpt(n, &f->claim, &f->error);
+        if (claim != INVALID_HANDLE_VALUE)
+            CloseHandle(claim); // let go at once: the list claims nothing
+        f->located = f->claim == LPT_ABSENT ? -1 : LocatePort(n, &f->base, &f->ecp);
+    }
 }
 
 static void failed(DriverFacts* facts, int step, unsigned long error) {
@@ -178,9 +206,9 @@ void BringUpDriver(DriverFacts* facts) {
         failed(facts, STEP_DEVICE, GetLastError());
 }
 
-int UseLpt1(int family, unsigned short* base, unsigned short* ecp) {
+int UseLpt(int number, int family, unsigned short* base, unsigned short* ecp) {
     sysver = family;
-    return FindPort(1, 0x378, base, ecp);
+    return FindPort(number, LegacyBase(number), base, ecp);
 }
 
 unsigned long ProbePort(unsigned short port, int* value) {

@@ -14,9 +14,22 @@ struct PlatformFacts {
 };
 void ReadPlatform(PlatformFacts* facts);
 
-// The claim on LPT<number> (1 to 3) as lptspi makes it, kept until the process ends.
+// The claim on LPT<number> (1 to 9) as lptspi makes it, kept until the process ends.
 enum { LPT_FREE = 0, LPT_HELD = 1, LPT_ABSENT = 2, LPT_REFUSED = 3 };
 int ClaimLpt(int number, unsigned long* error);
+
+// Every parallel port the PC may have, LPT1 to LPT9: whether it could be claimed (claimed and let
+// go at once), and where the driver says it is, when its device is open or opens without
+// starting anything (`located` HWI_PORT_* flags as LocatePort returns them, -1 when it cannot
+// tell or the port is absent). Sets sysver to `family`.
+enum { SURVEYED_LPTS = 9 };
+struct LptFacts {
+    int claim; // LPT_*
+    unsigned long error;
+    int located;
+    unsigned short base, ecp;
+};
+void SurveyLpts(int family, LptFacts facts[SURVEYED_LPTS]);
 
 // The hwinterface driver brought up as lptspi brings it up (started, registered first if need
 // be), with the step that failed and the system's error code when it does not come up.
@@ -43,11 +56,12 @@ struct DriverFacts {
 };
 void BringUpDriver(DriverFacts* facts);
 
-// Sets the port variables as OpenPort does once LPT1 is claimed (and on the NT family the driver
-// is open): sysver to `family`, baseport and ecpport to where the driver says LPT1 is, else
-// 0x378 and 0x778. Returns the driver's HWI_PORT_* flags with `*base` and `*ecp` as it answered,
-// or -1 when it cannot tell (the 95/98/Me family, an older driver).
-int UseLpt1(int family, unsigned short* base, unsigned short* ecp);
+// Sets the port variables as OpenLpt does once LPT<number> is claimed (and on the NT family the
+// driver is open): sysver to `family`, baseport and ecpport to where the driver says the port is,
+// else its usual place (LegacyBase) and 0x400 above (baseport 0 for LPT4 to LPT9). Returns the
+// driver's HWI_PORT_* flags with `*base` and `*ecp` as it answered, or -1 when it cannot tell
+// (the 95/98/Me family, an older driver, a port it does not know).
+int UseLpt(int number, int family, unsigned short* base, unsigned short* ecp);
 
 // One read of `port` through the driver: 0 with `*value` set, or the system's error code (access
 // denied: the driver does not serve that port).

@@ -143,21 +143,42 @@ int FindPort(int number, unsigned short address, unsigned short* base, unsigned 
     return flags;
 }
 
-static void find_port(int number, const char* name, unsigned short address) {
+// Says where the driver put LPT<number> when that is not `address`. Returns 0 when nothing says
+// where the port is: LPT4 to LPT9 (`address` 0) where the driver cannot tell.
+static int find_port(int number, const char* name, unsigned short address) {
     unsigned short base = 0, ecp = 0;
-    if (FindPort(number, address, &base, &ecp) < 0 || base == address)
-        return;
+    if (FindPort(number, address, &base, &ecp) < 0)
+        return address != 0;
+    if (base == address)
+        return 1;
     if (ecp != 0)
         printf("%s at 0x%04x, ECP at 0x%04x \n", name, base, ecp);
     else
         printf("%s at 0x%04x, no ECP \n", name, base);
+    return 1;
 }
 
-int OpenPort(int number, unsigned short address) {
-    static const char* const names[] = {"LPT1", "LPT2", "LPT3", ""};
-    if (number < 1 || number > 4)
-        return 0;
-    const char* name = names[number - 1];
+// LPT4 to LPT9 have no usual place: only a driver that asks the system knows where they are.
+static void say_unplaced(const char* name) {
+    if (sysver == SYSVER_WIN9X)
+        printf("%s cannot be found on Windows 95/98/Me: lptspi finds LPT1 to LPT3 only, at 0x378, "
+               "0x278 and 0x3BC \n",
+               name);
+    else
+        printf("this driver cannot find %s (an older hwinterface.sys finds LPT1 to LPT3 only, at "
+               "0x378, 0x278 and 0x3BC): install this package's driver, or name the port LPT1, "
+               "LPT2 or LPT3 in Device Manager \n",
+               name);
+}
+
+unsigned short LegacyBase(int number) {
+    static const unsigned short bases[] = {0x378, 0x278, 0x3BC};
+    return number >= 1 && number <= 3 ? bases[number - 1] : 0;
+}
+
+// Claims the device `name` (none when empty) and brings up the port at `address`, or, for
+// LPT<number>, where the driver says it is (`address` 0: only there).
+static int open_named(int number, const char* name, unsigned short address) {
     printf("Opening parallel port %s \n", name);
 
     HANDLE claim = INVALID_HANDLE_VALUE;
@@ -174,16 +195,34 @@ int OpenPort(int number, unsigned short address) {
     ecpport = (unsigned short)(address + 0x400);
     sysver = SystemVersion();
     printf("On windows system %d \n", sysver);
-    if (sysver == SYSVER_WIN9X)
+    if (sysver == SYSVER_WIN9X && address != 0)
         return 1;
     if (sysver == SYSVER_NT && Opendriver() == 0) {
-        if (name[0] != '\0')
-            find_port(number, name, address);
-        return 1;
+        if (name[0] == '\0' || find_port(number, name, address))
+            return 1;
+        say_unplaced(name);
+    } else if (sysver == SYSVER_WIN9X) {
+        say_unplaced(name);
+    } else {
+        printf("Failed to load parallel port driver! \n");
     }
     if (claim != INVALID_HANDLE_VALUE)
         CloseHandle(claim);
     baseport = 0;
-    printf("Failed to load parallel port driver! \n");
     return 0;
+}
+
+int OpenPort(int number, unsigned short address) {
+    static const char* const names[] = {"LPT1", "LPT2", "LPT3", ""};
+    if (number < 1 || number > 4)
+        return 0;
+    return open_named(number, names[number - 1], address);
+}
+
+int OpenLpt(int number) {
+    if (number < 1 || number > 9)
+        return 0;
+    char name[8];
+    snprintf(name, sizeof name, "LPT%d", number);
+    return open_named(number, name, LegacyBase(number));
 }

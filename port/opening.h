@@ -7,6 +7,15 @@
 // on NT, opens the driver. Returns 1 when the port is usable, 0 otherwise.
 int OpenPort(int number, unsigned short address);
 
+// Claims LPT<number> (1 to 9) by that name, as OpenPort claims LPT1 at 0x378: LPT1 to LPT3 at
+// their usual places, 0x378, 0x278 and 0x3BC, unless the driver says otherwise; LPT4 to LPT9
+// only where the driver says they are (where it cannot, a line says so and the claim is let go).
+// Returns 1 when the port is usable, 0 otherwise.
+int OpenLpt(int number);
+
+// Where the PCs' firmware puts LPT1 to LPT3: 0x378, 0x278, 0x3BC; 0 for any other number.
+unsigned short LegacyBase(int number);
+
 int SystemVersion(); // 0, 1 or 2 as sysver
 
 // On the NT family the driver knows where the system put LPT<number>: a PCI or PCIe card's

@@ -31,11 +31,12 @@ struct Settings {
     std::string chip_path;            // LPTSPI_SIM_CHIP: loaded at boot if present, saved at exit
     Platform platform = Platform::nt; // LPTSPI_SIM_PLATFORM
     bool refuse_ex_size = false;      // GetVersionExA refuses the 156-byte size (test only)
-    Lpt lpt = Lpt::free;              // LPTSPI_SIM_LPT
+    Lpt lpt = Lpt::free;              // LPTSPI_SIM_LPT: the port's (every other LPTn is absent)
     Driver driver = Driver::running;  // LPTSPI_SIM_DRIVER
     Scm scm = Scm::admin;             // LPTSPI_SIM_SCM
     bool ecp = true;                  // LPTSPI_SIM_ECP
-    uint16_t port_base = 0x378;       // LPTSPI_SIM_PORT: LPT1's data register
+    uint8_t port_lpt = 1;             // LPTSPI_SIM_PORT: n of the port's name LPTn, the only one
+    uint16_t port_base = 0x378;       // LPTSPI_SIM_PORT: its data register
     uint16_t ecp_block = 0x778;       // LPTSPI_SIM_PORT: its ECP block (ECR at +2), 0: none
     Hwi hwi = Hwi::current;           // LPTSPI_SIM_HWI
     uint8_t status = 0x00;            // LPTSPI_SIM_STATUS: chip status bits at power-up

@@ -180,34 +180,44 @@ bool parse_stuck(const char* v, const Settings& s, std::vector<Stuck>& out, std:
     return true;
 }
 
-// "legacy", or "SPP[,ECP]": a card's data register and ECP block.
-bool parse_port(const char* (*get)(const char*), uint16_t& base, uint16_t& ecp,
+// "legacy", or "SPP[,ECP]": a card's data register and ECP block; either after "LPTn:", the
+// port's name (LPT1 without it).
+bool parse_port(const char* (*get)(const char*), uint8_t& lpt, uint16_t& base, uint16_t& ecp,
                 std::string& error) {
     const char* name = "LPTSPI_SIM_PORT";
     const char* v = get(name);
     if (v == nullptr || *v == '\0') {
         return true;
     }
-    if (std::strcmp(v, "legacy") == 0) {
-        base = simcore::kLptBase;
-        ecp = simcore::kLptBase + 0x400;
-        return true;
+    std::string text(v);
+    uint8_t number = 1;
+    if (text.size() >= 5 && text.compare(0, 3, "LPT") == 0 && text[3] >= '1' && text[3] <= '9' &&
+        text[4] == ':') {
+        number = static_cast<uint8_t>(text[3] - '0');
+        text.erase(0, 5);
     }
-    const std::string text(v);
     const size_t comma = text.find(',');
     uint64_t spp = 0, block = 0;
-    bool ok = parse_number(text.substr(0, comma).c_str(), spp) && spp >= 0x100 && spp <= 0xFFF8;
-    if (ok && comma != std::string::npos) {
-        ok = parse_number(text.substr(comma + 1).c_str(), block) && block >= 0x100 &&
-             block <= 0xFFF8 && (block + 2 < spp || block > spp + 2);
+    bool ok = true;
+    if (text == "legacy") {
+        spp = simcore::kLptBase;
+        block = simcore::kLptBase + 0x400;
+    } else {
+        ok = parse_number(text.substr(0, comma).c_str(), spp) && spp >= 0x100 && spp <= 0xFFF8;
+        if (ok && comma != std::string::npos) {
+            ok = parse_number(text.substr(comma + 1).c_str(), block) && block >= 0x100 &&
+                 block <= 0xFFF8 && (block + 2 < spp || block > spp + 2);
+        }
     }
     if (!ok) {
         error = bad(name, v,
-                    "expected legacy, or SPP[,ECP]: a card's data register and ECP block "
-                    "(apart, each from 0x100 to 0xfff8, hex with 0x or decimal), e.g. "
-                    "0xD010,0xD000, or 0xD010 for a card without an ECP block");
+                    "expected [LPTn:]legacy or [LPTn:]SPP[,ECP]: the port's name, LPT1 to LPT9 "
+                    "(LPT1 when left out), and a card's data register and ECP block (apart, each "
+                    "from 0x100 to 0xfff8, hex with 0x or decimal), e.g. 0xD010,0xD000, "
+                    "LPT3:0xD010,0xD000, or 0xD010 for a card without an ECP block");
         return false;
     }
+    lpt = number;
     base = static_cast<uint16_t>(spp);
     ecp = static_cast<uint16_t>(block);
     return true;
@@ -272,7 +282,7 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         !parse_choice(get, "LPTSPI_SIM_HWI", hwis, s.hwi, error) ||
         !parse_choice(get, "LPTSPI_SIM_SIGNING", signings, s.signing, error) ||
         !parse_choice(get, "LPTSPI_SIM_WP", wps, s.wp_low, error) ||
-        !parse_port(get, s.port_base, s.ecp_block, error) ||
+        !parse_port(get, s.port_lpt, s.port_base, s.ecp_block, error) ||
         !parse_choice(get, "LPTSPI_SIM_REALTIME", flags, s.realtime, error) ||
         !parse_choice(get, "LPTSPI_SIM_REPORT", flags, s.report, error)) {
         return false;

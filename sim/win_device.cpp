@@ -22,21 +22,22 @@ const hwi_ops kDriverPort = {driver_inb, driver_outb,  0,      nullptr, nullptr,
                              nullptr,    &g_hot.ports, nullptr};
 
 // What the system's parallel-port driver describes to hwinterface when its device is opened:
-// LPT1 where the settings put it, with its ECP block when it has one that works. The first
-// release of hwinterface asked nothing.
+// the PC's one parallel port (LPT1 unless the settings name it otherwise) where the settings put
+// it, with its ECP block when it has one that works. The first release of hwinterface asked
+// nothing.
 void describe_ports(const Settings& st) {
     if (st.hwi == Hwi::ports_only) {
         return;
     }
-    hwi_port lpt1{};
-    lpt1.base = st.port_base;
-    lpt1.span = 8;
+    hwi_port port{};
+    port.base = st.port_base;
+    port.span = 8;
     if (st.ecp && st.ecp_block != 0) {
-        lpt1.ecp = st.ecp_block;
-        lpt1.ecp_span = 8;
+        port.ecp = st.ecp_block;
+        port.ecp_span = 8;
     }
-    lpt1.lpt = 1;
-    hwi_learn_ports(&g_hot.ports, &lpt1, 1);
+    port.lpt = st.port_lpt;
+    hwi_learn_ports(&g_hot.ports, &port, 1);
 }
 
 // Whether an older installed driver knows the request at all.

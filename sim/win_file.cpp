@@ -24,7 +24,7 @@ int lpt_number(std::string name) {
 }
 
 HANDLE open_lpt(State& s, int number, DWORD share) {
-    if (number != 1 || s.settings.lpt == Lpt::absent) {
+    if (number != s.settings.port_lpt || s.settings.lpt == Lpt::absent) {
         g_hot.last_error = ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
@@ -40,7 +40,7 @@ HANDLE open_lpt(State& s, int number, DWORD share) {
     }
     HandleEntry e;
     e.kind = Kind::lpt;
-    e.path = "LPT1";
+    e.path = "LPT" + std::to_string(number);
     e.share = share;
     return as_handle(new_handle(s, e));
 }

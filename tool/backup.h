@@ -12,6 +12,6 @@ enum {
     EXIT_BACKUP_PARTIAL = 4
 };
 
-// Reads the flash on LPT1 and saves its first pages, scrambled with the key, as the file `path`.
-// Returns the exit status.
+// Reads the flash on the port (sequence.h's port_number) and saves its first pages, scrambled with
+// the key, as the file `path`. Returns the exit status.
 int backup_flash(const char* path);

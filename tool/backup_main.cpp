@@ -1,5 +1,8 @@
-// lptspi-backup: reads the SPI flash on the first parallel port into a file lptspi writes back.
+// lptspi-backup: reads the SPI flash on a parallel port (LPT1 unless --port names another) into a
+// file lptspi writes back.
 #include "backup.h"
+#include "options.h"
+#include "sequence.h"
 #include "../flash/link.h"
 
 #include <stdio.h>
@@ -8,12 +11,18 @@ int main(int argc, char* argv[]) {
     // Progress lines end in a carriage return, not a line feed: show each one as it is printed.
     setvbuf(stdout, NULL, _IONBF, 0);
 
-    // Exactly one argument: a stray second word is more likely a mistake than a wish.
-    if (argc != 2) {
-        printf("Error wrong number of arguments passed \n");
-        printf("lptspi-backup backup.bin");
+    Options options;
+    int first = read_options(argc, argv, OPTION_PORT, "option",
+                             "lptspi-backup [--port LPTn] backup.bin", &options);
+    if (first < 0)
+        return EXIT_BACKUP_NOT_WRITTEN;
+    // Exactly one file: a stray second word is more likely a mistake than a wish.
+    if (argc - first != 1) {
+        wrong_arguments("lptspi-backup", argv, first - 1, "backup.bin");
         return EXIT_BACKUP_NOT_WRITTEN;
     }
+    if (options.port != 0)
+        port_number = options.port;
     linkfast = 1;
-    return backup_flash(argv[1]);
+    return backup_flash(argv[first]);
 }

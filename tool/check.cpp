@@ -7,6 +7,7 @@
 #include "../port/clock.h"
 #include "../port/diagnosis.h"
 #include "../port/interrupt.h"
+#include "../port/opening.h"
 #include "../port/registers.h"
 #include "../port/system.h"
 
@@ -25,6 +26,10 @@ enum {
 // which --unprotect may clear.
 static int wiring_problem = 0;
 static int status_problem = 0;
+
+// The port checked: LPT<lpt_number>, named `lpt` in every finding.
+static int lpt_number = 1;
+static char lpt[8] = "LPT1";
 
 static void flash_problem() {
     wiring_problem = 1;
@@ -59,22 +64,55 @@ static int say_platform(const PlatformFacts* p) {
 static int say_claim(int claim, unsigned long error) {
     switch (claim) {
     case LPT_FREE:
-        printf("port: LPT1 is free, and claimed for this check\n");
+        printf("port: %s is free, and claimed for this check\n", lpt);
         return 1;
     case LPT_HELD:
-        printf("port: LPT1 is held by another program (error %lu): close it (a print spooler, a "
+        printf("port: %s is held by another program (error %lu): close it (a print spooler, a "
                "printer's software, another lptspi) and run again\n",
-               error);
+               lpt, error);
         return 0;
     case LPT_ABSENT:
-        printf("port: there is no LPT1 (error %lu): no parallel port, or one disabled in the "
+        printf("port: there is no %s (error %lu): no parallel port, or one disabled in the "
                "firmware setup or in Device Manager; USB printer adapters do not work\n",
-               error);
+               lpt, error);
         return 0;
     default:
-        printf("port: LPT1 cannot be claimed (error %lu)\n", error);
+        printf("port: %s cannot be claimed (error %lu)\n", lpt, error);
         return 0;
     }
+}
+
+// Every parallel port the PC has, and how to use one when the port asked for cannot be claimed.
+static void list_ports(int family) {
+    static const char* const claims[] = {"free", "held by another program", "absent",
+                                         "cannot be claimed"};
+    LptFacts ports[SURVEYED_LPTS];
+    SurveyLpts(family, ports);
+    int usable = 0;
+    printf("port: the parallel ports of this PC:\n");
+    for (int n = 1; n <= SURVEYED_LPTS; n++) {
+        const LptFacts* p = &ports[n - 1];
+        printf("port:   LPT%d %s", n, claims[p->claim]);
+        if (p->located >= 0 && (p->located & HWI_PORT_FROM_SYSTEM) == 0)
+            printf(", at 0x%04x if it is where PCs usually have it", p->base);
+        else if (p->located >= 0 && p->ecp != 0)
+            printf(", at 0x%04x, its ECP block at 0x%04x", p->base, p->ecp);
+        else if (p->located >= 0)
+            printf(", at 0x%04x, no ECP block", p->base);
+        printf("\n");
+        if (p->claim == LPT_FREE && usable == 0)
+            usable = n;
+    }
+    if (usable == 0) {
+        printf("port: no parallel port is free\n");
+        return;
+    }
+    printf("port: to use LPT%d, run lptspi, lptspi-backup and lptspi-check with --port LPT%d",
+           usable, usable);
+    if (ports[0].claim == LPT_ABSENT)
+        printf(", or rename it to LPT1 in Device Manager (Ports (COM & LPT), the port's "
+               "Properties, Port Settings, LPT Port Number)");
+    printf("\n");
 }
 
 // Why 64-bit Windows refused the driver's signature, from how it booted.
@@ -140,49 +178,64 @@ static int say_driver(const DriverFacts* d, const PlatformFacts* p) {
     return 0;
 }
 
-// How LPT1's registers were found: HWI_PORT_* flags from the driver, or -1 when it cannot say.
+// How the port's registers were found: HWI_PORT_* flags from the driver, or -1 when it cannot say.
 static int located = -1;
 
-// Where LPT1's registers are and how that was found.
-static void find_registers(int family) {
-    unsigned short base = 0, ecp = 0;
-    int flags = UseLpt1(family, &base, &ecp);
+// Where the port's registers are and how that was found. Returns 0 when nothing says where they
+// are (LPT4 to LPT9 without a driver that finds them).
+static int find_registers(int family) {
+    unsigned short base = 0, ecp = 0, usual = LegacyBase(lpt_number);
+    int flags = UseLpt(lpt_number, family, &base, &ecp);
     located = flags;
-    if (sysver == SYSVER_WIN9X) {
-        printf("port: LPT1's registers taken at 0x0378: on Windows 95/98/Me lptspi cannot ask "
-               "where a card put them, so a card must sit at 0x378\n");
+    if (sysver == SYSVER_WIN9X && usual == 0) {
+        printf("port: %s cannot be found: on Windows 95/98/Me lptspi finds LPT1 to LPT3 only, at "
+               "0x378, 0x278 and 0x3BC\n",
+               lpt);
+        return 0;
+    } else if (sysver == SYSVER_WIN9X) {
+        printf("port: %s's registers taken at 0x%04x: on Windows 95/98/Me lptspi cannot ask "
+               "where a card put them, so a card must sit at 0x%x\n",
+               lpt, usual, usual);
+    } else if (flags < 0 && usual == 0) {
+        printf("port: the driver cannot tell where %s is (an older hwinterface.sys finds LPT1 to "
+               "LPT3 only): install this package's driver, or name the port LPT1, LPT2 or LPT3 in "
+               "Device Manager\n",
+               lpt);
+        return 0;
     } else if (flags < 0) {
-        printf("port: LPT1's registers taken at 0x0378: the driver cannot tell where LPT1 is (an "
-               "older hwinterface.sys); for a PCI or PCIe card install this package's driver\n");
+        printf("port: %s's registers taken at 0x%04x: the driver cannot tell where %s is (an "
+               "older hwinterface.sys); for a PCI or PCIe card install this package's driver\n",
+               lpt, usual, lpt);
     } else if ((flags & HWI_PORT_FROM_SYSTEM) == 0) {
-        printf("port: LPT1's registers taken at 0x%04x: the system does not describe LPT1 to the "
+        printf("port: %s's registers taken at 0x%04x: the system does not describe %s to the "
                "driver, so the usual place is used\n",
-               base);
+               lpt, base, lpt);
     } else {
         if (ecp != 0)
-            printf("port: LPT1's registers at 0x%04x as the system placed them, its ECP block at "
+            printf("port: %s's registers at 0x%04x as the system placed them, its ECP block at "
                    "0x%04x\n",
-                   base, ecp);
+                   lpt, base, ecp);
         else
-            printf("port: LPT1's registers at 0x%04x as the system placed them, no ECP block\n",
+            printf("port: %s's registers at 0x%04x as the system placed them, no ECP block\n", lpt,
                    base);
     }
+    return 1;
 }
 
-// The driver serves only the parallel ports it knows: a refusal here says LPT1 is not one.
+// The driver serves only the parallel ports it knows: a refusal here says the port is not one.
 static int registers_reachable() {
     int value = 0;
     unsigned long error = ProbePort((unsigned short)(baseport + 1), &value);
     if (error == 0)
         return 1;
     if (error == ERROR_ACCESS_DENIED)
-        printf("driver: it refuses LPT1's status register at 0x%04x (access denied): it serves "
+        printf("driver: it refuses %s's status register at 0x%04x (access denied): it serves "
                "only the parallel ports it knows of; install this package's hwinterface.sys and "
                "restart\n",
-               baseport + 1);
+               lpt, baseport + 1);
     else
-        printf("driver: reading LPT1's status register at 0x%04x fails (error %lu)\n", baseport + 1,
-               error);
+        printf("driver: reading %s's status register at 0x%04x fails (error %lu)\n", lpt,
+               baseport + 1, error);
     return 0;
 }
 
@@ -211,13 +264,14 @@ static int data_register_holds() {
     int idle = Inp32(baseport);
     if (held == 0x07 && idle == IDLE_LINES)
         return 1;
-    printf("port: LPT1's data register at 0x%04x does not keep what is written to it (0x07 reads "
+    printf("port: %s's data register at 0x%04x does not keep what is written to it (0x07 reads "
            "back as 0x%02x): no parallel port answers there\n",
-           baseport, held);
+           lpt, baseport, held);
     if (sysver == SYSVER_WIN9X)
-        printf("port: on Windows 95/98/Me lptspi uses LPT1 at 0x378 only: set the card to 0x378 "
-               "in its setup, or use the NT family, where this package's driver finds PCI and "
-               "PCIe cards wherever the system put them\n");
+        printf("port: on Windows 95/98/Me lptspi uses %s at 0x%x only: set the card to 0x%x in "
+               "its setup, or use the NT family, where this package's driver finds PCI and PCIe "
+               "cards wherever the system put them\n",
+               lpt, baseport, baseport);
     else if (located < 0)
         printf("port: this package's hwinterface.sys finds PCI and PCIe cards wherever the system "
                "put them; the installed one cannot: install this package's driver and restart\n");
@@ -491,18 +545,22 @@ int check_all(const CheckOptions* options) {
     ReadPlatform(&platform);
     if (!say_platform(&platform))
         return port_problem();
+    lpt_number = options->port != 0 ? options->port : 1;
+    snprintf(lpt, sizeof lpt, "LPT%d", lpt_number);
     unsigned long error = 0;
-    int claim = ClaimLpt(1, &error);
-    if (!say_claim(claim, error))
+    int claim = ClaimLpt(lpt_number, &error);
+    if (!say_claim(claim, error)) {
+        if (claim == LPT_HELD || claim == LPT_ABSENT)
+            list_ports(platform.family);
         return port_problem();
+    }
     if (platform.family == SYSVER_NT) {
         DriverFacts driver;
         BringUpDriver(&driver);
         if (!say_driver(&driver, &platform))
             return port_problem();
     }
-    find_registers(platform.family);
-    if (!registers_reachable())
+    if (!find_registers(platform.family) || !registers_reachable())
         return port_problem();
     say_ecr();
     if (!data_register_holds())

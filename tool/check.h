@@ -1,5 +1,6 @@
 // lptspi-check: what a technician runs when lptspi fails. One run looks at the platform, the
-// claim on LPT1, the driver, the port's registers, the data-in line, the flash and its status,
+// claim on LPT1 (or the port --port names; when it cannot be claimed, every parallel port there
+// is), the driver, the port's registers, the data-in line, the flash and its status,
 // how reliably it reads, and how fast this PC reaches the port; each finding one line with what
 // to do about it. The flash's contents are left alone.
 #pragma once
@@ -14,7 +15,8 @@ enum {
 struct CheckOptions {
     int pins;      // hold each output line at its working level in turn, for a meter or an LED
     int unprotect; // clear the flash's block protection (write enable, write status 0x00)
+    int port;      // n of the port LPTn to check, 1 to 9; 0: LPT1
 };
 
-// Runs every check on LPT1 (and the options asked for). Returns the exit status.
+// Runs every check on the port (and the options asked for). Returns the exit status.
 int check_all(const CheckOptions* options);

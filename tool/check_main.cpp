@@ -1,25 +1,28 @@
 // lptspi-check: tells apart what keeps lptspi from working, one finding a line.
 #include "check.h"
+#include "options.h"
 
 #include "../port/interrupt.h"
 
 #include <stdio.h>
-#include <string.h>
+
+static const char USAGE[] = "lptspi-check [--port LPTn] [--pins] [--unprotect]";
 
 int main(int argc, char* argv[]) {
     setvbuf(stdout, NULL, _IONBF, 0);
     CatchInterrupts("\ninterrupted: the lines are left idle, the flash released\n");
-    CheckOptions options = {0, 0};
-    for (int i = 1; i < argc; i++) {
-        if (strcmp(argv[i], "--pins") == 0) {
-            options.pins = 1;
-        } else if (strcmp(argv[i], "--unprotect") == 0) {
-            options.unprotect = 1;
-        } else {
-            printf("Error unknown argument %s \n", argv[i]);
-            printf("lptspi-check [--pins] [--unprotect]");
-            return CHECK_PORT_OR_DRIVER;
-        }
+    // Every argument is an option.
+    Options options;
+    int first = read_options(argc, argv, OPTION_PORT | OPTION_PINS | OPTION_UNPROTECT, "argument",
+                             USAGE, &options);
+    if (first < 0)
+        return CHECK_PORT_OR_DRIVER;
+    if (first < argc) {
+        printf("Error unknown argument %s \n", argv[first]);
+        printf("%s", USAGE);
+        return CHECK_PORT_OR_DRIVER;
     }
-    return check_all(&options);
+    CheckOptions check = {(options.given & OPTION_PINS) != 0,
+                          (options.given & OPTION_UNPROTECT) != 0, options.port};
+    return check_all(&check);
 }

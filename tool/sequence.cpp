@@ -12,8 +12,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+int port_number = 1;
+
 int claim_idle_flash(int busy_bits) {
-    if (OpenPort(1, 0x378) == 0) {
+    if (OpenLpt(port_number) == 0) {
         printf("Game over cant get a handle for the parallel port ! \n");
         return -1;
     }
@@ -74,6 +76,30 @@ static void poll_erase() {
     }
 }
 
+// Reads the first `pages` pages back and compares them with `image`, up to the first that
+// differs, whose differing bytes are listed. Returns the exit status.
+static int verify_pages(const unsigned char* image, int pages) {
+    unsigned char readback[PAGE_SIZE];
+    memset(readback, 0, sizeof readback);
+    int result = EXIT_VERIFIED;
+    for (int n = 0; n < pages; n++) {
+        const unsigned char* page = image + n * PAGE_SIZE;
+        mc_read(n * PAGE_SIZE, readback, PAGE_SIZE);
+        if (memcmp(readback, page, PAGE_SIZE) == 0) {
+            printf("\rpage %d ok", n + 1);
+            continue;
+        }
+        printf("!!! page %d failed to verify \n", n);
+        for (int i = 0; i < PAGE_SIZE; i++) {
+            if (readback[i] != page[i])
+                printf("%03x: %02x != %02x\n", i, readback[i], page[i]);
+        }
+        result = EXIT_VERIFY_FAILED;
+        break;
+    }
+    return result;
+}
+
 int program_flash(unsigned char* image, int pages, int fast) {
     linkfast = fast;
     if (claim_idle_flash(0xFF) < 0) {
@@ -103,25 +129,24 @@ int program_flash(unsigned char* image, int pages, int fast) {
 
     _sleep(100);
     printf("\ndone, verifying...\n");
-    unsigned char readback[PAGE_SIZE];
-    memset(readback, 0, sizeof readback);
-    int result = EXIT_VERIFIED;
-    for (int n = 0; n < pages; n++) {
-        const unsigned char* page = image + n * PAGE_SIZE;
-        mc_read(n * PAGE_SIZE, readback, PAGE_SIZE);
-        if (memcmp(readback, page, PAGE_SIZE) == 0) {
-            printf("\rpage %d ok", n + 1);
-            continue;
-        }
-        printf("!!! page %d failed to verify \n", n);
-        for (int i = 0; i < PAGE_SIZE; i++) {
-            if (readback[i] != page[i])
-                printf("%03x: %02x != %02x\n", i, readback[i], page[i]);
-        }
-        result = EXIT_VERIFY_FAILED;
-        break;
-    }
+    int result = verify_pages(image, pages);
+    printf("\ndone!");
+    release_flash();
+    free(image);
+    return result;
+}
 
+int verify_flash(unsigned char* image, int pages) {
+    linkfast = 1;
+    // A flash busy with a program or an erase answers reads with garbage; block protection and
+    // a set write latch stop erases and programs, not reads.
+    if (claim_idle_flash(STATUS_BUSY) < 0) {
+        free(image);
+        return EXIT_NO_PORT_OR_BUSY;
+    }
+    printf("%d pages ...\n", pages);
+    printf("verifying...\n");
+    int result = verify_pages(image, pages);
     printf("\ndone!");
     release_flash();
     free(image);

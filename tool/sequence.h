@@ -12,8 +12,11 @@ enum {
 // Chip select released, clock and data-out low, the always-high line high.
 enum { IDLE_LINES = 0x05 };
 
-// Claims LPT1, sets up the port, writes the idle lines, pauses and reads the flash's status. The
-// flash is idle when none of `busy_bits` is set in it: a run that erases and writes needs 0x00
+// The port lptspi and lptspi-backup claim: LPT<port_number>, 1 unless --port names another.
+extern int port_number;
+
+// Claims the port, sets up the port, writes the idle lines, pauses and reads the flash's status.
+// The flash is idle when none of `busy_bits` is set in it: a run that erases and writes needs 0x00
 // (0xFF), a run that only reads needs the busy bit clear. Returns the status (0 to 255) when the
 // flash is idle, having said so; otherwise -1, having reported why (a port that cannot be
 // claimed, or the status of a flash that is not idle, which is left untouched).
@@ -27,3 +30,8 @@ void release_flash();
 // enable, the erase polled without pauses (its status line shown when it changes and every
 // 100 ms), blank pages left as the erase left them (and still verified).
 int program_flash(unsigned char* image, int pages, int fast);
+
+// Compares the flash's first `pages` pages with `image` on the fast link, as the programming run
+// verifies them, and writes nothing: only a busy flash is refused. Frees `image`. Returns
+// EXIT_VERIFIED when the flash holds the image, EXIT_VERIFY_FAILED when a page differs.
+int verify_flash(unsigned char* image, int pages);

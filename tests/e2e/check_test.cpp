@@ -234,7 +234,8 @@ TEST_F(CheckTest, UnprotectPinsAndArguments) {
               "W 0378 05\nW 0378 05\nS 100\n");
 
     RunResult usage = check({{"LPTSPI_SIM_TRACE", trace}}, {"--pins", "--fast"});
-    EXPECT_EQ(usage.out, "Error unknown argument --fast \nlptspi-check [--pins] [--unprotect]");
+    EXPECT_EQ(usage.out,
+              "Error unknown argument --fast \nlptspi-check [--port LPTn] [--pins] [--unprotect]");
     EXPECT_EQ(usage.status, 1);
     EXPECT_EQ(read_file(trace), "");
 }

@@ -191,8 +191,8 @@ TEST_F(RunTest, FastRunInOrder) {
 TEST_F(RunTest, Options) {
     for (const char* option : {"--slow", "--"}) {
         RunResult result = run("abc", {}, true, option);
-        EXPECT_EQ(result.out,
-                  "Error unknown option " + std::string(option) + " \nlptspi [--fast] program.bin");
+        EXPECT_EQ(result.out, "Error unknown option " + std::string(option) +
+                                  " \nlptspi [--port LPTn] [--fast | --verify] program.bin");
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(trace, "");
     }
