@@ -304,3 +304,49 @@ TEST_F(OpeningTest, InstallWritesNoFileWhenThePathWouldNotFit) {
 }
 
 } // namespace
+
+// Any LPTn claimed by its name: where the driver says it is, else LPT1 to LPT3 at their usual
+// places; LPT4 to LPT9 nowhere else, their claim let go.
+TEST_F(OpeningTest, AnyPortByItsName) {
+    const std::string older = "this driver cannot find LPT5 (an older hwinterface.sys finds LPT1 "
+                              "to LPT3 only, at 0x378, 0x278 and 0x3BC): install this package's "
+                              "driver, or name the port LPT1, LPT2 or LPT3 in Device Manager \n";
+    const struct {
+        int number, lpt;
+        uint16_t base, ecp;
+        sim::Hwi hwi;
+        int result;
+        std::string said; // after "On windows system 2 \n"
+        uint16_t baseport, ecpport;
+        Calls calls;
+    } rows[] = {
+        {3, 3, 0xD010, 0xD000, sim::Hwi::current, 1, "LPT3 at 0xd010, ECP at 0xd000 \n", 0xD010,
+         0xD000, Calls{"CreateFileA LPT3 c0000000 0 3 0 ok", VERSION, OPEN_DEVICE + " ok"}},
+        {2, 2, 0x278, 0x678, sim::Hwi::ports_only, 1, "", 0x278, 0x678,
+         Calls{"CreateFileA LPT2 c0000000 0 3 0 ok", VERSION, OPEN_DEVICE + " ok"}},
+        {5, 5, 0xD010, 0, sim::Hwi::current, 1, "LPT5 at 0xd010, no ECP \n", 0xD010, 0,
+         Calls{"CreateFileA LPT5 c0000000 0 3 0 ok", VERSION, OPEN_DEVICE + " ok"}},
+        {5, 5, 0xD010, 0, sim::Hwi::ports_only, 0, older, 0, 0,
+         Calls{"CreateFileA LPT5 c0000000 0 3 0 ok", VERSION, OPEN_DEVICE + " ok",
+               "CloseHandle LPT5"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.said);
+        settings.port_lpt = static_cast<uint8_t>(row.lpt);
+        settings.port_base = row.base;
+        settings.ecp_block = row.ecp;
+        settings.hwi = row.hwi;
+        boot();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(OpenLpt(row.number), row.result);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  format("Opening parallel port LPT%d \nOn windows system 2 \n", row.number) +
+                      row.said);
+        EXPECT_EQ(std::make_tuple(baseport, row.result ? ecpport : 0),
+                  std::make_tuple(row.baseport, row.ecpport));
+        EXPECT_EQ(sim::kernel_calls(), row.calls);
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(OpenLpt(0) + OpenLpt(10), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}

@@ -61,8 +61,13 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
               std::make_tuple(0x200000u, 0.25, uint64_t{42}));
     EXPECT_EQ(std::tie(s.port_base, s.ecp_block, s.hwi, s.jedec_id),
               std::make_tuple(0xD010, 0xD000, sim::Hwi::ports_only, 0xEF4018u));
+    EXPECT_EQ(s.port_lpt, 1);
+    ASSERT_TRUE(parse("PORT=LPT3:0xD010,0xD000", s, error)) << error;
+    EXPECT_EQ(std::tie(s.port_lpt, s.port_base, s.ecp_block), std::make_tuple(3, 0xD010, 0xD000));
+    ASSERT_TRUE(parse("PORT=LPT9:legacy", s, error)) << error;
+    EXPECT_EQ(std::tie(s.port_lpt, s.port_base, s.ecp_block), std::make_tuple(9, 0x378, 0x778));
     ASSERT_TRUE(parse("PORT=legacy", s, error)) << error;
-    EXPECT_EQ(std::tie(s.port_base, s.ecp_block), std::make_tuple(0x378, 0x778));
+    EXPECT_EQ(std::tie(s.port_lpt, s.port_base, s.ecp_block), std::make_tuple(1, 0x378, 0x778));
     ASSERT_TRUE(parse("SIZE=4096 NOISE=1e-3", s, error)) << error;
     EXPECT_EQ(std::tie(s.chip_size, s.noise_rate, s.noise_seed),
               std::make_tuple(4096u, 0.001, uint64_t{42})); // the seed is kept when not given
@@ -87,7 +92,9 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
                "REALTIME=true REPORT=2 SIZE=2048 SIZE=33554432 SIZE=12288 SIZE=1M SIZE=0 "
                "NOISE=1.5 NOISE=-0.1 NOISE=0.1: NOISE=:5 NOISE=0.1:x NOISE=lots NOISE=nan "
                "NOISE=inf PORT=card PORT=0x50 PORT=0xFFFC PORT=0xD010, PORT=0xD010,0xD011 "
-               "PORT=0xD010,0xD00E PORT=,0xD000 HWI=old ID=0x1000000 ID=-1 " +
+               "PORT=0xD010,0xD00E PORT=,0xD000 PORT=LPT0:0xD010 PORT=LPT3: PORT=LPT3 "
+               "PORT=lpt3:legacy "
+               "PORT=LPT10:0xD010 PORT=LPT3:card HWI=old ID=0x1000000 ID=-1 " +
                too_many_stuck + " CHIP=" + dir + /* a directory */
                " CHIP=" + dir + "/big.bin")) {   // larger than the chip
         SCOPED_TRACE(var);

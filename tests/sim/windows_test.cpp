@@ -97,7 +97,7 @@ TEST_F(Windows, SystemDirectoryAndMovingIt) {
     EXPECT_EQ(err(open("C:\\WINNT\\System32\\Drivers\\x.sys", GENERIC_WRITE, CREATE_ALWAYS)), 0u);
 }
 
-TEST_F(Windows, Lpt1FreeBusyAbsent) {
+TEST_F(Windows, LptFreeBusyAbsent) {
     HANDLE h = open("LPT1");
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(err(open("\\\\.\\LPT1")), DWORD(ERROR_SHARING_VIOLATION)); // already held by us
@@ -110,6 +110,20 @@ TEST_F(Windows, Lpt1FreeBusyAbsent) {
     boot([](sim::Settings& s) { s.lpt = sim::Lpt::absent; });
     EXPECT_EQ(err(open("LPT1")), DWORD(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(sim::open_handles(), 0);
+
+    // The PC's one port named LPT3: free, busy or absent as LPT1 is by default.
+    boot([](sim::Settings& s) { s.port_lpt = 3; });
+    EXPECT_EQ(err(open("LPT1")), DWORD(ERROR_FILE_NOT_FOUND));
+    h = open("\\\\.\\LPT3:");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(err(open("LPT3")), DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(sim::kernel_calls().back(), "CloseHandle LPT3");
+    boot([](sim::Settings& s) {
+        s.port_lpt = 3;
+        s.lpt = sim::Lpt::busy;
+    });
+    EXPECT_EQ(err(open("LPT3")), DWORD(ERROR_SHARING_VIOLATION));
 }
 
 TEST_F(Windows, DeviceOpensOnlyWhileTheDriverRuns) {
