@@ -13,7 +13,8 @@ pass, 1 fail (one line per finding).
 import re
 import sys
 
-PROGRAM = re.compile(r"^(?:\$ )?lptspi\s+(?:--fast\s+)?[^-\s]")  # as typed, on an image
+# As typed, on an image, after the options of a run that writes (--verify writes nothing).
+PROGRAM = re.compile(r"^(?:\$ )?lptspi\s+(?:(?:--fast|--port\s+\S+)\s+)*[^-\s]")
 BACKUP = re.compile(r"^(?:\$ )?lptspi-backup\s+\S")
 
 
