@@ -42,7 +42,6 @@ const uint8_t kSrWel = 0x02;
 const uint8_t kSrBp = 0x1C;
 const uint8_t kSrAai = 0x40;  // SST25: auto-address-increment programming under way
 const uint8_t kSrSrwd = 0x80; // also the SST25's BPL and the AT25DF's SPRL: locked while WP is low
-const uint8_t kSrWritable = kSrBp | kSrSrwd; // what write status changes on the common chip
 
 // Chip commands.
 const uint8_t kCmdWriteStatus = 0x01;
@@ -69,8 +68,6 @@ const uint8_t kCmdSectorErase = 0xD8;
 const uint8_t kCmdPageErase = 0xDB;
 const uint8_t kCmdReadId = 0x9F;
 
-const uint8_t kManufacturerId = 0x20;
-const uint8_t kMemoryType = 0x20;
 const uint32_t kPageSize = 256;
 const uint32_t kSectorSize = 64 * 1024;
 const int kMaxStuck = 64;
