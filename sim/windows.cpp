@@ -28,16 +28,12 @@ unsigned char driver_inb(unsigned short port) {
 void driver_outb(unsigned short port, unsigned char value) {
     bus_out(port, value);
 }
-const hwi_ops kDriverPort = {driver_inb, driver_outb,  0,      nullptr, nullptr,
-                             nullptr,    &g_hot.ports, nullptr};
+const hwi_ops kDriverPort = {driver_inb, driver_outb, 0, nullptr, nullptr, nullptr, nullptr};
 
 // What the system's parallel-port driver describes to hwinterface when its device is opened:
 // LPT1 where the settings put it, with its ECP block when it has one that works. The first
 // release of hwinterface asked nothing.
 void describe_ports(const Settings& st) {
-    if (st.hwi == Hwi::ports_only) {
-        return;
-    }
     hwi_port lpt1{};
     lpt1.base = st.port_base;
     lpt1.span = 8;
@@ -46,7 +42,7 @@ void describe_ports(const Settings& st) {
         lpt1.ecp_span = 8;
     }
     lpt1.lpt = 1;
-    hwi_learn_ports(&g_hot.ports, &lpt1, 1);
+    hwi_learn_ports(&g_hot.ports, &lpt1, st.hwi == Hwi::ports_only ? 0 : 1);
 }
 
 // Whether an older installed driver knows the request at all.
@@ -456,8 +452,9 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     }
     // The hwinterface driver's own request handling, with the simulated bus behind it.
     unsigned long information = 0;
-    const hwi_status status = hwi_dispatch(&kDriverPort, dwIoControlCode, lpInBuffer, nInBufferSize,
-                                           lpOutBuffer, nOutBufferSize, &information);
+    const hwi_status status =
+        hwi_dispatch(&kDriverPort, &g_hot.ports, dwIoControlCode, lpInBuffer, nInBufferSize,
+                     lpOutBuffer, nOutBufferSize, &information);
     if (status != HWI_STATUS_SUCCESS) {
         return fail(win32_error(status));
     }
