@@ -1,6 +1,6 @@
 /* hwinterface: gives user mode the parallel ports' registers through device-control requests on
  * \\.\hwinterface. See hwi_dispatch.h for the requests and their buffers. */
-#include <ntddk.h>
+#include <ntifs.h>
 #include <parallel.h>
 
 #include "hwi_backend.h"
@@ -195,6 +195,50 @@ static NTSTATUS NTAPI hwi_device_control(PDEVICE_OBJECT device, PIRP irp) {
     return complete(irp, (NTSTATUS)status, information);
 }
 
+/* A security identifier of the NT authority with at most two parts (SID's layout). */
+struct nt_sid {
+    UCHAR revision;
+    UCHAR parts;
+    UCHAR authority[6];
+    ULONG part[2];
+};
+
+static struct nt_sid local_system = {1, 1, SECURITY_NT_AUTHORITY, {SECURITY_LOCAL_SYSTEM_RID, 0}};
+static struct nt_sid administrators = {
+    1, 2, SECURITY_NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
+static struct nt_sid interactive = {1, 1, SECURITY_NT_AUTHORITY, {SECURITY_INTERACTIVE_RID, 0}};
+
+/* Who may open the device: SYSTEM and the Administrators all access, users logged on at the
+ * machine itself (INTERACTIVE) reading and writing, nobody else (no services under their own
+ * accounts, no network logons). The driver kit's IoCreateDeviceSecure is a static library
+ * MinGW-w64 lacks, so the device's access control list is set here through a handle on it. */
+static NTSTATUS restrict_access(PDEVICE_OBJECT device) {
+    ULONG acl_space[64];
+    PACL acl = (PACL)acl_space;
+    SECURITY_DESCRIPTOR descriptor;
+    HANDLE handle;
+    NTSTATUS status = RtlCreateAcl(acl, sizeof acl_space, ACL_REVISION);
+    if (NT_SUCCESS(status))
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)&local_system);
+    if (NT_SUCCESS(status))
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)&administrators);
+    if (NT_SUCCESS(status))
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ | FILE_GENERIC_WRITE,
+                                        (PSID)&interactive);
+    if (NT_SUCCESS(status))
+        status = RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    if (NT_SUCCESS(status))
+        status = RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
+    if (NT_SUCCESS(status))
+        status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode,
+                                       &handle);
+    if (NT_SUCCESS(status)) {
+        status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &descriptor);
+        ZwClose(handle);
+    }
+    return status;
+}
+
 static VOID NTAPI hwi_unload(PDRIVER_OBJECT driver) {
     IoDeleteSymbolicLink(&link_name);
     if (driver->DeviceObject)
@@ -217,6 +261,11 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
                             FALSE, &device);
     if (!NT_SUCCESS(status))
         return status;
+    status = restrict_access(device);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(device);
+        return status;
+    }
     device->Flags |= DO_BUFFERED_IO;
 
     status = IoCreateSymbolicLink(&link_name, &device_name);
