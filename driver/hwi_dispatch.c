@@ -1,5 +1,13 @@
 #include "hwi_dispatch.h"
 
+/* Port reads and writes are most of the requests a run makes (one for each port access): kept
+ * out of line, the long requests do not make every request save their registers. */
+#if defined(__GNUC__)
+#define OUT_OF_LINE __attribute__((noinline))
+#else
+#define OUT_OF_LINE
+#endif
+
 /* The legacy parallel-port bases, LPT1 to LPT3 as the PC's firmware usually names them. */
 static const unsigned short legacy_bases[] = {0x378, 0x278, 0x3BC};
 
@@ -192,9 +200,10 @@ enum {
     LINE_MISO = 0x40
 };
 
-static hwi_status spi_frame(const struct hwi_ops* ops, const struct hwi_ports* ports,
-                            const unsigned char* in, unsigned long in_len, unsigned char* out,
-                            unsigned long out_len, unsigned long* information) {
+static OUT_OF_LINE hwi_status spi_frame(const struct hwi_ops* ops, const struct hwi_ports* ports,
+                                        const unsigned char* in, unsigned long in_len,
+                                        unsigned char* out, unsigned long out_len,
+                                        unsigned long* information) {
     unsigned short base, status_port;
     unsigned long receive, send, i;
     int bit;
@@ -242,9 +251,9 @@ static void put16(unsigned char* out, unsigned short value) {
     out[1] = (unsigned char)(value >> 8);
 }
 
-static hwi_status locate_port(const struct hwi_ports* ports, const unsigned char* in,
-                              unsigned long in_len, unsigned char* out, unsigned long out_len,
-                              unsigned long* information) {
+static OUT_OF_LINE hwi_status locate_port(const struct hwi_ports* ports, const unsigned char* in,
+                                          unsigned long in_len, unsigned char* out,
+                                          unsigned long out_len, unsigned long* information) {
     unsigned n, i;
     unsigned short base = 0, ecp = 0;
     unsigned char flags = 0;
@@ -276,8 +285,8 @@ static hwi_status locate_port(const struct hwi_ports* ports, const unsigned char
     return HWI_STATUS_SUCCESS;
 }
 
-static hwi_status place_port(const struct hwi_ops* ops, struct hwi_ports* ports,
-                             const unsigned char* in, unsigned long in_len) {
+static OUT_OF_LINE hwi_status place_port(const struct hwi_ops* ops, struct hwi_ports* ports,
+                                         const unsigned char* in, unsigned long in_len) {
     struct hwi_port placed;
     if (in == 0 || in_len < HWI_PLACE_PORT_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
@@ -294,9 +303,9 @@ static hwi_status place_port(const struct hwi_ops* ops, struct hwi_ports* ports,
     return HWI_STATUS_SUCCESS;
 }
 
-static hwi_status read_chip(const struct hwi_ops* ops, const unsigned char* in,
-                            unsigned long in_len, unsigned char* out, unsigned long out_len,
-                            unsigned long* information) {
+static OUT_OF_LINE hwi_status read_chip(const struct hwi_ops* ops, const unsigned char* in,
+                                        unsigned long in_len, unsigned char* out,
+                                        unsigned long out_len, unsigned long* information) {
     unsigned long offset, len;
     if (in == 0 || in_len < HWI_READ_CHIP_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
@@ -313,8 +322,8 @@ static hwi_status read_chip(const struct hwi_ops* ops, const unsigned char* in,
     return HWI_STATUS_SUCCESS;
 }
 
-static hwi_status write_chip(const struct hwi_ops* ops, const unsigned char* in,
-                             unsigned long in_len) {
+static OUT_OF_LINE hwi_status write_chip(const struct hwi_ops* ops, const unsigned char* in,
+                                         unsigned long in_len) {
     unsigned long offset, len;
     if (in == 0 || in_len <= HWI_WRITE_CHIP_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
@@ -326,8 +335,8 @@ static hwi_status write_chip(const struct hwi_ops* ops, const unsigned char* in,
     return HWI_STATUS_SUCCESS;
 }
 
-static hwi_status set_chip_size(const struct hwi_ops* ops, const unsigned char* in,
-                                unsigned long in_len) {
+static OUT_OF_LINE hwi_status set_chip_size(const struct hwi_ops* ops, const unsigned char* in,
+                                            unsigned long in_len) {
     unsigned long size;
     if (in == 0 || in_len < HWI_SET_CHIP_SIZE_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
@@ -344,11 +353,11 @@ hwi_status hwi_dispatch(const struct hwi_ops* ops, struct hwi_ports* ports, unsi
     const unsigned char* src = (const unsigned char*)in;
     unsigned char* dst = (unsigned char*)out;
     *information = 0;
-    switch (code) {
-    case HWI_IOCTL_READ_PORT:
-        return read_port(ops, ports, src, in_len, dst, out_len, information);
-    case HWI_IOCTL_WRITE_PORT:
+    if (code == HWI_IOCTL_WRITE_PORT)
         return write_port(ops, ports, src, in_len);
+    if (code == HWI_IOCTL_READ_PORT)
+        return read_port(ops, ports, src, in_len, dst, out_len, information);
+    switch (code) {
     case HWI_IOCTL_LOCATE_PORT:
         return locate_port(ports, src, in_len, dst, out_len, information);
     case HWI_IOCTL_SPI_FRAME:
