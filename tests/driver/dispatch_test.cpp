@@ -528,24 +528,6 @@ TEST_F(Dispatch, EachPortHasItsOwnLockWhicheverHandleAsks) {
     }
     EXPECT_GE(std::min(d010, e010), 3u);
     EXPECT_LT(std::max(d010, e010), HWI_LOCKS);
-
-    // More ports than locks: the last lock serves all those left over.
-    std::vector<hwi_port> many;
-    for (uint16_t base = 0x1000; many.size() < 2 * HWI_MAX_PORTS; base += 0x10)
-        many.push_back({base, 8, 0, 0, 0});
-    Ports more = handle_ports(many.data(), HWI_MAX_PORTS);
-    hwi_assign_locks(&locks, more.get());
-    Ports yet_more = handle_ports(many.data() + HWI_MAX_PORTS, HWI_MAX_PORTS);
-    hwi_assign_locks(&locks, yet_more.get());
-    std::set<unsigned> given;
-    for (const Ports* p : {&first, &more, &yet_more})
-        for (unsigned i = 0; i < (*p)->count; i++)
-            given.insert((*p)->lock[i]);
-    std::set<unsigned> expected{0}; // the legacy port's, then one for each new port
-    for (unsigned i = 3; i < HWI_LOCKS; i++)
-        expected.insert(i);
-    EXPECT_EQ(given, expected);
-    EXPECT_EQ(yet_more->lock[HWI_MAX_PORTS - 1], HWI_LOCKS - 1);
 }
 
 // One frame: select, two writes a bit sent, clock low, status read and clock high a bit
