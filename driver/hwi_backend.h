@@ -20,7 +20,9 @@ void hwi_backend_start(void);
  * it): copies at most `max` into `out` and returns how many. */
 unsigned hwi_backend_ports(struct hwi_port* out, unsigned max);
 
-/* Serialises requests to the backend. The glue holds it around each hwi_dispatch call. */
+/* Serialises requests to state the backend's ports share (the simulated one's model); the real
+ * ports need none. The glue holds it around each hwi_dispatch call, inside the port's own lock,
+ * and around hwi_backend_ports. */
 void hwi_backend_lock(void);
 void hwi_backend_unlock(void);
 

@@ -1,69 +1,128 @@
 #include "hwi_dispatch.h"
 
+/* Port reads and writes are most of the requests a run makes (one for each port access): kept
+ * out of line, the long requests do not make every request save their registers. */
+#if defined(__GNUC__)
+#define OUT_OF_LINE __attribute__((noinline))
+#else
+#define OUT_OF_LINE
+#endif
+
 /* The legacy parallel-port bases, LPT1 to LPT3 as the PC's firmware usually names them. */
 static const unsigned short legacy_bases[] = {0x378, 0x278, 0x3BC};
 
 enum {
+    LEGACY_PORTS = sizeof legacy_bases / sizeof legacy_bases[0],
     PORT_REGISTERS = 3,  /* data, status, control */
     ECP_REGISTERS = 3,   /* FIFO, configuration B, ECR */
+    ECP_OFFSET = 0x400,  /* a legacy port's ECP block */
     LOWEST_PORT = 0x100, /* below lie the system board's devices, never a parallel port */
-    HIGHEST_PORT = 0xFFFF
+    PCI_CONFIG = 0xCF8,  /* PCI configuration address and data, reset control at 0xCF9 */
+    PCI_CONFIG_END = 0xD00,
+    PORT_SPACE = 0x10000,
+    READ_BIT = 1,
+    WRITE_BIT = 2
 };
 
-/* Whether `port` is one of the registers of a port with data register `base` whose registers the
- * system gave up to `span`: data and control both ways, status (base + 1) only for reading. */
-static int port_register(unsigned short port, unsigned base, unsigned span, int write) {
-    unsigned offset;
-    if (port < base)
-        return 0;
-    offset = port - base;
-    if (offset >= span || offset >= PORT_REGISTERS)
-        return 0;
-    return offset != 1 || !write;
-}
-
-static int ecp_register(unsigned short port, unsigned ecp, unsigned span) {
-    return ecp != 0 && port >= ecp && port - ecp < span && port - ecp < ECP_REGISTERS;
-}
-
-/* Whether a caller may read (write == 0) or write a port: only the registers of the three legacy
- * parallel-port bases and of the ports the system described. Everything else on the bus
- * (interrupt and DMA controllers, timer, keyboard controller, CMOS, reset control, disk
- * controllers, ...) stays out of reach. */
+/* Whether a caller may read (write == 0) or write a port: one lookup in the handle's map. */
 static int port_allowed(const struct hwi_ports* ports, unsigned short port, int write) {
-    unsigned i;
-    for (i = 0; i < sizeof legacy_bases / sizeof legacy_bases[0]; i++) {
-        if (port_register(port, legacy_bases[i], PORT_REGISTERS, write) ||
-            ecp_register(port, legacy_bases[i] + 0x400u, ECP_REGISTERS))
-            return 1;
-    }
-    for (i = 0; ports != 0 && i < ports->count; i++) {
-        const struct hwi_port* p = &ports->port[i];
-        if (port_register(port, p->base, p->span, write) || ecp_register(port, p->ecp, p->ecp_span))
-            return 1;
-    }
-    return 0;
+    return ((ports->allow[port >> 2] >> ((port & 3u) * 2u)) & (write ? WRITE_BIT : READ_BIT)) != 0;
 }
 
-static int usable_range(unsigned short base, unsigned short span) {
-    return base >= LOWEST_PORT && span != 0 && (unsigned long)base + span - 1 <= HIGHEST_PORT;
+static void allow(struct hwi_ports* ports, unsigned long port, unsigned bits) {
+    ports->allow[port >> 2] |= (unsigned char)(bits << ((port & 3u) * 2u));
 }
 
+/* Opens the registers of a port with data register `base` that the system gave up to `span`:
+ * data and control both ways, status (base + 1) only for reading; and its ECP block, up to
+ * `ecp_span`, both ways. */
+static void allow_port(struct hwi_ports* ports, unsigned long base, unsigned long span,
+                       unsigned long ecp, unsigned long ecp_span) {
+    unsigned long i;
+    for (i = 0; i < span && i < PORT_REGISTERS; i++)
+        allow(ports, base + i, i == 1 ? READ_BIT : READ_BIT | WRITE_BIT);
+    for (i = 0; ecp != 0 && i < ecp_span && i < ECP_REGISTERS; i++)
+        allow(ports, ecp + i, READ_BIT | WRITE_BIT);
+}
+
+int hwi_usable_range(unsigned long base, unsigned long span) {
+    return base >= LOWEST_PORT && base < PORT_SPACE && span != 0 && span <= PORT_SPACE - base &&
+           (base + span <= PCI_CONFIG || base >= PCI_CONFIG_END);
+}
+
+/* Everything else on the bus (interrupt and DMA controllers, timer, keyboard controller, CMOS,
+ * reset control, PCI configuration, disk controllers, ...) stays out of reach. */
 void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsigned count) {
     unsigned i;
+    for (i = 0; i < HWI_ALLOW_BYTES; i++)
+        ports->allow[i] = 0;
+    for (i = 0; i < LEGACY_PORTS; i++)
+        allow_port(ports, legacy_bases[i], PORT_REGISTERS, legacy_bases[i] + ECP_OFFSET,
+                   ECP_REGISTERS);
     ports->count = 0;
-    for (i = 0; i < count && ports->count < HWI_MAX_PORTS; i++) {
+    for (i = 0; found != 0 && i < count && ports->count < HWI_MAX_PORTS; i++) {
         struct hwi_port p = found[i];
-        if (!usable_range(p.base, p.span))
+        if (!hwi_usable_range(p.base, p.span))
             continue;
-        if (!usable_range(p.ecp, p.ecp_span)) {
+        if (p.ecp == 0 || !hwi_usable_range(p.ecp, p.ecp_span)) {
             p.ecp = 0;
             p.ecp_span = 0;
         }
         if (p.lpt > 9)
             p.lpt = 0;
+        ports->lock[ports->count] = 0;
         ports->port[ports->count++] = p;
+        allow_port(ports, p.base, p.span, p.ecp, p.ecp_span);
     }
+}
+
+/* An I/O-port range as the system reports it: `base` and `span` when it is one the driver may
+ * serve. Registers the system mapped into memory space have a bus address beyond 16 bits or a
+ * mapped address that is not the port number. */
+static int io_range(const struct hwi_system_range* range, unsigned short* base,
+                    unsigned short* span) {
+    if (range->bus >= PORT_SPACE || range->mapped != range->bus ||
+        !hwi_usable_range((unsigned long)range->bus, range->span))
+        return 0;
+    *base = (unsigned short)range->bus;
+    *span = (unsigned short)range->span;
+    return 1;
+}
+
+int hwi_describe_port(struct hwi_port* port, const struct hwi_system_range* registers,
+                      const struct hwi_system_range* ecp, const unsigned short* name,
+                      unsigned long name_length) {
+    port->lpt = hwi_lpt_number(name, name_length);
+    if (!io_range(ecp, &port->ecp, &port->ecp_span)) {
+        port->ecp = 0;
+        port->ecp_span = 0;
+    }
+    return io_range(registers, &port->base, &port->span);
+}
+
+/* The lock of the port at `base`, given now if it has none yet. */
+static unsigned char lock_of(struct hwi_locks* locks, unsigned short base) {
+    unsigned i;
+    for (i = 0; i < LEGACY_PORTS; i++)
+        locks->base[i] = legacy_bases[i];
+    for (i = 0; i < HWI_LOCKS; i++) {
+        if (locks->base[i] == base || locks->base[i] == 0) {
+            locks->base[i] = base;
+            return (unsigned char)i;
+        }
+    }
+    return (unsigned char)(HWI_LOCKS - 1);
+}
+
+void hwi_assign_locks(struct hwi_locks* locks, struct hwi_ports* ports) {
+    unsigned i;
+    for (i = 0; i < ports->count; i++)
+        ports->lock[i] = lock_of(locks, ports->port[i].base);
+}
+
+static int within(unsigned short port, unsigned long first, unsigned long span,
+                  unsigned long registers) {
+    return first != 0 && port >= first && port - first < span && port - first < registers;
 }
 
 unsigned char hwi_lpt_number(const unsigned short* name, unsigned long length) {
@@ -83,27 +142,50 @@ static unsigned long le32(const unsigned char* in) {
            ((unsigned long)in[3] << 24);
 }
 
-static hwi_status read_port(const struct hwi_ops* ops, const unsigned char* in,
-                            unsigned long in_len, unsigned char* out, unsigned long out_len,
-                            unsigned long* information) {
+unsigned hwi_request_lock(const struct hwi_ports* ports, unsigned long code, const void* in,
+                          unsigned long in_len) {
+    unsigned short port;
+    unsigned i;
+    if (in == 0 || in_len < 2 ||
+        (code != HWI_IOCTL_READ_PORT && code != HWI_IOCTL_WRITE_PORT &&
+         code != HWI_IOCTL_SPI_FRAME))
+        return HWI_NO_LOCK;
+    port = le16((const unsigned char*)in);
+    for (i = 0; i < ports->count; i++) {
+        const struct hwi_port* p = &ports->port[i];
+        if (within(port, p->base, p->span, PORT_REGISTERS) ||
+            within(port, p->ecp, p->ecp_span, ECP_REGISTERS))
+            return ports->lock[i];
+    }
+    for (i = 0; i < LEGACY_PORTS; i++) {
+        if (within(port, legacy_bases[i], PORT_REGISTERS, PORT_REGISTERS) ||
+            within(port, legacy_bases[i] + ECP_OFFSET, ECP_REGISTERS, ECP_REGISTERS))
+            return i;
+    }
+    return HWI_NO_LOCK;
+}
+
+static hwi_status read_port(const struct hwi_ops* ops, const struct hwi_ports* ports,
+                            const unsigned char* in, unsigned long in_len, unsigned char* out,
+                            unsigned long out_len, unsigned long* information) {
     unsigned short port;
     if (in == 0 || out == 0 || in_len < HWI_READ_PORT_IN || out_len < HWI_READ_PORT_OUT)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     port = le16(in);
-    if (!port_allowed(ops->ports, port, 0))
+    if (!port_allowed(ports, port, 0))
         return HWI_STATUS_ACCESS_DENIED;
     out[0] = ops->inb(port);
     *information = HWI_READ_PORT_OUT;
     return HWI_STATUS_SUCCESS;
 }
 
-static hwi_status write_port(const struct hwi_ops* ops, const unsigned char* in,
-                             unsigned long in_len) {
+static hwi_status write_port(const struct hwi_ops* ops, const struct hwi_ports* ports,
+                             const unsigned char* in, unsigned long in_len) {
     unsigned short port;
     if (in == 0 || in_len < HWI_WRITE_PORT_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     port = le16(in);
-    if (!port_allowed(ops->ports, port, 1))
+    if (!port_allowed(ports, port, 1))
         return HWI_STATUS_ACCESS_DENIED;
     ops->outb(port, in[2]);
     return HWI_STATUS_SUCCESS;
@@ -118,9 +200,10 @@ enum {
     LINE_MISO = 0x40
 };
 
-static hwi_status spi_frame(const struct hwi_ops* ops, const unsigned char* in,
-                            unsigned long in_len, unsigned char* out, unsigned long out_len,
-                            unsigned long* information) {
+static OUT_OF_LINE hwi_status spi_frame(const struct hwi_ops* ops, const struct hwi_ports* ports,
+                                        const unsigned char* in, unsigned long in_len,
+                                        unsigned char* out, unsigned long out_len,
+                                        unsigned long* information) {
     unsigned short base, status_port;
     unsigned long receive, send, i;
     int bit;
@@ -134,7 +217,7 @@ static hwi_status spi_frame(const struct hwi_ops* ops, const unsigned char* in,
     if (receive > 0 && (out == 0 || out_len < receive))
         return HWI_STATUS_BUFFER_TOO_SMALL;
     status_port = (unsigned short)(base + 1u);
-    if (!port_allowed(ops->ports, base, 1) || !port_allowed(ops->ports, status_port, 0))
+    if (!port_allowed(ports, base, 1) || !port_allowed(ports, status_port, 0))
         return HWI_STATUS_ACCESS_DENIED;
 
     /* Every byte sent is read before the first byte received is stored: with buffered I/O the
@@ -168,9 +251,9 @@ static void put16(unsigned char* out, unsigned short value) {
     out[1] = (unsigned char)(value >> 8);
 }
 
-static hwi_status locate_port(const struct hwi_ops* ops, const unsigned char* in,
-                              unsigned long in_len, unsigned char* out, unsigned long out_len,
-                              unsigned long* information) {
+static OUT_OF_LINE hwi_status locate_port(const struct hwi_ports* ports, const unsigned char* in,
+                                          unsigned long in_len, unsigned char* out,
+                                          unsigned long out_len, unsigned long* information) {
     unsigned n, i;
     unsigned short base = 0, ecp = 0;
     unsigned char flags = 0;
@@ -179,8 +262,8 @@ static hwi_status locate_port(const struct hwi_ops* ops, const unsigned char* in
     n = in[0];
     if (n < 1 || n > 9)
         return HWI_STATUS_INVALID_PARAMETER;
-    for (i = 0; ops->ports != 0 && i < ops->ports->count; i++) {
-        const struct hwi_port* p = &ops->ports->port[i];
+    for (i = 0; i < ports->count; i++) {
+        const struct hwi_port* p = &ports->port[i];
         if (p->lpt == n) {
             base = p->base;
             ecp = p->ecp;
@@ -189,10 +272,10 @@ static hwi_status locate_port(const struct hwi_ops* ops, const unsigned char* in
         }
     }
     if (base == 0) {
-        if (n > sizeof legacy_bases / sizeof legacy_bases[0])
+        if (n > LEGACY_PORTS)
             return HWI_STATUS_NO_SUCH_DEVICE;
         base = legacy_bases[n - 1];
-        ecp = (unsigned short)(base + 0x400u);
+        ecp = (unsigned short)(base + ECP_OFFSET);
         flags = HWI_PORT_HAS_ECP;
     }
     put16(out, base);
@@ -202,8 +285,8 @@ static hwi_status locate_port(const struct hwi_ops* ops, const unsigned char* in
     return HWI_STATUS_SUCCESS;
 }
 
-static hwi_status place_port(const struct hwi_ops* ops, const unsigned char* in,
-                             unsigned long in_len) {
+static OUT_OF_LINE hwi_status place_port(const struct hwi_ops* ops, struct hwi_ports* ports,
+                                         const unsigned char* in, unsigned long in_len) {
     struct hwi_port placed;
     if (in == 0 || in_len < HWI_PLACE_PORT_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
@@ -212,17 +295,17 @@ static hwi_status place_port(const struct hwi_ops* ops, const unsigned char* in,
     placed.ecp = le16(in + 2);
     placed.ecp_span = placed.ecp != 0 ? ECP_REGISTERS : 0;
     placed.lpt = 1;
-    if (!usable_range(placed.base, placed.span) ||
-        (placed.ecp != 0 && !usable_range(placed.ecp, placed.ecp_span)))
+    if (!hwi_usable_range(placed.base, placed.span) ||
+        (placed.ecp != 0 && !hwi_usable_range(placed.ecp, placed.ecp_span)))
         return HWI_STATUS_INVALID_PARAMETER;
     ops->place_port(&placed);
-    hwi_learn_ports(ops->ports, &placed, 1);
+    hwi_learn_ports(ports, &placed, 1);
     return HWI_STATUS_SUCCESS;
 }
 
-static hwi_status read_chip(const struct hwi_ops* ops, const unsigned char* in,
-                            unsigned long in_len, unsigned char* out, unsigned long out_len,
-                            unsigned long* information) {
+static OUT_OF_LINE hwi_status read_chip(const struct hwi_ops* ops, const unsigned char* in,
+                                        unsigned long in_len, unsigned char* out,
+                                        unsigned long out_len, unsigned long* information) {
     unsigned long offset, len;
     if (in == 0 || in_len < HWI_READ_CHIP_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
@@ -239,8 +322,8 @@ static hwi_status read_chip(const struct hwi_ops* ops, const unsigned char* in,
     return HWI_STATUS_SUCCESS;
 }
 
-static hwi_status write_chip(const struct hwi_ops* ops, const unsigned char* in,
-                             unsigned long in_len) {
+static OUT_OF_LINE hwi_status write_chip(const struct hwi_ops* ops, const unsigned char* in,
+                                         unsigned long in_len) {
     unsigned long offset, len;
     if (in == 0 || in_len <= HWI_WRITE_CHIP_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
@@ -252,8 +335,8 @@ static hwi_status write_chip(const struct hwi_ops* ops, const unsigned char* in,
     return HWI_STATUS_SUCCESS;
 }
 
-static hwi_status set_chip_size(const struct hwi_ops* ops, const unsigned char* in,
-                                unsigned long in_len) {
+static OUT_OF_LINE hwi_status set_chip_size(const struct hwi_ops* ops, const unsigned char* in,
+                                            unsigned long in_len) {
     unsigned long size;
     if (in == 0 || in_len < HWI_SET_CHIP_SIZE_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
@@ -264,21 +347,21 @@ static hwi_status set_chip_size(const struct hwi_ops* ops, const unsigned char* 
     return HWI_STATUS_SUCCESS;
 }
 
-hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const void* in,
-                        unsigned long in_len, void* out, unsigned long out_len,
+hwi_status hwi_dispatch(const struct hwi_ops* ops, struct hwi_ports* ports, unsigned long code,
+                        const void* in, unsigned long in_len, void* out, unsigned long out_len,
                         unsigned long* information) {
     const unsigned char* src = (const unsigned char*)in;
     unsigned char* dst = (unsigned char*)out;
     *information = 0;
+    if (code == HWI_IOCTL_WRITE_PORT)
+        return write_port(ops, ports, src, in_len);
+    if (code == HWI_IOCTL_READ_PORT)
+        return read_port(ops, ports, src, in_len, dst, out_len, information);
     switch (code) {
-    case HWI_IOCTL_READ_PORT:
-        return read_port(ops, src, in_len, dst, out_len, information);
-    case HWI_IOCTL_WRITE_PORT:
-        return write_port(ops, src, in_len);
     case HWI_IOCTL_LOCATE_PORT:
-        return locate_port(ops, src, in_len, dst, out_len, information);
+        return locate_port(ports, src, in_len, dst, out_len, information);
     case HWI_IOCTL_SPI_FRAME:
-        return spi_frame(ops, src, in_len, dst, out_len, information);
+        return spi_frame(ops, ports, src, in_len, dst, out_len, information);
     }
     /* The chip requests, in a build that has a chip; elsewhere they are unknown requests. */
     if (ops->chip_size == 0)
@@ -293,9 +376,9 @@ hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const voi
             return HWI_STATUS_INVALID_DEVICE_REQUEST;
         return set_chip_size(ops, src, in_len);
     case HWI_IOCTL_PLACE_PORT:
-        if (ops->place_port == 0 || ops->ports == 0)
+        if (ops->place_port == 0)
             return HWI_STATUS_INVALID_DEVICE_REQUEST;
-        return place_port(ops, src, in_len);
+        return place_port(ops, ports, src, in_len);
     default:
         return HWI_STATUS_INVALID_DEVICE_REQUEST;
     }

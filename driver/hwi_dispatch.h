@@ -29,8 +29,9 @@ typedef long hwi_status; /* an NTSTATUS value */
  *   read:  base+0 data, base+1 status, base+2 control, base+0x400..0x402 ECP block (ECR at +0x402)
  *   write: base+0, base+2, base+0x400..0x402 (the status register is read-only, and 0x279 is
  *          also the ISA plug-and-play address port)
- * and the same registers of each port the system describes (struct hwi_port: a PCI or PCIe card's
- * registers lie wherever the system put them), each only inside the span the system gave.
+ * and the same registers of each port the system described when the handle was opened (struct
+ * hwi_port: a PCI or PCIe card's registers lie wherever the system put them), each only inside
+ * the span the system gave.
  * Any other port gives HWI_STATUS_ACCESS_DENIED, after the buffer lengths were found sufficient.
  *
  * Input: port address low byte, high byte. Output: the byte read. Information = 1. */
@@ -89,7 +90,7 @@ typedef long hwi_status; /* an NTSTATUS value */
 #define HWI_CHIP_SIZE_MIN 0x1000ul    /* 4 KiB, the smallest 25-series chips */
 #define HWI_CHIP_SIZE_MAX 0x1000000ul /* 16 MiB, all that 24-bit addresses reach */
 
-/* A parallel port as the system describes it. */
+/* A parallel port the driver may serve. */
 struct hwi_port {
     unsigned short base;     /* data register; status at base+1, control at base+2 */
     unsigned short span;     /* registers the system gave from base */
@@ -99,17 +100,62 @@ struct hwi_port {
 };
 
 #define HWI_MAX_PORTS 8
+#define HWI_ALLOW_BYTES 0x4000u /* two bits for each of the 0x10000 port addresses */
 
-/* The ports the driver learned from the system. */
+/* The ports one open handle may reach: the legacy ones and those the system described when the
+ * handle was opened. `allow` holds, for port address a, a read bit (bit 2 * (a % 4) of byte
+ * a / 4) and a write bit (the next one), so that each request is checked with one lookup. */
 struct hwi_ports {
     unsigned count;
     struct hwi_port port[HWI_MAX_PORTS];
+    unsigned char lock[HWI_MAX_PORTS]; /* each port's lock (hwi_assign_locks) */
+    unsigned char allow[HWI_ALLOW_BYTES];
 };
 
-/* Replaces what `ports` holds by the first HWI_MAX_PORTS of the `count` descriptions in `found`
- * that can be a parallel port's: registers at 0x100 or above (below lies the system board) and
- * within the I/O space; an ECP block that cannot be one is dropped from its port. */
+/* Fills `ports` with the legacy ports and the first HWI_MAX_PORTS of the `count` descriptions in
+ * `found` that can be a parallel port's (see hwi_usable_range); an ECP block that cannot be one
+ * is dropped from its port. Each register is served only inside the span the system gave. */
 void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsigned count);
+
+/* Whether `span` registers from `base` may be served: at 0x100 or above (below lie the system
+ * board's devices), within the I/O space, and clear of the PCI configuration registers
+ * 0xCF8-0xCFF (and with them the reset control register at 0xCF9). */
+int hwi_usable_range(unsigned long base, unsigned long span);
+
+/* A register block as the system's parallel-port driver describes it: the bus address it
+ * reports (a PHYSICAL_ADDRESS), the address it was mapped to for drivers (the port number
+ * itself for I/O ports; a virtual address for registers in memory space) and its length. */
+struct hwi_system_range {
+    unsigned long long bus;
+    unsigned long long mapped;
+    unsigned long span;
+};
+
+/* Turns the system's description of a parallel port into `port`: 1 when its registers are a
+ * usable I/O-port range (the bus address within 16 bits, the mapped address the same number,
+ * hwi_usable_range), else 0. An ECP block that is not one is dropped from the port. `name` is
+ * the port's name, `name_length` UTF-16 characters (see hwi_lpt_number). */
+int hwi_describe_port(struct hwi_port* port, const struct hwi_system_range* registers,
+                      const struct hwi_system_range* ecp, const unsigned short* name,
+                      unsigned long name_length);
+
+/* The driver's locks, one for each parallel port it serves: lock i serialises every request to
+ * the port whose data register is base[i] (0: not yet given), whichever handle sends it. The
+ * legacy ports have locks 0 to 2; when all are given, further ports share the last one. */
+#define HWI_LOCKS 16u
+#define HWI_NO_LOCK HWI_LOCKS /* a request that touches no port */
+struct hwi_locks {
+    unsigned short base[HWI_LOCKS];
+};
+
+/* Gives each port of `ports` its lock, taking a new one for a port not seen before. */
+void hwi_assign_locks(struct hwi_locks* locks, struct hwi_ports* ports);
+
+/* The lock a request on a handle holding `ports` takes: that of the parallel port whose
+ * register it reaches, or HWI_NO_LOCK when it reaches none (it is refused, or it is not a port
+ * request). */
+unsigned hwi_request_lock(const struct hwi_ports* ports, unsigned long code, const void* in,
+                          unsigned long in_len);
 
 /* The n of a port name "LPTn" (n from 1 to 9) given as `length` UTF-16 characters, else 0. */
 unsigned char hwi_lpt_number(const unsigned short* name, unsigned long length);
@@ -128,19 +174,17 @@ struct hwi_ops {
     /* Powers up an erased chip of `size` bytes (already checked) and sets chip_size to it; null
      * when the chip's size is fixed. */
     void (*set_chip_size)(unsigned long size);
-    /* The ports the system described, beside the legacy ones; null: the legacy ones only. */
-    struct hwi_ports* ports;
     /* Moves the simulated port where `port` says (ecp 0: no ECP block), and describes it so from
-     * then on; null but in a build with a chip. */
+     * then on (the handle that placed it reaches it at once); null but in a build with a chip. */
     void (*place_port)(const struct hwi_port* port);
 };
 
-/* Carries out one device-control request. `in` and `out` may be the same buffer (buffered I/O
- * passes one system buffer both ways): every input byte is read before any output byte is
- * written. On success *information is the number of output bytes; on failure it is 0 and
- * neither the port nor `out` has been touched. */
-hwi_status hwi_dispatch(const struct hwi_ops* ops, unsigned long code, const void* in,
-                        unsigned long in_len, void* out, unsigned long out_len,
+/* Carries out one device-control request sent on a handle that may reach `ports`. `in` and `out`
+ * may be the same buffer (buffered I/O passes one system buffer both ways): every input byte is
+ * read before any output byte is written. On success *information is the number of output bytes; on
+ * failure it is 0 and neither the port nor `out` has been touched. */
+hwi_status hwi_dispatch(const struct hwi_ops* ops, struct hwi_ports* ports, unsigned long code,
+                        const void* in, unsigned long in_len, void* out, unsigned long out_len,
                         unsigned long* information);
 
 /* Answers IRP_MJ_CREATE. `name_bytes` is the length in bytes of the file name the create request

@@ -1,7 +1,5 @@
-/* The real port: the processor's IN and OUT instructions. One request at a time: a frame is
- * thousands of accesses, and another caller's access in between would be a line change the
- * flash sees in the middle of it. Requests and opens arrive at PASSIVE_LEVEL, so a mutex, which
- * lets the waiting thread sleep, serialises them. */
+/* The real port: the processor's IN and OUT instructions. The glue's lock for each parallel port
+ * serialises the requests to it; ports do not share any state here. */
 #include <ntddk.h>
 #include <intrin.h>
 
@@ -15,14 +13,9 @@ static void direct_outb(unsigned short port, unsigned char value) {
     __outbyte(port, value);
 }
 
-static struct hwi_ports learned;
-static KMUTEX requests;
+struct hwi_ops hwi_backend = {direct_inb, direct_outb, 0, 0, 0, 0, 0};
 
-struct hwi_ops hwi_backend = {direct_inb, direct_outb, 0, 0, 0, 0, &learned, 0};
-
-void hwi_backend_start(void) {
-    KeInitializeMutex(&requests, 0);
-}
+void hwi_backend_start(void) {}
 
 unsigned hwi_backend_ports(struct hwi_port* out, unsigned max) {
     (void)out;
@@ -30,10 +23,6 @@ unsigned hwi_backend_ports(struct hwi_port* out, unsigned max) {
     return 0;
 }
 
-void hwi_backend_lock(void) {
-    KeWaitForSingleObject(&requests, Executive, KernelMode, FALSE, NULL);
-}
+void hwi_backend_lock(void) {}
 
-void hwi_backend_unlock(void) {
-    KeReleaseMutex(&requests, FALSE);
-}
+void hwi_backend_unlock(void) {}

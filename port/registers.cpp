@@ -17,10 +17,13 @@ int Inp32(unsigned short port) {
     if (sysver != SYSVER_NT)
         return 0;
     // One block serves as both buffers: the driver reads the address from its first two bytes
-    // and replies in its first byte. A failed request leaves the address's low byte there.
+    // and replies in its first byte. A failed request leaves the address's low byte there; with
+    // bit 6 set, data-in reads high on any status register (the flash looks busy, never idle),
+    // and 0x378/0x379 read 0x78/0x79 as they always have.
     unsigned char block[3] = {(unsigned char)(port & 0xFF), (unsigned char)(port >> 8), 0};
     DWORD returned = 0;
-    DeviceIoControl(hdriver, IOCTL_READ_PORT, block, 2, block, 1, &returned, NULL);
+    if (!DeviceIoControl(hdriver, IOCTL_READ_PORT, block, 2, block, 1, &returned, NULL))
+        return block[0] | 0x40;
     return block[0];
 }
 

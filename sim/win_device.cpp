@@ -18,17 +18,13 @@ unsigned char driver_inb(unsigned short port) {
 void driver_outb(unsigned short port, unsigned char value) {
     bus_out(port, value);
 }
-const hwi_ops kDriverPort = {driver_inb, driver_outb,  0,      nullptr, nullptr,
-                             nullptr,    &g_hot.ports, nullptr};
+const hwi_ops kDriverPort = {driver_inb, driver_outb, 0, nullptr, nullptr, nullptr, nullptr};
 
 // What the system's parallel-port driver describes to hwinterface when its device is opened:
 // the PC's one parallel port (LPT1 unless the settings name it otherwise) where the settings put
 // it, with its ECP block when it has one that works. The first release of hwinterface asked
 // nothing.
 void describe_ports(const Settings& st) {
-    if (st.hwi == Hwi::ports_only) {
-        return;
-    }
     hwi_port port{};
     port.base = st.port_base;
     port.span = 8;
@@ -37,7 +33,7 @@ void describe_ports(const Settings& st) {
         port.ecp_span = 8;
     }
     port.lpt = st.port_lpt;
-    hwi_learn_ports(&g_hot.ports, &port, 1);
+    hwi_learn_ports(&g_hot.ports, &port, st.hwi == Hwi::ports_only ? 0 : 1);
 }
 
 // Whether an older installed driver knows the request at all.
@@ -137,8 +133,9 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     }
     // The hwinterface driver's own request handling, with the simulated bus behind it.
     unsigned long information = 0;
-    const hwi_status status = hwi_dispatch(&kDriverPort, dwIoControlCode, lpInBuffer, nInBufferSize,
-                                           lpOutBuffer, nOutBufferSize, &information);
+    const hwi_status status =
+        hwi_dispatch(&kDriverPort, &g_hot.ports, dwIoControlCode, lpInBuffer, nInBufferSize,
+                     lpOutBuffer, nOutBufferSize, &information);
     if (status != HWI_STATUS_SUCCESS) {
         return fail(win32_error(status));
     }

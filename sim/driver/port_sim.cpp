@@ -24,7 +24,6 @@ const uint64_t kEraseNs = 10 * 1000 * 1000ull;
 
 uint8_t chip[HWI_CHIP_SIZE_MAX];
 simcore::Model model;
-hwi_ports learned;
 hwi_port placed; // base 0: the port is the motherboard's, which the system does not describe here
 uint64_t real_ns_seen; // real time already added to the model's clock
 
@@ -102,7 +101,7 @@ void sim_place_port(const hwi_port* port) {
 extern "C" {
 
 struct hwi_ops hwi_backend = {sim_inb,        sim_outb,          kDefaultChipSize, sim_read_chip,
-                              sim_write_chip, sim_set_chip_size, &learned,         sim_place_port};
+                              sim_write_chip, sim_set_chip_size, sim_place_port};
 
 void hwi_backend_start(void) {
     power_up(kDefaultChipSize);

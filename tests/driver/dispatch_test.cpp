@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <set>
 #include <sstream>
+#include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -51,12 +55,26 @@ void fake_write_chip(unsigned long offset, const unsigned char* in, unsigned lon
 std::vector<unsigned long> sizes_set;
 void fake_set_chip_size(unsigned long size);
 
-const hwi_ops real_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-const hwi_ops sim_ops = {fake_inb,        fake_outb, 4096,    fake_read_chip,
-                         fake_write_chip, nullptr,   nullptr, nullptr};
+const hwi_ops real_ops = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, nullptr};
+const hwi_ops sim_ops = {fake_inb,        fake_outb, 4096,   fake_read_chip,
+                         fake_write_chip, nullptr,   nullptr};
 // A backend whose chip changes size on request, as hwinterface-sim.sys's does.
-hwi_ops sized_ops = {fake_inb,        fake_outb,          4096,    fake_read_chip,
-                     fake_write_chip, fake_set_chip_size, nullptr, nullptr};
+hwi_ops sized_ops = {fake_inb,        fake_outb,          4096,   fake_read_chip,
+                     fake_write_chip, fake_set_chip_size, nullptr};
+
+// The ports of a handle opened while the system described `count` ports.
+using Ports = std::unique_ptr<hwi_ports>;
+Ports handle_ports(const hwi_port* found = nullptr, unsigned count = 0) {
+    Ports ports(new hwi_ports);
+    std::memset(ports.get(), 0xA5, sizeof *ports); // nothing is left as it was
+    hwi_learn_ports(ports.get(), found, count);
+    return ports;
+}
+// A handle's ports when the system describes none: the legacy ones.
+hwi_ports* legacy() {
+    static Ports ports = handle_ports();
+    return ports.get();
+}
 
 void fake_set_chip_size(unsigned long size) {
     sizes_set.push_back(size);
@@ -73,8 +91,9 @@ class Dispatch : public ::testing::Test {
         chip.resize(sim_ops.chip_size);
         std::iota(chip.begin(), chip.end(), uint8_t(3));
     }
-    hwi_status run(const hwi_ops& ops, unsigned long code, const V& in, V* out = nullptr) {
-        return hwi_dispatch(&ops, code, in.data(), in.size(), out ? out->data() : nullptr,
+    hwi_status run(const hwi_ops& ops, unsigned long code, const V& in, V* out = nullptr,
+                   hwi_ports* ports = legacy()) {
+        return hwi_dispatch(&ops, ports, code, in.data(), in.size(), out ? out->data() : nullptr,
                             out ? out->size() : 0, &info);
     }
     unsigned long info = 0xdeadbeef;
@@ -94,7 +113,8 @@ TEST_F(Dispatch, PortRequestsTakeAddressLowByteFirstAndReadReturnsOneByte) {
 
     uint8_t buffer[2] = {0x78, 0x03}; // buffered I/O: one buffer in and out
     next_read = 0x5C;
-    EXPECT_EQ(hwi_dispatch(&real_ops, kReadPort, buffer, 2, buffer, 2, &info), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(hwi_dispatch(&real_ops, legacy(), kReadPort, buffer, 2, buffer, 2, &info),
+              HWI_STATUS_SUCCESS);
     EXPECT_EQ(accesses.back(), (Access{false, 0x378, 0x5C}));
     EXPECT_EQ(buffer[0], 0x5C);
 }
@@ -110,7 +130,8 @@ TEST_F(Dispatch, ChipRequestsCopyInRangeAndStopAtTheEnd) {
     EXPECT_EQ(V(tail.begin(), tail.begin() + 8), V(chip.end() - 8, chip.end()));
     EXPECT_EQ(tail[8], 0xEE);
     uint8_t buffer[64] = {0x00, 0x01, 0x00, 0x00}; // in place
-    EXPECT_EQ(hwi_dispatch(&sim_ops, kReadChip, buffer, 4, buffer, 64, &info), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(hwi_dispatch(&sim_ops, legacy(), kReadChip, buffer, 4, buffer, 64, &info),
+              HWI_STATUS_SUCCESS);
     EXPECT_EQ(V(buffer, buffer + 64), V(chip.begin() + 0x100, chip.begin() + 0x140));
 
     V expected = chip;
@@ -157,7 +178,7 @@ TEST_F(Dispatch, RefusedRequestsTouchNeitherThePortNorTheOutput) {
         V out(16, 0x42);
         info = 77;
         const hwi_status status =
-            hwi_dispatch(&ops, code, (nulls & null_in) ? nullptr : in.data(), in_len,
+            hwi_dispatch(&ops, legacy(), code, (nulls & null_in) ? nullptr : in.data(), in_len,
                          (nulls & null_out) ? nullptr : out.data(), out_len, &info);
         return std::make_tuple(status, info, out == V(16, 0x42));
     };
@@ -226,8 +247,8 @@ PortResult port_request(bool write, unsigned port) {
     const V in{uint8_t(port), uint8_t(port >> 8), 0x5E};
     V out(2, 0x42);
     unsigned long info = 77;
-    const hwi_status status = hwi_dispatch(&real_ops, write ? kWritePort : kReadPort, in.data(),
-                                           write ? 3 : 2, out.data(), 2, &info);
+    const hwi_status status = hwi_dispatch(&real_ops, legacy(), write ? kWritePort : kReadPort,
+                                           in.data(), write ? 3 : 2, out.data(), 2, &info);
     return {status, info, out, accesses};
 }
 
@@ -284,25 +305,55 @@ TEST_F(Dispatch, PortRequestsReachOnlyTheParallelPortRegisters) {
 TEST_F(Dispatch, ShortBuffersAreRefusedBeforeThePortIsChecked) {
     uint8_t read_0x70[2] = {0x70, 0x00}, write_0xcf9[3] = {0xF9, 0x0C, 0x0E};
     uint8_t out = 0x42;
-    EXPECT_EQ(hwi_dispatch(&real_ops, kReadPort, read_0x70, 1, &out, 1, &info),
+    EXPECT_EQ(hwi_dispatch(&real_ops, legacy(), kReadPort, read_0x70, 1, &out, 1, &info),
               HWI_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(hwi_dispatch(&real_ops, kReadPort, read_0x70, 2, &out, 0, &info),
+    EXPECT_EQ(hwi_dispatch(&real_ops, legacy(), kReadPort, read_0x70, 2, &out, 0, &info),
               HWI_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(hwi_dispatch(&real_ops, kWritePort, write_0xcf9, 2, nullptr, 0, &info),
+    EXPECT_EQ(hwi_dispatch(&real_ops, legacy(), kWritePort, write_0xcf9, 2, nullptr, 0, &info),
               HWI_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(hwi_dispatch(&real_ops, kWritePort, write_0xcf9, 3, nullptr, 0, &info),
+    EXPECT_EQ(hwi_dispatch(&real_ops, legacy(), kWritePort, write_0xcf9, 3, nullptr, 0, &info),
               HWI_STATUS_ACCESS_DENIED);
     // Buffered I/O: the refused read leaves the one shared buffer as the caller filled it.
-    EXPECT_EQ(hwi_dispatch(&real_ops, kReadPort, read_0x70, 2, read_0x70, 2, &info),
+    EXPECT_EQ(hwi_dispatch(&real_ops, legacy(), kReadPort, read_0x70, 2, read_0x70, 2, &info),
               HWI_STATUS_ACCESS_DENIED);
     EXPECT_EQ(V(read_0x70, read_0x70 + 2), (V{0x70, 0x00}));
     // The simulated-chip build answers port requests under the same rule.
-    EXPECT_EQ(hwi_dispatch(&sim_ops, kReadPort, read_0x70, 2, &out, 1, &info),
+    EXPECT_EQ(hwi_dispatch(&sim_ops, legacy(), kReadPort, read_0x70, 2, &out, 1, &info),
               HWI_STATUS_ACCESS_DENIED);
     EXPECT_EQ(info, 0u);
     EXPECT_EQ(out, 0x42);
     EXPECT_TRUE(accesses.empty());
 }
+
+// The ports a handle may read and those it may write, found by asking for each address.
+using Reach = std::pair<std::set<uint16_t>, std::set<uint16_t>>;
+Reach reachable(hwi_ports* ports) {
+    Reach reach;
+    for (unsigned port = 0; port <= 0xFFFF; port++) {
+        for (bool write : {false, true}) {
+            const uint8_t in[3] = {uint8_t(port), uint8_t(port >> 8), 0x5E};
+            uint8_t out = 0;
+            unsigned long info = 0;
+            if (hwi_dispatch(&real_ops, ports, write ? kWritePort : kReadPort, in, write ? 3 : 2,
+                             &out, 1, &info) == HWI_STATUS_SUCCESS)
+                (write ? reach.second : reach.first).insert(uint16_t(port));
+        }
+    }
+    accesses.clear();
+    return reach;
+}
+
+// The legacy registers and `both` (read and written) and `read_only` besides.
+Reach legacy_and(std::initializer_list<int> both, std::initializer_list<int> read_only = {}) {
+    Reach reach{kReadable, kWritable};
+    for (int port : both)
+        reach.first.insert(uint16_t(port)), reach.second.insert(uint16_t(port));
+    for (int port : read_only)
+        reach.first.insert(uint16_t(port));
+    return reach;
+}
+
+const unsigned long kLocate = 0x9C40200C, kFrame = 0x9C402010;
 
 // A PCI card the system describes as LPT1 (data at 0xD010, its ECP block at 0xD000, two of its
 // registers), and descriptions that cannot be a parallel port's: served beside the legacy
@@ -315,54 +366,178 @@ TEST_F(Dispatch, PortsTheSystemDescribesAreServedAndLocated) {
         {0xFFFF, 1, 0xFFFE, 8, 3}, // the top: its data register; no ECP block past the top
     };
     EXPECT_EQ(hwi_lpt_number((const unsigned short*)lpt10.data(), 5), 0);
-    hwi_ports ports{};
-    hwi_learn_ports(&ports, found, 3);
-    const hwi_ops card = {fake_inb, fake_outb, 0, nullptr, nullptr, nullptr, &ports, nullptr};
-    std::set<uint16_t> readable = kReadable, writable = kWritable;
-    for (int port : {0xD010, 0xD012, 0xD000, 0xD001, 0xFFFF})
-        readable.insert(uint16_t(port)), writable.insert(uint16_t(port));
-    readable.insert(0xD011);
-    for (unsigned port = 0; port <= 0xFFFF; port++) {
-        for (bool write : {false, true}) {
-            const V in{uint8_t(port), uint8_t(port >> 8), 0x5E};
-            V out(1);
-            const bool allowed = (write ? writable : readable).count(uint16_t(port)) == 1;
-            ASSERT_EQ(hwi_dispatch(&card, write ? kWritePort : kReadPort, in.data(), write ? 3 : 2,
-                                   out.data(), 1, &info),
-                      allowed ? HWI_STATUS_SUCCESS : HWI_STATUS_ACCESS_DENIED)
-                << hex(port) << (write ? " write" : " read");
-        }
-    }
+    Ports card = handle_ports(found, 3);
+    EXPECT_EQ(reachable(card.get()),
+              legacy_and({0xD010, 0xD012, 0xD000, 0xD001, 0xFFFF}, {0xD011}));
 
-    const unsigned long kLocate = 0x9C40200C;
     const struct {
-        const hwi_ops& ops;
+        hwi_ports* ports;
         uint8_t n;
         hwi_status status;
         V answer;
     } locate[] = {
-        {card, 1, HWI_STATUS_SUCCESS, {0x10, 0xD0, 0x00, 0xD0, 0x03, 0xEE}},
-        {card, 3, HWI_STATUS_SUCCESS, {0xFF, 0xFF, 0x00, 0x00, 0x02, 0xEE}},
-        {card, 2, HWI_STATUS_SUCCESS, {0x78, 0x02, 0x78, 0x06, 0x01, 0xEE}}, // legacy default
-        {real_ops, 1, HWI_STATUS_SUCCESS, {0x78, 0x03, 0x78, 0x07, 0x01, 0xEE}},
-        {real_ops, 4, HWI_STATUS_NO_SUCH_DEVICE, V(6, 0xEE)},
-        {real_ops, 10, HWI_STATUS_INVALID_PARAMETER, V(6, 0xEE)},
+        {card.get(), 1, HWI_STATUS_SUCCESS, {0x10, 0xD0, 0x00, 0xD0, 0x03, 0xEE}},
+        {card.get(), 3, HWI_STATUS_SUCCESS, {0xFF, 0xFF, 0x00, 0x00, 0x02, 0xEE}},
+        {card.get(), 2, HWI_STATUS_SUCCESS, {0x78, 0x02, 0x78, 0x06, 0x01, 0xEE}}, // legacy default
+        {legacy(), 1, HWI_STATUS_SUCCESS, {0x78, 0x03, 0x78, 0x07, 0x01, 0xEE}},
+        {legacy(), 4, HWI_STATUS_NO_SUCH_DEVICE, V(6, 0xEE)},
+        {legacy(), 10, HWI_STATUS_INVALID_PARAMETER, V(6, 0xEE)},
     };
     for (const auto& l : locate) {
         V out(6, 0xEE);
-        EXPECT_EQ(run(l.ops, kLocate, {l.n}, &out), l.status) << int(l.n);
+        EXPECT_EQ(run(real_ops, kLocate, {l.n}, &out, l.ports), l.status) << int(l.n);
         EXPECT_EQ(out, l.answer) << int(l.n);
     }
+}
+
+// What the system's parallel-port driver reports (bus address, mapped address, span of the
+// registers and of the ECP block) and what a handle then reaches: only I/O-port ranges, never
+// the system board's registers below 0x100 nor the PCI configuration and reset control
+// registers at 0xCF8-0xCFF, and only inside the span given.
+TEST_F(Dispatch, SystemDescriptionsServeOnlyIoPortRangesOffTheSystemBoard) {
+    const unsigned long long kMapped = 0xFFFFF8800ABCD010ull; // a register block in memory space
+    const struct {
+        hwi_system_range registers, ecp;
+        Reach reach;
+    } rows[] = {
+        {{0xD010, 0xD010, 8},
+         {0xD000, 0xD000, 4},
+         legacy_and({0xD010, 0xD012, 0xD000, 0xD001, 0xD002}, {0xD011})},
+        {{0xD010, 0xD010, 1}, {}, legacy_and({0xD010})},
+        {{0xD010, 0xD010, 2}, {0xD000, 0xD000, 1}, legacy_and({0xD010, 0xD000}, {0xD011})},
+        {{0xD010, 0xD010, 8}, {0xD000, kMapped, 4}, legacy_and({0xD010, 0xD012}, {0xD011})},
+        {{0xD010, 0xD010, 8}, {0xCFC, 0xCFC, 4}, legacy_and({0xD010, 0xD012}, {0xD011})},
+        {{0xCF0, 0xCF0, 8}, {}, legacy_and({0xCF0, 0xCF2}, {0xCF1})}, // ends below 0xCF8
+        {{0xD00, 0xD00, 3}, {}, legacy_and({0xD00, 0xD02}, {0xD01})},
+        {{0xFFF8, 0xFFF8, 8}, {}, legacy_and({0xFFF8, 0xFFFA}, {0xFFF9})},
+        {{0xFE10D010, kMapped, 8}, {}, legacy_and({})}, // memory space
+        {{kMapped, kMapped, 8}, {}, legacy_and({})},
+        {{0xD010, kMapped, 8}, {}, legacy_and({})},
+        {{0x10000D010, 0x10000D010, 8}, {}, legacy_and({})},
+        {{0xCF7, 0xCF7, 8}, {}, legacy_and({})},
+        {{0xCF8, 0xCF8, 8}, {}, legacy_and({})},
+        {{0xCFC, 0xCFC, 4}, {}, legacy_and({})},
+        {{0xC00, 0xC00, 0x100}, {}, legacy_and({})},
+        {{0xF0, 0xF0, 0x20}, {}, legacy_and({})},
+        {{0xFFF9, 0xFFF9, 8}, {}, legacy_and({})}, // past the top
+        {{0xD010, 0xD010, 0}, {}, legacy_and({})},
+    };
+    const std::u16string lpt2 = u"LPT2";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(hex(unsigned(row.registers.bus)) + " span " +
+                     std::to_string(row.registers.span));
+        hwi_port port{};
+        const int usable = hwi_describe_port(&port, &row.registers, &row.ecp,
+                                             (const unsigned short*)lpt2.data(), 4);
+        EXPECT_EQ(usable, row.reach != legacy_and({}));
+        EXPECT_EQ(port.lpt, 2);
+        Ports ports = handle_ports(&port, usable);
+        EXPECT_EQ(reachable(ports.get()), row.reach);
+        if (row.registers.bus == row.registers.mapped && row.registers.bus < 0x10000) {
+            // The same range as the simulated-chip driver describes its port: the same refusal.
+            const hwi_port given{uint16_t(row.registers.bus), uint16_t(row.registers.span), 0, 0,
+                                 0};
+            ports = handle_ports(&given, 1);
+            EXPECT_EQ(reachable(ports.get()).second.count(uint16_t(row.registers.bus)),
+                      row.reach.second.count(uint16_t(row.registers.bus)));
+        }
+    }
+}
+
+// Each handle keeps the ports the system described when it was opened: a program that started
+// on the card keeps it while a later open finds nothing or finds the card moved, and the later
+// handles reach only what they were given.
+TEST_F(Dispatch, EachHandleKeepsThePortsKnownWhenItWasOpened) {
+    const hwi_port card{0xD010, 8, 0xD000, 8, 1}, moved{0xE010, 8, 0, 0, 1};
+    Ports running = handle_ports(&card, 1);
+    Ports nothing_found = handle_ports();
+    Ports after_move = handle_ports(&moved, 1);
+    const struct {
+        hwi_ports* ports;
+        V lpt1;
+        hwi_status frame_d010, frame_e010;
+    } handles[] = {
+        {running.get(),
+         {0x10, 0xD0, 0x00, 0xD0, 0x03},
+         HWI_STATUS_SUCCESS,
+         HWI_STATUS_ACCESS_DENIED},
+        {nothing_found.get(),
+         {0x78, 0x03, 0x78, 0x07, 0x01},
+         HWI_STATUS_ACCESS_DENIED,
+         HWI_STATUS_ACCESS_DENIED},
+        {after_move.get(),
+         {0x10, 0xE0, 0x00, 0x00, 0x02},
+         HWI_STATUS_ACCESS_DENIED,
+         HWI_STATUS_SUCCESS},
+    };
+    for (const auto& h : handles) {
+        V out(5);
+        EXPECT_EQ(run(real_ops, kLocate, {1}, &out, h.ports), HWI_STATUS_SUCCESS);
+        EXPECT_EQ(out, h.lpt1);
+        EXPECT_EQ(run(real_ops, kFrame, {0x10, 0xD0, 0x00, 0x00, 0x9F}, &out, h.ports),
+                  h.frame_d010);
+        EXPECT_EQ(run(real_ops, kFrame, {0x10, 0xE0, 0x00, 0x00, 0x9F}, &out, h.ports),
+                  h.frame_e010);
+    }
+}
+
+// Requests to one parallel port, through any of its registers and from any handle, take that
+// port's lock; requests to another port take another, so a frame on one card never waits for a
+// frame on another. Requests that reach no port take none.
+TEST_F(Dispatch, EachPortHasItsOwnLockWhicheverHandleAsks) {
+    hwi_locks locks{};
+    const hwi_port cards[] = {
+        {0xD010, 8, 0xD000, 8, 1}, {0xE010, 8, 0xE000, 8, 2}, {0x378, 8, 0, 0, 3}};
+    Ports first = handle_ports(cards, 3);
+    hwi_assign_locks(&locks, first.get());
+    Ports second = handle_ports(&cards[1], 1); // the second card alone, opened later
+    hwi_assign_locks(&locks, second.get());
+    const auto lock = [](const Ports& ports, unsigned long code, const V& in) {
+        return hwi_request_lock(ports.get(), code, in.data(), in.size());
+    };
+    const unsigned d010 = lock(first, kFrame, {0x10, 0xD0, 0x01, 0x00});
+    const unsigned e010 = lock(first, kFrame, {0x10, 0xE0, 0x01, 0x00});
+    EXPECT_NE(d010, e010);
+    const struct {
+        const Ports& ports;
+        unsigned long code;
+        V in;
+        unsigned lock;
+    } rows[] = {
+        {first, kReadPort, {0x11, 0xD0}, d010},
+        {first, kWritePort, {0x02, 0xD0, 0}, d010},
+        {first, kWritePort, {0x00, 0xD0, 0}, d010},
+        {first, kReadPort, {0x11, 0xE0}, e010},
+        {second, kFrame, {0x10, 0xE0, 0, 0}, e010},
+        {second, kWritePort, {0x02, 0xE0, 0}, e010},
+        {first, kFrame, {0x78, 0x03, 0, 0}, 0},
+        {second, kReadPort, {0x7A, 0x07}, 0},
+        {first, kFrame, {0x78, 0x02, 0, 0}, 1},
+        {second, kWritePort, {0xBE, 0x07, 0}, 2},
+        {second, kReadPort, {0x11, 0xD0}, HWI_NO_LOCK}, // not this handle's
+        {first, kReadPort, {0x13, 0xD0}, HWI_NO_LOCK},  // beyond the port's registers
+        {first, kReadPort, {0x70, 0x00}, HWI_NO_LOCK},
+        {first, kReadPort, {0x79}, HWI_NO_LOCK},
+        {first, kLocate, {0x01, 0x00}, HWI_NO_LOCK},
+        {first, kReadChip, {0x78, 0x03, 0, 0}, HWI_NO_LOCK},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(lock(row.ports, row.code, row.in), row.lock)
+            << std::hex << row.code << " " << int(row.in[0]) << " "
+            << int(row.in.size() > 1 ? row.in[1] : 0);
+    }
+    EXPECT_GE(std::min(d010, e010), 3u);
+    EXPECT_LT(std::max(d010, e010), HWI_LOCKS);
 }
 
 // One frame: select, two writes a bit sent, clock low, status read and clock high a bit
 // received, release; refused whole, with no access, on a base whose status register is not
 // served, beyond 4096 bytes, or with too short an output.
 TEST_F(Dispatch, FrameRequestClocksAWholeFrameOnAParallelPortOnly) {
-    const unsigned long kFrame = 0x9C402010;
     next_read = 0x40;
     uint8_t shared[6] = {0x78, 0x03, 0x01, 0x00, 0xA5, 0x42}; // buffered I/O: one buffer
-    EXPECT_EQ(hwi_dispatch(&real_ops, kFrame, shared, 5, shared, 6, &info), HWI_STATUS_SUCCESS);
+    EXPECT_EQ(hwi_dispatch(&real_ops, legacy(), kFrame, shared, 5, shared, 6, &info),
+              HWI_STATUS_SUCCESS);
     EXPECT_EQ(info, 1u);
     EXPECT_EQ(shared[0], 0xFF);
     std::vector<Access> expected{{true, 0x378, 0x01}};

@@ -37,12 +37,23 @@ TEST_F(RegisterTest, ReadOnNtSharesOneBlockForAddressAndReply) {
     EXPECT_TRUE(call.output_is_input);
 }
 
+// A failed read gives the address's low byte with data-in (bit 6) high, wherever the port is: a
+// card's status register reads as a busy flash, never as one that answered 0x00.
 TEST_F(RegisterTest, FailedReadLeavesTheAddressLowByteAsTheResult) {
     sim::Settings failing;
     failing.ioctl_fail = true;
+    failing.port_base = 0xD010;
+    failing.ecp_block = 0xD000;
     power_up(failing);
-    EXPECT_EQ(Inp32(0x379), 0x79);
-    EXPECT_EQ(Inp32(0x77A), 0x7A);
+    const struct {
+        unsigned short port;
+        int value;
+    } reads[] = {{0x378, 0x78},  {0x379, 0x79},  {0x77A, 0x7A}, {0xD010, 0x50},
+                 {0xD011, 0x51}, {0xD002, 0x42}, {0x3BD, 0xFD}, {0x280, 0xC0}};
+    for (const auto& r : reads)
+        EXPECT_EQ(Inp32(r.port), r.value) << std::hex << r.port;
+    baseport = 0xD010;
+    EXPECT_EQ(prStatus() & 0x40, 0x40);
     Out32(0x378, 0x01);
     EXPECT_EQ(access_trace(), "");
 }
