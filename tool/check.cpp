@@ -327,7 +327,7 @@ static void say_status(int status, const FlashChip* chip) {
     if (status & STATUS_BUSY)
         printf("flash: busy: an erase or a program is still running, or the chip is stuck: wait "
                "and run again, or switch the board off and on\n");
-    else if (status != 0x00 && bits->idle == 0)
+    else if (status != 0x00 && (status & bits->idle) == 0)
         printf("flash: lptspi refuses a flash whose status is not 0x00: lptspi-check --unprotect "
                "clears it\n");
 }
@@ -338,10 +338,10 @@ static const int LONG_ERASE_MS = 20000;
 // What the family's datasheet says about lptspi's own run: it refuses any status but 0x00,
 // erases with 0xC7 and polls until the status reads 0x00, programs each page with 0x02 after a
 // write enable, and verifies. One line for each thing that stops it.
-static void say_family(const FlashChip* chip) {
+static void say_family(const FlashChip* chip, int status) {
     if (chip == NULL)
         return;
-    if (chip->status->idle != 0) {
+    if ((status & chip->status->idle) != 0) {
         printf("flash: %s reads status 0x%02x even with nothing protected (%s: the write-protect "
                "pin high, as the adapter holds it): lptspi refuses it as not idle; lptspi --fast "
                "programs it\n",
@@ -349,7 +349,8 @@ static void say_family(const FlashChip* chip) {
         family_problem = 1;
     }
     if (chip->bulk_erase == 0) {
-        printf("flash: %s has no bulk erase: lptspi cannot erase it; lptspi --fast erases it "
+        printf("flash: %s has no bulk erase: lptspi cannot erase it, and waits for ever on "
+               "status = 02 (the write latch its erase command left set); lptspi --fast erases it "
                "sector by sector\n",
                chip->name);
         family_problem = 1;
@@ -391,8 +392,9 @@ static void say_locks(const FlashChip* chip) {
     snprintf(what, sizeof what, "flash: %s block-protection register (0x72): ", chip->name);
     lock_problem = read_locks(chip, what);
     if (lock_problem)
-        printf(": blocks locked, as at every power-up: lptspi's erase and programs would be "
-               "ignored: lptspi-check --unprotect unlocks them until the chip is powered off\n");
+        printf(": blocks locked, as at every power-up: the chip ignores lptspi's bulk erase, and "
+               "lptspi waits for ever on status = 02 (the write latch the erase command left set); "
+               "lptspi-check --unprotect unlocks them until the chip is powered off\n");
     else
         printf(": no block locked (every power-up locks them again)\n");
 }
@@ -619,7 +621,7 @@ int check_all(const CheckOptions* options) {
             size = say_id(ids, &chip);
         say_status(status, chip);
         status_problem = status != 0x00;
-        say_family(chip);
+        say_family(chip, status);
         say_locks(chip);
         if (status & STATUS_BUSY)
             printf("reads: not checked while the flash is busy\n");
