@@ -376,7 +376,8 @@ static int read_locks(const FlashChip* chip, const char* what) {
     char shown[3 * 32 + 1] = "";
     int locked = 0;
     for (int i = 0; i < len; i++) {
-        snprintf(shown + 3 * i, 4, "%s%02x", i ? " " : "", bits[i]);
+        size_t used = strlen(shown);
+        snprintf(shown + used, sizeof shown - used, "%s%02x", i ? " " : "", bits[i]);
         locked = locked || bits[i] != 0;
     }
     printf("%s%s", what, shown);
@@ -461,8 +462,8 @@ static void clear_status(int status, const FlashChip* chip) {
         now = mc_read_status();
     }
     if ((now & ~bits->idle) == 0) {
-        status_problem = now != 0x00;
-        if (!status_problem && !family_problem) {
+        status_problem = 0;
+        if (now == 0x00 && !family_problem) {
             printf("unprotect: status 0x%02x cleared to 0x00: lptspi takes this flash now\n",
                    status);
             return;
@@ -620,7 +621,8 @@ int check_all(const CheckOptions* options) {
         else
             size = say_id(ids, &chip);
         say_status(status, chip);
-        status_problem = status != 0x00;
+        // A bit that shows the write-protect pin is the family's problem, not the status's.
+        status_problem = (status & ~(chip != NULL ? chip->status->idle : 0)) != 0x00;
         say_family(chip, status);
         say_locks(chip);
         if (status & STATUS_BUSY)
