@@ -1,6 +1,6 @@
 /* The port behind the driver. One file implements it per build: port_direct.c (the processor's
- * port instructions, hwinterface.sys) or port_sim.cpp (the simulated parallel port, adapter and
- * flash chip, hwinterface-sim.sys). */
+ * port instructions, hwinterface.sys) or sim/driver/port_sim.cpp (the simulated parallel port,
+ * adapter and flash chip, hwinterface-sim.sys). */
 #ifndef HWI_BACKEND_H
 #define HWI_BACKEND_H
 

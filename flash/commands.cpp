@@ -9,6 +9,7 @@ enum {
     WRITE_STATUS = 0x01,
     READ_STATUS = 0x05,
     WRITE_ENABLE = 0x06,
+    WRITE_DISABLE = 0x04,
     BULK_ERASE = 0xC7,
     PAGE_PROGRAM = 0x02,
     FAST_READ = 0x0B,
@@ -99,6 +100,10 @@ void mc_global_unlock() {
 
 void mc_read_protection(unsigned char* bits, int len) {
     query(READ_PROTECTION, bits, len);
+}
+
+void mc_write_disable() {
+    command(WRITE_DISABLE);
 }
 
 void mc_read_id(unsigned char* id) {

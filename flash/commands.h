@@ -32,6 +32,8 @@ void mc_write_status_ewsr(int value);
 void mc_global_unlock();
 // The block-protection register (0x72), `len` bytes, most significant first.
 void mc_read_protection(unsigned char* bits, int len);
+// Write disable: clears the write-enable latch, so no program or erase is taken.
+void mc_write_disable();
 // JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size
 // in bytes on 25-series chips. A missing flash answers all 0xFF or all 0x00.
 void mc_read_id(unsigned char* id);

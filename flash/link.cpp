@@ -1,5 +1,6 @@
 #include "link.h"
 
+#include "../port/interrupt.h"
 #include "../port/registers.h"
 
 int linkfast = 0;
@@ -16,6 +17,7 @@ static unsigned short status_port() {
 }
 
 void begin() {
+    CheckInterrupt(); // never in the middle of a frame
     Out32(data_port(), HIGH_LINE);
 }
 
@@ -85,6 +87,7 @@ void frame(const unsigned char* out, int n_out, unsigned char* in, int n_in) {
         end();
         return;
     }
+    CheckInterrupt();
     if (Frame32(out, n_out, in, n_in))
         return;
     begin();

@@ -248,6 +248,9 @@ void catch_signals() {
 }
 
 void act_on_signal() {
+    if (hand_to_console_handler(g_signal)) {
+        return;
+    }
     std::fflush(stdout);
     if (!shutdown()) {
         std::fflush(stderr);

@@ -56,13 +56,18 @@ bool save_state_file(const std::string& path, const ChipState* state, std::strin
 
 // Interruption. The handlers of SIGINT, SIGTERM and SIGHUP only note the signal; the simulated
 // PC acts on it at the tool's next port access, pause or file open, which is never far off since
-// the tool spends its run in port and pause loops. Acting means powering down as the hardware
-// would: the chip keeps every erase and page program it accepted and nothing else, so it is saved
-// as it is, the trace is flushed, the report printed if asked, and the process ends by the same
-// signal (status 128 + signal). SIGPIPE is ignored, as Windows has no such signal.
+// the tool spends its run in port and pause loops. A program that took Ctrl-C and Ctrl-Break
+// (SetConsoleCtrlHandler) is handed SIGINT as Ctrl-C and SIGTERM as Ctrl-Break, and carries on
+// to end as it chooses. Otherwise acting means powering down as the hardware would: the chip
+// keeps every erase and page program it accepted and nothing else, so it is saved as it is, the
+// trace is flushed, the report printed if asked, and the process ends by the same signal (status
+// 128 + signal). SIGPIPE is ignored, as Windows has no such signal.
 extern volatile std::sig_atomic_t g_signal;
 void catch_signals();
-[[noreturn]] void act_on_signal();
+void act_on_signal();
+// The program's console control handler, or null (win_console.cpp). Returns whether the program
+// took the signal as a console event.
+bool hand_to_console_handler(int signal);
 inline void check_signal() {
     if (g_signal != 0) {
         act_on_signal();

@@ -552,7 +552,7 @@ void boot_from_environment() {
             std::fflush(stdout);
             _exit(3);
         }
-        if (g_signal != 0) {
+        if (g_signal != 0 && !hand_to_console_handler(g_signal)) {
             die_by_signal(); // noted after the tool's last port access
         }
     });

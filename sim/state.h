@@ -1,4 +1,5 @@
-// Internal state of the simulated PC, shared by pc.cpp and windows.cpp. Not for the tool or tests.
+// Internal state of the simulated PC, shared by pc.cpp and the Windows API (win_*.cpp). Not for
+// the tool or tests.
 #pragma once
 
 #include "chipfile.h"
@@ -61,7 +62,8 @@ struct State {
     std::vector<std::string> service_calls;
     std::vector<std::string> kernel_calls;
     std::string system_directory;
-    bool wow64_redirection_off = false; // Wow64DisableWow64FsRedirection was called
+    bool wow64_redirection_off = false;         // Wow64DisableWow64FsRedirection was called
+    PHANDLER_ROUTINE console_handler = nullptr; // SetConsoleCtrlHandler's, the latest added
 };
 
 // The last DeviceIoControl request; plain fields so that Hot stays constant-initialised.

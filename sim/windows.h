@@ -34,6 +34,7 @@ typedef intptr_t (*FARPROC)();
 struct HRSRC__;
 typedef HRSRC__* HRSRC;
 typedef HANDLE HGLOBAL;
+typedef BOOL (*PHANDLER_ROUTINE)(DWORD CtrlType);
 
 typedef union _LARGE_INTEGER {
     struct {
@@ -157,6 +158,9 @@ static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA is 156 bytes on
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
 #define ERROR_DATABASE_DOES_NOT_EXIST 1065L
 #define ERROR_SERVICE_EXISTS 1073L
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
 
 extern "C" {
 
@@ -189,6 +193,9 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 // Looked up at run time; present on 64-bit Windows only.
 BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* OldValue);
 BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID OldValue);
+
+// Console
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);
 
 // Registry
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,

@@ -5,6 +5,7 @@
 #include "sequence.h"
 #include "../flash/chips.h"
 #include "../flash/commands.h"
+#include "../port/interrupt.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -121,7 +122,8 @@ static int repeat_mismatch(const unsigned char* chip, const unsigned char* beyon
 
 // Reads the flash into `chip` twice and checks what was read; a chip whose size is not the
 // table's is read once more from its size to twice it, where it must repeat its start. Returns
-// the page count to save, or -1 with the exit status in `*status` and the reason printed.
+// the page count to save, or -1 with the exit status in `*status` and the reason printed; data
+// the backup cannot hold makes the status EXIT_BACKUP_PARTIAL.
 static int read_checked(unsigned char* chip, unsigned char* again, int size, int from_table,
                         const char* path, int* status) {
     int pages = size / PAGE_SIZE;
@@ -177,6 +179,7 @@ static int read_checked(unsigned char* chip, unsigned char* again, int size, int
                    "lptspi cannot write back: it is not in the backup\n",
                    MAX_PAGES - 1, n);
             beyond = 1;
+            *status = EXIT_BACKUP_PARTIAL;
         }
     }
     if (used == 0 && !beyond)
@@ -220,8 +223,11 @@ static int back_up(NewFile* file) {
     int result = EXIT_BACKUP_SAVED;
     int pages = read_checked(chip, second, size, family != NULL, file->path, &result);
     free(second);
-    if (pages >= 0)
-        result = save(file, chip, pages);
+    if (pages >= 0) {
+        int saved = save(file, chip, pages);
+        if (saved != EXIT_BACKUP_SAVED)
+            result = saved;
+    }
     free(chip);
     return result;
 }
@@ -243,6 +249,10 @@ static int save(NewFile* file, unsigned char* chip, int pages) {
 }
 
 int backup_flash(const char* path) {
+    // Ctrl-C leaves nothing behind: the temporary file goes, the lines are left idle.
+    static char note[NEW_FILE_NAME + 32];
+    snprintf(note, sizeof note, "\nInterrupted: %s not written \n", path);
+    CatchInterrupts(note);
     // The file is made before the port is touched, so that a name that is taken or a folder that
     // takes no files is found before the reads, not after them.
     NewFile file;
@@ -254,7 +264,9 @@ int backup_flash(const char* path) {
         printf("Cant create %s: %s \n", path, reason);
         return EXIT_BACKUP_NOT_WRITTEN;
     }
+    InterruptRemoves(file.file, file.temporary);
     int result = back_up(&file);
+    InterruptRemoves(NULL, NULL);
     new_file_abandon(&file); // nothing to do once the file was written
     return result;
 }

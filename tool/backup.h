@@ -6,7 +6,10 @@
 enum {
     EXIT_BACKUP_SAVED = 0,
     EXIT_BACKUP_NOT_WRITTEN = 1, // no port, a busy or silent flash, or the file not written
-    EXIT_READS_DIFFER = 2        // the two reads disagreed; nothing was written
+    EXIT_READS_DIFFER = 2,       // the two reads disagreed; nothing was written
+    // Saved, but the flash holds data past the last page lptspi writes, which is not in the file:
+    // erasing this flash loses it (3 is the simulated PC's own failure).
+    EXIT_BACKUP_PARTIAL = 4
 };
 
 // Reads the flash on LPT1 and saves its first pages, scrambled with the key, as the file `path`.

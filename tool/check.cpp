@@ -7,6 +7,7 @@
 #include "../flash/link.h"
 #include "../port/clock.h"
 #include "../port/diagnosis.h"
+#include "../port/interrupt.h"
 #include "../port/registers.h"
 #include "../port/system.h"
 
@@ -144,10 +145,14 @@ static int say_driver(const DriverFacts* d, const PlatformFacts* p) {
     return 0;
 }
 
+// How LPT1's registers were found: HWI_PORT_* flags from the driver, or -1 when it cannot say.
+static int located = -1;
+
 // Where LPT1's registers are and how that was found.
 static void find_registers(int family) {
     unsigned short base = 0, ecp = 0;
     int flags = UseLpt1(family, &base, &ecp);
+    located = flags;
     if (sysver == SYSVER_WIN9X) {
         printf("port: LPT1's registers taken at 0x0378: on Windows 95/98/Me lptspi cannot ask "
                "where a card put them, so a card must sit at 0x378\n");
@@ -200,6 +205,31 @@ static void say_ecr() {
         printf("port: no ECR at 0x%04x (it reads 0x%02x): a plain port, used as it is\n",
                ecpport + 2, ecr);
     InitPort();
+}
+
+// A parallel port's data register keeps what is written to it; where nothing answers, the bus
+// reads 0xFF. Both values leave the flash released.
+static int data_register_holds() {
+    Out32(baseport, 0x07);
+    int held = Inp32(baseport);
+    Out32(baseport, IDLE_LINES);
+    int idle = Inp32(baseport);
+    if (held == 0x07 && idle == IDLE_LINES)
+        return 1;
+    printf("port: LPT1's data register at 0x%04x does not keep what is written to it (0x07 reads "
+           "back as 0x%02x): no parallel port answers there\n",
+           baseport, held);
+    if (sysver == SYSVER_WIN9X)
+        printf("port: on Windows 95/98/Me lptspi uses LPT1 at 0x378 only: set the card to 0x378 "
+               "in its setup, or use the NT family, where this package's driver finds PCI and "
+               "PCIe cards wherever the system put them\n");
+    else if (located < 0)
+        printf("port: this package's hwinterface.sys finds PCI and PCIe cards wherever the system "
+               "put them; the installed one cannot: install this package's driver and restart\n");
+    else
+        printf("port: the port is disabled in the firmware setup or the card does not work; this "
+               "package's driver finds PCI and PCIe cards wherever the system puts them\n");
+    return 0;
 }
 
 // ---- lines and flash -----------------------------------------------------------------------
@@ -440,6 +470,19 @@ static void check_reads(int size) {
     flash_problem();
 }
 
+// After an unprotect that did not hold the write enable may still stand: nothing else may program
+// or erase this chip.
+static void disable_writes() {
+    mc_write_disable();
+    int now = mc_read_status();
+    if (now & STATUS_LATCH)
+        printf("unprotect: the write latch stays set after write disable (status 0x%02x): switch "
+               "the board off and on before using it\n",
+               now);
+    else
+        printf("unprotect: write disable sent: status 0x%02x, the write latch clear\n", now);
+}
+
 // The status write the family takes: enable-write-status where it needs that, else a write
 // enable.
 static void write_status_zero(const FlashChip* chip) {
@@ -483,6 +526,7 @@ static void clear_status(int status, const FlashChip* chip) {
            "the chip's write-protect pin is held low) or the chip ignores the command: hold the "
            "write-protect pin high, or clear the protection with a programmer\n",
            now, bits->names[7]);
+    disable_writes();
 }
 
 // The global unlock of a chip whose blocks lock in a register of their own, and whether it held.
@@ -494,11 +538,14 @@ static void unlock_blocks(const FlashChip* chip) {
     mc_global_unlock();
     lock_problem = read_locks(chip, "unprotect: after the global unlock the block-protection "
                                     "register reads ");
-    if (!lock_problem)
+    if (!lock_problem) {
         printf(": every block unlocked: lptspi takes this flash now, until it is powered off\n");
-    else
-        printf(": the chip ignored the unlock (as it does with its write-protect pin low and WPEN "
-               "set): hold the write-protect pin high\n");
+        return;
+    }
+    printf(
+        ": the chip ignored the unlock (as it does with its write-protect pin low and WPEN set): "
+        "hold the write-protect pin high\n");
+    disable_writes();
 }
 
 // Clears block protection by the family's own procedure (write enable and write status 0x00 on
@@ -579,8 +626,10 @@ static void hold_pins() {
         printf("pins: %s\n", steps[i].what);
         // The clock moves only with the flash released, so the flash sees no command.
         Out32(baseport, steps[i].lines);
-        for (int s = 0; s < PIN_SECONDS; s++)
+        for (int s = 0; s < PIN_SECONDS; s++) {
             _sleep(1000);
+            CheckInterrupt();
+        }
     }
     Out32(baseport, IDLE_LINES);
     printf("pins: all lines idle again (pins 2 and 4 high, 3 and 5 low)\n");
@@ -613,6 +662,8 @@ int check_all(const CheckOptions* options) {
     if (!registers_reachable())
         return port_problem();
     say_ecr();
+    if (!data_register_holds())
+        return port_problem();
 
     unsigned char ids[3][3];
     int status = 0;
@@ -632,7 +683,9 @@ int check_all(const CheckOptions* options) {
             printf("reads: not checked while the flash is busy\n");
         else
             check_reads(size != 0 ? size : RELIABILITY_BYTES);
-        if (options->unprotect)
+        if (options->unprotect && wiring_problem)
+            printf("unprotect: not tried while the reads are unreliable\n");
+        else if (options->unprotect)
             unprotect(status, chip);
     } else {
         flash_problem();

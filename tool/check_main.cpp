@@ -1,11 +1,14 @@
 // lptspi-check: tells apart what keeps lptspi from working, one finding a line.
 #include "check.h"
 
+#include "../port/interrupt.h"
+
 #include <stdio.h>
 #include <string.h>
 
 int main(int argc, char* argv[]) {
     setvbuf(stdout, NULL, _IONBF, 0);
+    CatchInterrupts("\ninterrupted: the lines are left idle, the flash released\n");
     CheckOptions options = {0, 0};
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--pins") == 0) {

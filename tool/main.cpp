@@ -2,12 +2,16 @@
 #include "image.h"
 #include "sequence.h"
 
+#include "../port/interrupt.h"
+
 #include <stdio.h>
 #include <string.h>
 
 int main(int argc, char* argv[]) {
     // Progress lines end in a carriage return, not a line feed: show each one as it is printed.
     setvbuf(stdout, NULL, _IONBF, 0);
+    CatchInterrupts("\nInterrupted: the flash may be half-written; running lptspi again erases "
+                    "and rewrites it whole\n");
 
     // Only a first argument that begins with "--" is an option: "lptspi image.bin" runs as it
     // always did, whatever follows the image.

@@ -137,6 +137,20 @@ TEST_F(CheckTest, PortAndDriver) {
          "card put them, so a card must sit at 0x378\nport: no ECR at 0x077a (it reads 0xff): a "
          "plain port, used as it is",
          0},
+        // Nothing answers where the check looks: a port problem, not the flash's.
+        {{{"LPTSPI_SIM_HWI", "ports-only"}, {"LPTSPI_SIM_PORT", "0xD010,0xD000"}},
+         "port: LPT1's data register at 0x0378 does not keep what is written to it (0x07 reads "
+         "back as 0xff): no parallel port answers there\nport: this package's hwinterface.sys "
+         "finds PCI and PCIe cards wherever the system put them; the installed one cannot: "
+         "install this package's driver and restart\nlines, flash: not checked without the port "
+         "and its driver",
+         1},
+        {{{"LPTSPI_SIM_PLATFORM", "9x"}, {"LPTSPI_SIM_PORT", "0xD010"}},
+         "port: LPT1's data register at 0x0378 does not keep what is written to it (0x07 reads "
+         "back as 0xff): no parallel port answers there\nport: on Windows 95/98/Me lptspi uses "
+         "LPT1 at 0x378 only: set the card to 0x378 in its setup, or use the NT family, where "
+         "this package's driver finds PCI and PCIe cards wherever the system put them",
+         1},
     });
 }
 
@@ -200,8 +214,13 @@ TEST_F(CheckTest, UnprotectPinsAndArguments) {
     expect({{{{"LPTSPI_SIM_STATUS", "0x9C"}, {"LPTSPI_SIM_WP", "low"}},
              "unprotect: the status is still 0x9e: the status register is locked (SRWD set while "
              "the chip's write-protect pin is held low) or the chip ignores the command: hold the "
-             "write-protect pin high, or clear the protection with a programmer",
-             2}},
+             "write-protect pin high, or clear the protection with a programmer\nunprotect: "
+             "write disable sent: status 0x9c, the write latch clear",
+             2},
+            {{{"LPTSPI_SIM_NOISE", "0.00002:7"}, {"LPTSPI_SIM_STATUS", "0x1C"}},
+             "unprotect: not tried while the reads are unreliable",
+             2},
+            {{{"LPTSPI_SIM_MISO", "high"}}, "unprotect: not tried without a chip answering", 2}},
            {"--unprotect"});
 
     // --pins: each line in turn, the clock never moving while the flash is selected.

@@ -132,12 +132,18 @@ TEST_F(FilesTest, ScrambleRefusesWhatItMustNotReplace) {
 
 // ---- the simulated PC cut short ---------------------------------------------------------------
 
-TEST_F(FilesTest, SignalDuringTheEraseWaitSavesTheErasedChipAndEndsBySignal) {
+const std::string INTERRUPTED = "\nInterrupted: the flash may be half-written; running lptspi "
+                                "again erases and rewrites it whole\n";
+
+TEST_F(FilesTest, SignalDuringTheEraseWaitSavesTheErasedChip) {
+    // Ctrl-C (SIGINT) and Ctrl-Break (SIGTERM) reach lptspi, which leaves the lines idle, says
+    // so and ends with 130; a closed terminal (SIGHUP) ends the run by the signal.
     std::string trace = dir + "/trace";
     const struct {
         int number;
         bool report;
-    } cases[] = {{SIGINT, true}, {SIGTERM, false}, {SIGHUP, false}};
+        int status;
+    } cases[] = {{SIGINT, true, 130}, {SIGTERM, false, 130}, {SIGHUP, false, 128 + SIGHUP}};
     for (const auto& c : cases) {
         SCOPED_TRACE(strsignal(c.number));
         write_file(chip, before);
@@ -152,17 +158,19 @@ TEST_F(FilesTest, SignalDuringTheEraseWaitSavesTheErasedChipAndEndsBySignal) {
         ASSERT_TRUE(run.wait_for("\rstatus = 03 "));
         run.signal(c.number);
         RunResult result = run.finish();
-        EXPECT_EQ(result.status, 128 + c.number);
+        EXPECT_EQ(result.status, c.status);
         ASSERT_EQ(result.out.substr(0, OPENING.size() + ERASING.size()), OPENING + ERASING);
         std::string polls = result.out.substr(OPENING.size() + ERASING.size());
+        const bool handled = c.status == 130;
         std::string busy_polls;
-        while (busy_polls.size() < polls.size())
+        while (busy_polls.size() + (handled ? INTERRUPTED.size() : 0) < polls.size())
             busy_polls += "\rstatus = 03 ";
-        EXPECT_EQ(polls, busy_polls) << "the run went on past the signal";
+        EXPECT_EQ(polls, busy_polls + (handled ? INTERRUPTED : "")) << "went on past the signal";
         EXPECT_TRUE(read_file(chip) == std::string(CHIP_SIZE, '\xFF')) << "not saved erased";
         std::string lines = read_file(trace);
-        EXPECT_TRUE(!lines.empty() && lines.back() == '\n') << "trace not flushed";
-        EXPECT_NE(lines.rfind("S 100\n"), std::string::npos);
+        ASSERT_TRUE(!lines.empty() && lines.back() == '\n') << "trace not flushed";
+        // A handled key leaves the lines idle after the last whole frame and its pause.
+        EXPECT_EQ(lines.substr(lines.rfind("S 100\n")), handled ? "S 100\nW 0378 05\n" : "S 100\n");
         if (c.report) {
             EXPECT_EQ(result.err.find("lptspi-sim: port accesses: "), 0u) << result.err;
             EXPECT_NE(result.err.find("\nlptspi-sim: projected time on real hardware: "),
@@ -183,23 +191,64 @@ TEST_F(FilesTest, SignalWhileProgrammingKeepsEverySentPageAndNoOther) {
     ASSERT_TRUE(run.wait_for("\rprogramming at    3"));
     run.signal(SIGTERM);
     RunResult result = run.finish();
-    EXPECT_EQ(result.status, 128 + SIGTERM);
+    EXPECT_EQ(result.status, 130);
     EXPECT_EQ(result.err, "");
     size_t at = result.out.rfind("\rprogramming at ");
     ASSERT_NE(at, std::string::npos);
     const int last_shown = std::stoi(result.out.substr(at + 16));
-    EXPECT_EQ(result.out.size(), at + 20) << "the run went on past the signal";
+    EXPECT_EQ(result.out.substr(at + 20), INTERRUPTED) << "the run went on past the signal";
 
     const std::string flash = read_file(chip);
     ASSERT_EQ(flash.size(), CHIP_SIZE);
     int done = 0;
     while (done < pages && flash.compare(done * 256, 256, raw, done * 256, 256) == 0)
         done++;
-    // The last page shown was either sent whole before the signal or not at all; pages take
-    // tens of milliseconds each, so the signal comes long before the last one.
+    // The last page shown was either sent whole before the signal or not at all: no frame is
+    // cut, and pages take tens of milliseconds each, so the signal comes long before the last.
     EXPECT_TRUE(done == last_shown || done == last_shown + 1) << done << " " << last_shown;
     EXPECT_LT(done, pages);
     EXPECT_TRUE(flash.substr(done * 256) == std::string(CHIP_SIZE - done * 256, '\xFF'));
+}
+
+TEST_F(FilesTest, CtrlCLeavesTheLinesIdleInEveryProgram) {
+    // Each companion caught in its longest stretch: a 16 MiB chip's reads, a pin held for 3 s.
+    const std::string trace = dir + "/trace", out = dir + "/backup.bin";
+    const struct {
+        std::vector<std::string> argv;
+        Env env;
+        const char* wait_for;
+        std::string said;
+        int status;
+    } cases[] = {
+        {{LPTSPI_BACKUP_EXE, out},
+         {{"LPTSPI_SIM_SIZE", "16777216"}},
+         "\rread 1 at page",
+         "\nInterrupted: " + out + " not written \n",
+         130},
+        {{LPTSPI_CHECK_EXE, "--pins"},
+         {{"LPTSPI_SIM_REALTIME", "1"}},
+         "pins: pin 4 (chip select) low",
+         "\ninterrupted: the lines are left idle, the flash released\n",
+         130},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argv[0]);
+        std::remove(chip.c_str());
+        Env env = with_chip(c.env);
+        env.emplace_back("LPTSPI_SIM_TRACE", trace);
+        Child run(c.argv, env);
+        ASSERT_TRUE(run.wait_for(c.wait_for));
+        run.signal(SIGINT);
+        RunResult result = run.finish();
+        EXPECT_EQ(result.status, c.status);
+        ASSERT_GE(result.out.size(), c.said.size());
+        EXPECT_EQ(result.out.substr(result.out.size() - c.said.size()), c.said);
+        const std::string lines = read_file(trace);
+        ASSERT_GE(lines.size(), 10u);
+        EXPECT_EQ(lines.substr(lines.size() - 10), "W 0378 05\n"); // the lines idle at the end
+        EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"chip.bin", "trace"}))
+            << "the backup's temporary file is left";
+    }
 }
 
 TEST_F(FilesTest, ClosedStandardOutputDoesNotStopTheRun) {
@@ -235,7 +284,7 @@ TEST_F(FilesTest, SecondRunOnALockedChipFileFindsTheParallelPortInUse) {
     }
     running.signal(SIGTERM);
     RunResult stopped = running.finish();
-    EXPECT_EQ(stopped.status, 128 + SIGTERM);
+    EXPECT_EQ(stopped.status, 130);
     EXPECT_TRUE(read_file(chip) == std::string(CHIP_SIZE, '\xFF')) << "the first run's erase";
 
     // Once the first run has ended the chip file is free again, through the link as well.

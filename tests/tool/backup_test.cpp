@@ -72,7 +72,7 @@ TEST(Backup, UnknownCapacityCodeIsReportedAndOneMebibyteRead) {
         }
         EXPECT_EQ(printed.substr(read_end), "\n" + std::string(c.end) + std::to_string(c.saved) +
                                                 " pages saved to " + out + "\n");
-        EXPECT_EQ(status, 0);
+        EXPECT_EQ(status, 4); // page 4095 holds data the backup leaves out
 
         // What the reads saw: the chip, repeated every `size` bytes within the 1 MiB read.
         std::string raw;

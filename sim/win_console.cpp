@@ -1,0 +1,43 @@
+// Kernel32's console control: SetConsoleCtrlHandler, and Ctrl-C and Ctrl-Break as the signals
+// that stand for them here.
+#include "win_internal.h"
+
+#include <csignal>
+
+using namespace sim;
+using namespace sim::detail;
+using namespace sim::win;
+
+// One handler, the latest added: the programs add one and never remove it. Windows calls it on a
+// thread of its own; here it is called on the program's thread at the next port access, pause or
+// file open after the signal.
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
+    if (HandlerRoutine == nullptr) {
+        return fail(87); // ERROR_INVALID_PARAMETER: ignoring Ctrl-C is not modelled
+    }
+    State& s = state();
+    if (Add) {
+        s.console_handler = HandlerRoutine;
+    } else if (s.console_handler == HandlerRoutine) {
+        s.console_handler = nullptr;
+    }
+    return TRUE;
+}
+
+namespace sim::detail {
+
+bool hand_to_console_handler(int signal) {
+    if (g_hot.state == nullptr || g_hot.state->console_handler == nullptr) {
+        return false;
+    }
+    const DWORD event = signal == SIGINT    ? CTRL_C_EVENT
+                        : signal == SIGTERM ? CTRL_BREAK_EVENT
+                                            : CTRL_CLOSE_EVENT;
+    if (!g_hot.state->console_handler(event)) {
+        return false;
+    }
+    g_signal = 0; // taken: the next key press is an event of its own
+    return true;
+}
+
+} // namespace sim::detail
