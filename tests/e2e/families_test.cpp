@@ -166,6 +166,11 @@ TEST_F(FamilyTest, CheckNamesTheChipAndWhatWorksAtPowerUpAndAfterUnprotect) {
         const std::string found = findings(second.out);
         EXPECT_EQ(found.substr(found.find("unprotect: ")), f.unprotect);
         EXPECT_EQ(second.status, f.unprotected_status);
+        // Switched off and on, every family is as it was at power-up.
+        Env cycled = on(f);
+        cycled.emplace_back("LPTSPI_SIM_POWER", "cycle");
+        RunResult third = run_program({CHECK}, cycled);
+        EXPECT_EQ(findings(third.out), id_line(f.id, f.maker, f.kib) + f.check);
         EXPECT_TRUE(read_file(chip) == old);
     }
     // An identification not in the table that gives a size: a common chip of that size.
