@@ -111,12 +111,13 @@ struct Family {
     uint8_t power_status;  // status register at power-up (the AT25DF: bits 2-3, sectors protected)
     uint8_t writable;      // status bits write status stores
     uint8_t nonvolatile;   // of those, the bits kept through a power cycle
-    uint8_t protect_bits;  // status bits that protect (Protection kProtectStatus...)
+    uint8_t protect_bits;  // status bits that protect (kProtectStatus, kProtectStatusAll)
     uint8_t busy_bits;     // status bits that read 1 while busy
     uint8_t protection;    // Protection
     uint8_t programming;   // Programming
     uint8_t status_enable; // StatusEnable
     uint16_t commands;     // kHas... bits
+    // Busy times; 0 where the family lacks the command.
     uint32_t program_us = 0; // a page program, or a byte or word program (kProgramByte)
     uint32_t page_write_us = 0;
     uint32_t erase_page_us = 0;
