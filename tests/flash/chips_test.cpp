@@ -1,0 +1,65 @@
+// The table of flash families against the makers' datasheets, for what the whole runs on the
+// simulated families do not show: erase commands and times, and which status bits protect.
+#include "flash/chips.h"
+#include "flash/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+TEST(ChipTable, EraseCommandsAndTimes) {
+    for (int i = 0; i < flash_chip_count; i++) {
+        const FlashChip& chip = flash_chips[i];
+        SCOPED_TRACE(chip.name);
+        const bool m45pe = std::strcmp(chip.name, "M45PE80") == 0;
+        const bool m25p = std::strcmp(chip.name, "M25P80") == 0;
+        // Every family erases 64 KiB with 0xD8; all but the M45PE (page erase 0xDB) in bulk with
+        // 0xC7, and all but the M25P80 and the M45PE 4 KiB with 0x20.
+        EXPECT_EQ(chip.sector_erase, 0xD8);
+        EXPECT_EQ(chip.bulk_erase, m45pe ? 0x00 : 0xC7);
+        EXPECT_EQ(chip.page_erase, m45pe ? 0xDB : 0x00);
+        EXPECT_EQ(chip.small_erase, m45pe || m25p ? 0x00 : 0x20);
+        EXPECT_LE(chip.bulk_ms, chip.bulk_max_ms);
+        EXPECT_LT(0, chip.sector_ms);
+        EXPECT_LE(chip.sector_ms, chip.sector_max_ms);
+        EXPECT_LT(0, chip.program_us);
+        EXPECT_LE(chip.program_us, chip.program_max_us);
+        // An SST25 programs a word in about 7 us (10 us at most), the others a page in 0.7-1.5 ms.
+        EXPECT_EQ(chip.program_us < 100, chip.program == PROGRAM_AAI_WORD);
+        for (int j = 0; j < i; j++)
+            EXPECT_NE(std::memcmp(chip.id, flash_chips[j].id, 3), 0) << flash_chips[j].name;
+    }
+    // The 16 MiB chip's bulk erase: about 40 s, up to 200 s; the SST25's about 35 ms, 50 at most.
+    const unsigned char w25q128[3] = {0xEF, 0x40, 0x18}, sst25[3] = {0xBF, 0x25, 0x8E};
+    EXPECT_EQ(find_chip(w25q128)->bulk_ms, 40000);
+    EXPECT_EQ(find_chip(w25q128)->bulk_max_ms, 200000);
+    EXPECT_EQ(find_chip(sst25)->bulk_ms, 35);
+    EXPECT_EQ(find_chip(sst25)->bulk_max_ms, 50);
+}
+
+// Which status bits protect: a bit that shows the write-protect pin (AT25DF's WPP) or an
+// auto-address-increment in progress (SST25's AAI) does not; the SST26 keeps its protection
+// elsewhere; a chip not in the table is read as the common model.
+TEST(ChipTable, StatusProtectionByFamily) {
+    const unsigned char at25df[3] = {0x1F, 0x45, 0x01}, sst25[3] = {0xBF, 0x25, 0x8E},
+                        sst26[3] = {0xBF, 0x26, 0x41}, m25p80[3] = {0x20, 0x20, 0x14};
+    const struct {
+        const unsigned char* id;
+        int status;
+        int protects;
+    } cases[] = {
+        {at25df, 0x1C, 1},  {at25df, 0x10, 0},  {at25df, 0x90, 1}, {at25df, 0x20, 0},
+        {sst25, 0x1C, 1},   {sst25, 0x20, 1},   {sst25, 0x40, 0},  {sst25, 0x80, 1},
+        {sst26, 0x3C, 0},   {m25p80, 0x40, 1},  {m25p80, 0x80, 1}, {m25p80, 0x02, 0},
+        {nullptr, 0x1C, 1}, {nullptr, 0x03, 0},
+    };
+    for (const auto& c : cases) {
+        const FlashChip* chip = c.id != nullptr ? find_chip(c.id) : nullptr;
+        EXPECT_EQ(status_protects(chip, c.status), c.protects)
+            << (chip != nullptr ? chip->name : "not in the table") << " status " << c.status;
+    }
+}
+
+} // namespace
