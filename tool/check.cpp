@@ -375,8 +375,9 @@ static int say_id(unsigned char ids[3][3], const FlashChip** chip) {
                id[0], id[1], id[2], maker(id[0]), id[0], id[2]);
         return 0;
     }
-    printf("flash: id %02x %02x %02x, the same three times: %s (%02x), %d KiB\n", id[0], id[1],
-           id[2], maker(id[0]), id[0], size / 1024);
+    printf("flash: id %02x %02x %02x, the same three times: %s (%02x)%s%s, %d KiB\n", id[0], id[1],
+           id[2], maker(id[0]), id[0], *chip != NULL ? " " : "", *chip != NULL ? (*chip)->name : "",
+           size / 1024);
     if (*chip == NULL)
         printf("flash: not in lptspi's table of flash chips: taken as a common 25-series chip of "
                "the size its identification gives\n");

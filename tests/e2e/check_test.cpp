@@ -23,7 +23,7 @@ const std::string HEALTHY =
     "setting ECP port to SPP bidirectional mode  \n"
     "lines: data-in (pin 10) reads high with the flash released\n"
     "lines: data-in follows the flash when it is selected and clocked: a chip answers\n"
-    "flash: id 20 20 14, the same three times: ST/Micron (20), 1024 KiB\n"
+    "flash: id 20 20 14, the same three times: ST/Micron (20) M25P80, 1024 KiB\n"
     "flash: status 0x00: not busy, write latch clear, no block protection, status register not "
     "locked\n"
     "reads: the first 64 KiB read three times, all alike\n"

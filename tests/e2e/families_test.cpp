@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,9 +17,12 @@ namespace {
 const std::string CHECK = LPTSPI_CHECK_EXE, TOOL = LPTSPI_SIM_EXE, BACKUP = LPTSPI_BACKUP_EXE;
 const int KIB = 1024;
 
-std::string id_line(const char* id, const char* maker, int kib) {
+// `family` as the simulated PC names it; the check names it in capitals, if at all.
+std::string id_line(const char* id, const char* maker, int kib, std::string family = "") {
+    for (char& c : family)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return "flash: id " + std::string(id) + ", the same three times: " + maker +
-           format(", %d KiB\n", kib);
+           (family.empty() ? "" : " " + family) + format(", %d KiB\n", kib);
 }
 const std::string CLEAR = "flash: status 0x00: not busy, write latch clear, no block protection, "
                           "status register not locked\n";
@@ -160,7 +164,7 @@ TEST_F(FamilyTest, CheckNamesTheChipAndWhatWorksAtPowerUpAndAfterUnprotect) {
         const std::string old = pattern(f.kib * KIB, 3);
         new_chip(old);
         RunResult first = run_program({CHECK}, on(f));
-        EXPECT_EQ(findings(first.out), id_line(f.id, f.maker, f.kib) + f.check);
+        EXPECT_EQ(findings(first.out), id_line(f.id, f.maker, f.kib, f.flash) + f.check);
         EXPECT_EQ(first.status, f.check_status);
         RunResult second = run_program({CHECK, "--unprotect"}, on(f));
         const std::string found = findings(second.out);
@@ -170,7 +174,7 @@ TEST_F(FamilyTest, CheckNamesTheChipAndWhatWorksAtPowerUpAndAfterUnprotect) {
         Env cycled = on(f);
         cycled.emplace_back("LPTSPI_SIM_POWER", "cycle");
         RunResult third = run_program({CHECK}, cycled);
-        EXPECT_EQ(findings(third.out), id_line(f.id, f.maker, f.kib) + f.check);
+        EXPECT_EQ(findings(third.out), id_line(f.id, f.maker, f.kib, f.flash) + f.check);
         EXPECT_TRUE(read_file(chip) == old);
     }
     // An identification not in the table that gives a size: a common chip of that size.

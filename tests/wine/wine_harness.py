@@ -627,7 +627,7 @@ def scenario_check(s):
     s.load_chip(chip)
     result = s.prefix.run([check], cwd=s.work)
     log("lptspi-check: status %d, %.2f s" % (result.returncode, result.seconds))
-    for line in ("flash: id 20 20 14, the same three times: ST/Micron (20), 1024 KiB\n",
+    for line in ("flash: id 20 20 14, the same three times: ST/Micron (20) M25P80, 1024 KiB\n",
                  "reads: the first 64 KiB read three times, all alike\n",
                  "result: everything lptspi needs was found\n"):
         if text_mode(line) not in result.stdout:
