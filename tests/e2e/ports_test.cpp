@@ -185,6 +185,11 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
         EXPECT_EQ(decode_frames(trace), c.events);
         EXPECT_TRUE(read_file(chip) == c.chip);
     }
+    // One driver request a frame: 4 frames, 10 single accesses, the question where LPT1 is.
+    const std::string err = run_program({TOOL, "--verify", image},
+                                        {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_REPORT", "1"}})
+                                .err;
+    EXPECT_NE(err.find("lptspi-sim: driver requests: 15\n"), std::string::npos) << err;
 }
 
 // Unknown and malformed options: the usage naming every option, status 1, the port untouched.
