@@ -245,14 +245,14 @@ TEST_F(PortTest, CheckListsThePortsAndChecksTheOneNamed) {
                              "LPT), the port's Properties, Port Settings, LPT Port Number)\n";
     const struct {
         Env env;
-        Args args;
+        Args argv;
         std::string out;
     } cases[] = {
-        {CARD_AS_LPT3, {}, no_lpt1 + card},
-        {CARD_AS_LPT3, {"--port", "LPT2"}, replaced(no_lpt1, "no LPT1", "no LPT2") + card},
+        {CARD_AS_LPT3, {CHECK}, no_lpt1 + card},
+        {CARD_AS_LPT3, {CHECK, "--port", "LPT2"}, replaced(no_lpt1, "no LPT1", "no LPT2") + card},
         // Held: where the driver says it is; nothing free to suggest.
         {{{"LPTSPI_SIM_LPT", "busy"}},
-         {},
+         {CHECK},
          "port: LPT1 is held by another program (error 32): close it (a print spooler, a "
          "printer's software, another lptspi) and run again\nport: the parallel ports of this "
          "PC:\nport:   LPT1 held by another program, at 0x0378, its ECP block at 0x0778\n"
@@ -260,20 +260,17 @@ TEST_F(PortTest, CheckListsThePortsAndChecksTheOneNamed) {
              absent + "port: no parallel port is free\n"},
         // A stopped driver is not started for the list, so it cannot say where the ports are.
         {{CARD_AS_LPT3[0], {"LPTSPI_SIM_DRIVER", "stopped"}},
-         {},
+         {CHECK},
          no_lpt1 + replaced(card, "free, at 0xd010, its ECP block at 0xd000", "free")},
         {{{"LPTSPI_SIM_PORT", "LPT5:0xD010,0xD000"}, {"LPTSPI_SIM_HWI", "ports-only"}},
-         {"--port", "LPT5"},
+         {CHECK, "--port", "LPT5"},
          "port: LPT5 is free, and claimed for this check\ndriver: running (\\\\.\\hwinterface "
          "opened)\nport: the driver cannot tell where LPT5 is (an older hwinterface.sys finds "
          "LPT1 to LPT3 only): install this package's driver, or name the port LPT1, LPT2 or LPT3 "
          "in Device Manager\n"},
     };
-    for (const auto& c : cases) {
-        Args argv{CHECK};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        refused(argv, c.env, platform + c.out + not_checked);
-    }
+    for (const auto& c : cases)
+        refused(c.argv, c.env, platform + c.out + not_checked);
 
     // The card named, the whole check runs on it.
     RunResult named = run({CHECK, "--port", "LPT3"}, CARD_AS_LPT3);
