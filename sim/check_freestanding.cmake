@@ -1,7 +1,21 @@
 # Fails when the freestanding build of the hardware model needs anything from outside: the
-# kernel-mode build links it with no C++ runtime. Only the compiler's own block helpers and, in
-# sanitizer builds, the sanitizer hooks may stay undefined.
+# kernel-mode build links it with no C++ runtime. Its files may use each other's functions; beyond
+# those, only the compiler's own block helpers and, in sanitizer builds, the sanitizer hooks may
+# stay undefined.
 string(REPLACE "," ";" objects "${OBJECTS}")
+set(defined "")
+foreach(object IN LISTS objects)
+  execute_process(COMMAND "${NM}" --defined-only "${object}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${object}")
+  endif()
+  string(REPLACE "\n" ";" lines "${out}")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^[0-9a-fA-F]* *[A-Z] +([^ ]+)$")
+      list(APPEND defined "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+endforeach()
 foreach(object IN LISTS objects)
   execute_process(COMMAND "${NM}" -u "${object}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
@@ -14,6 +28,10 @@ foreach(object IN LISTS objects)
     if(symbol STREQUAL "" OR symbol MATCHES "^(memset|memcpy|memmove|__stack_chk_fail)$"
        OR symbol MATCHES "^__(asan|ubsan|sanitizer|tsan|lsan)_")
       continue()
+    endif()
+    list(FIND defined "${symbol}" found)
+    if(NOT found EQUAL -1)
+      continue() # another file of the model defines it
     endif()
     message(FATAL_ERROR "the freestanding model needs '${symbol}' (${object})")
   endforeach()

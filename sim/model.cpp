@@ -1,121 +1,12 @@
-// The adapter and the 25-series chip. See model.h for the rules this file keeps (freestanding).
-#include "model.h"
+// The adapter and the 25-series chip: the bus, frames, programs and erases. Each family's own
+// rules are in families.cpp; model.h says what both files keep to (freestanding).
+#include "families.h"
 
 namespace simcore {
-
-// The families, from their datasheets. The first is the chip the simulated PC always had: its
-// busy times (3 s for either erase, 1.4 ms a page) are the simulator's long-standing ones. Times
-// not given are those of commands the family does not have.
-// clang-format off
-const Family kFamilies[] = {
-    // The common model: page program, 64 KiB and bulk erase, block-protect bits 2-4 and SRWD.
-    {.name = "m25p80", .jedec_id = 0x202014, .size = 1u << 20, .power_status = 0x00,
-     .writable = 0x9C, .nonvolatile = 0x9C, .protect_bits = kSrBp, .busy_bits = kSrBusy,
-     .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase64k | kHasBulkErase,
-     .program_us = 1400, .erase_64k_us = 3000000, .erase_chip_us = 3000000},
-    {.name = "w25q80", .jedec_id = 0xEF4014, .size = 1u << 20, .power_status = 0x00,
-     .writable = 0xFC, .nonvolatile = 0xFC, .protect_bits = kSrBp, .busy_bits = kSrBusy,
-     .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 700, .erase_4k_us = 30000, .erase_32k_us = 120000, .erase_64k_us = 150000,
-     .erase_chip_us = 2000000},
-    {.name = "mx25l8005", .jedec_id = 0xC22014, .size = 1u << 20, .power_status = 0x00,
-     .writable = 0x9C, .nonvolatile = 0x9C, .protect_bits = kSrBp, .busy_bits = kSrBusy,
-     .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase,
-     .program_us = 1400, .erase_4k_us = 60000, .erase_64k_us = 700000, .erase_chip_us = 7000000},
-    {.name = "gd25q80", .jedec_id = 0xC84014, .size = 1u << 20, .power_status = 0x00,
-     .writable = 0xFC, .nonvolatile = 0xFC, .protect_bits = kSrBp, .busy_bits = kSrBusy,
-     .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 700, .erase_4k_us = 50000, .erase_32k_us = 160000, .erase_64k_us = 250000,
-     .erase_chip_us = 5000000},
-    {.name = "en25f80", .jedec_id = 0x1C3114, .size = 1u << 20, .power_status = 0x00,
-     .writable = 0x9C, .nonvolatile = 0x9C, .protect_bits = kSrBp, .busy_bits = kSrBusy,
-     .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase,
-     .program_us = 1300, .erase_4k_us = 90000, .erase_64k_us = 500000, .erase_chip_us = 8000000},
-    // 16 MiB: the bulk erase takes 40 s (200 s at most).
-    {.name = "w25q128", .jedec_id = 0xEF4018, .size = 1u << 24, .power_status = 0x00,
-     .writable = 0xFC, .nonvolatile = 0xFC, .protect_bits = kSrBp, .busy_bits = kSrBusy,
-     .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 700, .erase_4k_us = 45000, .erase_32k_us = 120000, .erase_64k_us = 150000,
-     .erase_chip_us = 40000000},
-    // SST25: byte programs and AAI words; BP0-BP3 (bits 2-5, volatile) come up 0111, BPL
-    // (bit 7) clear; the 080B and 040B take the status write only right after 0x50.
-    {.name = "sst25vf080b", .jedec_id = 0xBF258E, .size = 1u << 20, .power_status = 0x1C,
-     .writable = 0xBC, .nonvolatile = 0x00, .protect_bits = 0x3C, .busy_bits = kSrBusy,
-     .protection = kProtectStatusAll, .programming = kProgramByte, .status_enable = kEnableByEwsr,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 10, .erase_4k_us = 18000, .erase_32k_us = 18000, .erase_64k_us = 18000,
-     .erase_chip_us = 35000},
-    {.name = "sst25vf040b", .jedec_id = 0xBF258D, .size = 1u << 19, .power_status = 0x1C,
-     .writable = 0xBC, .nonvolatile = 0x00, .protect_bits = 0x3C, .busy_bits = kSrBusy,
-     .protection = kProtectStatusAll, .programming = kProgramByte, .status_enable = kEnableByEwsr,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 10, .erase_4k_us = 18000, .erase_32k_us = 18000, .erase_64k_us = 18000,
-     .erase_chip_us = 35000},
-    {.name = "sst25vf016b", .jedec_id = 0xBF2541, .size = 1u << 21, .power_status = 0x1C,
-     .writable = 0xBC, .nonvolatile = 0x00, .protect_bits = 0x3C, .busy_bits = kSrBusy,
-     .protection = kProtectStatusAll, .programming = kProgramByte, .status_enable = kEnableByEither,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 10, .erase_4k_us = 18000, .erase_32k_us = 18000, .erase_64k_us = 18000,
-     .erase_chip_us = 35000},
-    // SST26: the status register protects nothing and reads busy in bits 0 and 7; write status
-    // reaches the configuration register only; 0xD8 erases the block the address is in.
-    {.name = "sst26vf016b", .jedec_id = 0xBF2641, .size = 1u << 21, .power_status = 0x00,
-     .writable = 0x00, .nonvolatile = 0x00, .protect_bits = 0x00, .busy_bits = 0x81,
-     .protection = kProtectBlocks, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase,
-     .program_us = 1000, .erase_4k_us = 18000, .erase_64k_us = 18000, .erase_chip_us = 35000},
-    // AT25DF/AT26DF: every sector protected at power-up; status bit 4 shows the WP pin, bit 7 is
-    // SPRL, which locks the sector protection. Identification bytes 2-3: family and version.
-    {.name = "at25df081a", .jedec_id = 0x1F4501, .size = 1u << 20, .power_status = 0x0C,
-     .writable = 0x80, .nonvolatile = 0x00, .protect_bits = 0x00, .busy_bits = kSrBusy,
-     .protection = kProtectSectors, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 1000, .erase_4k_us = 50000, .erase_32k_us = 250000, .erase_64k_us = 400000,
-     .erase_chip_us = 6000000},
-    {.name = "at26df161a", .jedec_id = 0x1F4601, .size = 1u << 21, .power_status = 0x0C,
-     .writable = 0x80, .nonvolatile = 0x00, .protect_bits = 0x00, .busy_bits = kSrBusy,
-     .protection = kProtectSectors, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 1500, .erase_4k_us = 50000, .erase_32k_us = 250000, .erase_64k_us = 400000,
-     .erase_chip_us = 12000000},
-    // M45PE: no bulk erase and no status write; page erase, page write and 64 KiB sector erase.
-    {.name = "m45pe80", .jedec_id = 0x204014, .size = 1u << 20, .power_status = 0x00,
-     .writable = 0x00, .nonvolatile = 0x00, .protect_bits = 0x00, .busy_bits = kSrBusy,
-     .protection = kProtectNone, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasErase64k | kHasPageErase | kHasPageWrite,
-     .program_us = 800, .page_write_us = 11000, .erase_page_us = 10000,
-     .erase_64k_us = 1000000},
-};
-// clang-format on
-const int kFamilyCount = static_cast<int>(sizeof kFamilies / sizeof kFamilies[0]);
-
-const Family* find_family(const char* name) {
-    for (int i = 0; i < kFamilyCount; ++i) {
-        const char* a = kFamilies[i].name;
-        const char* b = name;
-        while (*a != '\0' && *a == *b) {
-            ++a;
-            ++b;
-        }
-        if (*a == *b) {
-            return &kFamilies[i];
-        }
-    }
-    return nullptr;
-}
 
 namespace {
 
 const uint8_t kNoCommand = 0x00; // not a command this chip knows, so a frame with it does nothing
-const uint8_t kAtSwp = 0x0C;     // AT25DF status bits 2-3: 00 no sector protected, 11 all, 01 some
-const uint8_t kAtWpp = 0x10;     // AT25DF status bit 4: the WP pin is high
-const uint8_t kAtGlobal = 0x3C;  // AT25DF write status bits 5-2: 0000 unprotects all, 1111 protects
 
 uint8_t log2_of(uint32_t size) {
     uint8_t n = 0;
@@ -124,14 +15,6 @@ uint8_t log2_of(uint32_t size) {
         ++n;
     }
     return n;
-}
-
-const Family& family(const Model& m) {
-    return m.family != nullptr ? *m.family : kFamilies[0];
-}
-
-bool has(const Model& m, uint16_t command) {
-    return (family(m).commands & command) != 0;
 }
 
 void update_status_port(Model& m) {
@@ -160,76 +43,6 @@ void settle(Model& m) {
             m.sr = static_cast<uint8_t>(m.sr & ~kSrWel);
         }
     }
-}
-
-// ---- protection ----
-
-uint32_t sector_count(const Model& m) {
-    return m.size < kSectorSize ? 1 : m.size / kSectorSize;
-}
-
-bool protect_bit(const Model& m, uint32_t n) {
-    return (m.protect[n / 8] >> (n % 8)) & 1;
-}
-
-void set_protect_bit(Model& m, uint32_t n, bool on) {
-    const uint8_t bit = static_cast<uint8_t>(1u << (n % 8));
-    m.protect[n / 8] =
-        static_cast<uint8_t>(on ? (m.protect[n / 8] | bit) : (m.protect[n / 8] & ~bit));
-}
-
-// The SST26's blocks: 8 KiB in the lowest and highest 32 KiB, a 32 KiB block next to each of
-// those, 64 KiB blocks between. Register bits: one per 64 KiB block from the bottom, then the
-// lower and the upper 32 KiB block, then a write-lock (even) and read-lock (odd) bit per 8 KiB
-// block from the bottom.
-struct Block {
-    uint32_t start, size, lock_bit;
-};
-
-Block sst26_block(const Model& m, uint32_t address) {
-    const uint32_t k8 = 8 * 1024, k32 = 32 * 1024, k64 = 64 * 1024;
-    const uint32_t n64 = m.size / k64 - 2;
-    if (address < k32) {
-        return Block{address & ~(k8 - 1), k8, n64 + 2 + 2 * (address / k8)};
-    }
-    if (address >= m.size - k32) {
-        const uint32_t i = (address - (m.size - k32)) / k8;
-        return Block{m.size - k32 + i * k8, k8, n64 + 2 + 8 + 2 * i};
-    }
-    if (address < k64) {
-        return Block{k32, k32, n64};
-    }
-    if (address >= m.size - k64) {
-        return Block{m.size - k64, k32, n64 + 1};
-    }
-    return Block{address & ~(k64 - 1), k64, address / k64 - 1};
-}
-
-// Whether a program or erase at `address` is refused by the protection.
-bool protected_at(const Model& m, uint32_t address, bool erase) {
-    const Family& f = family(m);
-    switch (f.protection) {
-    case kProtectStatus:
-        return erase && (m.sr & f.protect_bits) != 0;
-    case kProtectStatusAll:
-        return (m.sr & f.protect_bits) != 0;
-    case kProtectSectors:
-        return protect_bit(m, address / kSectorSize);
-    case kProtectBlocks:
-        return protect_bit(m, sst26_block(m, address).lock_bit);
-    default:
-        return false;
-    }
-}
-
-bool any_protected(const Model& m) {
-    const uint32_t step = family(m).protection == kProtectBlocks ? 8 * 1024 : kSectorSize;
-    for (uint32_t a = 0; a < m.size; a += step) {
-        if (protected_at(m, a, true)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 uint8_t status_now(Model& m) {
@@ -332,53 +145,6 @@ bool takes_address(const Model& m, uint8_t cmd) {
     }
 }
 
-bool known_command(const Model& m, uint8_t cmd) {
-    const Family& f = family(m);
-    if ((m.sr & kSrAai) != 0) {
-        // Between auto-address-increment words the chip takes only these.
-        return cmd == kCmdAaiProgram || cmd == kCmdReadStatus || cmd == kCmdWriteDisable;
-    }
-    switch (cmd) {
-    case kCmdPageProgram:
-    case kCmdRead:
-    case kCmdWriteDisable:
-    case kCmdReadStatus:
-    case kCmdWriteEnable:
-    case kCmdFastRead:
-    case kCmdReadId:
-        return true;
-    case kCmdWriteStatus:
-        return has(m, kHasWriteStatus);
-    case kCmdErase4k:
-        return has(m, kHasErase4k);
-    case kCmdErase32k:
-        return has(m, kHasErase32k);
-    case kCmdSectorErase:
-        return has(m, kHasErase64k);
-    case kCmdBulkErase:
-    case kCmdBulkErase2:
-        return has(m, kHasBulkErase);
-    case kCmdPageErase:
-        return has(m, kHasPageErase);
-    case kCmdPageWrite:
-        return has(m, kHasPageWrite);
-    case kCmdEnableWriteStatus:
-        return f.status_enable != kEnableByWrite;
-    case kCmdAaiProgram:
-        return f.programming == kProgramByte;
-    case kCmdProtectSector:
-    case kCmdUnprotectSector:
-    case kCmdReadSectorProtection:
-        return f.protection == kProtectSectors;
-    case kCmdReadBlockProtection:
-    case kCmdWriteBlockProtection:
-    case kCmdGlobalUnlock:
-        return f.protection == kProtectBlocks;
-    default:
-        return false;
-    }
-}
-
 // A whole byte has been clocked in; m.nbytes is its index in the frame.
 void byte_in(Model& m, uint8_t b) {
     const uint32_t n = m.nbytes;
@@ -463,35 +229,6 @@ void erase(Model& m, uint32_t size, uint32_t us) {
     }
     fill(m.memory + start, m.size < size ? m.size : size, 0xFF);
     start_busy(m, erase_time(m, us));
-}
-
-// A program or erase the protection refuses: the AT25DF drops its latch, the others keep it.
-bool refused(Model& m, bool refuse) {
-    if (refuse && family(m).protection == kProtectSectors) {
-        m.sr = static_cast<uint8_t>(m.sr & ~kSrWel);
-    }
-    return refuse;
-}
-
-void write_status(Model& m, bool wel) {
-    const Family& f = family(m);
-    const bool enabled = f.status_enable == kEnableByWrite  ? wel
-                         : f.status_enable == kEnableByEwsr ? m.ewsr != 0
-                                                            : wel || m.ewsr != 0;
-    // A locked status register (SRWD, BPL or SPRL with the write-protect pin low) ignores it.
-    if (!enabled || m.nbytes < 2 || ((m.sr & kSrSrwd) != 0 && m.wp_low)) {
-        return;
-    }
-    if (f.protection == kProtectSectors) {
-        const uint8_t global = m.new_sr & kAtGlobal;
-        if (global == 0 || global == kAtGlobal) {
-            for (uint32_t n = 0; n < sector_count(m); ++n) {
-                set_protect_bit(m, n, global != 0);
-            }
-        }
-    }
-    m.sr = static_cast<uint8_t>((m.sr & ~(f.writable | kSrWel)) | (m.new_sr & f.writable));
-    m.ewsr = 0;
 }
 
 // Chip select rose: the commands that act at the end of a frame do so now, but only when a
@@ -635,17 +372,6 @@ void start_frame(Model& m) {
 }
 
 } // namespace
-
-uint32_t model_protect_bits(const Model& m) {
-    switch (family(m).protection) {
-    case kProtectSectors:
-        return sector_count(m);
-    case kProtectBlocks:
-        return m.size / kSectorSize - 2 + 2 + 16; // 64 KiB blocks, two of 32 KiB, 8 of 8 KiB
-    default:
-        return 0;
-    }
-}
 
 bool model_init(Model& m) {
     if (m.memory == nullptr || m.size == 0 || (m.size & (m.size - 1)) != 0 || m.size < kPageSize ||

@@ -1,0 +1,45 @@
+// The flash families' own rules inside the hardware model, shared by model.cpp and families.cpp.
+// Freestanding, as model.h says; internal to sim/ (a family's row and find_family are in model.h).
+#pragma once
+
+#include "model.h"
+
+namespace simcore {
+
+const uint8_t kAtSwp = 0x0C; // AT25DF status bits 2-3: 00 no sector protected, 11 all, 01 some
+const uint8_t kAtWpp = 0x10; // AT25DF status bit 4: the WP pin is high
+
+inline const Family& family(const Model& m) {
+    return m.family != nullptr ? *m.family : kFamilies[0];
+}
+
+// Whether the chip takes a frame that starts with `cmd` (in the middle of an auto-address-increment
+// program, only the next word, read status and write disable).
+bool known_command(const Model& m, uint8_t cmd);
+
+// ---- protection ----
+
+uint32_t sector_count(const Model& m);
+bool protect_bit(const Model& m, uint32_t n);
+void set_protect_bit(Model& m, uint32_t n, bool on);
+
+// The SST26's blocks: 8 KiB in the lowest and highest 32 KiB, a 32 KiB block next to each of
+// those, 64 KiB blocks between. Register bits: one per 64 KiB block from the bottom, then the
+// lower and the upper 32 KiB block, then a write-lock (even) and read-lock (odd) bit per 8 KiB
+// block from the bottom.
+struct Block {
+    uint32_t start, size, lock_bit;
+};
+Block sst26_block(const Model& m, uint32_t address);
+
+// Whether a program or erase at `address` is refused by the protection.
+bool protected_at(const Model& m, uint32_t address, bool erase);
+bool any_protected(const Model& m);
+
+// A program or erase the protection refuses: the AT25DF drops its latch, the others keep it.
+bool refused(Model& m, bool refuse);
+
+// Write status at the end of its frame, if the family's way of enabling it was followed.
+void write_status(Model& m, bool wel);
+
+} // namespace simcore
