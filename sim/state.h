@@ -1,5 +1,5 @@
-// Internal state of the simulated PC, shared by pc.cpp and the Windows API (win_*.cpp). Not for
-// the tool or tests.
+// Internal state of the simulated PC, shared by its control (pc.cpp, pc_windows.cpp) and the
+// Windows API (win_*.cpp). Not for the tool or tests.
 #pragma once
 
 #include "chipfile.h"
@@ -97,6 +97,10 @@ static_assert(std::is_trivially_default_constructible<Hot>::value,
 extern Hot g_hot;
 
 State& state(); // boots the default PC on first use
+// Makes `path` (canonical) a folder of the virtual file system.
+inline void add_directory(State& s, const std::string& path) {
+    s.files[path].directory = true;
+}
 inline void ensure_booted() {
     if (g_hot.state == nullptr) {
         reset(Settings{});
