@@ -274,41 +274,68 @@ void die_by_signal() {
 
 namespace {
 
-const uint8_t kNonVolatile = 0x9C; // SRWD and the block-protect bits
-
 std::string status_path(const std::string& path) {
     return path + ".status";
 }
 
 } // namespace
 
-bool load_status_file(const std::string& path, uint8_t& status) {
+bool load_state_file(const std::string& path, ChipState& state) {
     std::FILE* f = std::fopen(status_path(path).c_str(), "r");
     if (f == nullptr) {
         return false;
     }
+    ChipState read;
     unsigned value = 0;
-    const bool read = std::fscanf(f, "%2x", &value) == 1;
-    std::fclose(f);
-    if (read) {
-        status = static_cast<uint8_t>((status & ~kNonVolatile) | (value & kNonVolatile));
+    bool ok = std::fscanf(f, "%2x", &value) == 1;
+    read.status = static_cast<uint8_t>(value);
+    char line[256];
+    while (ok && std::fgets(line, sizeof line, f) != nullptr) {
+        char word[16] = {}, text[200] = {};
+        if (std::sscanf(line, "%15s %199s", word, text) != 2) {
+            continue; // the rest of the first line, or a blank one
+        }
+        if (std::strcmp(word, "flash") == 0) {
+            read.flash = text;
+        } else if (std::strcmp(word, "protect") == 0) {
+            for (size_t k = 0; text[k] != '\0' && text[k + 1] != '\0'; k += 2) {
+                const char pair[3] = {text[k], text[k + 1], '\0'};
+                read.protect.push_back(static_cast<uint8_t>(std::strtoul(pair, nullptr, 16)));
+            }
+        }
     }
-    return read;
+    std::fclose(f);
+    if (ok) {
+        state = read;
+    }
+    return ok;
 }
 
-bool save_status_file(const std::string& path, uint8_t status, std::string& error) {
+bool save_state_file(const std::string& path, const ChipState* state, std::string& error) {
     const std::string name = status_path(path);
-    if ((status & kNonVolatile) == 0) {
+    if (state == nullptr) {
         if (std::remove(name.c_str()) != 0 && errno != ENOENT) {
             error = "cannot remove " + name + ": " + reason(errno);
             return false;
         }
         return true;
     }
+    const auto hex = [](uint8_t b) {
+        return std::string{"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+    };
+    std::string text = hex(state->status) + "\nflash " + state->flash + "\n";
+    if (!state->protect.empty()) {
+        text += "protect ";
+        for (const uint8_t b : state->protect) {
+            text += hex(b);
+        }
+        text += "\n";
+    }
     const std::string temporary = name + ".tmp";
     std::FILE* f = std::fopen(temporary.c_str(), "w");
-    if (f == nullptr || std::fprintf(f, "%02x\n", status & kNonVolatile) < 0 ||
-        std::fclose(f) != 0 || std::rename(temporary.c_str(), name.c_str()) != 0) {
+    bool ok = f != nullptr && std::fputs(text.c_str(), f) >= 0;
+    ok = f != nullptr && std::fclose(f) == 0 && ok;
+    if (!ok || std::rename(temporary.c_str(), name.c_str()) != 0) {
         error = "cannot save " + name + ": " + reason(errno);
         std::remove(temporary.c_str());
         return false;

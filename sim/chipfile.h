@@ -40,12 +40,19 @@ bool load_chip_file(const ChipFile& f, const std::string& path, std::vector<uint
 bool save_chip_file(const ChipFile& f, const std::string& path, const std::vector<uint8_t>& memory,
                     std::string& error);
 
-// The flash's non-volatile status bits (block protection, the status-register lock) live beside
-// the chip file, in "<chip file>.status" as two hex digits, while any of them is set. Reads them
-// into the bits of `status` they cover; false, `status` unchanged, when there is no such file.
-bool load_status_file(const std::string& path, uint8_t& status);
-// Writes the non-volatile bits of `status` there, or removes the file when none is set.
-bool save_status_file(const std::string& path, uint8_t status, std::string& error);
+// The chip's protection state lives beside the chip file, in "<chip file>.status", while it
+// differs from the chip's power-up state: the status register's stored bits as two hex digits on
+// the first line (all an older file holds), then "flash NAME", the family it belongs to, and,
+// for a family with a protection register, "protect HEX", its bytes most significant first.
+struct ChipState {
+    uint8_t status = 0;
+    std::string flash;            // empty in an older file: it belongs to whichever family runs
+    std::vector<uint8_t> protect; // empty when the file has none
+};
+// False, `state` unchanged, when there is no such file or its first line is not a status byte.
+bool load_state_file(const std::string& path, ChipState& state);
+// Writes `state` there, or removes the file when `state` is null.
+bool save_state_file(const std::string& path, const ChipState* state, std::string& error);
 
 // Interruption. The handlers of SIGINT, SIGTERM and SIGHUP only note the signal; the simulated
 // PC acts on it at the tool's next port access, pause or file open, which is never far off since

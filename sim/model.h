@@ -40,8 +40,9 @@ const uint8_t kLineSck = 0x08;
 const uint8_t kSrBusy = 0x01;
 const uint8_t kSrWel = 0x02;
 const uint8_t kSrBp = 0x1C;
-const uint8_t kSrSrwd = 0x80;
-const uint8_t kSrWritable = kSrBp | kSrSrwd; // what write status changes
+const uint8_t kSrAai = 0x40;  // SST25: auto-address-increment programming under way
+const uint8_t kSrSrwd = 0x80; // also the SST25's BPL and the AT25DF's SPRL: locked while WP is low
+const uint8_t kSrWritable = kSrBp | kSrSrwd; // what write status changes on the common chip
 
 // Chip commands.
 const uint8_t kCmdWriteStatus = 0x01;
@@ -50,10 +51,22 @@ const uint8_t kCmdRead = 0x03;
 const uint8_t kCmdWriteDisable = 0x04;
 const uint8_t kCmdReadStatus = 0x05;
 const uint8_t kCmdWriteEnable = 0x06;
+const uint8_t kCmdPageWrite = 0x0A;
 const uint8_t kCmdFastRead = 0x0B;
+const uint8_t kCmdErase4k = 0x20;
+const uint8_t kCmdProtectSector = 0x36;
+const uint8_t kCmdUnprotectSector = 0x39;
+const uint8_t kCmdReadSectorProtection = 0x3C;
+const uint8_t kCmdWriteBlockProtection = 0x42;
+const uint8_t kCmdEnableWriteStatus = 0x50;
+const uint8_t kCmdErase32k = 0x52;
+const uint8_t kCmdReadBlockProtection = 0x72;
+const uint8_t kCmdGlobalUnlock = 0x98;
+const uint8_t kCmdAaiProgram = 0xAD;
 const uint8_t kCmdBulkErase = 0xC7;
 const uint8_t kCmdBulkErase2 = 0x60;
 const uint8_t kCmdSectorErase = 0xD8;
+const uint8_t kCmdPageErase = 0xDB;
 const uint8_t kCmdReadId = 0x9F;
 
 const uint8_t kManufacturerId = 0x20;
@@ -61,6 +74,69 @@ const uint8_t kMemoryType = 0x20;
 const uint32_t kPageSize = 256;
 const uint32_t kSectorSize = 64 * 1024;
 const int kMaxStuck = 64;
+const int kProtectBytes = 40; // room for one bit per 64 KiB of a 16 MiB chip, and the SST26's
+
+// ---- flash families ---------------------------------------------------------------------------
+
+// Where a family keeps its write protection.
+enum Protection : uint8_t {
+    kProtectNone,      // none to speak of (M45PE: no status write at all)
+    kProtectStatus,    // block-protect bits in the status register refuse every erase
+    kProtectStatusAll, // the same, and they refuse programs as well (SST25)
+    kProtectSectors,   // one bit per 64 KiB sector, status bits 2-3 summing them up (AT25DF)
+    kProtectBlocks,    // the block-protection register, 0x72 (SST26)
+};
+// What one program command writes.
+enum Programming : uint8_t {
+    kProgramPage, // 0x02: up to a page, the address wrapping inside it
+    kProgramByte, // 0x02: its first data byte; 0xAD: words, auto-address-increment (SST25)
+};
+// What lets write status through.
+enum StatusEnable : uint8_t {
+    kEnableByWrite,  // write enable 0x06
+    kEnableByEwsr,   // enable-write-status 0x50 right before it (write enable does not)
+    kEnableByEither, // either
+};
+// Commands beyond those every family answers (0x02 0x03 0x04 0x05 0x06 0x0B 0x9F).
+const uint16_t kHasWriteStatus = 1u << 0; // 0x01
+const uint16_t kHasErase4k = 1u << 1;     // 0x20
+const uint16_t kHasErase32k = 1u << 2;    // 0x52
+const uint16_t kHasErase64k = 1u << 3;    // 0xD8 (the SST26: the block the address is in)
+const uint16_t kHasBulkErase = 1u << 4;   // 0xC7 and 0x60
+const uint16_t kHasPageErase = 1u << 5;   // 0xDB, 256 bytes
+const uint16_t kHasPageWrite = 1u << 6;   // 0x0A: the page as sent, unsent bytes kept
+
+// One family of chips as its datasheet describes it. Times are typical ones, in microseconds.
+struct Family {
+    const char* name; // lower case, as LPTSPI_SIM_FLASH names it
+    uint32_t jedec_id;
+    uint32_t size;
+    uint8_t power_status;  // status register at power-up (the AT25DF: bits 2-3, sectors protected)
+    uint8_t writable;      // status bits write status stores
+    uint8_t nonvolatile;   // of those, the bits kept through a power cycle
+    uint8_t protect_bits;  // status bits that protect (Protection kProtectStatus...)
+    uint8_t busy_bits;     // status bits that read 1 while busy
+    uint8_t protection;    // Protection
+    uint8_t programming;   // Programming
+    uint8_t status_enable; // StatusEnable
+    uint16_t commands;     // kHas... bits
+    uint32_t program_us = 0; // a page program, or a byte or word program (kProgramByte)
+    uint32_t page_write_us = 0;
+    uint32_t erase_page_us = 0;
+    uint32_t erase_4k_us = 0;
+    uint32_t erase_32k_us = 0;
+    uint32_t erase_64k_us = 0;
+    uint32_t erase_chip_us = 0;
+};
+
+extern const Family kFamilies[]; // the first one is the default chip
+extern const int kFamilyCount;
+
+// The family of that name, or null.
+const Family* find_family(const char* name);
+
+// A busy time of the configuration that means "the family's own".
+const uint64_t kFamilyTime = ~0ull;
 
 enum MisoMode : uint8_t { kMisoChip = 0, kMisoHigh = 1, kMisoLow = 2 };
 
@@ -76,12 +152,13 @@ struct Model {
     uint8_t* memory;      // chip contents, `size` bytes, owned by the caller
     uint32_t size;        // a power of two
     uint32_t access_ns;   // virtual cost of one port access
-    uint64_t program_ns;  // page program busy time
-    uint64_t erase_ns;    // sector and bulk erase busy time
+    const Family* family; // null: kFamilies[0]
+    uint64_t program_ns;  // every program's busy time, or kFamilyTime
+    uint64_t erase_ns;    // every erase's busy time, or kFamilyTime
     uint8_t ecp;          // 1: the port has an ECR at ecr_port
     uint8_t miso_mode;    // MisoMode
     uint8_t power_status; // chip status at power-up; bit 0 set means busy for ever
-    uint32_t jedec_id;    // identification as 0xMMTTCC; 0: kManufacturerId, kMemoryType, log2(size)
+    uint32_t jedec_id;    // identification as 0xMMTTCC; 0: the family's (see model_init)
     uint8_t wp_low;       // the write-protect pin held low: with SRWD set, write status is refused
     StuckByte stuck[kMaxStuck];
     int stuck_count;
@@ -107,7 +184,12 @@ struct Model {
     uint8_t busy;       // a program or erase is running until busy_until
     uint8_t stuck_busy; // never leaves busy (power-up status had bit 0 set)
     uint64_t busy_until;
-    uint8_t id[3]; // what read identification answers: manufacturer, type, capacity
+    uint8_t id[3];        // what read identification answers: manufacturer, type, capacity
+    uint8_t ewsr;         // enable-write-status was the last frame: the next may write the status
+    uint32_t aai_address; // SST25: where the next auto-address-increment word goes
+    // The protection register: the AT25DF's bit per 64 KiB sector, the SST26's block-protection
+    // register (bit n of it in protect[n / 8], bit n % 8). Volatile: set at power-up.
+    uint8_t protect[kProtectBytes];
 
     // The current frame.
     uint8_t cmd;
@@ -123,8 +205,13 @@ struct Model {
 
 // Resets the port and the chip to their power-up state. Keeps the memory contents, the
 // configuration and the stuck bytes; the clock and the access counter restart at zero.
-// Returns false if the configuration is unusable (no memory, size not a power of two, no base).
+// Returns false if the configuration is unusable (no memory, size not a power of two, no base,
+// an SST26 of less than 128 KiB). Read identification answers jedec_id, or else the family's,
+// whose third byte follows the size when it is the base-2 logarithm of the family's size.
 bool model_init(Model& m);
+
+// The family's protection register in bits (0: it has none).
+uint32_t model_protect_bits(const Model& m);
 
 // Adds a stuck byte; false when the table is full or the address is outside the chip.
 bool model_add_stuck(Model& m, uint32_t address, uint8_t mask);

@@ -145,6 +145,24 @@ void print_report(const State& s) {
     }
 }
 
+// Saves the chip's protection beside the chip file while it differs from the power-up state.
+bool save_chip_state(std::string& error) {
+    const simcore::Model& m = g_hot.model;
+    simcore::Model powered_up = m;
+    powered_up.power_status = m.family->power_status;
+    simcore::model_init(powered_up);
+    ChipState state;
+    state.flash = m.family->name;
+    state.status = static_cast<uint8_t>(m.sr & m.family->writable);
+    const size_t n = (simcore::model_protect_bits(m) + 7) / 8;
+    bool same = state.status == (powered_up.sr & m.family->writable);
+    for (size_t i = 0; i < n; ++i) {
+        state.protect.push_back(m.protect[n - 1 - i]);
+        same = same && m.protect[n - 1 - i] == powered_up.protect[n - 1 - i];
+    }
+    return save_state_file(g_hot.state->settings.chip_path, same ? nullptr : &state, error);
+}
+
 } // namespace
 
 void reset(const Settings& settings) {
@@ -164,30 +182,49 @@ void reset(const Settings& settings) {
     m.memory = s.memory.data();
     m.size = settings.chip_size;
     m.access_ns = settings.access_ns;
-    m.program_ns = static_cast<uint64_t>(settings.program_us) * 1000u;
-    m.erase_ns = static_cast<uint64_t>(settings.erase_ms) * 1000000u;
+    m.family = simcore::find_family(settings.flash.c_str());
+    if (m.family == nullptr) {
+        std::fprintf(stderr, "lptspi-sim: no flash family is called %s\n", settings.flash.c_str());
+        std::abort(); // parse_settings never gives one: the caller built its Settings wrongly
+    }
+    m.program_ns = settings.program_us == kFamilyTimes
+                       ? simcore::kFamilyTime
+                       : static_cast<uint64_t>(settings.program_us) * 1000u;
+    m.erase_ns = settings.erase_ms == kFamilyTimes
+                     ? simcore::kFamilyTime
+                     : static_cast<uint64_t>(settings.erase_ms) * 1000000u;
     m.base = settings.port_base;
     m.ecr_port = static_cast<uint16_t>(settings.ecp_block + simcore::kEcpEcrOffset);
     m.ecp = settings.ecp && settings.ecp_block != 0 ? 1 : 0;
     m.miso_mode = settings.miso == Miso::high  ? simcore::kMisoHigh
                   : settings.miso == Miso::low ? simcore::kMisoLow
                                                : simcore::kMisoChip;
-    // The flash keeps its protection bits through a power cycle: unless the settings give a status,
-    // they are what the last run on this chip file left.
-    uint8_t power_status = settings.status;
-    const bool chip_here = !settings.chip_path.empty() &&
-                           !(s.chip_file.held_elsewhere && s.chip_file.path == settings.chip_path);
-    if (!settings.status_given && chip_here) {
-        load_status_file(settings.chip_path, power_status);
-    }
-    m.power_status = power_status;
+    m.power_status = settings.status;
     m.wp_low = settings.wp_low ? 1 : 0;
     m.jedec_id = settings.jedec_id;
     if (!simcore::model_init(m)) {
         // parse_settings never gives such a size: the caller built its Settings wrongly.
-        std::fprintf(stderr, "lptspi-sim: chip size %u is not a power of two of at least 256\n",
-                     settings.chip_size);
+        std::fprintf(stderr, "lptspi-sim: chip size %u is not a power of two of at least %u\n",
+                     settings.chip_size,
+                     m.family->protection == simcore::kProtectBlocks ? 131072u : 256u);
         std::abort();
+    }
+    // The chip is as the last run on this chip file left it, as on a board that stayed powered
+    // (or, powered off and on, with its non-volatile status bits), unless the settings give a
+    // status.
+    const bool chip_here = !settings.chip_path.empty() &&
+                           !(s.chip_file.held_elsewhere && s.chip_file.path == settings.chip_path);
+    ChipState kept;
+    if (!settings.status_given && chip_here && load_state_file(settings.chip_path, kept) &&
+        (kept.flash.empty() || kept.flash == settings.flash)) {
+        const uint8_t bits = settings.power_cycle ? m.family->nonvolatile : m.family->writable;
+        m.sr = static_cast<uint8_t>((m.sr & ~bits) | (kept.status & bits));
+        const size_t n = (simcore::model_protect_bits(m) + 7) / 8;
+        if (!settings.power_cycle && kept.protect.size() == n) {
+            for (size_t i = 0; i < n; ++i) {
+                m.protect[i] = kept.protect[n - 1 - i];
+            }
+        }
     }
     for (const Stuck& st : settings.stuck) {
         if (!simcore::model_add_stuck(m, st.address, st.mask)) {
@@ -276,8 +313,7 @@ bool shutdown() {
     const std::string& path = s.settings.chip_path;
     if (!path.empty() && !(s.chip_file.held_elsewhere && s.chip_file.path == path)) {
         std::string error;
-        saved = save_chip_file(s.chip_file, path, s.memory, error) &&
-                save_status_file(path, simcore::model_chip_status(g_hot.model), error);
+        saved = save_chip_file(s.chip_file, path, s.memory, error) && save_chip_state(error);
         if (!saved) {
             std::fprintf(stderr, "lptspi-sim: %s\n", error.c_str());
         }

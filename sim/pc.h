@@ -27,7 +27,12 @@ struct Stuck {
     uint8_t mask; // bits that stay 1 when programmed
 };
 
+// A busy time of the settings that means "the flash family's own".
+const uint32_t kFamilyTimes = 0xFFFFFFFFu;
+
 struct Settings {
+    std::string flash = "m25p80";     // LPTSPI_SIM_FLASH: the chip's family (see set_flash)
+    bool power_cycle = false;         // LPTSPI_SIM_POWER=cycle: power the chip off and on first
     std::string chip_path;            // LPTSPI_SIM_CHIP: loaded at boot if present, saved at exit
     Platform platform = Platform::nt; // LPTSPI_SIM_PLATFORM
     bool refuse_ex_size = false;      // GetVersionExA refuses the 156-byte size (test only)
@@ -45,10 +50,10 @@ struct Settings {
     Miso miso = Miso::chip;              // LPTSPI_SIM_MISO
     std::vector<Stuck> stuck;            // LPTSPI_SIM_STUCK
     bool ioctl_fail = false;             // LPTSPI_SIM_IOCTL=fail
-    uint32_t erase_ms = 3000;            // LPTSPI_SIM_ERASE_MS
-    uint32_t program_us = 1400;          // LPTSPI_SIM_PROGRAM_US
+    uint32_t erase_ms = kFamilyTimes;    // LPTSPI_SIM_ERASE_MS: every erase's busy time
+    uint32_t program_us = kFamilyTimes;  // LPTSPI_SIM_PROGRAM_US: every program's busy time
     uint32_t chip_size = 1u << 20;       // LPTSPI_SIM_SIZE: bytes, a power of two
-    uint32_t jedec_id = 0;               // LPTSPI_SIM_ID: 0xMMTTCC; 0: 0x20, 0x20, log2(chip_size)
+    uint32_t jedec_id = 0;               // LPTSPI_SIM_ID: 0xMMTTCC; 0: the family's
     double noise_rate = 0;               // LPTSPI_SIM_NOISE: chance that a data-in read is flipped
     uint64_t noise_seed = 1;             // LPTSPI_SIM_NOISE: seed of the flips' random sequence
     uint32_t access_ns = 1000;           // virtual cost of one port access
@@ -56,6 +61,12 @@ struct Settings {
     bool realtime = false;               // LPTSPI_SIM_REALTIME: _sleep really sleeps
     bool report = false;                 // LPTSPI_SIM_REPORT: summary on standard error at exit
 };
+
+// Makes the chip one of the flash family `name` (lower case, e.g. "sst25vf080b"): the family,
+// its size and its power-up status; false, `s` unchanged, for a name no family has.
+bool set_flash(Settings& s, const std::string& name);
+// The families' names, the default first.
+std::vector<std::string> flash_names();
 
 // Parses the LPTSPI_SIM_* variables through `get` (getenv in the product). Returns false with a
 // one-line message in `error` on the first bad value.

@@ -91,13 +91,21 @@ bool parse_bounded(const char* (*get)(const char*), const char* name, uint64_t m
     return true;
 }
 
-bool parse_size(const char* (*get)(const char*), uint32_t& out, std::string& error) {
+bool parse_size(const char* (*get)(const char*), const std::string& flash, uint32_t& out,
+                std::string& error) {
     const char* name = "LPTSPI_SIM_SIZE";
     const char* v = get(name);
     if (v == nullptr || *v == '\0') {
         return true;
     }
     uint64_t n = 0;
+    // The SST26's layout has 8 and 32 KiB blocks at either end.
+    const simcore::Family* family = simcore::find_family(flash.c_str());
+    if (family != nullptr && family->protection == simcore::kProtectBlocks && parse_number(v, n) &&
+        n < 2 * simcore::kSectorSize) {
+        error = bad(name, v, "the " + flash + "'s blocks need at least 131072 bytes");
+        return false;
+    }
     if (!parse_number(v, n) || n < HWI_CHIP_SIZE_MIN || n > HWI_CHIP_SIZE_MAX ||
         (n & (n - 1)) != 0) {
         error = bad(name, v,
@@ -215,10 +223,41 @@ bool parse_port(const char* (*get)(const char*), uint16_t& base, uint16_t& ecp,
 
 } // namespace
 
+bool set_flash(Settings& s, const std::string& name) {
+    const simcore::Family* f = simcore::find_family(name.c_str());
+    if (f == nullptr) {
+        return false;
+    }
+    s.flash = name;
+    s.chip_size = f->size;
+    s.status = f->power_status;
+    return true;
+}
+
+std::vector<std::string> flash_names() {
+    std::vector<std::string> names;
+    for (int i = 0; i < simcore::kFamilyCount; ++i) {
+        names.emplace_back(simcore::kFamilies[i].name);
+    }
+    return names;
+}
+
 bool parse_settings(const char* (*get)(const char* name), Settings& out, std::string& error) {
     Settings s = out;
-    // The size first: the chip file and the stuck bytes are checked against it.
-    if (!parse_size(get, s.chip_size, error) ||
+    // The family first, whose size and power-up status the other settings may change; then the
+    // size: the chip file and the stuck bytes are checked against it.
+    if (const char* v = get("LPTSPI_SIM_FLASH"); v != nullptr && *v != '\0' && !set_flash(s, v)) {
+        std::string accepted = "expected ";
+        const std::vector<std::string> names = flash_names();
+        for (size_t i = 0; i < names.size(); ++i) {
+            accepted += names[i] + (i + 2 < names.size()   ? ", "
+                                    : i + 1 < names.size() ? " or "
+                                                           : "");
+        }
+        error = bad("LPTSPI_SIM_FLASH", v, accepted);
+        return false;
+    }
+    if (!parse_size(get, s.flash, s.chip_size, error) ||
         !parse_noise(get, s.noise_rate, s.noise_seed, error)) {
         return false;
     }
@@ -260,6 +299,7 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
                                                {"not-trusted", Signing::not_trusted},
                                                {"secure-boot", Signing::secure_boot}};
     static const Choice<bool> wps[] = {{"high", false}, {"low", true}};
+    static const Choice<bool> powers[] = {{"keep", false}, {"cycle", true}};
     static const Choice<Hwi> hwis[] = {
         {"current", Hwi::current}, {"no-frame", Hwi::no_frame}, {"ports-only", Hwi::ports_only}};
     if (!parse_choice(get, "LPTSPI_SIM_PLATFORM", platforms, s.platform, error) ||
@@ -272,6 +312,7 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         !parse_choice(get, "LPTSPI_SIM_HWI", hwis, s.hwi, error) ||
         !parse_choice(get, "LPTSPI_SIM_SIGNING", signings, s.signing, error) ||
         !parse_choice(get, "LPTSPI_SIM_WP", wps, s.wp_low, error) ||
+        !parse_choice(get, "LPTSPI_SIM_POWER", powers, s.power_cycle, error) ||
         !parse_port(get, s.port_base, s.ecp_block, error) ||
         !parse_choice(get, "LPTSPI_SIM_REALTIME", flags, s.realtime, error) ||
         !parse_choice(get, "LPTSPI_SIM_REPORT", flags, s.report, error)) {
@@ -285,7 +326,7 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         !parse_bounded(get, "LPTSPI_SIM_ERASE_MS", 600000, s.erase_ms, error,
                        "an erase time in milliseconds") ||
         !parse_bounded(get, "LPTSPI_SIM_PROGRAM_US", 1000000, s.program_us, error,
-                       "a page program time in microseconds")) {
+                       "a program time in microseconds")) {
         return false;
     }
     s.status = static_cast<uint8_t>(status);
