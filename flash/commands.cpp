@@ -13,7 +13,10 @@ enum {
     BULK_ERASE = 0xC7,
     PAGE_PROGRAM = 0x02,
     FAST_READ = 0x0B,
-    READ_ID = 0x9F
+    READ_ID = 0x9F,
+    ENABLE_WRITE_STATUS = 0x50,
+    GLOBAL_UNLOCK = 0x98,
+    READ_PROTECTION = 0x72
 };
 
 // The pause between a write enable and the command it enables. The fast link leaves it out: the
@@ -86,6 +89,21 @@ void mc_write_status(int value) {
 
 void mc_write_disable() {
     command(WRITE_DISABLE);
+}
+
+void mc_write_status_ewsr(int value) {
+    command(ENABLE_WRITE_STATUS);
+    unsigned char block[2] = {WRITE_STATUS, (unsigned char)(value & 0xFF)};
+    frame(block, 2, NULL, 0);
+}
+
+void mc_global_unlock() {
+    write_enable();
+    command(GLOBAL_UNLOCK);
+}
+
+void mc_read_protection(unsigned char* bits, int len) {
+    query(READ_PROTECTION, bits, len);
 }
 
 void mc_read_id(unsigned char* id) {

@@ -26,6 +26,14 @@ void mc_read(int address, unsigned char* buf, int len); // fast read
 void mc_write_status(int value);
 // Write disable: clears the write-enable latch, so no program or erase is taken.
 void mc_write_disable();
+// Enable-write-status (0x50), then write status register with `value`, in two frames with no
+// pause: the status write of chips that take no write enable for it.
+void mc_write_status_ewsr(int value);
+// Write enable, 100 ms (none with the fast link), global block-protection unlock (0x98): clears
+// every bit of a block-protection register.
+void mc_global_unlock();
+// The block-protection register (0x72), `len` bytes, most significant first.
+void mc_read_protection(unsigned char* bits, int len);
 // JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size
 // in bytes on 25-series chips. A missing flash answers all 0xFF or all 0x00.
 void mc_read_id(unsigned char* id);

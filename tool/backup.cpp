@@ -3,6 +3,7 @@
 #include "image.h"
 #include "outfile.h"
 #include "sequence.h"
+#include "../flash/chips.h"
 #include "../flash/commands.h"
 #include "../port/interrupt.h"
 
@@ -25,43 +26,80 @@ static int refuse_taken_name(const char* path) {
     return EXIT_BACKUP_NOT_WRITTEN;
 }
 
-static void read_whole(unsigned char* buffer, int size, int pass) {
+// Reads `size` bytes from flash address `from` into `buffer`, showing the progress as read `pass`.
+static void read_span(unsigned char* buffer, int from, int size, int pass) {
     for (int address = 0; address < size; address += CHUNK_SIZE) {
-        printf("\rread %d at page %5d", pass, address / PAGE_SIZE);
-        mc_read(address, buffer + address, CHUNK_SIZE);
+        printf("\rread %d at page %5d", pass, (from + address) / PAGE_SIZE);
+        mc_read(from + address, buffer + address, CHUNK_SIZE);
     }
 }
 
-// The size the identification implies, or 0 when no flash answered.
-static int flash_size(const unsigned char* id) {
+static void read_whole(unsigned char* buffer, int size, int pass) {
+    read_span(buffer, 0, size, pass);
+}
+
+// The size of the family in the table that answers `id` (its row in `*chip`), or else the size
+// the identification gives; 0 when no flash answered.
+static int flash_size(const unsigned char* id, const FlashChip** chip) {
     printf("flash id %02x %02x %02x", id[0], id[1], id[2]);
+    *chip = NULL;
     if ((id[0] == 0x00 && id[1] == 0x00 && id[2] == 0x00) ||
         (id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF)) {
         printf(": no flash answered\n");
         return 0;
     }
+    *chip = find_chip(id);
+    if (*chip != NULL) {
+        printf(", %d KiB\n", (*chip)->size / 1024);
+        return (*chip)->size;
+    }
     int size = mc_id_size(id);
     if (size == 0) {
-        printf(", capacity code 0x%02x unknown: assuming %d KiB\n", id[2], ASSUMED_SIZE / 1024);
+        printf(", capacity code 0x%02x unknown, not in lptspi's table of flash chips: assuming "
+               "%d KiB\n",
+               id[2], ASSUMED_SIZE / 1024);
         return ASSUMED_SIZE;
     }
-    printf(", %d KiB\n", size / 1024);
+    printf(", %d KiB: not in lptspi's table of flash chips, taken as a common 25-series chip of "
+           "the size its identification gives\n",
+           size / 1024);
     return size;
 }
 
+// Whether the flash shows what protects it from lptspi's erase and programs: the status bits of
+// its family, or the block-protection register of a family that keeps one.
+static void say_protection(int status, const FlashChip* chip) {
+    if (chip != NULL && chip->protection_register > 0) {
+        unsigned char bits[32];
+        int len = chip->protection_register < 32 ? chip->protection_register : 32;
+        mc_read_protection(bits, len);
+        for (int i = 0; i < len; i++) {
+            if (bits[i] != 0) {
+                printf("the flash's blocks are locked (its block-protection register): lptspi's "
+                       "erase and programs will be ignored until they are unlocked (lptspi-check "
+                       "--unprotect)\n");
+                return;
+            }
+        }
+    } else if (status_protects(chip, status)) {
+        printf("the flash is write-protected: lptspi will refuse it until the protection is "
+               "cleared (lptspi-check --unprotect)\n");
+    }
+}
+
 // Whether a chip of `size` bytes shows its own start again beyond it, as a 25-series chip does
-// since it wraps its addresses at its size: at each power of two from `size` to the end of the
-// 24-bit address space, the first and the last page and the first page in use must read as they
+// since it wraps its addresses at its size: at each power of two from `first_bound` to the end of
+// the 24-bit address space, the first and the last page and the first page in use must read as they
 // do below `size`. Returns -1 when they all do, or the first address that does not: the chip is
 // larger than its identification says and a backup of `size` bytes would leave the rest out.
-static int wrap_mismatch(const unsigned char* chip, int size) {
+static int wrap_mismatch(const unsigned char* chip, int size, int first_bound) {
     int anchor = 0;
     while (anchor < size && blank_page(chip + anchor))
         anchor += PAGE_SIZE;
     if (anchor == size)
         anchor = 0;
     unsigned char page[PAGE_SIZE];
-    for (int bound = size; bound < ADDRESS_SPACE; bound *= 2) {
+    for (int bound = first_bound; bound < ADDRESS_SPACE; bound *= 2) {
         const int probes[3] = {bound, 2 * bound - PAGE_SIZE, bound + anchor};
         for (int i = 0; i < 3; i++) {
             mc_read(probes[i], page, PAGE_SIZE);
@@ -72,26 +110,51 @@ static int wrap_mismatch(const unsigned char* chip, int size) {
     return -1;
 }
 
-// Reads the flash into `chip` twice and checks what was read. Returns the page count to save, or
-// -1 with the exit status in `*status` and the reason printed; data the backup cannot hold makes
-// the status EXIT_BACKUP_PARTIAL.
-static int read_checked(unsigned char* chip, unsigned char* again, int size, const char* path,
-                        int* status) {
+// The first page address from `size` on whose bytes in `beyond` (read from `size` to twice it)
+// differ from the chip's start in `chip`, or -1.
+static int repeat_mismatch(const unsigned char* chip, const unsigned char* beyond, int size) {
+    for (int n = 0; n < size; n += PAGE_SIZE) {
+        if (memcmp(chip + n, beyond + n, PAGE_SIZE) != 0)
+            return size + n;
+    }
+    return -1;
+}
+
+// Reads the flash into `chip` twice and checks what was read; a chip whose size is not the
+// table's is read once more from its size to twice it, where it must repeat its start. Returns
+// the page count to save, or -1 with the exit status in `*status` and the reason printed; data
+// the backup cannot hold makes the status EXIT_BACKUP_PARTIAL.
+static int read_checked(unsigned char* chip, unsigned char* again, int size, int from_table,
+                        const char* path, int* status) {
     int pages = size / PAGE_SIZE;
-    printf("reading %d pages twice...\n", pages);
+    // Beyond 16 MiB the 24-bit addresses wrap whatever the chip.
+    const int repeats = !from_table && size < ADDRESS_SPACE;
+    if (repeats)
+        printf("reading %d pages twice, and the %d after them once: a chip of that size repeats "
+               "its start there\n",
+               pages, pages);
+    else
+        printf("reading %d pages twice...\n", pages);
     read_whole(chip, size, 1);
     read_whole(again, size, 2);
-    printf("\n");
     // A flaky wire or a flash changing under the reads: trust neither read.
-    for (int n = 0; n < pages; n++) {
-        if (memcmp(chip + n * PAGE_SIZE, again + n * PAGE_SIZE, PAGE_SIZE) != 0) {
-            release_flash();
-            printf("!!! page %d read differently twice, %s not written \n", n, path);
-            *status = EXIT_READS_DIFFER;
-            return -1;
-        }
+    int differ = -1;
+    for (int n = 0; n < pages && differ < 0; n++) {
+        if (memcmp(chip + n * PAGE_SIZE, again + n * PAGE_SIZE, PAGE_SIZE) != 0)
+            differ = n;
     }
-    int wrong = wrap_mismatch(chip, size);
+    if (differ < 0 && repeats)
+        read_span(again, size, size, 3);
+    printf("\n");
+    if (differ >= 0) {
+        release_flash();
+        printf("!!! page %d read differently twice, %s not written \n", differ, path);
+        *status = EXIT_READS_DIFFER;
+        return -1;
+    }
+    int wrong = repeats ? repeat_mismatch(chip, again, size) : -1;
+    if (wrong < 0)
+        wrong = wrap_mismatch(chip, size, repeats ? 2 * size : size);
     release_flash();
     if (wrong >= 0) {
         printf("!!! the flash does not repeat its first %d KiB at 0x%06x: it is larger than its "
@@ -132,9 +195,6 @@ static int back_up(NewFile* file) {
     int status = claim_idle_flash(STATUS_BUSY);
     if (status < 0)
         return EXIT_BACKUP_NOT_WRITTEN;
-    if ((status & STATUS_PROTECTION) != 0)
-        printf("the flash is write-protected: lptspi will refuse it until the protection is "
-               "cleared (lptspi-check --unprotect)\n");
 
     // One flipped bit in the capacity byte would make every later step read the wrong size.
     unsigned char id[3], again[3];
@@ -146,7 +206,9 @@ static int back_up(NewFile* file) {
                id[0], id[1], id[2], again[0], again[1], again[2], file->path);
         return EXIT_READS_DIFFER;
     }
-    int size = flash_size(id);
+    const FlashChip* family = find_chip(id);
+    say_protection(status, family);
+    int size = flash_size(id, &family);
     if (size == 0)
         return EXIT_BACKUP_NOT_WRITTEN;
 
@@ -159,7 +221,7 @@ static int back_up(NewFile* file) {
         return EXIT_BACKUP_NOT_WRITTEN;
     }
     int result = EXIT_BACKUP_SAVED;
-    int pages = read_checked(chip, second, size, file->path, &result);
+    int pages = read_checked(chip, second, size, family != NULL, file->path, &result);
     free(second);
     if (pages >= 0) {
         int saved = save(file, chip, pages);

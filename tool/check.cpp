@@ -2,6 +2,7 @@
 
 #include "image.h"
 #include "sequence.h"
+#include "../flash/chips.h"
 #include "../flash/commands.h"
 #include "../flash/link.h"
 #include "../port/clock.h"
@@ -25,6 +26,10 @@ enum {
 // which --unprotect may clear.
 static int wiring_problem = 0;
 static int status_problem = 0;
+// What keeps lptspi's own run from programming the chip besides its status: what the family
+// cannot do (for good), and blocks locked in a register of their own (until unlocked).
+static int family_problem = 0;
+static int lock_problem = 0;
 
 static void flash_problem() {
     wiring_problem = 1;
@@ -295,9 +300,11 @@ static const char* maker(int code) {
     return "unknown maker";
 }
 
-// Says what the identification tells; returns the size it implies, or 0 when it does not.
-static int say_id(unsigned char ids[3][3]) {
+// Says what the identification tells and which family of the table answers it (in `*chip`, or
+// NULL); returns the size, or 0 when the identification does not give one.
+static int say_id(unsigned char ids[3][3], const FlashChip** chip) {
     const unsigned char* id = ids[0];
+    *chip = NULL;
     if (memcmp(ids[0], ids[1], 3) != 0 || memcmp(ids[0], ids[2], 3) != 0) {
         printf("flash: id read differently three times (%02x %02x %02x, %02x %02x %02x, %02x %02x "
                "%02x): the reads are unreliable: check the cable\n",
@@ -306,7 +313,8 @@ static int say_id(unsigned char ids[3][3]) {
         flash_problem();
         return 0;
     }
-    int size = mc_id_size(id);
+    *chip = find_chip(id);
+    int size = *chip != NULL ? (*chip)->size : mc_id_size(id);
     if (size == 0) {
         printf("flash: id %02x %02x %02x, the same three times: %s (%02x), capacity code %02x, a "
                "size this tool does not know\n",
@@ -315,28 +323,111 @@ static int say_id(unsigned char ids[3][3]) {
     }
     printf("flash: id %02x %02x %02x, the same three times: %s (%02x), %d KiB\n", id[0], id[1],
            id[2], maker(id[0]), id[0], size / 1024);
+    if (*chip == NULL)
+        printf("flash: not in lptspi's table of flash chips: taken as a common 25-series chip of "
+               "the size its identification gives\n");
     return size;
 }
 
-static void say_status(int status) {
-    char protection[64] = "";
-    static const char* const bits[] = {"BP0", "BP1", "BP2", "bit 5", "bit 6"};
+// The status decoded with the bit names of the chip's family (the common ones for a chip not in
+// the table).
+static void say_status(int status, const FlashChip* chip) {
+    const StatusBits* bits = chip != NULL ? chip->status : &STATUS_BP;
+    char protection[64] = "", others[64] = "";
     for (int bit = 2; bit <= 6; bit++) {
+        char* list = (bits->protect & (1 << bit)) ? protection : others;
         if (status & (1 << bit)) {
-            strcat(protection, protection[0] ? " " : "");
-            strcat(protection, bits[bit - 2]);
+            strcat(list, list[0] ? " " : "");
+            strcat(list, bits->names[bit]);
         }
     }
-    printf("flash: status 0x%02x: %s, write latch %s, %s%s%s, status register %s\n", status,
+    char lock[64] = "";
+    if (bits->lock != 0)
+        snprintf(lock, sizeof lock, ", status register %s%s%s",
+                 status & bits->lock ? "locked (" : "not locked",
+                 status & bits->lock ? bits->names[7] : "", status & bits->lock ? ")" : "");
+    else if (status & 0x80)
+        snprintf(lock, sizeof lock, ", %s", bits->names[7]);
+    printf("flash: status 0x%02x: %s, write latch %s, %s%s%s%s%s%s\n", status,
            status & STATUS_BUSY ? "busy" : "not busy", status & STATUS_LATCH ? "set" : "clear",
-           protection[0] ? "block protection on (" : "no block protection", protection,
-           protection[0] ? ")" : "", status & STATUS_LOCK ? "locked (SRWD)" : "not locked");
+           bits->protect == 0 ? "block protection kept in a register of its own"
+           : protection[0]    ? "block protection on ("
+                              : "no block protection",
+           protection, protection[0] ? ")" : "", others[0] ? ", also " : "", others, lock);
     if (status & STATUS_BUSY)
         printf("flash: busy: an erase or a program is still running, or the chip is stuck: wait "
                "and run again, or switch the board off and on\n");
-    else if (status != 0x00)
+    else if (status != 0x00 && (status & bits->idle) == 0)
         printf("flash: lptspi refuses a flash whose status is not 0x00: lptspi-check --unprotect "
                "clears it\n");
+}
+
+// Bulk erases that take this long get a line: lptspi shows the status for all that time.
+static const int LONG_ERASE_MS = 20000;
+
+// What the family's datasheet says about lptspi's own run: it refuses any status but 0x00,
+// erases with 0xC7 and polls until the status reads 0x00, programs each page with 0x02 after a
+// write enable, and verifies. One line for each thing that stops it.
+static void say_family(const FlashChip* chip, int status) {
+    if (chip == NULL)
+        return;
+    if ((status & chip->status->idle) != 0) {
+        printf("flash: %s reads status 0x%02x even with nothing protected (%s: the write-protect "
+               "pin high, as the adapter holds it): lptspi refuses it as not idle; lptspi --fast "
+               "programs it\n",
+               chip->name, chip->status->idle, chip->status->names[4]);
+        family_problem = 1;
+    }
+    if (chip->bulk_erase == 0) {
+        printf("flash: %s has no bulk erase: lptspi cannot erase it, and waits for ever on "
+               "status = 02 (the write latch its erase command left set); lptspi --fast erases it "
+               "sector by sector\n",
+               chip->name);
+        family_problem = 1;
+    } else if (chip->bulk_ms >= LONG_ERASE_MS) {
+        printf("flash: %s takes about %d s to erase, up to %d s: lptspi shows status = 03 "
+               "meanwhile\n",
+               chip->name, chip->bulk_ms / 1000, chip->bulk_max_ms / 1000);
+    }
+    if (chip->program == PROGRAM_AAI_WORD) {
+        printf("flash: %s programs one byte per command: lptspi writes only the first byte of "
+               "each page; lptspi --fast programs it\n",
+               chip->name);
+        family_problem = 1;
+    }
+}
+
+// Reads the block-protection register of a chip that keeps one; returns whether any block is
+// locked, having printed the register as `what`.
+static int read_locks(const FlashChip* chip, const char* what) {
+    unsigned char bits[32];
+    int len = chip->protection_register < 32 ? chip->protection_register : 32;
+    mc_read_protection(bits, len);
+    char shown[3 * 32 + 1] = "";
+    int locked = 0;
+    for (int i = 0; i < len; i++) {
+        size_t used = strlen(shown);
+        snprintf(shown + used, sizeof shown - used, "%s%02x", i ? " " : "", bits[i]);
+        locked = locked || bits[i] != 0;
+    }
+    printf("%s%s", what, shown);
+    return locked;
+}
+
+// The locks of a chip whose protection is a register of its own: while any block is locked its
+// bulk erase and its programs there are ignored.
+static void say_locks(const FlashChip* chip) {
+    if (chip == NULL || chip->protection_register == 0)
+        return;
+    char what[64];
+    snprintf(what, sizeof what, "flash: %s block-protection register (0x72): ", chip->name);
+    lock_problem = read_locks(chip, what);
+    if (lock_problem)
+        printf(": blocks locked, as at every power-up: the chip ignores lptspi's bulk erase, and "
+               "lptspi waits for ever on status = 02 (the write latch the erase command left set); "
+               "lptspi-check --unprotect unlocks them until the chip is powered off\n");
+    else
+        printf(": no block locked (every power-up locks them again)\n");
 }
 
 // The first 64 KiB (or the whole chip) read three times, compared bit by bit.
@@ -376,27 +467,49 @@ static void check_reads(int size) {
     flash_problem();
 }
 
-// Clears block protection: write enable, write status 0x00, and whether it held.
-static void unprotect(int status) {
-    if (status & STATUS_BUSY) {
-        printf("unprotect: not tried while the flash is busy\n");
+// The status write the family takes: enable-write-status where it needs that, else a write
+// enable.
+static void write_status_zero(const FlashChip* chip) {
+    if (chip != NULL && chip->status_enable == ENABLE_EWSR)
+        mc_write_status_ewsr(0x00);
+    else
+        mc_write_status(0x00);
+}
+
+// Clears the protection bits of the status register (on the AT25DF family that is its global
+// unprotect, once more when the first write only cleared the lock), and whether it held.
+static void clear_status(int status, const FlashChip* chip) {
+    const StatusBits* bits = chip != NULL ? chip->status : &STATUS_BP;
+    if (status == 0x00 || status == bits->idle) {
+        printf("unprotect: nothing to clear (status 0x%02x)\n", status);
         return;
     }
-    if (status == 0x00) {
-        printf("unprotect: nothing to clear (status 0x00)\n");
-        return;
-    }
-    mc_write_status(0x00);
+    write_status_zero(chip);
     int now = mc_read_status();
-    if (now == 0x00) {
-        printf("unprotect: status 0x%02x cleared to 0x00: lptspi takes this flash now\n", status);
+    const int at25 = chip != NULL && chip->unprotect == UNPROTECT_AT25_GLOBAL;
+    if (at25 && (status & bits->lock) && !(now & bits->lock) && (now & bits->protect)) {
+        write_status_zero(chip);
+        now = mc_read_status();
+    }
+    if ((now & ~bits->idle) == 0) {
         status_problem = 0;
+        if (now == 0x00 && !family_problem) {
+            printf("unprotect: status 0x%02x cleared to 0x00: lptspi takes this flash now\n",
+                   status);
+            return;
+        }
+        printf("unprotect: status 0x%02x cleared to 0x%02x%s: nothing is protected now, but "
+               "lptspi still cannot program it (see above)\n",
+               status, now,
+               at25                                 ? " (global unprotect)"
+               : chip->status_enable == ENABLE_EWSR ? " (enable-write-status, write status)"
+                                                    : "");
         return;
     }
-    printf("unprotect: the status is still 0x%02x: the status register is locked (SRWD set while "
+    printf("unprotect: the status is still 0x%02x: the status register is locked (%s set while "
            "the chip's write-protect pin is held low) or the chip ignores the command: hold the "
            "write-protect pin high, or clear the protection with a programmer\n",
-           now);
+           now, bits->names[7]);
     // The write enable may still stand: nothing else may program or erase this chip.
     mc_write_disable();
     now = mc_read_status();
@@ -406,6 +519,37 @@ static void unprotect(int status) {
                now);
     else
         printf("unprotect: write disable sent: status 0x%02x, the write latch clear\n", now);
+}
+
+// The global unlock of a chip whose blocks lock in a register of their own, and whether it held.
+static void unlock_blocks(const FlashChip* chip) {
+    if (!lock_problem) {
+        printf("unprotect: nothing to clear (no block locked)\n");
+        return;
+    }
+    mc_global_unlock();
+    lock_problem = read_locks(chip, "unprotect: after the global unlock the block-protection "
+                                    "register reads ");
+    if (!lock_problem)
+        printf(": every block unlocked: lptspi takes this flash now, until it is powered off\n");
+    else
+        printf(": the chip ignored the unlock (as it does with its write-protect pin low and WPEN "
+               "set): hold the write-protect pin high\n");
+}
+
+// Clears block protection by the family's own procedure (write enable and write status 0x00 on
+// a chip not in the table), and says whether it held.
+static void unprotect(int status, const FlashChip* chip) {
+    if (status & STATUS_BUSY) {
+        printf("unprotect: not tried while the flash is busy\n");
+        return;
+    }
+    if (chip != NULL && chip->unprotect == UNPROTECT_SST26_GLOBAL)
+        unlock_blocks(chip);
+    else if (chip != NULL && chip->unprotect == UNPROTECT_NONE)
+        printf("unprotect: nothing to clear: %s has no block protection\n", chip->name);
+    else
+        clear_status(status, chip);
 }
 
 // ---- speed ---------------------------------------------------------------------------------
@@ -485,6 +629,8 @@ static void hold_pins() {
 int check_all(const CheckOptions* options) {
     wiring_problem = 0;
     status_problem = 0;
+    family_problem = 0;
+    lock_problem = 0;
     linkfast = 1;
 
     PlatformFacts platform;
@@ -512,12 +658,16 @@ int check_all(const CheckOptions* options) {
     int status = 0;
     if (check_lines(ids, &status)) {
         int size = 0;
+        const FlashChip* chip = NULL;
         if (status & STATUS_BUSY)
             printf("flash: the id cannot be read while the flash is busy\n");
         else
-            size = say_id(ids);
-        say_status(status);
-        status_problem = status != 0x00;
+            size = say_id(ids, &chip);
+        say_status(status, chip);
+        // A bit that shows the write-protect pin is the family's problem, not the status's.
+        status_problem = (status & ~(chip != NULL ? chip->status->idle : 0)) != 0x00;
+        say_family(chip, status);
+        say_locks(chip);
         if (status & STATUS_BUSY)
             printf("reads: not checked while the flash is busy\n");
         else
@@ -525,7 +675,7 @@ int check_all(const CheckOptions* options) {
         if (options->unprotect && wiring_problem)
             printf("unprotect: not tried while the reads are unreliable\n");
         else if (options->unprotect)
-            unprotect(status);
+            unprotect(status, chip);
     } else {
         flash_problem();
         if (options->unprotect)
@@ -536,9 +686,13 @@ int check_all(const CheckOptions* options) {
         hold_pins();
     release_flash();
 
-    if (!wiring_problem && !status_problem) {
+    if (!wiring_problem && !status_problem && !lock_problem && !family_problem) {
         printf("result: everything lptspi needs was found\n");
         return CHECK_READY;
+    }
+    if (!wiring_problem && !status_problem && !lock_problem) {
+        printf("result: lptspi cannot program this flash (see above)\n");
+        return CHECK_FLASH_OR_WIRING;
     }
     printf("result: the flash or its wiring needs attention (see above)\n");
     return CHECK_FLASH_OR_WIRING;

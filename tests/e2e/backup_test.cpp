@@ -28,14 +28,26 @@ std::string chip_with(size_t size, const std::vector<int>& pages) {
     return bytes;
 }
 
-// The identification line and both reads of a chip of `size` bytes, 4096 bytes to a frame.
-std::string identified_and_read(size_t size, int capacity) {
+// The identification line and the reads of a chip of `size` bytes, 4096 bytes to a frame: both
+// whole reads, and for a chip not in the table (any but 20 20 14) the range from its size to
+// twice it once more, unless the first two differed (`repeated` false).
+std::string identified_and_read(size_t size, int capacity, bool repeated = true) {
+    const bool known = capacity == 0x14;
+    const int pages = static_cast<int>(size / 256);
     std::string text = "flash id 20 20 " + format("%02x", capacity) +
-                       format(", %d KiB\n", static_cast<int>(size / 1024)) +
-                       format("reading %d pages twice...\n", static_cast<int>(size / 256));
-    for (int pass = 1; pass <= 2; pass++) {
-        for (size_t page = 0; page < size / 256; page += 16)
-            text += format("\rread %d", pass) + format(" at page %5d", static_cast<int>(page));
+                       format(", %d KiB", static_cast<int>(size / 1024)) +
+                       (known ? "\n"
+                              : ": not in lptspi's table of flash chips, taken as a common "
+                                "25-series chip of the size its identification gives\n") +
+                       (known ? format("reading %d pages twice...\n", pages)
+                              : format("reading %d pages twice, and the ", pages) +
+                                    format("%d after them once: a chip of that size repeats its "
+                                           "start there\n",
+                                           pages));
+    for (int pass = 1; pass <= (known || !repeated ? 2 : 3); pass++) {
+        for (int page = 0; page < pages; page += 16)
+            text += format("\rread %d", pass) +
+                    format(" at page %5d", page + (pass == 3 ? pages : 0));
     }
     return text + "\n";
 }
@@ -160,7 +172,7 @@ TEST_F(BackupTest, RefusalsWriteNothing) {
         // A flaky data-in line: the two reads of the 4 KiB chip disagree, first (with this seed
         // and rate) in page 4...
         {{{"LPTSPI_SIM_SIZE", "4096"}, {"LPTSPI_SIM_NOISE", "0.0001:3"}},
-         OPENING + IDLE + identified_and_read(4096, 0x0C) + "!!! page 4 read differently twice, " +
+         OPENING + IDLE + identified_and_read(4096, 0x0C, false) + "!!! page 4 read differently twice, " +
              out + " not written \n",
          2},
         // ...or, with another, the two identifications do.

@@ -1,6 +1,6 @@
 // The backup run in-process on the simulated PC, with chips whose identification no 25-series
-// size matches: the capacity code is reported and 1 MiB is read, and saved only when the chip
-// repeats itself beyond it.
+// size matches: the capacity code is reported and 1 MiB is read, then the next 1 MiB once more, and
+// saved only when the chip repeats itself beyond it.
 #include "backup.h"
 #include "../support/process.h"
 #include "../support/runs.h"
@@ -52,13 +52,17 @@ TEST(Backup, UnknownCapacityCodeIsReportedAndOneMebibyteRead) {
         testing::internal::CaptureStdout();
         int status = backup_flash(out.c_str());
         std::string printed = testing::internal::GetCapturedStdout();
-        size_t read_end = printed.find("\rread 2 at page  4080\n");
+        size_t read_end = printed.find("\rread 2 at page  4080\rread 3 at page  4096");
         ASSERT_NE(read_end, std::string::npos) << printed.substr(0, 400);
-        read_end += std::strlen("\rread 2 at page  4080");
+        read_end = printed.find("\rread 3 at page  8176\n");
+        ASSERT_NE(read_end, std::string::npos) << printed.substr(0, 400);
+        read_end += std::strlen("\rread 3 at page  8176");
         EXPECT_EQ(printed.substr(0, printed.find("reading ")),
                   OPENING + IDLE + "flash id 20 20 " + c.code + ", capacity code 0x" + c.code +
-                      " unknown: assuming 1024 KiB\n");
-        EXPECT_EQ(printed.substr(printed.find("reading "), 28), "reading 4096 pages twice...\n");
+                      " unknown, not in lptspi's table of flash chips: assuming 1024 KiB\n");
+        const std::string reading = "reading 4096 pages twice, and the 4096 after them once: a "
+                                    "chip of that size repeats its start there\n";
+        EXPECT_EQ(printed.substr(printed.find("reading "), reading.size()), reading);
         if (c.saved < 0) {
             EXPECT_EQ(printed.substr(read_end),
                       "\n" + std::string(c.end) + out + " not written \n");

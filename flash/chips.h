@@ -1,0 +1,76 @@
+// The flash families lptspi knows, one row each: what the makers' datasheets say a program needs
+// to know to identify, unprotect, erase and program the chip. Facts only: the procedures they
+// name live with the programs that carry them out.
+#pragma once
+
+// What one program command writes.
+enum {
+    PROGRAM_PAGE = 1, // 0x02 writes up to a 256-byte page
+    // 0x02 writes one byte; longer runs take auto-address-increment word programming: 0xAD with
+    // the address and two bytes, then 0xAD with two bytes each, ended by write disable 0x04
+    PROGRAM_AAI_WORD
+};
+
+// What must come just before a write status (0x01).
+enum {
+    ENABLE_WREN = 1, // write enable 0x06
+    ENABLE_EWSR,     // enable-write-status 0x50
+    ENABLE_EITHER    // either of them
+};
+
+// How block protection is cleared.
+enum {
+    UNPROTECT_NONE = 1,     // the chip has no block protection to clear
+    UNPROTECT_STATUS_0,     // the status-write enable, then write status 0x00
+    UNPROTECT_SST26_GLOBAL, // write enable, then global block-protection unlock 0x98
+    // write enable, then write status 0x00: global unprotect of every sector, refused while the
+    // sector-protection lock (SPRL, bit 7) is set with the write-protect pin low
+    UNPROTECT_AT25_GLOBAL
+};
+
+// What a family's status register bits mean.
+struct StatusBits {
+    unsigned char protect; // the bits that protect blocks or sectors
+    unsigned char lock;    // the bit that locks them while the write-protect pin is low
+    // What an idle chip with nothing protected reads, the write-protect pin held high as the
+    // adapter holds it: 0x00 unless a bit shows the pin
+    unsigned char idle;
+    const char* names[8]; // each bit's name, bit 0 first
+};
+
+extern const StatusBits STATUS_BP;     // BP0-BP2 (bits 5 and 6 on larger chips), SRWD
+extern const StatusBits STATUS_SST25;  // BP0-BP3, AAI, BPL
+extern const StatusBits STATUS_SST26;  // no protection here: a register of its own (0x72)
+extern const StatusBits STATUS_AT25DF; // SWP, WPP (the pin), EPE, SPRL
+
+struct FlashChip {
+    unsigned char id[3]; // JEDEC identification (0x9F)
+    const char* name;
+    int size; // bytes
+    int program;
+    int status_enable;
+    int unprotect;
+    const StatusBits* status;
+    int protection_register = 0; // bytes of the block-protection register (read with 0x72), or 0
+    // Erase commands, 0 where the chip has none: the whole chip, a 64 KiB sector, a 4 KiB
+    // sector, a 256-byte page.
+    unsigned char bulk_erase = 0;
+    unsigned char sector_erase = 0;
+    unsigned char small_erase = 0;
+    unsigned char page_erase = 0;
+    // Typical and maximum busy times: the bulk erase, a 64 KiB sector erase, one program command
+    // (a page, or one word on a chip that programs words).
+    int bulk_ms = 0, bulk_max_ms = 0;
+    int sector_ms = 0, sector_max_ms = 0;
+    int program_us, program_max_us;
+};
+
+extern const FlashChip flash_chips[];
+extern const int flash_chip_count;
+
+// The row of the family that answers `id`, or NULL.
+const FlashChip* find_chip(const unsigned char* id);
+
+// Whether a chip of the family `chip` (NULL: a common 25-series chip not in the table) shows
+// block protection in `status`.
+int status_protects(const FlashChip* chip, int status);
