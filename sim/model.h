@@ -42,7 +42,6 @@ const uint8_t kSrWel = 0x02;
 const uint8_t kSrBp = 0x1C;
 const uint8_t kSrAai = 0x40;  // SST25: auto-address-increment programming under way
 const uint8_t kSrSrwd = 0x80; // also the SST25's BPL and the AT25DF's SPRL: locked while WP is low
-const uint8_t kSrWritable = kSrBp | kSrSrwd; // what write status changes on the common chip
 
 // Chip commands.
 const uint8_t kCmdWriteStatus = 0x01;
@@ -69,8 +68,6 @@ const uint8_t kCmdSectorErase = 0xD8;
 const uint8_t kCmdPageErase = 0xDB;
 const uint8_t kCmdReadId = 0x9F;
 
-const uint8_t kManufacturerId = 0x20;
-const uint8_t kMemoryType = 0x20;
 const uint32_t kPageSize = 256;
 const uint32_t kSectorSize = 64 * 1024;
 const int kMaxStuck = 64;
@@ -114,12 +111,13 @@ struct Family {
     uint8_t power_status;  // status register at power-up (the AT25DF: bits 2-3, sectors protected)
     uint8_t writable;      // status bits write status stores
     uint8_t nonvolatile;   // of those, the bits kept through a power cycle
-    uint8_t protect_bits;  // status bits that protect (Protection kProtectStatus...)
+    uint8_t protect_bits;  // status bits that protect (kProtectStatus, kProtectStatusAll)
     uint8_t busy_bits;     // status bits that read 1 while busy
     uint8_t protection;    // Protection
     uint8_t programming;   // Programming
     uint8_t status_enable; // StatusEnable
     uint16_t commands;     // kHas... bits
+    // Busy times; 0 where the family lacks the command.
     uint32_t program_us = 0; // a page program, or a byte or word program (kProgramByte)
     uint32_t page_write_us = 0;
     uint32_t erase_page_us = 0;

@@ -43,7 +43,7 @@ struct Settings {
     uint16_t port_base = 0x378;       // LPTSPI_SIM_PORT: LPT1's data register
     uint16_t ecp_block = 0x778;       // LPTSPI_SIM_PORT: its ECP block (ECR at +2), 0: none
     Hwi hwi = Hwi::current;           // LPTSPI_SIM_HWI
-    uint8_t status = 0x00;            // LPTSPI_SIM_STATUS: chip status bits at power-up
+    uint8_t status = 0x00;            // LPTSPI_SIM_STATUS: chip status at power-up (or family's)
     bool status_given = false;        // LPTSPI_SIM_STATUS was set (else the chip file's own)
     bool wp_low = false;              // LPTSPI_SIM_WP=low: the chip's write-protect pin held low
     Signing signing = Signing::accepted; // LPTSPI_SIM_SIGNING (64-bit Windows only)

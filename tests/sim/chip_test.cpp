@@ -12,6 +12,11 @@ namespace {
 
 const uint32_t kSize = 1u << 20;
 
+V operator+(V a, const V& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class Chip : public ::testing::Test {
   protected:
     void SetUp() override { boot(); }
@@ -242,6 +247,285 @@ TEST_F(Chip, PowerUpBusyBitMeansBusyForEver) {
     _sleep(100000);
     spi.write_enable();
     EXPECT_EQ(spi.read_status(), 0x01);
+}
+
+// ---- flash families -------------------------------------------------------------------------
+
+class Family : public Chip {
+  protected:
+    void boot_flash(const std::string& name, bool wp_low = false) {
+        boot([&](sim::Settings& s) {
+            ASSERT_TRUE(sim::set_flash(s, name)) << name;
+            s.wp_low = wp_low;
+        });
+    }
+    // Each family's own way to lift its power-up protection.
+    void unprotect(const std::string& name) {
+        if (name.rfind("sst25", 0) == 0) {
+            spi.command(0x50);
+            spi.frame({0x01, 0x00});
+        } else if (name == "sst26vf016b") {
+            spi.write_enable();
+            spi.command(0x98);
+        } else if (name.rfind("at2", 0) == 0) {
+            spi.write_enable();
+            spi.frame({0x01, 0x00});
+        }
+    }
+    V block_protection() {
+        const V in = spi.frame({0x72, 0, 0, 0, 0, 0, 0, 0});
+        return V(in.begin() + 1, in.end());
+    }
+};
+
+TEST_F(Family, IdentificationSizeAndPowerUpStatus) {
+    struct Row {
+        const char* name;
+        V id;
+        uint32_t size;
+        uint8_t status;
+    };
+    for (const Row& r : {Row{"m25p80", {0x20, 0x20, 0x14}, 1u << 20, 0x00},
+                         Row{"w25q80", {0xEF, 0x40, 0x14}, 1u << 20, 0x00},
+                         Row{"mx25l8005", {0xC2, 0x20, 0x14}, 1u << 20, 0x00},
+                         Row{"gd25q80", {0xC8, 0x40, 0x14}, 1u << 20, 0x00},
+                         Row{"en25f80", {0x1C, 0x31, 0x14}, 1u << 20, 0x00},
+                         Row{"w25q128", {0xEF, 0x40, 0x18}, 1u << 24, 0x00},
+                         Row{"sst25vf080b", {0xBF, 0x25, 0x8E}, 1u << 20, 0x1C},
+                         Row{"sst25vf040b", {0xBF, 0x25, 0x8D}, 1u << 19, 0x1C},
+                         Row{"sst25vf016b", {0xBF, 0x25, 0x41}, 1u << 21, 0x1C},
+                         Row{"sst26vf016b", {0xBF, 0x26, 0x41}, 1u << 21, 0x00},
+                         Row{"at25df081a", {0x1F, 0x45, 0x01}, 1u << 20, 0x1C}, // bit 4: WP high
+                         Row{"at26df161a", {0x1F, 0x46, 0x01}, 1u << 21, 0x1C},
+                         Row{"m45pe80", {0x20, 0x40, 0x14}, 1u << 20, 0x00}}) {
+        SCOPED_TRACE(r.name);
+        boot_flash(r.name);
+        EXPECT_EQ(spi.frame({0x9F, 0, 0, 0}), (V{0xFF, r.id[0], r.id[1], r.id[2]}));
+        EXPECT_EQ(sim::chip_contents().size(), r.size);
+        EXPECT_EQ(spi.read_status(), r.status);
+    }
+    EXPECT_EQ(sim::flash_names().size(), 13u);
+    EXPECT_EQ(sim::flash_names().front(), "m25p80");
+}
+
+// After each family's unprotect: what each erase command erases around 0x12345 and how long it
+// keeps the chip busy (0: the command is ignored, the latch stays set).
+TEST_F(Family, EraseCommandsTheirRangesAndTimes) {
+    const uint32_t all = 0xFFFFFFFF, k4 = 4096, k32 = 32768, k64 = 65536;
+    struct Row {
+        const char* name;
+        uint32_t size[5]; // 0x20, 0x52, 0xD8, 0xDB, 0xC7 (and 0x60)
+        uint32_t ms[5];
+    };
+    for (const Row& r : {
+             Row{"m25p80", {0, 0, k64, 0, all}, {0, 0, 3000, 0, 3000}},
+             Row{"w25q80", {k4, k32, k64, 0, all}, {30, 120, 150, 0, 2000}},
+             Row{"mx25l8005", {k4, 0, k64, 0, all}, {60, 0, 700, 0, 7000}},
+             Row{"gd25q80", {k4, k32, k64, 0, all}, {50, 160, 250, 0, 5000}},
+             Row{"en25f80", {k4, 0, k64, 0, all}, {90, 0, 500, 0, 8000}},
+             Row{"w25q128", {k4, k32, k64, 0, all}, {45, 120, 150, 0, 40000}},
+             Row{"sst25vf080b", {k4, k32, k64, 0, all}, {18, 18, 18, 0, 35}},
+             Row{"sst25vf040b", {k4, k32, k64, 0, all}, {18, 18, 18, 0, 35}},
+             Row{"sst25vf016b", {k4, k32, k64, 0, all}, {18, 18, 18, 0, 35}},
+             Row{"sst26vf016b", {k4, 0, k64, 0, all}, {18, 0, 18, 0, 35}},
+             Row{"at25df081a", {k4, k32, k64, 0, all}, {50, 250, 400, 0, 6000}},
+             Row{"at26df161a", {k4, k32, k64, 0, all}, {50, 250, 400, 0, 12000}},
+             Row{"m45pe80", {0, 0, k64, 256, 0}, {0, 0, 1000, 10, 0}},
+         }) {
+        const uint8_t cmds[] = {0x20, 0x52, 0xD8, 0xDB, 0xC7, 0x60};
+        for (int i = 0; i < 6; ++i) {
+            const int k = i < 5 ? i : 4;
+            SCOPED_TRACE(testing::Message() << r.name << " " << std::hex << int(cmds[i]));
+            boot_flash(r.name);
+            unprotect(r.name);
+            const uint32_t size = uint32_t(sim::chip_contents().size());
+            sim::set_chip_contents(V(size, 0x00));
+            spi.write_enable();
+            spi.frame(cmds[i] == 0xC7 || cmds[i] == 0x60 ? V{cmds[i]} : V{cmds[i], 1, 0x23, 0x45});
+            if (r.ms[k] == 0) {
+                EXPECT_EQ(spi.read_status() & ~0x10, 0x02); // ignored: the latch is still set
+            } else {
+                _sleep(r.ms[k] - 1);
+                EXPECT_EQ(spi.read_status() & 0x01, 0x01);
+                _sleep(1);
+                EXPECT_EQ(spi.read_status() & ~0x10, 0x00);
+            }
+            V expected(size, 0x00);
+            const uint32_t n = r.size[k] == all ? size : r.size[k];
+            const uint32_t first = 0x12345 & ~(n - 1) & (size - 1);
+            std::fill(expected.begin() + first, expected.begin() + first + (r.size[k] ? n : 0),
+                      0xFF);
+            EXPECT_TRUE(sim::chip_contents() == expected);
+        }
+    }
+    // The SST26's 0xD8 erases the block the address is in: 8 KiB at either end, then 32 KiB.
+    for (auto [address, first, n] :
+         {std::tuple{0x2345u, 0x2000u, 0x2000u}, std::tuple{0x9000u, 0x8000u, 0x8000u},
+          std::tuple{0x1F2345u, 0x1F0000u, 0x8000u}, std::tuple{0x1FFFFFu, 0x1FE000u, 0x2000u}}) {
+        boot_flash("sst26vf016b");
+        unprotect("sst26vf016b");
+        sim::set_chip_contents(V(1u << 21, 0x00));
+        spi.write_enable();
+        spi.frame(0xD8, address);
+        spi.wait_ready();
+        V expected(1u << 21, 0x00);
+        std::fill(expected.begin() + first, expected.begin() + first + n, 0xFF);
+        EXPECT_TRUE(sim::chip_contents() == expected) << std::hex << address;
+    }
+}
+
+TEST_F(Family, OneProgramCommandWritesAPageOrOneByteAndSst25WordsFollowOn) {
+    // 32 bytes from 0x1F0: a page wraps at 0x200 to 0x100; an SST25 takes the first byte only.
+    V data(32);
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] = uint8_t(0x10 + i);
+    }
+    for (const std::string& name : sim::flash_names()) {
+        SCOPED_TRACE(name);
+        boot_flash(name);
+        unprotect(name);
+        program(0x1F0, data);
+        V first(data.begin(), data.begin() + 16), wrapped(data.begin() + 16, data.end());
+        if (name.rfind("sst25", 0) == 0) {
+            first = V{0x10} + V(15, 0xFF);
+            wrapped = V(16, 0xFF);
+        }
+        EXPECT_EQ(bytes(0x1F0, 16), first);
+        EXPECT_EQ(bytes(0x100, 16), wrapped);
+    }
+
+    // Auto-address-increment: address and a word, then a word a frame, until write disable.
+    for (bool unprotected : {true, false}) {
+        boot_flash("sst25vf080b");
+        if (unprotected) {
+            unprotect("sst25vf080b");
+        }
+        sim::set_chip_contents(V(0x1008, 0x0F));
+        spi.write_enable();
+        spi.frame({0xAD, 0x00, 0x10, 0x01, 0x11, 0x22}); // an odd address: the word is at 0x1000
+        EXPECT_EQ(spi.read_status(), unprotected ? 0x42 : 0x1E);          // AAI, the latch kept
+        EXPECT_EQ(spi.read(0, 2), unprotected ? V(2, 0xFF) : V(2, 0x0F)); // no reads meanwhile
+        spi.frame({0xAD, 0x33, 0x44});
+        spi.frame({0xAD, 0x55}); // half a word: nothing
+        spi.frame({0xAD, 0x56, 0x66});
+        spi.command(0x04);
+        EXPECT_EQ(spi.read_status(), unprotected ? 0x00 : 0x1C);
+        EXPECT_EQ(bytes(0x1000, 8),
+                  (unprotected ? V{0x01, 0x02, 0x03, 0x04, 0x06, 0x06, 0x0F, 0x0F} : V(8, 0x0F)));
+    }
+    // Each word keeps the chip busy for the program time (here set to 5 ms).
+    boot([](sim::Settings& s) {
+        sim::set_flash(s, "sst25vf016b");
+        s.status = 0;
+        s.program_us = 5000;
+    });
+    spi.write_enable();
+    spi.frame({0xAD, 0x00, 0x00, 0x00, 0x00, 0x00});
+    EXPECT_EQ(spi.read_status(), 0x43);
+    spi.frame({0xAD, 0x00, 0x00}); // ignored while busy
+    _sleep(5);
+    EXPECT_EQ(spi.read_status(), 0x42);
+    spi.frame({0xAD, 0x00, 0x00});
+    _sleep(5);
+    spi.command(0x04);
+    EXPECT_EQ(spi.read_status(), 0x00);
+    EXPECT_EQ(bytes(0, 6), (V{0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF}));
+
+    // M45PE page write: the bytes sent replace theirs, the rest of the page keeps its bytes.
+    boot_flash("m45pe80");
+    sim::set_chip_contents(V(0x400, 0x00));
+    spi.write_enable();
+    spi.frame(0x0A, 0x310, {0xF0, 0x0F});
+    EXPECT_EQ(spi.read_status(), 0x03);
+    _sleep(11);
+    EXPECT_EQ(spi.read_status(), 0x00);
+    EXPECT_EQ(bytes(0x30F, 4), (V{0x00, 0xF0, 0x0F, 0x00}));
+}
+
+TEST_F(Family, PowerUpProtectionAndEachFamilysWayToLiftIt) {
+    // SST25VF080B: write enable does not open the status write; enable-write-status right
+    // before it does. Meanwhile neither program nor chip erase gets through.
+    boot_flash("sst25vf080b");
+    sim::set_chip_contents({0x55});
+    spi.write_enable();
+    spi.frame({0x01, 0x00});
+    EXPECT_EQ(spi.read_status(), 0x1E);
+    spi.program(0, {0x00});
+    spi.command(0xC7);
+    spi.wait_ready();
+    EXPECT_EQ(at(0), 0x55);
+    spi.command(0x50);
+    spi.read_status(); // not right before it any more
+    spi.frame({0x01, 0x00});
+    EXPECT_EQ(spi.read_status(), 0x1E);
+    spi.command(0x50);
+    spi.frame({0x01, 0x00});
+    EXPECT_EQ(spi.read_status(), 0x00);
+    // The 016B takes write enable as well.
+    boot_flash("sst25vf016b");
+    spi.write_enable();
+    spi.frame({0x01, 0x00});
+    EXPECT_EQ(spi.read_status(), 0x00);
+
+    // SST26: status 0x00, every block write-locked in the block-protection register; chip
+    // erase and programs of a locked block are ignored, the latch kept.
+    boot_flash("sst26vf016b");
+    sim::set_chip_contents({0x55});
+    EXPECT_EQ(block_protection(), (V{0x55, 0x55, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    spi.write_enable();
+    spi.program(0, {0x00});
+    spi.command(0xC7);
+    EXPECT_EQ(spi.read_status(), 0x02);
+    EXPECT_EQ(at(0), 0x55);
+    // Writing the register unlocks the 64 KiB block at 0x10000 only (bit 0).
+    spi.frame({0x42, 0x55, 0x55, 0xFF, 0xFF, 0xFF, 0xFE});
+    program(0x10000, {0x00});
+    program(0x20000, {0x00});
+    EXPECT_EQ((V{at(0x10000), at(0x20000)}), (V{0x00, 0xFF}));
+    spi.write_enable();
+    spi.command(0x98); // global unlock
+    EXPECT_EQ(block_protection(), (V{0, 0, 0, 0, 0, 0, 0xFF}));
+    spi.write_enable();
+    spi.command(0xC7);
+    EXPECT_EQ(spi.read_status(), 0x83); // busy in bits 0 and 7
+    spi.wait_ready();
+    EXPECT_EQ(sim::chip_contents(), V(1u << 21, 0xFF));
+
+    // AT25DF: status bits 2-3 sum up the sector protection (0x3C reads a sector's), bit 4 is
+    // the WP pin. A refused program drops the latch. Write status with bits 5-2 all clear
+    // unprotects every sector, all set protects every sector; SPRL (bit 7) with WP low locks.
+    for (bool wp_low : {false, true}) {
+        SCOPED_TRACE(wp_low);
+        const uint8_t wpp = wp_low ? 0x00 : 0x10;
+        boot_flash("at25df081a", wp_low);
+        EXPECT_EQ(spi.read_status(), 0x0C | wpp);
+        EXPECT_EQ(spi.frame({0x3C, 0x01, 0x00, 0x00, 0x00})[4], 0xFF);
+        spi.write_enable();
+        spi.program(0x10000, {0x00});
+        EXPECT_EQ(spi.read_status(), 0x0C | wpp);
+        EXPECT_EQ(at(0x10000), 0xFF);
+        spi.write_enable();
+        spi.frame({0x01, 0x00});
+        EXPECT_EQ(spi.read_status(), wpp);
+        EXPECT_EQ(spi.frame({0x3C, 0x01, 0x00, 0x00, 0x00})[4], 0x00);
+        spi.write_enable();
+        spi.frame(0x36, 0x10000); // protect one sector: some protected
+        EXPECT_EQ(spi.read_status(), 0x04 | wpp);
+        spi.write_enable();
+        spi.frame({0x01, 0xBC}); // all protected, and SPRL
+        EXPECT_EQ(spi.read_status(), 0x8C | wpp);
+        spi.write_enable();
+        spi.frame(0x39, 0x10000); // SPRL refuses a sector's unprotect
+        spi.write_enable();
+        spi.frame({0x01, 0x00});
+        EXPECT_EQ(spi.read_status(), wp_low ? 0x8E : 0x10); // refused only with WP low
+    }
+
+    // M45PE: no status write at all.
+    boot_flash("m45pe80");
+    spi.write_enable();
+    spi.frame({0x01, 0x1C});
+    EXPECT_EQ(spi.read_status(), 0x02);
 }
 
 } // namespace

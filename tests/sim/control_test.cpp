@@ -42,7 +42,7 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
                              "SCM=user ECP=0 STATUS=0x1C MISO=low STUCK=0x10:0x80,4096:1 "
                              "IOCTL=fail ERASE_MS=0 PROGRAM_US=0x10 TRACE=/tmp/t.txt REALTIME=1 "
                              "REPORT=1 SIZE=0x200000 NOISE=0.25:0x2A PORT=0xD010,0xD000 "
-                             "HWI=ports-only ID=0xEF4018";
+                             "HWI=ports-only ID=0xEF4018 FLASH=sst25vf016b POWER=cycle";
     sim::Settings s;
     std::string error;
     ASSERT_TRUE(parse(good, s, error)) << error;
@@ -61,6 +61,17 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
               std::make_tuple(0x200000u, 0.25, uint64_t{42}));
     EXPECT_EQ(std::tie(s.port_base, s.ecp_block, s.hwi, s.jedec_id),
               std::make_tuple(0xD010, 0xD000, sim::Hwi::ports_only, 0xEF4018u));
+    EXPECT_EQ(std::tie(s.flash, s.power_cycle), std::make_tuple("sst25vf016b", true));
+    // A family brings its size and power-up status; the other settings override them.
+    for (auto [vars, size, status] :
+         {std::tuple{"FLASH=w25q128", 1u << 24, 0x00},
+          std::tuple{"FLASH=at26df161a", 1u << 21, 0x0C},
+          std::tuple{"FLASH=sst25vf040b", 1u << 19, 0x1C},
+          std::tuple{"FLASH=sst25vf040b SIZE=4096 STATUS=0", 4096u, 0x00}}) {
+        sim::Settings t;
+        ASSERT_TRUE(parse(vars, t, error)) << error;
+        EXPECT_EQ(std::tie(t.chip_size, t.status), std::make_tuple(size, status)) << vars;
+    }
     ASSERT_TRUE(parse("PORT=legacy", s, error)) << error;
     EXPECT_EQ(std::tie(s.port_base, s.ecp_block), std::make_tuple(0x378, 0x778));
     ASSERT_TRUE(parse("SIZE=4096 NOISE=1e-3", s, error)) << error;
@@ -87,7 +98,8 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
                "REALTIME=true REPORT=2 SIZE=2048 SIZE=33554432 SIZE=12288 SIZE=1M SIZE=0 "
                "NOISE=1.5 NOISE=-0.1 NOISE=0.1: NOISE=:5 NOISE=0.1:x NOISE=lots NOISE=nan "
                "NOISE=inf PORT=card PORT=0x50 PORT=0xFFFC PORT=0xD010, PORT=0xD010,0xD011 "
-               "PORT=0xD010,0xD00E PORT=,0xD000 HWI=old ID=0x1000000 ID=-1 " +
+               "PORT=0xD010,0xD00E PORT=,0xD000 HWI=old ID=0x1000000 ID=-1 FLASH=M25P80 "
+               "FLASH=sst26 FLASH=25vf080b POWER=off POWER=1 " +
                too_many_stuck + " CHIP=" + dir + /* a directory */
                " CHIP=" + dir + "/big.bin")) {   // larger than the chip
         SCOPED_TRACE(var);
@@ -109,6 +121,12 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     EXPECT_FALSE(parse("SIZE=4096 STUCK=0x1000:1", t, error));
     EXPECT_EQ(error.rfind("LPTSPI_SIM_STUCK=", 0), 0u) << error;
     EXPECT_TRUE(parse("SIZE=8192 CHIP=" + dir + "/8k.bin" + " STUCK=0x1FFF:1", t, error)) << error;
+    // The size an SST26's layout needs, and the family's own size, checked with the other two.
+    EXPECT_FALSE(parse("FLASH=sst26vf016b SIZE=65536", t, error));
+    EXPECT_EQ(error, "LPTSPI_SIM_SIZE=65536: the sst26vf016b's blocks need at least 131072 bytes");
+    EXPECT_FALSE(parse("FLASH=sst25vf040b STUCK=0x80000:1", t, error));
+    EXPECT_EQ(error.rfind("LPTSPI_SIM_STUCK=", 0), 0u) << error;
+    EXPECT_TRUE(parse("FLASH=sst26vf016b SIZE=131072", t, error)) << error;
 }
 
 TEST(Record, HoldsEveryAccessInOrderWhileOn) {
@@ -196,6 +214,68 @@ TEST_F(ChipFile, MissingFileStartsErasedAndSaveErrorsAreReported) {
     EXPECT_NE(err.find("lptspi-sim: cannot save the chip to " + path), std::string::npos) << err;
 }
 
+// The chip's protection state stays beside the chip file as on a board that stays powered;
+// powered off and on, the chip keeps only its non-volatile status bits.
+TEST_F(ChipFile, ProtectionStaysWithTheChipUntilThePowerIsCycled) {
+    const std::string state = path + ".status";
+    write_file(state, "9c\n"); // an older file: two hex digits
+    boot_with_file();
+    EXPECT_EQ(sim::chip_status(), 0x9C);
+    std::remove(state.c_str());
+
+    auto boot_as = [&](const char* name, bool cycle = false) {
+        boot([&](sim::Settings& s) {
+            sim::set_flash(s, name);
+            s.chip_path = path;
+            s.power_cycle = cycle;
+        });
+    };
+    Spi spi;
+    auto registers = [&] { return spi.frame({0x72, 0, 0, 0, 0, 0, 0}); };
+    boot_as("sst26vf016b");
+    spi.write_enable();
+    spi.command(0x98);
+    sim::shutdown();
+    EXPECT_EQ(read_file(state), "00\nflash sst26vf016b\nprotect 000000000000\n");
+    boot_as("sst26vf016b");
+    EXPECT_EQ(registers(), (V{0xFF, 0, 0, 0, 0, 0, 0}));
+    boot_as("sst26vf016b", true);
+    EXPECT_EQ(registers(), (V{0xFF, 0x55, 0x55, 0xFF, 0xFF, 0xFF, 0xFF}));
+    sim::shutdown(); // the power-up state needs no file
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"chip.bin"});
+
+    // The AT25DF's sectors; a file of another family is another chip's (this one powers up).
+    boot_as("at25df081a");
+    spi.write_enable();
+    spi.frame({0x01, 0x00});
+    spi.write_enable();
+    spi.frame(0x36, 0x70000); // sector 7 protected again
+    sim::shutdown();
+    EXPECT_EQ(read_file(state), "00\nflash at25df081a\nprotect 0080\n");
+    boot_as("at25df081a");
+    EXPECT_EQ(spi.read_status(), 0x14);
+    boot_as("sst25vf080b");
+    EXPECT_EQ(spi.read_status(), 0x1C);
+
+    // Non-volatile bits (the W25Q80's BP and SEC bits) survive the power cycle, the SST25's
+    // volatile BP bits come back set.
+    boot_as("w25q80");
+    spi.write_enable();
+    spi.frame({0x01, 0x64});
+    sim::shutdown();
+    boot_as("w25q80", true);
+    EXPECT_EQ(spi.read_status(), 0x64);
+    boot_as("sst25vf016b");
+    spi.write_enable();
+    spi.frame({0x01, 0x00});
+    sim::shutdown();
+    EXPECT_EQ(read_file(state), "00\nflash sst25vf016b\n");
+    boot_as("sst25vf016b");
+    EXPECT_EQ(spi.read_status(), 0x00);
+    boot_as("sst25vf016b", true);
+    EXPECT_EQ(spi.read_status(), 0x1C);
+}
+
 TEST(Report, PrintedOnStandardErrorOnlyWhenAsked) {
     for (bool report : {false, true}) {
         boot([report](sim::Settings& s) { s.report = report; });
@@ -248,6 +328,9 @@ TEST(BootDeathTest, UnusableChipSizeIsAFault) {
                                         " is not a power of two of at least 256\n")
             << size;
     }
+    sim::Settings s;
+    s.flash = "m25p16";
+    EXPECT_DEATH(sim::reset(s), "lptspi-sim: no flash family is called m25p16\n");
 }
 
 // Every setting the README lists is known: only another LPTSPI_SIM_ name draws a warning.
@@ -260,7 +343,8 @@ TEST(BootDeathTest, WarnsOfUnknownSettingsOnly) {
                   "LPTSPI_SIM_SCM", "LPTSPI_SIM_ECP", "LPTSPI_SIM_STATUS", "LPTSPI_SIM_MISO",
                   "LPTSPI_SIM_SIZE", "LPTSPI_SIM_NOISE", "LPTSPI_SIM_STUCK", "LPTSPI_SIM_IOCTL",
                   "LPTSPI_SIM_ERASE_MS", "LPTSPI_SIM_PROGRAM_US", "LPTSPI_SIM_TRACE",
-                  "LPTSPI_SIM_REALTIME", "LPTSPI_SIM_REPORT"}) {
+                  "LPTSPI_SIM_REALTIME", "LPTSPI_SIM_REPORT", "LPTSPI_SIM_FLASH",
+                  "LPTSPI_SIM_POWER"}) {
                 setenv(name, "", 1);
             }
             setenv("LPTSPI_SIM_CHIPS", "chip.bin", 1); // a known name is only its prefix
