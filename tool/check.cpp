@@ -372,10 +372,13 @@ static void say_family(const FlashChip* chip, int status) {
     if (chip == NULL)
         return;
     if ((status & chip->status->idle) != 0) {
+        int pin = 0;
+        while ((chip->status->idle & (1 << pin)) == 0)
+            pin++;
         printf("flash: %s reads status 0x%02x even with nothing protected (%s: the write-protect "
                "pin high, as the adapter holds it): lptspi refuses it as not idle; lptspi --fast "
                "programs it\n",
-               chip->name, chip->status->idle, chip->status->names[4]);
+               chip->name, chip->status->idle, chip->status->names[pin]);
         family_problem = 1;
     }
     if (chip->bulk_erase == 0) {
