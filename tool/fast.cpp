@@ -154,15 +154,23 @@ static int wait_ready(double limit, int readings, int show, int* status) {
 
 // Says why a wait after `what` ended the run; returns the run's exit status.
 static int waited_too_long(int outcome, int status, const char* what, double limit) {
-    if (outcome == WAIT_SILENT)
+    if (outcome == WAIT_SILENT) {
         printf("\n!!! the flash stopped answering after %s: its status reads 0xff, the data-in "
                "line stays high: check the chip's power and the cable \n",
                what);
+        return EXIT_VERIFY_FAILED;
+    }
+    char time[32];
+    if (limit >= 1)
+        snprintf(time, sizeof time, "%.0f s", limit);
+    else if (limit >= 1e-3)
+        snprintf(time, sizeof time, "%.0f ms", limit * 1e3);
     else
-        printf("\n!!! the flash stayed busy (status 0x%02x) for %.3f s after %s, twice the "
-               "longest its datasheet gives: check the chip's power supply, switch the board off "
-               "and on and run again \n",
-               status, limit, what);
+        snprintf(time, sizeof time, "%.0f us", limit * 1e6);
+    printf("\n!!! the flash stayed busy (status 0x%02x) for %s after %s, twice the longest its "
+           "datasheet gives: check the chip's power supply, switch the board off and on and run "
+           "again \n",
+           status, time, what);
     return EXIT_VERIFY_FAILED;
 }
 
@@ -182,8 +190,9 @@ static int erase(const FlashChip* chip, int pages) {
     const int unit = chip->sector_erase != 0 ? (int)SECTOR_SIZE : (int)PAGE_SIZE;
     const int units = (pages * PAGE_SIZE + unit - 1) / unit;
     const double limit = 2 * chip->sector_max_ms / 1000.0;
-    printf("Erasing %d %s checking status... \n", units,
-           unit == SECTOR_SIZE ? "sectors of 64 KiB" : "pages");
+    printf("Erasing %d %s%s%s checking status... \n", units,
+           unit == SECTOR_SIZE ? "sector" : "page", units == 1 ? "" : "s",
+           unit == SECTOR_SIZE ? " of 64 KiB" : "");
     for (int n = 0; n < units; n++) {
         mc_erase_at(unit == SECTOR_SIZE ? chip->sector_erase : chip->page_erase, n * unit);
         int outcome = wait_ready(limit, STATUS_READINGS, 1, &status);
