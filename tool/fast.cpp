@@ -16,7 +16,9 @@ enum {
     // Status readings in one frame while waiting for an erase or a page: the flash repeats its
     // status for as long as it is clocked, so a wait costs a few frames rather than one frame
     // per reading.
-    STATUS_READINGS = 16
+    STATUS_READINGS = 16,
+    // The SST25's status bit 6: auto-address-increment word programming under way
+    STATUS_WORDS = 0x40
 };
 
 // How a wait for the flash ended.
@@ -288,6 +290,12 @@ int program_fast(unsigned char* image, int pages) {
     if (status < 0) {
         free(image);
         return EXIT_NO_PORT_OR_BUSY;
+    }
+    if (status & STATUS_WORDS) {
+        // A word sequence cut short (Ctrl-C) leaves an SST25 taking nothing but words, read
+        // status and write disable, which ends it.
+        mc_write_disable();
+        status = mc_read_status();
     }
     FlashChip common;
     const FlashChip* chip = identify(&common);

@@ -162,6 +162,13 @@ TEST_F(FastTest, WordProgramsDecodeAsFrames) {
     expected += "S 100\n0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
     EXPECT_EQ(decode_frames(read_file(dir + "/trace")), expected);
     EXPECT_TRUE(read_file(chip) == programmed(raw) + std::string(1024 * KIB - 3 * PAGE, '\xFF'));
+
+    // A chip left in the middle of a word sequence takes write disable first.
+    new_chip("");
+    env = {{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_STATUS", "0x5C"}};
+    result = run(raw, env);
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_TRUE(read_file(chip) == programmed(raw) + std::string(1024 * KIB - 3 * PAGE, '\xFF'));
 }
 
 // Each way the fast run stops: before the erase with status 1 and the chip as it was; after it
