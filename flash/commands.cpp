@@ -107,10 +107,6 @@ void mc_write_status(int value) {
     frame(block, 2, NULL, 0);
 }
 
-void mc_write_disable() {
-    command(WRITE_DISABLE);
-}
-
 void mc_write_status_ewsr(int value) {
     command(ENABLE_WRITE_STATUS);
     unsigned char block[2] = {WRITE_STATUS, (unsigned char)(value & 0xFF)};
@@ -124,6 +120,10 @@ void mc_global_unlock() {
 
 void mc_read_protection(unsigned char* bits, int len) {
     query(READ_PROTECTION, bits, len);
+}
+
+void mc_write_disable() {
+    command(WRITE_DISABLE);
 }
 
 void mc_read_id(unsigned char* id) {

@@ -33,8 +33,6 @@ void mc_words_next(const unsigned char* word);
 // Write enable, 100 ms (none with the fast link), write status register with `value`: clears
 // block protection with 0x00, unless the register is locked.
 void mc_write_status(int value);
-// Write disable: clears the write-enable latch, so no program or erase is taken.
-void mc_write_disable();
 // Enable-write-status (0x50), then write status register with `value`, in two frames with no
 // pause: the status write of chips that take no write enable for it.
 void mc_write_status_ewsr(int value);
@@ -43,6 +41,8 @@ void mc_write_status_ewsr(int value);
 void mc_global_unlock();
 // The block-protection register (0x72), `len` bytes, most significant first.
 void mc_read_protection(unsigned char* bits, int len);
+// Write disable: clears the write-enable latch, so no program or erase is taken.
+void mc_write_disable();
 // JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size
 // in bytes on 25-series chips. A missing flash answers all 0xFF or all 0x00.
 void mc_read_id(unsigned char* id);

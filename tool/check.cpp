@@ -466,6 +466,19 @@ static void check_reads(int size) {
     flash_problem();
 }
 
+// After an unprotect that did not hold the write enable may still stand: nothing else may program
+// or erase this chip.
+static void disable_writes() {
+    mc_write_disable();
+    int now = mc_read_status();
+    if (now & STATUS_LATCH)
+        printf("unprotect: the write latch stays set after write disable (status 0x%02x): switch "
+               "the board off and on before using it\n",
+               now);
+    else
+        printf("unprotect: write disable sent: status 0x%02x, the write latch clear\n", now);
+}
+
 // Clears the protection bits of the status register (on the AT25DF family that is its global
 // unprotect, once more when the first write only cleared the lock), and whether it held.
 static void clear_status(int status, const FlashChip* chip) {
@@ -494,15 +507,7 @@ static void clear_status(int status, const FlashChip* chip) {
     char reason[256];
     status_kept_reason(reason, sizeof reason, chip, now);
     printf("unprotect: %s\n", reason);
-    // The write enable may still stand: nothing else may program or erase this chip.
-    mc_write_disable();
-    now = mc_read_status();
-    if (now & STATUS_LATCH)
-        printf("unprotect: the write latch stays set after write disable (status 0x%02x): switch "
-               "the board off and on before using it\n",
-               now);
-    else
-        printf("unprotect: write disable sent: status 0x%02x, the write latch clear\n", now);
+    disable_writes();
 }
 
 // The global unlock of a chip whose blocks lock in a register of their own, and whether it held.
@@ -514,10 +519,12 @@ static void unlock_blocks(const FlashChip* chip) {
     mc_global_unlock();
     lock_problem = read_locks(chip, "unprotect: after the global unlock the block-protection "
                                     "register reads ");
-    if (!lock_problem)
+    if (!lock_problem) {
         printf(": every block unlocked: lptspi takes this flash now, until it is powered off\n");
-    else
-        printf(": %s\n", UNLOCK_IGNORED);
+        return;
+    }
+    printf(": %s\n", UNLOCK_IGNORED);
+    disable_writes();
 }
 
 // Clears block protection by the family's own procedure (write enable and write status 0x00 on

@@ -166,6 +166,11 @@ TEST_F(FamilyTest, CheckNamesTheChipAndWhatWorksAtPowerUpAndAfterUnprotect) {
         const std::string found = findings(second.out);
         EXPECT_EQ(found.substr(found.find("unprotect: ")), f.unprotect);
         EXPECT_EQ(second.status, f.unprotected_status);
+        // Switched off and on, every family is as it was at power-up.
+        Env cycled = on(f);
+        cycled.emplace_back("LPTSPI_SIM_POWER", "cycle");
+        RunResult third = run_program({CHECK}, cycled);
+        EXPECT_EQ(findings(third.out), id_line(f.id, f.maker, f.kib) + f.check);
         EXPECT_TRUE(read_file(chip) == old);
     }
     // An identification not in the table that gives a size: a common chip of that size.
@@ -201,7 +206,7 @@ TEST_F(FamilyTest, DefaultRunOnEachFamilyAtPowerUpAndUnprotected) {
                 for (int i = 0; i < 50; i++)
                     polls += "\rstatus = 02 ";
                 EXPECT_TRUE(child.wait_for(polls));
-                child.signal(SIGTERM);
+                child.signal(SIGHUP); // its console closed: no message
             }
             RunResult result = child.finish();
             std::string expected = old, tail;
@@ -233,7 +238,7 @@ TEST_F(FamilyTest, DefaultRunOnEachFamilyAtPowerUpAndUnprotected) {
             case WAITS_FOR_EVER: // the bulk erase ignored, its write latch left set
                 tail = "\rstatus = 02 ";
                 EXPECT_EQ(result.out.substr(0, opened.size() + erasing.size()), opened + erasing);
-                status = 128 + SIGTERM;
+                status = 128 + SIGHUP;
                 break;
             }
             ASSERT_GE(result.out.size(), tail.size());
