@@ -3,7 +3,6 @@
 #include "image.h"
 #include "../flash/commands.h"
 #include "../flash/link.h"
-#include "../port/clock.h"
 #include "../port/opening.h"
 #include "../port/registers.h"
 #include "../port/system.h"
