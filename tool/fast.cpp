@@ -234,6 +234,14 @@ static int program_pages(const FlashChip* chip, const unsigned char* image, int 
         int outcome = wait_ready(limit, STATUS_READINGS, 0, &status);
         if (outcome != WAIT_READY)
             return waited_too_long(outcome, status, "a page program", limit);
+        if (status & STATUS_LATCH) {
+            // A program ends by clearing the latch: one the chip refused leaves it set.
+            printf("\n!!! page %d was not programmed: the flash kept its write latch (status "
+                   "0x%02x) and may still be protected (lptspi-check shows how) \n",
+                   n, status);
+            mc_write_disable();
+            return EXIT_VERIFY_FAILED;
+        }
     }
     return -1;
 }

@@ -7,7 +7,8 @@ enum {
     EXIT_VERIFIED = 0, // every page read back as written
     EXIT_NO_PORT_OR_BUSY = 1,
     // A page differed; the run still completed. Also the fast run's end after its erase began:
-    // an erase that did not take, a flash that stayed busy or stopped answering.
+    // an erase that did not take, a program refused, a flash that stayed busy or stopped
+    // answering.
     EXIT_VERIFY_FAILED = 2
 };
 
