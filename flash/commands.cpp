@@ -16,7 +16,8 @@ enum {
     READ_ID = 0x9F,
     ENABLE_WRITE_STATUS = 0x50,
     GLOBAL_UNLOCK = 0x98,
-    READ_PROTECTION = 0x72
+    READ_PROTECTION = 0x72,
+    WORD_PROGRAM = 0xAD
 };
 
 // The pause between a write enable and the command it enables. The fast link leaves it out: the
@@ -73,6 +74,25 @@ void mc_program(int address, const unsigned char* data, int len) {
     if (len > 0)
         memcpy(block + 4, data, (size_t)len);
     frame(block, 4 + (len > 0 ? len : 0), NULL, 0);
+}
+
+void mc_erase_at(unsigned char code, int address) {
+    write_enable();
+    unsigned char block[4] = {code};
+    put_address(block + 1, address);
+    frame(block, 4, NULL, 0);
+}
+
+void mc_words_start(int address, const unsigned char* word) {
+    write_enable();
+    unsigned char block[6] = {WORD_PROGRAM, 0, 0, 0, word[0], word[1]};
+    put_address(block + 1, address & ~1);
+    frame(block, 6, NULL, 0);
+}
+
+void mc_words_next(const unsigned char* word) {
+    unsigned char block[3] = {WORD_PROGRAM, word[0], word[1]};
+    frame(block, 3, NULL, 0);
 }
 
 void mc_read(int address, unsigned char* buf, int len) {

@@ -21,6 +21,15 @@ void mc_erase_bulk(); // write enable, 100 ms (none with the fast link), bulk er
 // at the low 24 bits of `address`.
 void mc_program(int address, const unsigned char* data, int len);
 void mc_read(int address, unsigned char* buf, int len); // fast read
+// Write enable, 100 ms (none with the fast link), then the erase command `code` with the low 24
+// bits of `address`: a 64 KiB sector erase (0xD8) or a page erase (0xDB) of what holds it.
+void mc_erase_at(unsigned char code, int address);
+// Auto-address-increment word programming, on chips whose 0x02 programs one byte: write enable
+// (no pause), then 0xAD with the even `address` and two bytes; each later word is 0xAD with its
+// two bytes alone, written at the next two addresses. Write disable ends the sequence. The
+// chip is busy after each word and takes only read status meanwhile.
+void mc_words_start(int address, const unsigned char* word);
+void mc_words_next(const unsigned char* word);
 // Write enable, 100 ms (none with the fast link), write status register with `value`: clears
 // block protection with 0x00, unless the register is locked.
 void mc_write_status(int value);

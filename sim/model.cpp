@@ -71,6 +71,15 @@ void start_busy(Model& m, uint64_t ns) {
     settle(m); // a zero busy time completes at once
 }
 
+// An erase begins: a chip that gives way under its current stops answering.
+void start_erase(Model& m, uint64_t ns) {
+    if (m.miso_mode == kMisoLost) {
+        m.miso_mode = kMisoHigh;
+        update_status_port(m);
+    }
+    start_busy(m, ns);
+}
+
 uint64_t program_time(const Model& m, uint32_t us) {
     return m.program_ns != kFamilyTime ? m.program_ns : static_cast<uint64_t>(us) * 1000u;
 }
@@ -228,7 +237,7 @@ void erase(Model& m, uint32_t size, uint32_t us) {
         size = b.size;
     }
     fill(m.memory + start, m.size < size ? m.size : size, 0xFF);
-    start_busy(m, erase_time(m, us));
+    start_erase(m, erase_time(m, us));
 }
 
 // Chip select rose: the commands that act at the end of a frame do so now, but only when a
@@ -312,7 +321,7 @@ void frame_end(Model& m) {
         // Refused while anything is protected (the SST26 ignores it silently, latch and all).
         if (wel && !refused(m, any_protected(m))) {
             fill(m.memory, m.size, 0xFF);
-            start_busy(m, erase_time(m, f.erase_chip_us));
+            start_erase(m, erase_time(m, f.erase_chip_us));
         }
         break;
     case kCmdProtectSector:

@@ -136,7 +136,9 @@ const Family* find_family(const char* name);
 // A busy time of the configuration that means "the family's own".
 const uint64_t kFamilyTime = ~0ull;
 
-enum MisoMode : uint8_t { kMisoChip = 0, kMisoHigh = 1, kMisoLow = 2 };
+// kMisoLost: the chip's output until it starts its first erase, then high for good, as on a board
+// whose supply gives way under the erase current (the mode becomes kMisoHigh then).
+enum MisoMode : uint8_t { kMisoChip = 0, kMisoHigh = 1, kMisoLow = 2, kMisoLost = 3 };
 
 struct StuckByte {
     uint32_t address;

@@ -192,9 +192,10 @@ void reset(const Settings& settings) {
     m.base = settings.port_base;
     m.ecr_port = static_cast<uint16_t>(settings.ecp_block + simcore::kEcpEcrOffset);
     m.ecp = settings.ecp && settings.ecp_block != 0 ? 1 : 0;
-    m.miso_mode = settings.miso == Miso::high  ? simcore::kMisoHigh
-                  : settings.miso == Miso::low ? simcore::kMisoLow
-                                               : simcore::kMisoChip;
+    m.miso_mode = settings.miso == Miso::high   ? simcore::kMisoHigh
+                  : settings.miso == Miso::low  ? simcore::kMisoLow
+                  : settings.miso == Miso::lost ? simcore::kMisoLost
+                                                : simcore::kMisoChip;
     m.power_status = settings.status;
     m.wp_low = settings.wp_low ? 1 : 0;
     m.jedec_id = settings.jedec_id;

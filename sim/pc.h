@@ -12,7 +12,7 @@ enum class Platform { nt, nt64, win9x, unknown };
 enum class Lpt { free, busy, absent };
 enum class Driver { running, stopped, unregistered, missing, unopenable, disabled };
 enum class Scm { admin, user, none };
-enum class Miso { chip, high, low };
+enum class Miso { chip, high, low, lost };
 // What the installed hwinterface.sys knows: every request; all but the frame request; only the
 // read-port and write-port requests, as its first release (which also knew no port beyond the
 // legacy ones).

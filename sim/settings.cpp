@@ -302,7 +302,7 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         {"admin", Scm::admin}, {"user", Scm::user}, {"none", Scm::none}};
     static const Choice<bool> flags[] = {{"1", true}, {"0", false}};
     static const Choice<Miso> misos[] = {
-        {"chip", Miso::chip}, {"high", Miso::high}, {"low", Miso::low}};
+        {"chip", Miso::chip}, {"high", Miso::high}, {"low", Miso::low}, {"lost", Miso::lost}};
     static const Choice<bool> ioctls[] = {{"ok", false}, {"fail", true}};
     static const Choice<Signing> signings[] = {{"accepted", Signing::accepted},
                                                {"test-off", Signing::test_off},

@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include "image.h"
+#include "protection.h"
 #include "sequence.h"
 #include "../flash/chips.h"
 #include "../flash/commands.h"
@@ -459,15 +460,10 @@ static void say_family(const FlashChip* chip, int status) {
 // locked, having printed the register as `what`.
 static int read_locks(const FlashChip* chip, const char* what) {
     unsigned char bits[32];
-    int len = chip->protection_register < 32 ? chip->protection_register : 32;
-    mc_read_protection(bits, len);
-    char shown[3 * 32 + 1] = "";
     int locked = 0;
-    for (int i = 0; i < len; i++) {
-        size_t used = strlen(shown);
-        snprintf(shown + used, sizeof shown - used, "%s%02x", i ? " " : "", bits[i]);
-        locked = locked || bits[i] != 0;
-    }
+    int len = read_block_locks(chip, bits, &locked);
+    char shown[3 * 32 + 1];
+    format_locks(shown, sizeof shown, bits, len);
     printf("%s%s", what, shown);
     return locked;
 }
@@ -538,31 +534,17 @@ static void disable_writes() {
         printf("unprotect: write disable sent: status 0x%02x, the write latch clear\n", now);
 }
 
-// The status write the family takes: enable-write-status where it needs that, else a write
-// enable.
-static void write_status_zero(const FlashChip* chip) {
-    if (chip != NULL && chip->status_enable == ENABLE_EWSR)
-        mc_write_status_ewsr(0x00);
-    else
-        mc_write_status(0x00);
-}
-
 // Clears the protection bits of the status register (on the AT25DF family that is its global
 // unprotect, once more when the first write only cleared the lock), and whether it held.
 static void clear_status(int status, const FlashChip* chip) {
-    const StatusBits* bits = chip != NULL ? chip->status : &STATUS_BP;
+    const StatusBits* bits = family_status_bits(chip);
     if (status == 0x00 || status == bits->idle) {
         printf("unprotect: nothing to clear (status 0x%02x)\n", status);
         return;
     }
-    write_status_zero(chip);
-    int now = mc_read_status();
+    int now = clear_status_protection(chip, status);
     const int at25 = chip != NULL && chip->unprotect == UNPROTECT_AT25_GLOBAL;
-    if (at25 && (status & bits->lock) && !(now & bits->lock) && (now & bits->protect)) {
-        write_status_zero(chip);
-        now = mc_read_status();
-    }
-    if ((now & ~bits->idle) == 0) {
+    if (status_unprotected(chip, now)) {
         status_problem = 0;
         if (now == 0x00 && !family_problem) {
             printf("unprotect: status 0x%02x cleared to 0x00: lptspi takes this flash now\n",
@@ -577,10 +559,9 @@ static void clear_status(int status, const FlashChip* chip) {
                                                     : "");
         return;
     }
-    printf("unprotect: the status is still 0x%02x: the status register is locked (%s set while "
-           "the chip's write-protect pin is held low) or the chip ignores the command: hold the "
-           "write-protect pin high, or clear the protection with a programmer\n",
-           now, bits->names[7]);
+    char reason[256];
+    status_kept_reason(reason, sizeof reason, chip, now);
+    printf("unprotect: %s\n", reason);
     disable_writes();
 }
 
@@ -597,9 +578,7 @@ static void unlock_blocks(const FlashChip* chip) {
         printf(": every block unlocked: lptspi takes this flash now, until it is powered off\n");
         return;
     }
-    printf(
-        ": the chip ignored the unlock (as it does with its write-protect pin low and WPEN set): "
-        "hold the write-protect pin high\n");
+    printf(": %s\n", UNLOCK_IGNORED);
     disable_writes();
 }
 

@@ -3,7 +3,6 @@
 #include "image.h"
 #include "../flash/commands.h"
 #include "../flash/link.h"
-#include "../port/clock.h"
 #include "../port/opening.h"
 #include "../port/registers.h"
 #include "../port/system.h"
@@ -48,34 +47,6 @@ static void wait_for_erase() {
     }
 }
 
-// The fast run's status readings: several in one frame, so that a wait costs a few frames rather
-// than one frame per reading. Returns the latest.
-enum { STATUS_READINGS = 16 };
-
-static int read_latest_status() {
-    unsigned char statuses[STATUS_READINGS];
-    mc_read_statuses(statuses, STATUS_READINGS);
-    return statuses[STATUS_READINGS - 1];
-}
-
-// The same wait without pauses: the status is read again at once, and shown when it changes and
-// at least every 100 ms, so that the console is not flooded.
-static void poll_erase() {
-    int shown = -1;
-    unsigned long last = 0;
-    for (;;) {
-        int status = read_latest_status();
-        unsigned long now = ticks_ms();
-        if (status != shown || now - last >= 100) {
-            printf("\rstatus = %02x ", status);
-            shown = status;
-            last = now;
-        }
-        if (status == 0x00)
-            break;
-    }
-}
-
 // Reads the first `pages` pages back and compares them with `image`, up to the first that
 // differs, whose differing bytes are listed. Returns the exit status.
 static int verify_pages(const unsigned char* image, int pages) {
@@ -101,7 +72,9 @@ static int verify_pages(const unsigned char* image, int pages) {
 }
 
 int program_flash(unsigned char* image, int pages, int fast) {
-    linkfast = fast;
+    if (fast)
+        return program_fast(image, pages);
+    linkfast = 0;
     if (claim_idle_flash(0xFF) < 0) {
         free(image);
         return EXIT_NO_PORT_OR_BUSY;
@@ -109,10 +82,7 @@ int program_flash(unsigned char* image, int pages, int fast) {
     printf("Bulk erasing flash checking status... \n");
 
     mc_erase_bulk();
-    if (fast)
-        poll_erase();
-    else
-        wait_for_erase();
+    wait_for_erase();
 
     printf("\n done! \n");
     printf("programming code..\n");
@@ -120,13 +90,14 @@ int program_flash(unsigned char* image, int pages, int fast) {
     for (int n = 0; n < pages; n++) {
         int address = n * PAGE_SIZE;
         printf("\rprogramming at %4d", address / PAGE_SIZE);
-        if (fast && blank_page(image + address))
-            continue; // the erase left it so
         mc_program(address, image + address, PAGE_SIZE);
-        while ((fast ? read_latest_status() : mc_read_status()) != 0x00) {
+        while (mc_read_status() != 0x00) {
         }
     }
+    return verify_and_release(image, pages);
+}
 
+int verify_and_release(unsigned char* image, int pages) {
     _sleep(100);
     printf("\ndone, verifying...\n");
     int result = verify_pages(image, pages);

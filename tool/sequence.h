@@ -6,7 +6,10 @@
 enum {
     EXIT_VERIFIED = 0, // every page read back as written
     EXIT_NO_PORT_OR_BUSY = 1,
-    EXIT_VERIFY_FAILED = 2 // a page differed; the run still completed
+    // A page differed; the run still completed. Also the fast run's end after its erase began:
+    // an erase that did not take, a program refused, a flash that stayed busy or stopped
+    // answering.
+    EXIT_VERIFY_FAILED = 2
 };
 
 // Chip select released, clock and data-out low, the always-high line high.
@@ -26,10 +29,21 @@ int claim_idle_flash(int busy_bits);
 void release_flash();
 
 // Programs `pages` pages of `image` from flash address 0. Frees `image`. Returns the exit status.
-// With `fast` the same phases, messages and checks on the fast link: no pause after a write
-// enable, the erase polled without pauses (its status line shown when it changes and every
-// 100 ms), blank pages left as the erase left them (and still verified).
+// With `fast`, program_fast().
 int program_flash(unsigned char* image, int pages, int fast);
+
+// The same phases, messages and checks on the fast link, for every flash family in the table:
+// no pause after a write enable, the waits polled without pauses (the erase's status line shown
+// when it changes and every 100 ms) and given up after twice the family's longest time, blank
+// pages left as the erase left them (and still verified). Before the erase it names the chip,
+// refuses an image larger than the chip, and clears the chip's block protection by the family's
+// own procedure; it erases with the family's bulk erase or else the sectors the image uses, and
+// checks that the erase took; it programs pages, or words where the family programs those.
+int program_fast(unsigned char* image, int pages);
+
+// The end of a run that programmed: pauses, reads every page back and compares it with `image`
+// up to the first that differs, leaves the lines idle, frees `image`. Returns the exit status.
+int verify_and_release(unsigned char* image, int pages);
 
 // Compares the flash's first `pages` pages with `image` on the fast link, as the programming run
 // verifies them, and writes nothing: only a busy flash is refused. Frees `image`. Returns

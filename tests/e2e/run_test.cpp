@@ -143,23 +143,25 @@ TEST_F(RunTest, CardWhereverTheSystemPutIt) {
 }
 
 // lptspi --fast: the same phases and messages on the fast link, one driver request a frame, no
-// pause after a write enable, the erase polled (16 readings a frame) and shown when it changes
-// and every 100 ms, a blank page (page 1) left as the erase left it and still verified.
+// pause after a write enable, the chip identified (twice) and named, the erase polled (16
+// readings a frame) and shown when it changes and every 100 ms, the erase's first page read
+// back blank, a blank page (page 1) left as the erase left it and still verified.
 TEST_F(RunTest, FastRunInOrder) {
     const std::string raw = pattern(256, 3) + std::string(256, '\xFF') + pattern(44, 5);
     RunResult result = run(raw, {{"LPTSPI_SIM_REPORT", "1"}}, true, "--fast");
-    EXPECT_EQ(result.out, opening() +
-                              erase_and_program(3, "\rstatus = 03 \rstatus = 03 "
-                                                   "\rstatus = 03 \rstatus = 00 ") +
-                              verified(3));
+    std::string named = erase_and_program(3, "\rstatus = 03 \rstatus = 03 "
+                                             "\rstatus = 03 \rstatus = 00 ");
+    named.insert(IDLE.size(), "flash M25P80 (20 20 14), 1024 KiB\n");
+    EXPECT_EQ(result.out, opening() + named + verified(3));
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(events, ECP_SETUP + "idle\nS 100\n05=00\n06\nc7\n05=03*16 x621\n05=00*16\n"
+    EXPECT_EQ(events, ECP_SETUP + "idle\nS 100\n05=00\n9f 00 00 00 x2\n"
+                                  "06\nc7\n05=03*16 x621\n05=00*16\n0b 00 00 00 +257\n"
                                   "06\n02 00 00 00 +256\n05=03*16 x3\n05=00*16\n"
                                   "06\n02 00 02 00 +256\n05=03*16 x3\n05=00*16\n"
                                   "S 100\n0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\n"
                                   "idle\nS 100\n");
-    // 640 frames, 10 single accesses (the ECP set-up, the idle lines), the question where LPT1 is.
-    EXPECT_NE(result.err.find("lptspi-sim: driver requests: 651\n"), std::string::npos)
+    // 643 frames, 10 single accesses (the ECP set-up, the idle lines), the question where LPT1 is.
+    EXPECT_NE(result.err.find("lptspi-sim: driver requests: 654\n"), std::string::npos)
         << result.err;
     EXPECT_EQ(chip_bytes().substr(0, 768), programmed(raw));
     EXPECT_EQ(chip_bytes().substr(768), std::string(CHIP_SIZE - 768, '\xFF'));

@@ -331,13 +331,13 @@ def compare_output(what, got, transcript):
 ERASE_LINES = "\rstatus = 00 "
 
 
-def programming_transcript(pages, located="", erase=ERASE_LINES):
+def programming_transcript(pages, located="", erase=ERASE_LINES, named=""):
     """`located`: what lptspi says of a port found away from 0x378, after the system's number;
-    `erase`: what the wait for the erase printed."""
+    `erase`: what the wait for the erase printed; `named`: what lptspi --fast says of the chip."""
     text = ("Opening parallel port LPT1 \n"
             "On windows system 2 \n" + located +
             "setting ECP port to SPP bidirectional mode  \n"
-            "serial flash in idle state 0x00\n\n"
+            "serial flash in idle state 0x00\n\n" + named +
             "Bulk erasing flash checking status... \n" + erase +
             "\n done! \n"
             "programming code..\n"
@@ -349,8 +349,10 @@ def programming_transcript(pages, located="", erase=ERASE_LINES):
     return text
 
 
-# What lptspi --fast prints while it waits for the erase, as a rule.
+# What lptspi --fast prints while it waits for the erase, as a rule, and what it says of the
+# simulated driver's chip.
 FAST_ERASE_LINES = "\rstatus = 03 \rstatus = 00 "
+FAST_NAMED = "flash M25P80 (20 20 14), 1024 KiB\n"
 
 NO_DRIVER_TRANSCRIPT = ("Opening parallel port LPT1 \n"
                         "On windows system 2 \n"
@@ -568,7 +570,8 @@ def scenario_fast_full(s):
     # The 10 ms erase reads 03 until it ends, then 00: how often 03 is shown depends on the real
     # time between the polls (a stall of 10 ms hides it, one of 100 ms shows it again).
     compare_output_around("lptspi --fast", result.stdout,
-                          programming_transcript(pages, erase=FAST_ERASE_LINES),
+                          programming_transcript(pages, erase=FAST_ERASE_LINES,
+                                                 named=FAST_NAMED),
                           FAST_ERASE_LINES, rb"(\rstatus = 03 )*\rstatus = 00 ")
     if result.returncode != 0:
         raise Failure("lptspi exited with %d, expected 0" % result.returncode)

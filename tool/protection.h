@@ -1,0 +1,31 @@
+// Clearing a flash's block protection by its family's own procedure: shared by lptspi-check
+// --unprotect and lptspi --fast, which each say what came of it in their own words.
+#pragma once
+
+#include "../flash/chips.h"
+
+// The status bits of the family `chip`, or the common ones for a chip not in the table (NULL).
+const StatusBits* family_status_bits(const FlashChip* chip);
+
+// Whether `status` shows nothing protected: 0x00, or only the bits an unprotected idle chip of
+// the family reads (the AT25DF's write-protect pin).
+int status_unprotected(const FlashChip* chip, int status);
+
+// The status write that clears the protection bits: enable-write-status then write status 0x00
+// where the family needs that, else write enable then write status 0x00 (on the AT25DF its
+// global unprotect, written once more when the first write only cleared the lock, SPRL, which
+// the read-back `status` showed set). Returns the status read back.
+int clear_status_protection(const FlashChip* chip, int status);
+
+// Why the status stayed `now` after clear_status_protection, one clause for a message.
+void status_kept_reason(char* text, int size, const FlashChip* chip, int now);
+
+// Reads the block-protection register of a chip that keeps one (0x72) into `bits` (room for 32
+// bytes); returns its length, and whether any block is locked in `*locked`.
+int read_block_locks(const FlashChip* chip, unsigned char* bits, int* locked);
+
+// `len` bytes of the register as "55 55 ff", for a message.
+void format_locks(char* text, int size, const unsigned char* bits, int len);
+
+// Why the blocks stayed locked after the global unlock (mc_global_unlock), one clause.
+extern const char* const UNLOCK_IGNORED;
