@@ -130,6 +130,12 @@ void mc_read_id(unsigned char* id) {
     query(READ_ID, id, 3);
 }
 
+int mc_read_id_twice(unsigned char* id, unsigned char* again) {
+    mc_read_id(id);
+    mc_read_id(again);
+    return memcmp(id, again, 3) == 0;
+}
+
 int mc_id_size(const unsigned char* id) {
     // 25-series chips give the base-2 logarithm of their size: 0x0C is 4 KiB, 0x18 16 MiB.
     if (id[2] < 12 || id[2] > 24)

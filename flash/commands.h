@@ -46,6 +46,9 @@ void mc_write_disable();
 // JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size
 // in bytes on 25-series chips. A missing flash answers all 0xFF or all 0x00.
 void mc_read_id(unsigned char* id);
+// The identification read twice, into `id` and `again`: 1 when both reads agree. One flipped bit
+// in the capacity byte would make every later step take the wrong size.
+int mc_read_id_twice(unsigned char* id, unsigned char* again);
 // The size in bytes that an identification's capacity code gives, 4 KiB to 16 MiB; 0 for a code
 // outside that range.
 int mc_id_size(const unsigned char* id);

@@ -196,11 +196,8 @@ static int back_up(NewFile* file) {
     if (status < 0)
         return EXIT_BACKUP_NOT_WRITTEN;
 
-    // One flipped bit in the capacity byte would make every later step read the wrong size.
     unsigned char id[3], again[3];
-    mc_read_id(id);
-    mc_read_id(again);
-    if (memcmp(id, again, sizeof id) != 0) {
+    if (!mc_read_id_twice(id, again)) {
         printf("!!! flash id read differently twice (%02x %02x %02x, then %02x %02x %02x), %s not "
                "written \n",
                id[0], id[1], id[2], again[0], again[1], again[2], file->path);

@@ -53,9 +53,7 @@ static FlashChip common_chip(int size) {
 // why.
 static const FlashChip* identify(FlashChip* common) {
     unsigned char id[3], again[3];
-    mc_read_id(id);
-    mc_read_id(again);
-    if (memcmp(id, again, sizeof id) != 0) {
+    if (!mc_read_id_twice(id, again)) {
         printf("!!! flash id read differently twice (%02x %02x %02x, then %02x %02x %02x): the "
                "reads are unreliable, nothing erased \n",
                id[0], id[1], id[2], again[0], again[1], again[2]);
