@@ -537,8 +537,7 @@ static void disable_writes() {
 // Clears the protection bits of the status register (on the AT25DF family that is its global
 // unprotect, once more when the first write only cleared the lock), and whether it held.
 static void clear_status(int status, const FlashChip* chip) {
-    const StatusBits* bits = family_status_bits(chip);
-    if (status == 0x00 || status == bits->idle) {
+    if (status_unprotected(chip, status)) {
         printf("unprotect: nothing to clear (status 0x%02x)\n", status);
         return;
     }
@@ -554,9 +553,10 @@ static void clear_status(int status, const FlashChip* chip) {
         printf("unprotect: status 0x%02x cleared to 0x%02x%s: nothing is protected now, but "
                "lptspi still cannot program it (see above)\n",
                status, now,
-               at25                                 ? " (global unprotect)"
-               : chip->status_enable == ENABLE_EWSR ? " (enable-write-status, write status)"
-                                                    : "");
+               at25 ? " (global unprotect)"
+               : chip != NULL && chip->status_enable == ENABLE_EWSR
+                   ? " (enable-write-status, write status)"
+                   : "");
         return;
     }
     char reason[256];
