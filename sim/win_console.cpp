@@ -27,12 +27,13 @@ BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
 namespace sim::detail {
 
 bool hand_to_console_handler(int signal) {
-    if (g_hot.state == nullptr || g_hot.state->console_handler == nullptr) {
+    // A closed terminal (SIGHUP) is a closed console: Windows ends the process whatever its
+    // handler answers, so it powers the PC down as for a program without one.
+    if (g_hot.state == nullptr || g_hot.state->console_handler == nullptr ||
+        (signal != SIGINT && signal != SIGTERM)) {
         return false;
     }
-    const DWORD event = signal == SIGINT    ? CTRL_C_EVENT
-                        : signal == SIGTERM ? CTRL_BREAK_EVENT
-                                            : CTRL_CLOSE_EVENT;
+    const DWORD event = signal == SIGINT ? CTRL_C_EVENT : CTRL_BREAK_EVENT;
     if (!g_hot.state->console_handler(event)) {
         return false;
     }
