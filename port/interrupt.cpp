@@ -4,8 +4,6 @@
 
 #include <stdlib.h>
 
-enum { IDLE_LINES = 0x05 };
-
 static volatile LONG interrupted = 0;
 static const char* note = "";
 static FILE* removing_file = NULL;

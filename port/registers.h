@@ -21,6 +21,10 @@ enum : DWORD {
     IOCTL_SPI_FRAME = HWI_IOCTL_SPI_FRAME      // in: base, bytes to receive, bytes to send
 };
 
+// Chip select released, clock and data-out low, the always-high line high: the lines between
+// frames and whenever a program leaves the port.
+enum { IDLE_LINES = 0x05 };
+
 extern unsigned short baseport; // base of the claimed port; 0 makes the helpers do nothing
 // The claimed port's ECP block, its ECR at +2: 0x400 above baseport on a motherboard port,
 // wherever the system put it on a card, 0 when the port has none.

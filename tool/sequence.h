@@ -2,6 +2,8 @@
 // verify up to the first page that differs, and leave the lines idle.
 #pragma once
 
+#include "../port/registers.h" // IDLE_LINES
+
 // Exit statuses of a run.
 enum {
     EXIT_VERIFIED = 0, // every page read back as written
@@ -11,9 +13,6 @@ enum {
     // answering.
     EXIT_VERIFY_FAILED = 2
 };
-
-// Chip select released, clock and data-out low, the always-high line high.
-enum { IDLE_LINES = 0x05 };
 
 // The port lptspi and lptspi-backup claim: LPT<port_number>, 1 unless --port names another.
 extern int port_number;
