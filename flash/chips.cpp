@@ -27,6 +27,7 @@ const StatusBits STATUS_AT25DF = {
 
 const FlashChip flash_chips[] = {
     // The common model: 256-byte pages, bulk erase, unprotected at power-up.
+    // M25P80 datasheet (Numonyx), AC characteristics: tW, tPP, tSE, tBE.
     {.id = {0x20, 0x20, 0x14},
      .name = "M25P80",
      .size = 1 << 20,
@@ -41,7 +42,10 @@ const FlashChip flash_chips[] = {
      .sector_ms = 600,
      .sector_max_ms = 3000,
      .program_us = 1400,
-     .program_max_us = 5000},
+     .program_max_us = 5000,
+     .status_write_ms = 5,
+     .status_write_max_ms = 15},
+    // W25Q80BV datasheet (Winbond), AC electrical characteristics: tW, tPP, tSE, tBE1, tCE.
     {.id = {0xEF, 0x40, 0x14},
      .name = "W25Q80",
      .size = 1 << 20,
@@ -57,7 +61,10 @@ const FlashChip flash_chips[] = {
      .sector_ms = 150,
      .sector_max_ms = 1000,
      .program_us = 700,
-     .program_max_us = 3000},
+     .program_max_us = 3000,
+     .status_write_ms = 10,
+     .status_write_max_ms = 15},
+    // MX25L8005 datasheet (Macronix), AC characteristics: tW, tPP, tBE, tCE.
     {.id = {0xC2, 0x20, 0x14},
      .name = "MX25L8005",
      .size = 1 << 20,
@@ -73,7 +80,10 @@ const FlashChip flash_chips[] = {
      .sector_ms = 1000,
      .sector_max_ms = 2000,
      .program_us = 1400,
-     .program_max_us = 5000},
+     .program_max_us = 5000,
+     .status_write_ms = 40,
+     .status_write_max_ms = 100},
+    // GD25Q80 datasheet (GigaDevice), AC characteristics: tW, tPP, tBE, tCE.
     {.id = {0xC8, 0x40, 0x14},
      .name = "GD25Q80",
      .size = 1 << 20,
@@ -89,7 +99,10 @@ const FlashChip flash_chips[] = {
      .sector_ms = 250,
      .sector_max_ms = 1200,
      .program_us = 700,
-     .program_max_us = 2400},
+     .program_max_us = 2400,
+     .status_write_ms = 5,
+     .status_write_max_ms = 30},
+    // EN25F80 datasheet (Eon), AC characteristics: tW, tPP, tBE, tCE.
     {.id = {0x1C, 0x31, 0x14},
      .name = "EN25F80",
      .size = 1 << 20,
@@ -105,8 +118,11 @@ const FlashChip flash_chips[] = {
      .sector_ms = 800,
      .sector_max_ms = 2000,
      .program_us = 1500,
-     .program_max_us = 5000},
+     .program_max_us = 5000,
+     .status_write_ms = 10,
+     .status_write_max_ms = 30},
     // The common model at 16 MiB: the bulk erase takes tens of seconds.
+    // W25Q128FV datasheet (Winbond), AC electrical characteristics: tW, tPP, tBE2, tCE.
     {.id = {0xEF, 0x40, 0x18},
      .name = "W25Q128",
      .size = 1 << 24,
@@ -122,9 +138,13 @@ const FlashChip flash_chips[] = {
      .sector_ms = 150,
      .sector_max_ms = 2000,
      .program_us = 700,
-     .program_max_us = 3000},
+     .program_max_us = 3000,
+     .status_write_ms = 10,
+     .status_write_max_ms = 15},
     // SST25: 0x02 programs one byte, words by auto-address increment; every block protected at
     // power-up; the third identification byte is a device code, not the size.
+    // SST25VF080B datasheet (SST/Microchip), AC operating characteristics: TBP, TSE, TBE, TSCE; the
+    // status write has no busy time.
     {.id = {0xBF, 0x25, 0x8E},
      .name = "SST25VF080B",
      .size = 1 << 20,
@@ -141,6 +161,8 @@ const FlashChip flash_chips[] = {
      .sector_max_ms = 25,
      .program_us = 7,
      .program_max_us = 10},
+    // SST25VF040B datasheet (SST/Microchip), AC operating characteristics: TBP, TSE, TBE, TSCE; the
+    // status write has no busy time.
     {.id = {0xBF, 0x25, 0x8D},
      .name = "SST25VF040B",
      .size = 1 << 19,
@@ -157,11 +179,13 @@ const FlashChip flash_chips[] = {
      .sector_max_ms = 25,
      .program_us = 7,
      .program_max_us = 10},
+    // SST25VF016B datasheet (SST/Microchip), AC operating characteristics: TBP, TSE, TBE, TSCE; the
+    // status write has no busy time.
     {.id = {0xBF, 0x25, 0x41},
      .name = "SST25VF016B",
      .size = 1 << 21,
      .program = PROGRAM_AAI_WORD,
-     .status_enable = ENABLE_EITHER,
+     .status_enable = ENABLE_EWSR,
      .unprotect = UNPROTECT_STATUS_0,
      .status = &STATUS_SST25,
      .bulk_erase = 0xC7,
@@ -175,6 +199,7 @@ const FlashChip flash_chips[] = {
      .program_max_us = 10},
     // SST26: pages as usual; every block locked at power-up in a register of its own, the
     // status reading 0x00; a bulk erase is ignored while any block is locked.
+    // SST26VF016B datasheet (Microchip), AC characteristics: TPP, TSE, TBE, TSCE.
     {.id = {0xBF, 0x26, 0x41},
      .name = "SST26VF016B",
      .size = 1 << 21,
@@ -194,6 +219,8 @@ const FlashChip flash_chips[] = {
      .program_max_us = 1500},
     // AT25DF/AT26DF: every sector protected at power-up; identification bytes 2-3 are a family
     // and version code, not the size.
+    // AT25DF081A datasheet (Atmel/Adesto), AC characteristics: tPP, tBLKE, tCHPE; the status write
+    // has no busy time.
     {.id = {0x1F, 0x45, 0x01},
      .name = "AT25DF081A",
      .size = 1 << 20,
@@ -210,6 +237,8 @@ const FlashChip flash_chips[] = {
      .sector_max_ms = 950,
      .program_us = 1000,
      .program_max_us = 3000},
+    // AT26DF161A datasheet (Atmel), AC characteristics: tPP, tBLKE, tCHPE; the status write has no
+    // busy time.
     {.id = {0x1F, 0x46, 0x01},
      .name = "AT26DF161A",
      .size = 1 << 21,
@@ -228,6 +257,7 @@ const FlashChip flash_chips[] = {
      .program_max_us = 5000},
     // M45PE: no bulk erase (0xC7 and 0x60 are ignored) and no block protection; page erase and
     // 64 KiB sector erase.
+    // M45PE80 datasheet (Numonyx), AC characteristics: tPP, tSE; W protects the bottom sector.
     {.id = {0x20, 0x40, 0x14},
      .name = "M45PE80",
      .size = 1 << 20,
@@ -240,7 +270,8 @@ const FlashChip flash_chips[] = {
      .sector_ms = 1000,
      .sector_max_ms = 5000,
      .program_us = 800,
-     .program_max_us = 3000},
+     .program_max_us = 3000,
+     .pin_protects = 64 * 1024},
 };
 
 const int flash_chip_count = (int)(sizeof flash_chips / sizeof flash_chips[0]);
@@ -256,4 +287,15 @@ const FlashChip* find_chip(const unsigned char* id) {
 int status_protects(const FlashChip* chip, int status) {
     const StatusBits* bits = chip != NULL ? chip->status : &STATUS_BP;
     return (status & (bits->protect | bits->lock)) != 0;
+}
+
+int status_write_max_ms(const FlashChip* chip) {
+    if (chip != NULL)
+        return chip->status_write_max_ms;
+    int longest = 0;
+    for (int i = 0; i < flash_chip_count; i++) {
+        if (flash_chips[i].status_write_max_ms > longest)
+            longest = flash_chips[i].status_write_max_ms;
+    }
+    return longest;
 }

@@ -63,6 +63,13 @@ struct FlashChip {
     int bulk_ms = 0, bulk_max_ms = 0;
     int sector_ms = 0, sector_max_ms = 0;
     int program_us, program_max_us;
+    // The status write's self-timed cycle (tW), typical and maximum: busy, with the write latch
+    // set, until it ends. 0 where the datasheet gives none: the register is written as the
+    // frame ends.
+    int status_write_ms = 0, status_write_max_ms = 0;
+    // Bytes from address 0 that the write-protect pin protects while it is held low, whatever
+    // the status says (M45PE: the bottom 64 KiB sector); 0: none.
+    int pin_protects = 0;
 };
 
 extern const FlashChip flash_chips[];
@@ -74,3 +81,7 @@ const FlashChip* find_chip(const unsigned char* id);
 // Whether a chip of the family `chip` (NULL: a common 25-series chip not in the table) shows
 // block protection in `status`.
 int status_protects(const FlashChip* chip, int status);
+
+// The longest status write of the family `chip` in milliseconds: its own, or for a chip not in
+// the table (NULL) the longest any family of the table takes.
+int status_write_max_ms(const FlashChip* chip);

@@ -85,6 +85,7 @@ void mc_erase_at(unsigned char code, int address) {
 
 void mc_words_start(int address, const unsigned char* word) {
     write_enable();
+    stop_sends(WRITE_DISABLE); // Ctrl-C from now on ends the sequence before the program stops
     unsigned char block[6] = {WORD_PROGRAM, 0, 0, 0, word[0], word[1]};
     put_address(block + 1, address & ~1);
     frame(block, 6, NULL, 0);
@@ -124,6 +125,7 @@ void mc_read_protection(unsigned char* bits, int len) {
 
 void mc_write_disable() {
     command(WRITE_DISABLE);
+    stop_sends(0);
 }
 
 void mc_read_id(unsigned char* id) {

@@ -5,6 +5,8 @@
 
 int linkfast = 0;
 
+static unsigned char on_stop = 0;
+
 enum { HIGH_LINE = 0x01, MOSI = 0x02, DESELECT = 0x04, SCK = 0x08, MISO = 0x40 };
 
 // The claimed port's data and status registers: 0x378 and 0x379 on the motherboard's LPT1.
@@ -16,8 +18,30 @@ static unsigned short status_port() {
     return (unsigned short)(baseport + 1);
 }
 
+static void send_frame(const unsigned char* out, int n_out, unsigned char* in, int n_in);
+
+void stop_sends(unsigned char command) {
+    on_stop = command;
+}
+
+// Where the program may stop: never in the middle of a frame. The command Ctrl-C sends goes once
+// the flash is no longer busy with the frame before (a word takes microseconds), as a busy flash
+// takes nothing but read status.
+static void stop_point() {
+    if (on_stop != 0 && InterruptPending()) {
+        unsigned char command = on_stop;
+        on_stop = 0;
+        const unsigned char read_status = 0x05;
+        unsigned char status = 0x01;
+        for (int tries = 0; tries < 1000 && (status & 0x01) != 0; tries++)
+            send_frame(&read_status, 1, &status, 1);
+        send_frame(&command, 1, NULL, 0);
+    }
+    CheckInterrupt();
+}
+
 void begin() {
-    CheckInterrupt(); // never in the middle of a frame
+    stop_point();
     Out32(data_port(), HIGH_LINE);
 }
 
@@ -79,19 +103,24 @@ static void receive_fast(unsigned char* buf, int len) {
     }
 }
 
-void frame(const unsigned char* out, int n_out, unsigned char* in, int n_in) {
+// A frame as frame() sends it, with no stop before it.
+static void send_frame(const unsigned char* out, int n_out, unsigned char* in, int n_in) {
     if (!linkfast) {
-        begin();
+        Out32(data_port(), HIGH_LINE);
         swrite(out, n_out);
         sread(in, n_in);
         end();
         return;
     }
-    CheckInterrupt();
     if (Frame32(out, n_out, in, n_in))
         return;
-    begin();
+    Out32(data_port(), HIGH_LINE);
     send_fast(out, n_out);
     receive_fast(in, n_in);
     end();
+}
+
+void frame(const unsigned char* out, int n_out, unsigned char* in, int n_in) {
+    stop_point();
+    send_frame(out, n_out, in, n_in);
 }

@@ -21,6 +21,11 @@ int push(unsigned int value, int count);
 void swrite(const unsigned char* data, int len);
 void sread(unsigned char* buf, int len); // sends zeros
 
+// A one-byte command that Ctrl-C sends as a frame of its own before the program stops at a frame
+// boundary (0: none): write disable while a word sequence is open, which would otherwise leave
+// the chip taking nothing but words.
+void stop_sends(unsigned char command);
+
 // One whole frame: select, `n_out` bytes of `out` sent, `n_in` bytes received into `in` (data-out
 // low meanwhile), release. With linkfast 0 exactly begin, swrite, sread, end.
 void frame(const unsigned char* out, int n_out, unsigned char* in, int n_in);

@@ -27,6 +27,10 @@ void InterruptRemoves(FILE* file, const char* path) {
     removing_path = path;
 }
 
+int InterruptPending() {
+    return interrupted != 0;
+}
+
 void CheckInterrupt() {
     static int stopping = 0;
     if (!interrupted || stopping)

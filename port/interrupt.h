@@ -16,3 +16,6 @@ void InterruptRemoves(FILE* file, const char* path);
 
 // Ends the program here if Ctrl-C or Ctrl-Break was pressed; returns otherwise.
 void CheckInterrupt();
+
+// Whether Ctrl-C or Ctrl-Break was pressed: the program stops at its next CheckInterrupt.
+int InterruptPending();

@@ -123,7 +123,7 @@ bool has(const Model& m, uint16_t command) {
 
 bool known_command(const Model& m, uint8_t cmd) {
     const Family& f = family(m);
-    if ((m.sr & kSrAai) != 0) {
+    if (f.programming == kProgramByte && (m.sr & kSrAai) != 0) {
         // Between auto-address-increment words the chip takes only these.
         return cmd == kCmdAaiProgram || cmd == kCmdReadStatus || cmd == kCmdWriteDisable;
     }

@@ -2,6 +2,7 @@
 
 #include "image.h"
 #include "outfile.h"
+#include "protection.h"
 #include "sequence.h"
 #include "../flash/chips.h"
 #include "../flash/commands.h"
@@ -195,6 +196,7 @@ static int back_up(NewFile* file) {
     int status = claim_idle_flash(STATUS_BUSY);
     if (status < 0)
         return EXIT_BACKUP_NOT_WRITTEN;
+    end_cut_words(&status);
 
     unsigned char id[3], again[3];
     if (!mc_read_id_twice(id, again)) {

@@ -3,6 +3,7 @@
 #include "image.h"
 #include "protection.h"
 #include "sequence.h"
+#include "waits.h"
 #include "../flash/chips.h"
 #include "../flash/commands.h"
 #include "../flash/link.h"
@@ -302,6 +303,10 @@ static int check_lines(unsigned char ids[3][3], int* status) {
     for (int i = 0; i < 3; i++)
         mc_read_id(ids[i]);
     *status = mc_read_status();
+    if (end_cut_words(status)) {
+        for (int i = 0; i < 3; i++)
+            mc_read_id(ids[i]);
+    }
     int ones = *status == 0xFF, zeros = *status == 0x00;
     for (int i = 0; i < 3; i++) {
         for (int j = 0; j < 3; j++) {
@@ -541,7 +546,20 @@ static void clear_status(int status, const FlashChip* chip) {
         printf("unprotect: nothing to clear (status 0x%02x)\n", status);
         return;
     }
-    int now = clear_status_protection(chip, status);
+    int now = 0;
+    int outcome = clear_status_protection(chip, status, &now);
+    if (outcome != WAIT_READY) {
+        if (outcome == WAIT_SILENT)
+            printf("unprotect: the flash stopped answering after the status write: its status "
+                   "reads 0xff: check the chip's power and the cable\n");
+        else
+            printf("unprotect: the flash stayed busy (status 0x%02x) for %.0f ms after the status "
+                   "write, twice the longest its datasheet gives: switch the board off and on and "
+                   "run again\n",
+                   now, status_write_limit(chip) * 1e3);
+        flash_problem();
+        return;
+    }
     const int at25 = chip != NULL && chip->unprotect == UNPROTECT_AT25_GLOBAL;
     if (status_unprotected(chip, now)) {
         status_problem = 0;

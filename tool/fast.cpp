@@ -2,6 +2,7 @@
 #include "image.h"
 #include "protection.h"
 #include "sequence.h"
+#include "waits.h"
 #include "../flash/chips.h"
 #include "../flash/commands.h"
 #include "../flash/link.h"
@@ -11,18 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum {
-    SECTOR_SIZE = 64 * 1024,
-    // Status readings in one frame while waiting for an erase or a page: the flash repeats its
-    // status for as long as it is clocked, so a wait costs a few frames rather than one frame
-    // per reading.
-    STATUS_READINGS = 16,
-    // The SST25's status bit 6: auto-address-increment word programming under way
-    STATUS_WORDS = 0x40
-};
-
-// How a wait for the flash ended.
-enum { WAIT_READY, WAIT_BUSY, WAIT_SILENT };
+enum { SECTOR_SIZE = 64 * 1024 };
 
 // What the run takes a chip not in the table for: the common model of the size its
 // identification gives, with the longest busy times of the table.
@@ -45,6 +35,7 @@ static FlashChip common_chip(int size) {
         if (row->program_max_us > chip.program_max_us)
             chip.program_max_us = row->program_max_us;
     }
+    chip.status_write_max_ms = status_write_max_ms(NULL);
     return chip;
 }
 
@@ -105,7 +96,13 @@ static int unprotect(const FlashChip* chip, int status) {
     } else {
         if (!status_protects(chip, status))
             return 1;
-        int now = clear_status_protection(chip, status);
+        int now = 0;
+        int outcome = clear_status_protection(chip, status, &now);
+        if (outcome != WAIT_READY) {
+            say_wait_failed(outcome, now, "the status write", status_write_limit(chip));
+            mc_write_disable();
+            return 0;
+        }
         if (status_unprotected(chip, now)) {
             printf("flash protected (status 0x%02x): cleared to 0x%02x by %s\n", status, now,
                    chip->unprotect == UNPROTECT_AT25_GLOBAL ? "the global unprotect"
@@ -121,56 +118,9 @@ static int unprotect(const FlashChip* chip, int status) {
     return 0;
 }
 
-// Waits until the flash is not busy, reading its status `readings` at a time; shows the status
-// line when `show` (when it changes and at least every 100 ms). Gives up once `limit` seconds
-// have passed with the flash still busy, or at once when every reading is 0xFF: the data-in line
-// stays high, as with no chip answering. The last status in `*status`.
-static int wait_ready(double limit, int readings, int show, int* status) {
-    unsigned char statuses[STATUS_READINGS];
-    const double start = seconds_now();
-    int shown = -1;
-    unsigned long shown_at = 0;
-    for (;;) {
-        // The time before the readings: a flash busy in them was busy that long.
-        const double now = seconds_now();
-        mc_read_statuses(statuses, readings);
-        *status = statuses[readings - 1];
-        if (show && (*status != shown || ticks_ms() - shown_at >= 100)) {
-            printf("\rstatus = %02x ", *status);
-            shown = *status;
-            shown_at = ticks_ms();
-        }
-        int silent = 1;
-        for (int i = 0; i < readings; i++)
-            silent = silent && statuses[i] == 0xFF;
-        if (silent)
-            return WAIT_SILENT;
-        if ((*status & STATUS_BUSY) == 0)
-            return WAIT_READY;
-        if (now - start > limit)
-            return WAIT_BUSY;
-    }
-}
-
 // Says why a wait after `what` ended the run; returns the run's exit status.
 static int waited_too_long(int outcome, int status, const char* what, double limit) {
-    if (outcome == WAIT_SILENT) {
-        printf("\n!!! the flash stopped answering after %s: its status reads 0xff, the data-in "
-               "line stays high: check the chip's power and the cable \n",
-               what);
-        return EXIT_VERIFY_FAILED;
-    }
-    char time[32];
-    if (limit >= 1)
-        snprintf(time, sizeof time, "%.0f s", limit);
-    else if (limit >= 1e-3)
-        snprintf(time, sizeof time, "%.0f ms", limit * 1e3);
-    else
-        snprintf(time, sizeof time, "%.0f us", limit * 1e6);
-    printf("\n!!! the flash stayed busy (status 0x%02x) for %s after %s, twice the longest its "
-           "datasheet gives: check the chip's power supply, switch the board off and on and run "
-           "again \n",
-           status, time, what);
+    say_wait_failed(outcome, status, what, limit);
     return EXIT_VERIFY_FAILED;
 }
 
@@ -202,19 +152,42 @@ static int erase(const FlashChip* chip, int pages) {
     return -1;
 }
 
+// Why the flash kept `address` from an erase or a program, a clause for a message: the
+// write-protect pin where it protects that address whatever the status says, else protection in
+// general.
+static void why_kept(char* text, int size, const FlashChip* chip, int address) {
+    if (address < chip->pin_protects)
+        snprintf(text, (size_t)size,
+                 "%s's write-protect pin (W, pin 3) protects its bottom %d KiB while it is held "
+                 "low: hold W high",
+                 chip->name, chip->pin_protects / 1024);
+    else
+        snprintf(text, (size_t)size, "may still be protected (lptspi-check shows how)");
+}
+
 // One page from each 64 KiB block the image uses must read blank after the erase: a chip that
 // ignored its erase (protected, or not the family its identification names) is found here
-// rather than by a page that fails to verify. Returns -1 when they are blank.
-static int erase_took(int pages) {
-    unsigned char page[PAGE_SIZE];
+// rather than by a page that fails to verify. A page that is not blank is read again: two reads
+// that differ tell of a flaky cable, not of protection. Returns -1 when they are blank.
+static int erase_took(const FlashChip* chip, int pages) {
+    unsigned char page[PAGE_SIZE], again[PAGE_SIZE];
     for (int address = 0; address < pages * PAGE_SIZE; address += SECTOR_SIZE) {
         mc_read(address, page, PAGE_SIZE);
-        if (!blank_page(page)) {
-            printf("!!! the erase did not take: page %d is not blank: the flash may still be "
-                   "protected (lptspi-check shows how) \n",
+        if (blank_page(page))
+            continue;
+        mc_read(address, again, PAGE_SIZE);
+        if (memcmp(page, again, PAGE_SIZE) != 0) {
+            printf("!!! page %d read differently twice after the erase: the reads are "
+                   "unreliable, not the flash: check the cable (lptspi-check shows how); the "
+                   "flash is erased and holds none of the image \n",
                    address / PAGE_SIZE);
             return EXIT_VERIFY_FAILED;
         }
+        char why[160];
+        why_kept(why, sizeof why, chip, address);
+        printf("!!! the erase did not take: page %d is not blank: %s%s \n", address / PAGE_SIZE,
+               address < chip->pin_protects ? "" : "the flash ", why);
+        return EXIT_VERIFY_FAILED;
     }
     return -1;
 }
@@ -234,9 +207,11 @@ static int program_pages(const FlashChip* chip, const unsigned char* image, int 
             return waited_too_long(outcome, status, "a page program", limit);
         if (status & STATUS_LATCH) {
             // A program ends by clearing the latch: one the chip refused leaves it set.
+            char why[160];
+            why_kept(why, sizeof why, chip, address);
             printf("\n!!! page %d was not programmed: the flash kept its write latch (status "
-                   "0x%02x) and may still be protected (lptspi-check shows how) \n",
-                   n, status);
+                   "0x%02x)%s%s \n",
+                   n, status, address < chip->pin_protects ? ": " : " and ", why);
             mc_write_disable();
             return EXIT_VERIFY_FAILED;
         }
@@ -251,31 +226,42 @@ static int program_pages(const FlashChip* chip, const unsigned char* image, int 
 // Returns -1 when every page was programmed.
 static int program_words(const FlashChip* chip, const unsigned char* image, int pages) {
     const double limit = 2 * chip->program_max_us / 1e6;
-    int in_sequence = 0, status = 0, outcome = WAIT_READY;
-    for (int n = 0; n < pages && outcome == WAIT_READY; n++) {
+    int in_sequence = 0, status = 0, outcome = WAIT_READY, refused = -1;
+    for (int n = 0; n < pages && outcome == WAIT_READY && refused < 0; n++) {
         int address = n * PAGE_SIZE;
         printf("\rprogramming at %4d", n);
         if (blank_page(image + address)) {
             if (in_sequence) {
                 mc_write_disable();
-                outcome = wait_ready(limit, 1, 0, &status);
+                outcome = wait_ready(limit, 2, 0, &status);
                 in_sequence = 0;
             }
             continue; // the erase left it so
         }
-        for (int i = 0; i < PAGE_SIZE && outcome == WAIT_READY; i += 2) {
+        for (int i = 0; i < PAGE_SIZE && outcome == WAIT_READY && refused < 0; i += 2) {
             if (in_sequence)
                 mc_words_next(image + address + i);
             else
                 mc_words_start(address + i, image + address + i);
             in_sequence = 1;
-            outcome = wait_ready(limit, 1, 0, &status);
+            outcome = wait_ready(limit, 2, 0, &status);
+            // A word the chip took leaves it in the sequence, waiting for the next.
+            if (outcome == WAIT_READY && (status & STATUS_WORDS) == 0)
+                refused = address + i;
         }
     }
     if (in_sequence) {
         mc_write_disable(); // also after a failed wait: the chip takes nothing more now
-        if (outcome == WAIT_READY)
-            outcome = wait_ready(limit, 1, 0, &status);
+        if (outcome == WAIT_READY && refused < 0)
+            outcome = wait_ready(limit, 2, 0, &status);
+    }
+    if (refused >= 0) {
+        char why[160];
+        why_kept(why, sizeof why, chip, refused);
+        printf("\n!!! the word at 0x%06x was not programmed: the flash left its word sequence "
+               "(status 0x%02x)%s%s \n",
+               refused, status, refused < chip->pin_protects ? ": " : " and ", why);
+        return EXIT_VERIFY_FAILED;
     }
     if (outcome != WAIT_READY)
         return waited_too_long(outcome, status, "a word program", limit);
@@ -297,12 +283,7 @@ int program_fast(unsigned char* image, int pages) {
         free(image);
         return EXIT_NO_PORT_OR_BUSY;
     }
-    if (status & STATUS_WORDS) {
-        // A word sequence cut short (Ctrl-C) leaves an SST25 taking nothing but words, read
-        // status and write disable, which ends it.
-        mc_write_disable();
-        status = mc_read_status();
-    }
+    end_cut_words(&status);
     FlashChip common;
     const FlashChip* chip = identify(&common);
     if (chip == NULL)
@@ -319,7 +300,7 @@ int program_fast(unsigned char* image, int pages) {
     if (failed >= 0)
         return stop(image, failed);
     printf("\n done! \n");
-    failed = erase_took(pages);
+    failed = erase_took(chip, pages);
     if (failed >= 0)
         return stop(image, failed);
 
@@ -329,5 +310,5 @@ int program_fast(unsigned char* image, int pages) {
                                                : program_pages(chip, image, pages);
     if (failed >= 0)
         return stop(image, failed);
-    return verify_and_release(image, pages);
+    return verify_and_release(image, pages, 1);
 }

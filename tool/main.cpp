@@ -34,7 +34,10 @@ int main(int argc, char* argv[]) {
     if (options.port != 0)
         port_number = options.port;
     int verify = (options.given & OPTION_VERIFY) != 0;
+    const int fast = (options.given & OPTION_FAST) != 0;
     CatchInterrupts(verify ? "\nInterrupted: the flash was only read, and is as it was\n"
+                    : fast ? "\nInterrupted: the flash may be half-written; running lptspi --fast "
+                             "again erases and rewrites it whole\n"
                            : "\nInterrupted: the flash may be half-written; running lptspi again "
                              "erases and rewrites it whole\n");
 
@@ -47,5 +50,5 @@ int main(int argc, char* argv[]) {
         return status;
     if (verify)
         return verify_flash(image, pages);
-    return program_flash(image, pages, (options.given & OPTION_FAST) != 0);
+    return program_flash(image, pages, fast);
 }

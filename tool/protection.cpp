@@ -1,5 +1,6 @@
 #include "protection.h"
 
+#include "waits.h"
 #include "../flash/commands.h"
 
 #include <stdio.h>
@@ -25,16 +26,19 @@ static void write_status_zero(const FlashChip* chip) {
         mc_write_status(0x00);
 }
 
-int clear_status_protection(const FlashChip* chip, int status) {
+int clear_status_protection(const FlashChip* chip, int status, int* now) {
     const StatusBits* bits = family_status_bits(chip);
     write_status_zero(chip);
-    int now = mc_read_status();
+    // The status write is a cycle of its own: busy, the write latch set, until it ends.
+    int outcome = wait_status_write(chip, now);
     const int at25 = chip != NULL && chip->unprotect == UNPROTECT_AT25_GLOBAL;
-    if (at25 && (status & bits->lock) && !(now & bits->lock) && (now & bits->protect)) {
+    if (outcome == WAIT_READY && at25 && (status & bits->lock) && !(*now & bits->lock) &&
+        (*now & bits->protect)) {
+        // The write that resets the lock cannot unprotect the sectors as well.
         write_status_zero(chip);
-        now = mc_read_status();
+        outcome = wait_status_write(chip, now);
     }
-    return now;
+    return outcome;
 }
 
 void status_kept_reason(char* text, int size, const FlashChip* chip, int now) {
@@ -60,4 +64,22 @@ void format_locks(char* text, int size, const unsigned char* bits, int len) {
         size_t used = strlen(text);
         snprintf(text + used, (size_t)size - used, "%s%02x", i ? " " : "", bits[i]);
     }
+}
+
+int end_cut_words(int* status) {
+    if ((*status & STATUS_WORDS) == 0)
+        return 0;
+    unsigned char id[3];
+    mc_read_id(id);
+    const int silent = id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF;
+    const FlashChip* chip = find_chip(id);
+    if (!silent && (chip == NULL || chip->program != PROGRAM_AAI_WORD))
+        return 0; // bit 6 is a protection bit of this chip's
+    mc_write_disable();
+    int now = mc_read_status();
+    printf("flash left in a word sequence (status 0x%02x, id %02x %02x %02x): write disable "
+           "ended it, status now 0x%02x\n",
+           *status, id[0], id[1], id[2], now);
+    *status = now;
+    return 1;
 }

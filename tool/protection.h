@@ -14,8 +14,9 @@ int status_unprotected(const FlashChip* chip, int status);
 // The status write that clears the protection bits: enable-write-status then write status 0x00
 // where the family needs that, else write enable then write status 0x00 (on the AT25DF its
 // global unprotect, written once more when the first write only cleared the lock, SPRL, which
-// the read-back `status` showed set). Returns the status read back.
-int clear_status_protection(const FlashChip* chip, int status);
+// `status` showed set), each followed by a wait for its cycle to end. Returns how the last wait
+// ended (WAIT_READY, WAIT_BUSY, WAIT_SILENT), the status it read in `*now`.
+int clear_status_protection(const FlashChip* chip, int status, int* now);
 
 // Why the status stayed `now` after clear_status_protection, one clause for a message.
 void status_kept_reason(char* text, int size, const FlashChip* chip, int now);
@@ -29,3 +30,13 @@ void format_locks(char* text, int size, const unsigned char* bits, int len);
 
 // Why the blocks stayed locked after the global unlock (mc_global_unlock), one clause.
 extern const char* const UNLOCK_IGNORED;
+
+// The SST25's status bit 6: auto-address-increment word programming under way.
+enum { STATUS_WORDS = 0x40 };
+
+// A word sequence cut short (the board's power kept) leaves an SST25 taking nothing but the next
+// word, read status and write disable: its status shows bit 6 and its identification reads
+// ff ff ff. When `*status` and the identification show that, sends write disable, which ends the
+// sequence and changes nothing in the memory, says so in one line, reads the status again into
+// `*status` and returns 1; otherwise returns 0.
+int end_cut_words(int* status);

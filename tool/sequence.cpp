@@ -1,6 +1,7 @@
 #include "sequence.h"
 
 #include "image.h"
+#include "protection.h"
 #include "../flash/commands.h"
 #include "../flash/link.h"
 #include "../port/opening.h"
@@ -48,9 +49,11 @@ static void wait_for_erase() {
 }
 
 // Reads the first `pages` pages back and compares them with `image`, up to the first that
-// differs, whose differing bytes are listed. Returns the exit status.
-static int verify_pages(const unsigned char* image, int pages) {
-    unsigned char readback[PAGE_SIZE];
+// differs, whose differing bytes are listed. With `again`, a page that differs is read once more
+// first: two reads that differ tell of unreliable reads, not of the flash. Returns the exit
+// status.
+static int verify_pages(const unsigned char* image, int pages, int again) {
+    unsigned char readback[PAGE_SIZE], second[PAGE_SIZE];
     memset(readback, 0, sizeof readback);
     int result = EXIT_VERIFIED;
     for (int n = 0; n < pages; n++) {
@@ -59,6 +62,15 @@ static int verify_pages(const unsigned char* image, int pages) {
         if (memcmp(readback, page, PAGE_SIZE) == 0) {
             printf("\rpage %d ok", n + 1);
             continue;
+        }
+        if (again) {
+            mc_read(n * PAGE_SIZE, second, PAGE_SIZE);
+            if (memcmp(readback, second, PAGE_SIZE) != 0) {
+                printf("!!! page %d read differently twice: the reads are unreliable, not the "
+                       "flash: check the cable (lptspi-check shows how) \n",
+                       n);
+                return EXIT_VERIFY_FAILED;
+            }
         }
         printf("!!! page %d failed to verify \n", n);
         for (int i = 0; i < PAGE_SIZE; i++) {
@@ -94,13 +106,13 @@ int program_flash(unsigned char* image, int pages, int fast) {
         while (mc_read_status() != 0x00) {
         }
     }
-    return verify_and_release(image, pages);
+    return verify_and_release(image, pages, 0);
 }
 
-int verify_and_release(unsigned char* image, int pages) {
+int verify_and_release(unsigned char* image, int pages, int again) {
     _sleep(100);
     printf("\ndone, verifying...\n");
-    int result = verify_pages(image, pages);
+    int result = verify_pages(image, pages, again);
     printf("\ndone!");
     release_flash();
     free(image);
@@ -111,13 +123,15 @@ int verify_flash(unsigned char* image, int pages) {
     linkfast = 1;
     // A flash busy with a program or an erase answers reads with garbage; block protection and
     // a set write latch stop erases and programs, not reads.
-    if (claim_idle_flash(STATUS_BUSY) < 0) {
+    int status = claim_idle_flash(STATUS_BUSY);
+    if (status < 0) {
         free(image);
         return EXIT_NO_PORT_OR_BUSY;
     }
+    end_cut_words(&status);
     printf("%d pages ...\n", pages);
     printf("verifying...\n");
-    int result = verify_pages(image, pages);
+    int result = verify_pages(image, pages, 1);
     printf("\ndone!");
     release_flash();
     free(image);

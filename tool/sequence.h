@@ -41,10 +41,13 @@ int program_flash(unsigned char* image, int pages, int fast);
 int program_fast(unsigned char* image, int pages);
 
 // The end of a run that programmed: pauses, reads every page back and compares it with `image`
-// up to the first that differs, leaves the lines idle, frees `image`. Returns the exit status.
-int verify_and_release(unsigned char* image, int pages);
+// up to the first that differs (read `again` before it is blamed: see verify_flash), leaves the
+// lines idle, frees `image`. Returns the exit status.
+int verify_and_release(unsigned char* image, int pages, int again);
 
 // Compares the flash's first `pages` pages with `image` on the fast link, as the programming run
-// verifies them, and writes nothing: only a busy flash is refused. Frees `image`. Returns
+// verifies them, and writes nothing: only a busy flash is refused (a word sequence cut short is
+// ended with write disable, which changes nothing in the memory). A page that differs is read
+// again: two reads that differ are blamed on the reads, not the flash. Frees `image`. Returns
 // EXIT_VERIFIED when the flash holds the image, EXIT_VERIFY_FAILED when a page differs.
 int verify_flash(unsigned char* image, int pages);

@@ -99,7 +99,9 @@ const std::vector<Family>& families() {
          2, 2, NOT_IDLE_1C, FIRST_BYTES},
         {"sst25vf016b", "bf 25 41", "SST/Microchip (bf)", 2048,
          sst25_status + NOT_IDLE + one_byte("SST25VF016B") + ATTENTION,
-         "unprotect: status 0x1c cleared to 0x00:" + sst25_cleared, 2, 2, NOT_IDLE_1C, FIRST_BYTES},
+         "unprotect: status 0x1c cleared to 0x00 (enable-write-status, write status):" +
+             sst25_cleared,
+         2, 2, NOT_IDLE_1C, FIRST_BYTES},
         {"sst26vf016b", "bf 26 41", "SST/Microchip (bf)", 2048,
          "flash: status 0x00: not busy, write latch clear, block protection kept in a "
          "register of its own\n"

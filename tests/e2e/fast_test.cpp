@@ -76,7 +76,7 @@ TEST_F(FastTest, ProgramsEveryFamilyFromPowerUp) {
          512},
         {"sst25vf016b",
          "SST25VF016B (bf 25 41), 2048 KiB\n" + cleared +
-             "0x00 by write enable and write status 0x00\n",
+             "0x00 by enable-write-status and write status 0x00\n",
          2048},
         {"sst26vf016b",
          "SST26VF016B (bf 26 41), 2048 KiB\nflash blocks locked (block-protection register 55 55 "
@@ -124,14 +124,14 @@ TEST_F(FastTest, WordProgramsDecodeAsFrames) {
         run(raw, "", {{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_TRACE", dir + "/trace"}});
     EXPECT_EQ(result.status, 0) << result.out;
     std::string expected = "R 077a\nW 077a 34\nR 077a x3\nW 077a 35\nW 037a 00\nR 0379\n"
-                           "idle\nS 100\n05=1c\n9f 00 00 00 x2\n50\n01 00\n05=00\n"
+                           "idle\nS 100\n05=1c\n9f 00 00 00 x2\n50\n01 00\n05=00*16\n"
                            "06\nc7\n05=03*16 x87\n05=00*16\n0b 00 00 00 +257\n";
     for (int page : {0, 2}) {
-        expected += format("06\nad 00 %02x 00 +2\n05=42\n", page);
+        expected += format("06\nad 00 %02x 00 +2\n05=42*2\n", page);
         for (size_t i = page * PAGE + 2; i < (page + 1) * PAGE; i += 2)
             expected += format("ad %02x ", static_cast<unsigned char>(raw[i])) +
-                        format("%02x\n05=42\n", static_cast<unsigned char>(raw[i + 1]));
-        expected += "04\n05=00\n";
+                        format("%02x\n05=42*2\n", static_cast<unsigned char>(raw[i + 1]));
+        expected += "04\n05=00*2\n";
     }
     expected += "S 100\n0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
     EXPECT_EQ(decode_frames(read_file(dir + "/trace")), expected);
@@ -213,7 +213,7 @@ TEST_F(FastTest, StopsBeforeOrAfterTheErase) {
          5,
          "\rprogramming at    0" + busy(0x03, "10 ms", "a page program"),
          2},
-        {{{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_PROGRAM_US", "100"}},
+        {{{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_PROGRAM_US", "1000"}},
          5,
          "\rprogramming at    0" + busy(0x43, "20 us", "a word program"),
          2},

@@ -155,13 +155,13 @@ TEST_F(RunTest, FastRunInOrder) {
     EXPECT_EQ(result.out, opening() + named + verified(3));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(events, ECP_SETUP + "idle\nS 100\n05=00\n9f 00 00 00 x2\n"
-                                  "06\nc7\n05=03*16 x621\n05=00*16\n0b 00 00 00 +257\n"
+                                  "06\nc7\n05=03*16 x621\n05=00*16 x2\n0b 00 00 00 +257\n"
                                   "06\n02 00 00 00 +256\n05=03*16 x3\n05=00*16\n"
                                   "06\n02 00 02 00 +256\n05=03*16 x3\n05=00*16\n"
                                   "S 100\n0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\n"
                                   "idle\nS 100\n");
-    // 643 frames, 10 single accesses (the ECP set-up, the idle lines), the question where LPT1 is.
-    EXPECT_NE(result.err.find("lptspi-sim: driver requests: 654\n"), std::string::npos)
+    // 644 frames, 10 single accesses (the ECP set-up, the idle lines), the question where LPT1 is.
+    EXPECT_NE(result.err.find("lptspi-sim: driver requests: 655\n"), std::string::npos)
         << result.err;
     EXPECT_EQ(chip_bytes().substr(0, 768), programmed(raw));
     EXPECT_EQ(chip_bytes().substr(768), std::string(CHIP_SIZE - 768, '\xFF'));
