@@ -453,6 +453,11 @@ static void say_family(const FlashChip* chip, int status) {
                "meanwhile\n",
                chip->name, chip->bulk_ms / 1000, chip->bulk_max_ms / 1000);
     }
+    if (chip->pin_protects != 0)
+        printf("flash: %s's write-protect pin (W, pin 3) protects its bottom %d KiB while it is "
+               "held low, whatever the status says: hold W high (the adapter's wiring decides; "
+               "no command reads the pin)\n",
+               chip->name, chip->pin_protects / 1024);
     if (chip->program == PROGRAM_AAI_WORD) {
         printf("flash: %s programs one byte per command: lptspi writes only the first byte of "
                "each page; lptspi --fast programs it\n",
@@ -610,7 +615,8 @@ static void unprotect(int status, const FlashChip* chip) {
     if (chip != NULL && chip->unprotect == UNPROTECT_SST26_GLOBAL)
         unlock_blocks(chip);
     else if (chip != NULL && chip->unprotect == UNPROTECT_NONE)
-        printf("unprotect: nothing to clear: %s has no block protection\n", chip->name);
+        printf("unprotect: nothing to clear: %s has no block protection%s\n", chip->name,
+               chip->pin_protects != 0 ? " but its write-protect pin (see above)" : "");
     else
         clear_status(status, chip);
 }

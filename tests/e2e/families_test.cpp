@@ -124,10 +124,14 @@ const std::vector<Family>& families() {
          CLEAR +
              "flash: M45PE80 has no bulk erase: lptspi cannot erase it, and waits for ever on "
              "status = 02 (the write latch its erase command left set); lptspi --fast erases it "
-             "sector by sector\n" +
+             "sector by sector\nflash: M45PE80's write-protect pin (W, pin 3) protects its "
+             "bottom 64 KiB while it is held low, whatever the status says: hold W high (the "
+             "adapter's wiring decides; no command reads the pin)\n" +
              CANNOT,
-         "unprotect: nothing to clear: M45PE80 has no block protection\n" + CANNOT, 2, 2,
-         WAITS_FOR_EVER, WAITS_FOR_EVER},
+         "unprotect: nothing to clear: M45PE80 has no block protection but its write-protect pin "
+         "(see above)\n" +
+             CANNOT,
+         2, 2, WAITS_FOR_EVER, WAITS_FOR_EVER},
     };
     return all;
 }
