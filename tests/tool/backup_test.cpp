@@ -85,3 +85,45 @@ TEST(Backup, UnknownCapacityCodeIsReportedAndOneMebibyteRead) {
 }
 
 } // namespace
+
+namespace {
+
+// A 4 MiB chip whose identification says 512 KiB, and whose next 512 KiB repeat the first as a
+// chip of that size would: only the probes beyond 1 MiB can tell it is larger. Each row's data
+// is seen by one probe alone: the page at the same offset as the first page in use, and the top
+// page of a power-of-two block.
+TEST(Backup, ProbesBeyondTheRepeatFindALargerChip) {
+    std::string dir = make_temp_dir();
+    std::string out = dir + "/backup.bin";
+    const struct {
+        uint32_t address; // of the page that differs from what the wrap would show
+        const char* seen;
+    } cases[] = {{0x100700, "0x100700"}, {0x1FFF00, "0x1fff00"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seen);
+        sim::Settings settings;
+        settings.chip_size = 4u << 20;
+        settings.jedec_id = 0x202013;
+        sim::reset(settings);
+        std::vector<uint8_t> contents(c.address + 256, 0xFF);
+        for (uint32_t at : {0x700u, 0x80700u})
+            for (int i = 0; i < 256; i++)
+                contents[at + i] = static_cast<uint8_t>(i * 7);
+        for (int i = 0; i < 256; i++)
+            contents[c.address + i] = static_cast<uint8_t>(i ^ 0xA5);
+        sim::set_chip_contents(contents);
+
+        testing::internal::CaptureStdout();
+        int status = backup_flash(out.c_str());
+        std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_NE(printed.find(std::string("!!! the flash does not repeat its first 512 KiB at ") +
+                               c.seen + ": it is larger than its identification says, " + out +
+                               " not written \n"),
+                  std::string::npos)
+            << printed.substr(printed.size() > 300 ? printed.size() - 300 : 0);
+        EXPECT_EQ(status, 2);
+        EXPECT_EQ(folder_entries(dir), std::vector<std::string>{});
+    }
+}
+
+} // namespace
