@@ -1,5 +1,6 @@
 // Files under stress: images whose size lies, companion output on a full disk, and the simulated
 // PC's chip file when a run is cut short, run twice at once, or cannot be saved.
+#include "../support/frames.h"
 #include "../support/process.h"
 #include "../support/runs.h"
 
@@ -248,6 +249,53 @@ TEST_F(FilesTest, CtrlCLeavesTheLinesIdleInEveryProgram) {
         EXPECT_EQ(lines.substr(lines.size() - 10), "W 0378 05\n"); // the lines idle at the end
         EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"chip.bin", "trace"}))
             << "the backup's temporary file is left";
+    }
+}
+
+// Ctrl-C in the middle of an SST25's word sequence: write disable ends it before the lines are
+// left idle, or the chip (its power kept) would take nothing but words until switched off.
+TEST_F(FilesTest, CtrlCEndsAWordSequenceFirst) {
+    const std::string trace = dir + "/trace";
+    Child run({TOOL, "--fast", image_of(pattern(256 * 256, 6))},
+              with_chip({{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_TRACE", trace}}));
+    ASSERT_TRUE(run.wait_for("\rprogramming at    3"));
+    run.signal(SIGINT);
+    RunResult result = run.finish();
+    EXPECT_EQ(result.status, 130);
+    const std::string note = "\nInterrupted: the flash may be half-written; running lptspi --fast "
+                             "again erases and rewrites it whole\n";
+    ASSERT_GE(result.out.size(), note.size());
+    EXPECT_EQ(result.out.substr(result.out.size() - note.size()), note);
+    const std::string frames = decode_frames(read_file(trace));
+    EXPECT_EQ(frames.substr(frames.size() - 9), "\n04\nidle\n")
+        << frames.substr(frames.size() - 80);
+}
+
+// An SST25 found in the middle of a word sequence (its status shows bit 6, its identification
+// reads ff ff ff): every program but the plain run ends it with write disable, which changes
+// nothing in the memory, and then goes on as with any SST25.
+TEST_F(FilesTest, EveryProgramEndsAWordSequenceItFinds) {
+    const std::string raw = pattern(3 * 256, 7);
+    const std::string ended = "flash left in a word sequence (status 0x42, id ff ff ff): write "
+                              "disable ended it, status now 0x00\n";
+    const struct {
+        std::vector<std::string> argv;
+        std::string next; // what follows the line
+        int status;
+    } cases[] = {
+        {{LPTSPI_CHECK_EXE}, "lines: data-in follows", 2},
+        {{LPTSPI_BACKUP_EXE, dir + "/backup.bin"}, "flash id bf 25 8e", 0},
+        {{TOOL, "--verify", image_of(raw)}, "3 pages ...", 0},
+        {{TOOL, "--fast", image_of(raw)}, "flash SST25VF080B", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argv.back());
+        write_file(chip, programmed_chip(raw));
+        RunResult result = run_program(c.argv, with_chip({{"LPTSPI_SIM_FLASH", "sst25vf080b"},
+                                                          {"LPTSPI_SIM_STATUS", "0x42"}}));
+        EXPECT_NE(result.out.find(ended + c.next), std::string::npos) << result.out;
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_TRUE(read_file(chip) == programmed_chip(raw));
     }
 }
 
