@@ -1,0 +1,34 @@
+// The fast run's waits in-process on the simulated PC, on a cable that flips one data-in read in
+// a thousand: a flipped busy bit must not end a wait while the flash is still busy.
+#include "sequence.h"
+#include "waits.h"
+#include "../../flash/commands.h"
+#include "../../flash/link.h"
+#include "sim/pc.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Waits, OneFlippedBitDoesNotEndAnEraseWait) {
+    for (uint64_t seed : {1, 2, 3, 4}) {
+        SCOPED_TRACE(seed);
+        sim::Settings settings;
+        settings.noise_rate = 0.001;
+        settings.noise_seed = seed;
+        sim::reset(settings);
+        testing::internal::CaptureStdout();
+        linkfast = 1;
+        const int claimed = claim_idle_flash(STATUS_BUSY);
+        mc_erase_bulk();
+        int status = 0;
+        const int outcome = wait_ready(60, STATUS_READINGS, 0, &status);
+        testing::internal::GetCapturedStdout();
+        ASSERT_GE(claimed, 0);
+        EXPECT_EQ(outcome, WAIT_READY);
+        EXPECT_EQ(sim::chip_status() & 0x01, 0) << "the wait ended with the erase still running";
+        release_flash();
+    }
+}
+
+} // namespace
