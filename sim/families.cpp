@@ -14,36 +14,36 @@ const Family kFamilies[] = {
      .writable = 0x9C, .nonvolatile = 0x9C, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
      .commands = kHasWriteStatus | kHasErase64k | kHasBulkErase,
-     .program_us = 1400, .erase_64k_us = 3000000, .erase_chip_us = 3000000},
+     .program_us = 1400, .erase_64k_us = 3000000, .erase_chip_us = 3000000, .status_write_us = 5000},
     {.name = "w25q80", .jedec_id = 0xEF4014, .size = 1u << 20, .power_status = 0x00,
      .writable = 0xFC, .nonvolatile = 0xFC, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
      .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
      .program_us = 700, .erase_4k_us = 30000, .erase_32k_us = 120000, .erase_64k_us = 150000,
-     .erase_chip_us = 2000000},
+     .erase_chip_us = 2000000, .status_write_us = 10000},
     {.name = "mx25l8005", .jedec_id = 0xC22014, .size = 1u << 20, .power_status = 0x00,
      .writable = 0x9C, .nonvolatile = 0x9C, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
      .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase,
-     .program_us = 1400, .erase_4k_us = 60000, .erase_64k_us = 700000, .erase_chip_us = 7000000},
+     .program_us = 1400, .erase_4k_us = 60000, .erase_64k_us = 700000, .erase_chip_us = 7000000, .status_write_us = 5000},
     {.name = "gd25q80", .jedec_id = 0xC84014, .size = 1u << 20, .power_status = 0x00,
      .writable = 0xFC, .nonvolatile = 0xFC, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
      .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
      .program_us = 700, .erase_4k_us = 50000, .erase_32k_us = 160000, .erase_64k_us = 250000,
-     .erase_chip_us = 5000000},
+     .erase_chip_us = 5000000, .status_write_us = 5000},
     {.name = "en25f80", .jedec_id = 0x1C3114, .size = 1u << 20, .power_status = 0x00,
      .writable = 0x9C, .nonvolatile = 0x9C, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
      .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase,
-     .program_us = 1300, .erase_4k_us = 90000, .erase_64k_us = 500000, .erase_chip_us = 8000000},
+     .program_us = 1300, .erase_4k_us = 90000, .erase_64k_us = 500000, .erase_chip_us = 8000000, .status_write_us = 10000},
     // 16 MiB: the bulk erase takes 40 s (200 s at most).
     {.name = "w25q128", .jedec_id = 0xEF4018, .size = 1u << 24, .power_status = 0x00,
      .writable = 0xFC, .nonvolatile = 0xFC, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
      .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
      .program_us = 700, .erase_4k_us = 45000, .erase_32k_us = 120000, .erase_64k_us = 150000,
-     .erase_chip_us = 40000000},
+     .erase_chip_us = 40000000, .status_write_us = 10000},
     // SST25: byte programs and AAI words; BP0-BP3 (bits 2-5, volatile) come up 0111, BPL
     // (bit 7) clear; the 080B and 040B take the status write only right after 0x50.
     {.name = "sst25vf080b", .jedec_id = 0xBF258E, .size = 1u << 20, .power_status = 0x1C,
@@ -247,14 +247,14 @@ bool refused(Model& m, bool refuse) {
     return refuse;
 }
 
-void write_status(Model& m, bool wel) {
+bool write_status(Model& m, bool wel) {
     const Family& f = family(m);
     const bool enabled = f.status_enable == kEnableByWrite  ? wel
                          : f.status_enable == kEnableByEwsr ? m.ewsr != 0
                                                             : wel || m.ewsr != 0;
     // A locked status register (SRWD, BPL or SPRL with the write-protect pin low) ignores it.
     if (!enabled || m.nbytes < 2 || ((m.sr & kSrSrwd) != 0 && m.wp_low)) {
-        return;
+        return false;
     }
     if (f.protection == kProtectSectors) {
         const uint8_t global = m.new_sr & kAtGlobal;
@@ -264,8 +264,10 @@ void write_status(Model& m, bool wel) {
             }
         }
     }
-    m.sr = static_cast<uint8_t>((m.sr & ~(f.writable | kSrWel)) | (m.new_sr & f.writable));
+    // The latch stays set through the write cycle; it clears when the cycle ends.
+    m.sr = static_cast<uint8_t>((m.sr & ~f.writable) | (m.new_sr & f.writable) | kSrWel);
     m.ewsr = 0;
+    return true;
 }
 
 } // namespace simcore

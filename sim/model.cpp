@@ -261,7 +261,10 @@ void frame_end(Model& m) {
         m.ewsr = 1;
         break;
     case kCmdWriteStatus:
-        write_status(m, wel);
+        // A self-timed cycle: busy, latch set, only read status answered until it ends.
+        if (write_status(m, wel)) {
+            start_busy(m, static_cast<uint64_t>(f.status_write_us) * 1000u);
+        }
         break;
     case kCmdPageProgram:
         if (wel && n >= 5 && !refused(m, protected_at(m, m.address, false))) {

@@ -125,6 +125,7 @@ struct Family {
     uint32_t erase_32k_us = 0;
     uint32_t erase_64k_us = 0;
     uint32_t erase_chip_us = 0;
+    uint32_t status_write_us = 0; // the self-timed status write, latch set until it ends
 };
 
 extern const Family kFamilies[]; // the first one is the default chip

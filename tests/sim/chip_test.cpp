@@ -106,6 +106,7 @@ TEST_F(Chip, WriteLatchIsRequiredAndClearsWhenTheWorkEnds) {
 TEST_F(Chip, EraseSetsItsRangeUnlessBlockProtectRefusesIt) {
     spi.write_enable();
     spi.frame({0x01, 0xFF});
+    spi.wait_ready();
     EXPECT_EQ(spi.read_status(), 0x9C); // write status sets only the protect bits and SRWD
     spi.write_enable();
     spi.command(0xC7);
@@ -440,6 +441,42 @@ TEST_F(Family, OneProgramCommandWritesAPageOrOneByteAndSst25WordsFollowOn) {
     _sleep(11);
     EXPECT_EQ(spi.read_status(), 0x00);
     EXPECT_EQ(bytes(0x30F, 4), (V{0x00, 0xF0, 0x0F, 0x00}));
+}
+
+// Write status is a self-timed cycle where the datasheet gives it a time (tW): busy with the
+// latch set and the new bits showing, nothing but read status answered, the latch clear at its
+// end. Where it gives none the new status shows at once, the latch already clear.
+TEST_F(Family, StatusWriteIsASelfTimedCycle) {
+    struct Row {
+        const char* name;
+        uint8_t written, reads; // the status byte sent, and the stored bits it reads back as
+        int ms;                 // the cycle's typical time, 0: none
+    };
+    for (const Row& r : {Row{"m25p80", 0x9C, 0x9C, 5}, Row{"w25q80", 0x1C, 0x1C, 10},
+                         Row{"mx25l8005", 0x9C, 0x9C, 5}, Row{"gd25q80", 0x1C, 0x1C, 5},
+                         Row{"en25f80", 0x9C, 0x9C, 10}, Row{"w25q128", 0x1C, 0x1C, 10},
+                         Row{"sst25vf016b", 0x9C, 0x9C, 0}, Row{"at25df081a", 0x80, 0x90, 0}}) {
+        SCOPED_TRACE(r.name);
+        boot_flash(r.name);
+        sim::set_chip_contents({0x55});
+        spi.write_enable();
+        spi.frame({0x01, r.written});
+        if (r.ms == 0) {
+            EXPECT_EQ(spi.read_status(), r.reads);
+            continue;
+        }
+        EXPECT_EQ(spi.read_status(), r.reads | 0x03);
+        // Ignored meanwhile: reads, identification, write disable, a new status write.
+        EXPECT_EQ(spi.read(0, 1), V{0xFF});
+        EXPECT_EQ(spi.frame({0x9F, 0, 0, 0}), V(4, 0xFF));
+        spi.command(0x04);
+        spi.frame({0x01, 0x00});
+        _sleep(r.ms - 1);
+        EXPECT_EQ(spi.read_status(), r.reads | 0x03);
+        _sleep(1);
+        EXPECT_EQ(spi.read_status(), r.reads);
+        EXPECT_EQ(spi.read(0, 1), V{0x55});
+    }
 }
 
 TEST_F(Family, PowerUpProtectionAndEachFamilysWayToLiftIt) {
