@@ -189,6 +189,11 @@ void reset(const Settings& settings) {
     m.erase_ns = settings.erase_ms == kFamilyTimes
                      ? simcore::kFamilyTime
                      : static_cast<uint64_t>(settings.erase_ms) * 1000000u;
+    m.corner = settings.timing == Timing::min      ? simcore::kMinimum
+               : settings.timing == Timing::max    ? simcore::kMaximum
+               : settings.timing == Timing::random ? simcore::kRandom
+                                                   : simcore::kTypical;
+    m.seed = settings.timing_seed;
     m.base = settings.port_base;
     m.ecr_port = static_cast<uint16_t>(settings.ecp_block + simcore::kEcpEcrOffset);
     m.ecp = settings.ecp && settings.ecp_block != 0 ? 1 : 0;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using simtest::boot;
 using simtest::kData;
 using simtest::kStatus;
@@ -476,6 +478,95 @@ TEST_F(Family, StatusWriteIsASelfTimedCycle) {
         _sleep(1);
         EXPECT_EQ(spi.read_status(), r.reads);
         EXPECT_EQ(spi.read(0, 1), V{0x55});
+    }
+}
+
+// Each self-timed operation takes the family's datasheet time at the corner LPTSPI_SIM_TIMING
+// names: busy 1 ms before the time in whole milliseconds (rounded up), idle at it.
+TEST_F(Family, OperationsTakeTheirDatasheetTimeAtEachCorner) {
+    auto lasts_ms = [this](int ms) {
+        if (ms == 0) {
+            return (spi.read_status() & 1) == 0;
+        }
+        _sleep(static_cast<unsigned long>(ms - 1));
+        const bool busy = (spi.read_status() & 1) != 0;
+        _sleep(1);
+        return busy && (spi.read_status() & 1) == 0;
+    };
+    // The virtual time until the chip reads idle, polled every millisecond.
+    auto busy_ns = [this] {
+        const uint64_t start = sim::now_ns();
+        for (int n = 0; (spi.read_status() & 1) != 0 && n < 1000000; ++n) {
+            _sleep(1);
+        }
+        return sim::now_ns() - start;
+    };
+    auto start = [&](const char* name, sim::Timing timing, uint64_t seed, const V& frame) {
+        boot([&](sim::Settings& s) {
+            sim::set_flash(s, name);
+            s.status = 0; // unprotected, the SST25 included
+            s.timing = timing;
+            s.timing_seed = seed;
+        });
+        spi.write_enable();
+        spi.frame(frame);
+    };
+    using T = sim::Timing;
+    struct Row {
+        const char* name;
+        V frame;
+        int min, typ, max;
+    };
+    for (const Row& r :
+         {Row{"m25p80", {0x01, 0x00}, 0, 5, 15}, // write status
+          Row{"m25p80", {0x02, 0, 0, 0, 0}, 0, 2, 5}, Row{"m25p80", {0xD8, 0, 0, 0}, 0, 3000, 3000},
+          Row{"m25p80", {0xC7}, 0, 3000, 20000}, Row{"w25q80", {0x01, 0x00}, 0, 10, 15},
+          Row{"w25q80", {0x20, 0, 0, 0}, 0, 30, 400}, Row{"w25q80", {0x52, 0, 0, 0}, 0, 120, 800},
+          Row{"w25q80", {0x60}, 0, 2000, 6000}, Row{"sst25vf080b", {0xC7}, 0, 35, 50},
+          Row{"m45pe80", {0x0A, 0, 0, 0, 0}, 0, 11, 25},
+          Row{"m45pe80", {0xDB, 0, 0, 0}, 0, 10, 20}}) {
+        SCOPED_TRACE(testing::Message() << r.name << " " << std::hex << int(r.frame[0]));
+        for (auto [timing, ms] :
+             {std::pair{T::min, r.min}, std::pair{T::typical, r.typ}, std::pair{T::max, r.max}}) {
+            start(r.name, timing, 1, r.frame);
+            EXPECT_TRUE(lasts_ms(ms)) << "corner " << int(timing) << ", " << ms << " ms";
+        }
+    }
+
+    // Random: between minimum and maximum, the same sequence for the same seed, another for
+    // another seed; the chip erase of the m25p80 is 0 to 20 s.
+    auto five = [&](uint64_t seed) {
+        std::vector<uint64_t> ns;
+        boot([&](sim::Settings& s) {
+            s.timing = T::random;
+            s.timing_seed = seed;
+        });
+        for (int i = 0; i < 5; ++i) {
+            spi.write_enable();
+            spi.command(0xC7);
+            ns.push_back(busy_ns());
+        }
+        return ns;
+    };
+    const std::vector<uint64_t> a = five(7);
+    for (uint64_t ns : a) {
+        EXPECT_LE(ns, 20002000000u); // 20 s and the last poll
+    }
+    EXPECT_EQ(five(7), a);
+    EXPECT_NE(five(8), a);
+    EXPECT_NE(std::set<uint64_t>(a.begin(), a.end()).size(), 1u) << "not one time repeated";
+
+    // A fixed erase or program time still overrides every corner; the status write keeps its own.
+    boot([](sim::Settings& s) {
+        s.timing = T::max;
+        s.erase_ms = 4;
+        s.program_us = 0;
+    });
+    for (auto [frame, ms] :
+         {std::pair{V{0xC7}, 4}, std::pair{V{0x02, 0, 0, 0, 0}, 0}, std::pair{V{0x01, 0x00}, 15}}) {
+        spi.write_enable();
+        spi.frame(frame);
+        EXPECT_TRUE(lasts_ms(ms)) << int(frame[0]);
     }
 }
 

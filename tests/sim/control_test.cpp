@@ -135,6 +135,33 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     EXPECT_TRUE(parse("FLASH=sst26vf016b SIZE=131072", t, error)) << error;
 }
 
+TEST(Settings, TimingCornerAndItsSeed) {
+    struct Row {
+        const char* vars;
+        sim::Timing timing;
+        uint64_t seed;
+    };
+    for (const Row& r :
+         {Row{"TIMING=typical", sim::Timing::typical, 1}, Row{"TIMING=min", sim::Timing::min, 1},
+          Row{"TIMING=max", sim::Timing::max, 1}, Row{"TIMING=random", sim::Timing::random, 1},
+          Row{"TIMING=random:0x2A", sim::Timing::random, 42}}) {
+        sim::Settings s;
+        std::string error;
+        ASSERT_TRUE(parse(r.vars, s, error)) << error;
+        EXPECT_EQ(std::tie(s.timing, s.timing_seed), std::tie(r.timing, r.seed)) << r.vars;
+    }
+    for (const std::string var : {"TIMING=slow", "TIMING=Max", "TIMING=max:3",
+                                  "TIMING=random:", "TIMING=random:x", "TIMING=:5"}) {
+        sim::Settings s;
+        std::string error;
+        EXPECT_FALSE(parse(var, s, error)) << var;
+        EXPECT_EQ(error, "LPTSPI_SIM_" + var +
+                             ": expected typical, max, min or random[:seed] (the seed of the "
+                             "random times, hex with 0x or decimal)");
+        EXPECT_EQ(s.timing, sim::Timing::typical);
+    }
+}
+
 TEST(Record, HoldsEveryAccessInOrderWhileOn) {
     boot();
     Spi spi;
