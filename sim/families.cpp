@@ -66,9 +66,10 @@ const Family kFamilies[] = {
      .protection = kProtectSectors, .programming = kProgramPage, .status_enable = kEnableByWrite,
      .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase},
     // M45PE: no bulk erase and no status write; page erase, page write and 64 KiB sector erase.
+    // Its write-protect pin, held low, protects the bottom 64 KiB sector (the first 256 pages).
     {.name = "m45pe80", .jedec_id = 0x204014, .size = 1u << 20, .power_status = 0x00,
      .writable = 0x00, .nonvolatile = 0x00, .protect_bits = 0x00, .busy_bits = kSrBusy,
-     .protection = kProtectNone, .programming = kProgramPage, .status_enable = kEnableByWrite,
+     .protection = kProtectWpBottom, .programming = kProgramPage, .status_enable = kEnableByWrite,
      .commands = kHasErase64k | kHasPageErase | kHasPageWrite},
 };
 // clang-format on
@@ -224,6 +225,8 @@ bool protected_at(const Model& m, uint32_t address, bool erase) {
         return protect_bit(m, address / kSectorSize);
     case kProtectBlocks:
         return protect_bit(m, sst26_block(m, address).lock_bit);
+    case kProtectWpBottom:
+        return m.wp_low && address < kSectorSize;
     default:
         return false;
     }
@@ -266,7 +269,10 @@ bool write_status(Model& m, bool wel) {
     if (!enabled || m.nbytes < 2 || ((m.sr & kSrSrwd) != 0 && m.wp_low)) {
         return false;
     }
-    if (f.protection == kProtectSectors) {
+    // AT25DF: bits 5-2 all clear unprotect every sector, all set protect every sector, but only
+    // while SPRL is clear: a write that finds SPRL set (the WP pin high, or it would not get this
+    // far) changes SPRL alone, and a second write is needed for the sectors.
+    if (f.protection == kProtectSectors && (m.sr & kSrSrwd) == 0) {
         const uint8_t global = m.new_sr & kAtGlobal;
         if (global == 0 || global == kAtGlobal) {
             for (uint32_t n = 0; n < sector_count(m); ++n) {

@@ -300,7 +300,7 @@ void frame_end(Model& m) {
         }
         break;
     case kCmdPageWrite:
-        if (wel && n >= 5) {
+        if (wel && n >= 5 && !refused(m, protected_at(m, m.address, false))) {
             commit(m, m.address & ~(kPageSize - 1), kPageSize, true);
             start_busy(m, op_time(m, kOpPageWrite));
         }
@@ -324,14 +324,15 @@ void frame_end(Model& m) {
         break;
     }
     case kCmdPageErase:
-        if (wel && n >= 4) {
+        if (wel && n >= 4 && !refused(m, protected_at(m, m.address, true))) {
             erase(m, kPageSize, kOpErasePage);
         }
         break;
     case kCmdErase4k:
     case kCmdErase32k:
     case kCmdSectorErase:
-        // A refused erase leaves the latch set (the AT25DF's drops it).
+        // A refused erase leaves the latch set (the AT25DF's drops it; for the M45PE's bottom
+        // sector no datasheet text on the latch was found, and it stays set as the others').
         if (wel && n >= 4 && !refused(m, protected_at(m, m.address, true))) {
             if (m.cmd == kCmdErase4k) {
                 erase(m, 4 * 1024, kOpErase4k);

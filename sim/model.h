@@ -77,7 +77,8 @@ const int kProtectBytes = 40; // room for one bit per 64 KiB of a 16 MiB chip, a
 
 // Where a family keeps its write protection.
 enum Protection : uint8_t {
-    kProtectNone,      // none to speak of (M45PE: no status write at all)
+    kProtectNone,      // none to speak of
+    kProtectWpBottom,  // only the write-protect pin, held low: the bottom 64 KiB sector (M45PE)
     kProtectStatus,    // block-protect bits in the status register refuse every erase
     kProtectStatusAll, // the same, and they refuse programs as well (SST25)
     kProtectSectors,   // one bit per 64 KiB sector, status bits 2-3 summing them up (AT25DF)
@@ -187,6 +188,7 @@ struct Model {
     uint8_t power_status; // chip status at power-up; bit 0 set means busy for ever
     uint32_t jedec_id;    // identification as 0xMMTTCC; 0: the family's (see model_init)
     uint8_t wp_low;       // the write-protect pin held low: with SRWD set, write status is refused
+                          // (the M45PE: the bottom sector refuses programs and erases)
     uint8_t corner;       // Corner of the family's times (program_ns and erase_ns override it)
     uint64_t seed;        // kRandom: the seed of the times' sequence
     StuckByte stuck[kMaxStuck];

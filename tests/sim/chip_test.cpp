@@ -646,7 +646,8 @@ TEST_F(Family, PowerUpProtectionAndEachFamilysWayToLiftIt) {
         spi.frame(0x39, 0x10000); // SPRL refuses a sector's unprotect
         spi.write_enable();
         spi.frame({0x01, 0x00});
-        EXPECT_EQ(spi.read_status(), wp_low ? 0x8E : 0x10); // refused only with WP low
+        // Refused with WP low; with WP high it clears SPRL alone (the sectors stay protected).
+        EXPECT_EQ(spi.read_status(), wp_low ? 0x8E : 0x1C);
     }
 
     // M45PE: no status write at all.
@@ -654,6 +655,46 @@ TEST_F(Family, PowerUpProtectionAndEachFamilysWayToLiftIt) {
     spi.write_enable();
     spi.frame({0x01, 0x1C});
     EXPECT_EQ(spi.read_status(), 0x02);
+}
+
+// The write-protect corners: an AT25DF write status that finds SPRL set clears SPRL and nothing
+// else, so unprotecting takes a second write; the M45PE's pin held low guards its bottom sector.
+TEST_F(Family, SprlNeedsItsOwnWriteAndTheM45peWpPinGuardsTheBottomSector) {
+    boot([](sim::Settings& s) {
+        sim::set_flash(s, "at25df081a");
+        s.status = 0x8C; // SPRL, every sector protected; WP high
+    });
+    EXPECT_EQ(spi.read_status(), 0x9C);
+    for (int status : {0x1C, 0x10}) {
+        spi.write_enable();
+        spi.frame({0x01, 0x00});
+        EXPECT_EQ(spi.read_status(), status);
+    }
+    program(0x10000, {0x00});
+    EXPECT_EQ(at(0x10000), 0x00);
+
+    // Page program, page write, page erase, sector erase: refused in the bottom 64 KiB with the
+    // pin low, the latch kept; above it, or with the pin high, done.
+    for (bool wp_low : {true, false}) {
+        for (uint32_t address : {0x0FF00u, 0x10000u}) {
+            for (const V& frame : {V{0x02, 0, 0, 0, 0x00}, V{0x0A, 0, 0, 0, 0x00}, V{0xDB, 0, 0, 0},
+                                   V{0xD8, 0, 0, 0}}) {
+                SCOPED_TRACE(testing::Message()
+                             << wp_low << " " << std::hex << address << " " << int(frame[0]));
+                boot_flash("m45pe80", wp_low);
+                sim::set_chip_contents(V(0x20000, 0x55));
+                V f = frame;
+                f[1] = uint8_t(address >> 16);
+                f[2] = uint8_t(address >> 8);
+                spi.write_enable();
+                spi.frame(f);
+                const bool refused = wp_low && address < 0x10000;
+                EXPECT_EQ(spi.read_status(), refused ? 0x02 : 0x03);
+                spi.wait_ready();
+                EXPECT_EQ(at(address) != 0x55, !refused);
+            }
+        }
+    }
 }
 
 } // namespace
