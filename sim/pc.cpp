@@ -156,6 +156,11 @@ bool save_chip_state(std::string& error) {
         state.protect.push_back(m.protect[n - 1 - i]);
         same = same && m.protect[n - 1 - i] == powered_up.protect[n - 1 - i];
     }
+    // Inside an auto-address-increment program the chip takes only the next word: that too
+    // stays with a powered board.
+    state.aai = (m.sr & simcore::kSrAai) != 0;
+    state.aai_address = m.aai_address;
+    same = same && !state.aai;
     return save_state_file(g_hot.state->settings.chip_path, same ? nullptr : &state, error);
 }
 
@@ -226,6 +231,10 @@ void reset(const Settings& settings) {
             for (size_t i = 0; i < n; ++i) {
                 m.protect[i] = kept.protect[n - 1 - i];
             }
+        }
+        if (!settings.power_cycle && kept.aai && m.family->programming == simcore::kProgramByte) {
+            m.sr = static_cast<uint8_t>(m.sr | simcore::kSrAai | simcore::kSrWel);
+            m.aai_address = kept.aai_address & (m.size - 1) & ~1u;
         }
     }
     for (const Stuck& st : settings.stuck) {
