@@ -297,6 +297,9 @@ bool load_state_file(const std::string& path, ChipState& state) {
         }
         if (std::strcmp(word, "flash") == 0) {
             read.flash = text;
+        } else if (std::strcmp(word, "aai") == 0) {
+            read.aai = true;
+            read.aai_address = static_cast<uint32_t>(std::strtoul(text, nullptr, 16));
         } else if (std::strcmp(word, "protect") == 0) {
             for (size_t k = 0; text[k] != '\0' && text[k + 1] != '\0'; k += 2) {
                 const char pair[3] = {text[k], text[k + 1], '\0'};
@@ -330,6 +333,11 @@ bool save_state_file(const std::string& path, const ChipState* state, std::strin
             text += hex(b);
         }
         text += "\n";
+    }
+    if (state->aai) {
+        char line[32];
+        std::snprintf(line, sizeof line, "aai %06x\n", static_cast<unsigned>(state->aai_address));
+        text += line;
     }
     const std::string temporary = name + ".tmp";
     std::FILE* f = std::fopen(temporary.c_str(), "w");

@@ -1,114 +1,125 @@
 // The flash families from their datasheets, and the rules that differ between them: the commands
 // each answers, its write protection and its status write. Freestanding, like model.cpp.
 #include "families.h"
+#include "timings.h"
 
 namespace simcore {
 
-// The families, from their datasheets. The first is the chip the simulated PC always had: its
-// busy times (3 s for either erase, 1.4 ms a page) are the simulator's long-standing ones. Times
-// not given are those of commands the family does not have.
+// The families, from their datasheets; their busy times are in timings.h. The first is the chip
+// the simulated PC always had.
 // clang-format off
 const Family kFamilies[] = {
     // The common model: page program, 64 KiB and bulk erase, block-protect bits 2-4 and SRWD.
     {.name = "m25p80", .jedec_id = 0x202014, .size = 1u << 20, .power_status = 0x00,
      .writable = 0x9C, .nonvolatile = 0x9C, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase64k | kHasBulkErase,
-     .program_us = 1400, .erase_64k_us = 3000000, .erase_chip_us = 3000000},
+     .commands = kHasWriteStatus | kHasErase64k | kHasBulkErase},
     {.name = "w25q80", .jedec_id = 0xEF4014, .size = 1u << 20, .power_status = 0x00,
      .writable = 0xFC, .nonvolatile = 0xFC, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 700, .erase_4k_us = 30000, .erase_32k_us = 120000, .erase_64k_us = 150000,
-     .erase_chip_us = 2000000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase},
     {.name = "mx25l8005", .jedec_id = 0xC22014, .size = 1u << 20, .power_status = 0x00,
      .writable = 0x9C, .nonvolatile = 0x9C, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase,
-     .program_us = 1400, .erase_4k_us = 60000, .erase_64k_us = 700000, .erase_chip_us = 7000000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase},
     {.name = "gd25q80", .jedec_id = 0xC84014, .size = 1u << 20, .power_status = 0x00,
      .writable = 0xFC, .nonvolatile = 0xFC, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 700, .erase_4k_us = 50000, .erase_32k_us = 160000, .erase_64k_us = 250000,
-     .erase_chip_us = 5000000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase},
     {.name = "en25f80", .jedec_id = 0x1C3114, .size = 1u << 20, .power_status = 0x00,
      .writable = 0x9C, .nonvolatile = 0x9C, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase,
-     .program_us = 1300, .erase_4k_us = 90000, .erase_64k_us = 500000, .erase_chip_us = 8000000},
-    // 16 MiB: the bulk erase takes 40 s (200 s at most).
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase},
+    // 16 MiB.
     {.name = "w25q128", .jedec_id = 0xEF4018, .size = 1u << 24, .power_status = 0x00,
      .writable = 0xFC, .nonvolatile = 0xFC, .protect_bits = kSrBp, .busy_bits = kSrBusy,
      .protection = kProtectStatus, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 700, .erase_4k_us = 45000, .erase_32k_us = 120000, .erase_64k_us = 150000,
-     .erase_chip_us = 40000000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase},
     // SST25: byte programs and AAI words; BP0-BP3 (bits 2-5, volatile) come up 0111, BPL
     // (bit 7) clear; the 080B and 040B take the status write only right after 0x50.
     {.name = "sst25vf080b", .jedec_id = 0xBF258E, .size = 1u << 20, .power_status = 0x1C,
      .writable = 0xBC, .nonvolatile = 0x00, .protect_bits = 0x3C, .busy_bits = kSrBusy,
      .protection = kProtectStatusAll, .programming = kProgramByte, .status_enable = kEnableByEwsr,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 10, .erase_4k_us = 18000, .erase_32k_us = 18000, .erase_64k_us = 18000,
-     .erase_chip_us = 35000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase},
     {.name = "sst25vf040b", .jedec_id = 0xBF258D, .size = 1u << 19, .power_status = 0x1C,
      .writable = 0xBC, .nonvolatile = 0x00, .protect_bits = 0x3C, .busy_bits = kSrBusy,
      .protection = kProtectStatusAll, .programming = kProgramByte, .status_enable = kEnableByEwsr,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 10, .erase_4k_us = 18000, .erase_32k_us = 18000, .erase_64k_us = 18000,
-     .erase_chip_us = 35000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase},
     {.name = "sst25vf016b", .jedec_id = 0xBF2541, .size = 1u << 21, .power_status = 0x1C,
      .writable = 0xBC, .nonvolatile = 0x00, .protect_bits = 0x3C, .busy_bits = kSrBusy,
      .protection = kProtectStatusAll, .programming = kProgramByte, .status_enable = kEnableByEither,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 10, .erase_4k_us = 18000, .erase_32k_us = 18000, .erase_64k_us = 18000,
-     .erase_chip_us = 35000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase},
     // SST26: the status register protects nothing and reads busy in bits 0 and 7; write status
     // reaches the configuration register only; 0xD8 erases the block the address is in.
     {.name = "sst26vf016b", .jedec_id = 0xBF2641, .size = 1u << 21, .power_status = 0x00,
      .writable = 0x00, .nonvolatile = 0x00, .protect_bits = 0x00, .busy_bits = 0x81,
      .protection = kProtectBlocks, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase,
-     .program_us = 1000, .erase_4k_us = 18000, .erase_64k_us = 18000, .erase_chip_us = 35000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase},
     // AT25DF/AT26DF: every sector protected at power-up; status bit 4 shows the WP pin, bit 7 is
     // SPRL, which locks the sector protection. Identification bytes 2-3: family and version.
     {.name = "at25df081a", .jedec_id = 0x1F4501, .size = 1u << 20, .power_status = 0x0C,
      .writable = 0x80, .nonvolatile = 0x00, .protect_bits = 0x00, .busy_bits = kSrBusy,
      .protection = kProtectSectors, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 1000, .erase_4k_us = 50000, .erase_32k_us = 250000, .erase_64k_us = 400000,
-     .erase_chip_us = 6000000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase},
     {.name = "at26df161a", .jedec_id = 0x1F4601, .size = 1u << 21, .power_status = 0x0C,
      .writable = 0x80, .nonvolatile = 0x00, .protect_bits = 0x00, .busy_bits = kSrBusy,
      .protection = kProtectSectors, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase,
-     .program_us = 1500, .erase_4k_us = 50000, .erase_32k_us = 250000, .erase_64k_us = 400000,
-     .erase_chip_us = 12000000},
+     .commands = kHasWriteStatus | kHasErase4k | kHasErase32k | kHasErase64k | kHasBulkErase},
     // M45PE: no bulk erase and no status write; page erase, page write and 64 KiB sector erase.
+    // Its write-protect pin, held low, protects the bottom 64 KiB sector (the first 256 pages).
     {.name = "m45pe80", .jedec_id = 0x204014, .size = 1u << 20, .power_status = 0x00,
      .writable = 0x00, .nonvolatile = 0x00, .protect_bits = 0x00, .busy_bits = kSrBusy,
-     .protection = kProtectNone, .programming = kProgramPage, .status_enable = kEnableByWrite,
-     .commands = kHasErase64k | kHasPageErase | kHasPageWrite,
-     .program_us = 800, .page_write_us = 11000, .erase_page_us = 10000,
-     .erase_64k_us = 1000000},
+     .protection = kProtectWpBottom, .programming = kProgramPage, .status_enable = kEnableByWrite,
+     .commands = kHasErase64k | kHasPageErase | kHasPageWrite},
 };
 // clang-format on
 const int kFamilyCount = static_cast<int>(sizeof kFamilies / sizeof kFamilies[0]);
 
+namespace {
+
+bool same_name(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+} // namespace
+
 const Family* find_family(const char* name) {
     for (int i = 0; i < kFamilyCount; ++i) {
-        const char* a = kFamilies[i].name;
-        const char* b = name;
-        while (*a != '\0' && *a == *b) {
-            ++a;
-            ++b;
-        }
-        if (*a == *b) {
+        if (same_name(kFamilies[i].name, name)) {
             return &kFamilies[i];
         }
     }
     return nullptr;
+}
+
+const Timing* family_timing(const Family& f, Operation op) {
+    for (const Timing& t : kTimings) {
+        if (t.op == op && same_name(t.family, f.name)) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+uint32_t family_time(const Family& f, Operation op, Corner corner) {
+    const Timing* t = family_timing(f, op);
+    if (t == nullptr) {
+        return 0;
+    }
+    switch (corner) {
+    case kTypical:
+        return t->typ_us;
+    case kMinimum:
+        return t->min_us;
+    case kMaximum:
+        return t->max_us;
+    default:
+        return 0;
+    }
 }
 
 namespace {
@@ -214,6 +225,8 @@ bool protected_at(const Model& m, uint32_t address, bool erase) {
         return protect_bit(m, address / kSectorSize);
     case kProtectBlocks:
         return protect_bit(m, sst26_block(m, address).lock_bit);
+    case kProtectWpBottom:
+        return m.wp_low && address < kSectorSize;
     default:
         return false;
     }
@@ -247,16 +260,19 @@ bool refused(Model& m, bool refuse) {
     return refuse;
 }
 
-void write_status(Model& m, bool wel) {
+bool write_status(Model& m, bool wel) {
     const Family& f = family(m);
     const bool enabled = f.status_enable == kEnableByWrite  ? wel
                          : f.status_enable == kEnableByEwsr ? m.ewsr != 0
                                                             : wel || m.ewsr != 0;
     // A locked status register (SRWD, BPL or SPRL with the write-protect pin low) ignores it.
     if (!enabled || m.nbytes < 2 || ((m.sr & kSrSrwd) != 0 && m.wp_low)) {
-        return;
+        return false;
     }
-    if (f.protection == kProtectSectors) {
+    // AT25DF: bits 5-2 all clear unprotect every sector, all set protect every sector, but only
+    // while SPRL is clear: a write that finds SPRL set (the WP pin high, or it would not get this
+    // far) changes SPRL alone, and a second write is needed for the sectors.
+    if (f.protection == kProtectSectors && (m.sr & kSrSrwd) == 0) {
         const uint8_t global = m.new_sr & kAtGlobal;
         if (global == 0 || global == kAtGlobal) {
             for (uint32_t n = 0; n < sector_count(m); ++n) {
@@ -264,8 +280,10 @@ void write_status(Model& m, bool wel) {
             }
         }
     }
-    m.sr = static_cast<uint8_t>((m.sr & ~(f.writable | kSrWel)) | (m.new_sr & f.writable));
+    // The latch stays set through the write cycle; it clears when the cycle ends.
+    m.sr = static_cast<uint8_t>((m.sr & ~f.writable) | (m.new_sr & f.writable) | kSrWel);
     m.ewsr = 0;
+    return true;
 }
 
 } // namespace simcore

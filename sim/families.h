@@ -39,7 +39,8 @@ bool any_protected(const Model& m);
 // A program or erase the protection refuses: the AT25DF drops its latch, the others keep it.
 bool refused(Model& m, bool refuse);
 
-// Write status at the end of its frame, if the family's way of enabling it was followed.
-void write_status(Model& m, bool wel);
+// Write status at the end of its frame, if the family's way of enabling it was followed: true
+// when it was taken, the write latch still set (its cycle, which the caller starts, clears it).
+bool write_status(Model& m, bool wel);
 
 } // namespace simcore

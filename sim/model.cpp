@@ -80,12 +80,35 @@ void start_erase(Model& m, uint64_t ns) {
     start_busy(m, ns);
 }
 
-uint64_t program_time(const Model& m, uint32_t us) {
-    return m.program_ns != kFamilyTime ? m.program_ns : static_cast<uint64_t>(us) * 1000u;
+// splitmix64: a fixed sequence for a given seed, so a run at random times can be repeated.
+uint64_t next_random(Model& m) {
+    uint64_t z = (m.random += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
 }
 
-uint64_t erase_time(const Model& m, uint32_t us) {
-    return m.erase_ns != kFamilyTime ? m.erase_ns : static_cast<uint64_t>(us) * 1000u;
+// How long `op` keeps the chip busy: the configured program or erase time where one is set,
+// otherwise the family's time at the configured corner.
+uint64_t op_time(Model& m, Operation op) {
+    const bool program = op == kOpProgram || op == kOpPageWrite;
+    const uint64_t fixed = op == kOpStatusWrite ? kFamilyTime : program ? m.program_ns : m.erase_ns;
+    if (fixed != kFamilyTime) {
+        return fixed;
+    }
+    const Timing* t = m.times[op];
+    if (t == nullptr) {
+        return 0;
+    }
+    uint64_t us = t->typ_us;
+    if (m.corner == kMinimum) {
+        us = t->min_us;
+    } else if (m.corner == kMaximum) {
+        us = t->max_us;
+    } else if (m.corner == kRandom) {
+        us = t->min_us + next_random(m) % (static_cast<uint64_t>(t->max_us - t->min_us) + 1);
+    }
+    return us * 1000u;
 }
 
 void fill(uint8_t* p, uint32_t n, uint8_t value) {
@@ -229,7 +252,7 @@ void commit(Model& m, uint32_t address, uint32_t n, bool replace) {
     }
 }
 
-void erase(Model& m, uint32_t size, uint32_t us) {
+void erase(Model& m, uint32_t size, Operation op) {
     uint32_t start = m.address & ~(size - 1) & (m.size - 1);
     if (size == kSectorSize && family(m).protection == kProtectBlocks) {
         const Block b = sst26_block(m, m.address);
@@ -237,7 +260,7 @@ void erase(Model& m, uint32_t size, uint32_t us) {
         size = b.size;
     }
     fill(m.memory + start, m.size < size ? m.size : size, 0xFF);
-    start_erase(m, erase_time(m, us));
+    start_erase(m, op_time(m, op));
 }
 
 // Chip select rose: the commands that act at the end of a frame do so now, but only when a
@@ -261,7 +284,10 @@ void frame_end(Model& m) {
         m.ewsr = 1;
         break;
     case kCmdWriteStatus:
-        write_status(m, wel);
+        // A self-timed cycle: busy, latch set, only read status answered until it ends.
+        if (write_status(m, wel)) {
+            start_busy(m, op_time(m, kOpStatusWrite));
+        }
         break;
     case kCmdPageProgram:
         if (wel && n >= 5 && !refused(m, protected_at(m, m.address, false))) {
@@ -270,13 +296,13 @@ void frame_end(Model& m) {
             } else {
                 commit(m, m.address & ~(kPageSize - 1), kPageSize, false);
             }
-            start_busy(m, program_time(m, f.program_us));
+            start_busy(m, op_time(m, kOpProgram));
         }
         break;
     case kCmdPageWrite:
-        if (wel && n >= 5) {
+        if (wel && n >= 5 && !refused(m, protected_at(m, m.address, false))) {
             commit(m, m.address & ~(kPageSize - 1), kPageSize, true);
-            start_busy(m, program_time(m, f.page_write_us));
+            start_busy(m, op_time(m, kOpPageWrite));
         }
         break;
     case kCmdAaiProgram: {
@@ -294,25 +320,26 @@ void frame_end(Model& m) {
         m.sr = static_cast<uint8_t>(m.sr | kSrAai);
         commit(m, m.aai_address, 2, false); // an even address: both bytes in one page
         m.aai_address = (m.aai_address + 2) & (m.size - 1);
-        start_busy(m, program_time(m, f.program_us));
+        start_busy(m, op_time(m, kOpProgram));
         break;
     }
     case kCmdPageErase:
-        if (wel && n >= 4) {
-            erase(m, kPageSize, f.erase_page_us);
+        if (wel && n >= 4 && !refused(m, protected_at(m, m.address, true))) {
+            erase(m, kPageSize, kOpErasePage);
         }
         break;
     case kCmdErase4k:
     case kCmdErase32k:
     case kCmdSectorErase:
-        // A refused erase leaves the latch set (the AT25DF's drops it).
+        // A refused erase leaves the latch set (the AT25DF's drops it; for the M45PE's bottom
+        // sector no datasheet text on the latch was found, and it stays set as the others').
         if (wel && n >= 4 && !refused(m, protected_at(m, m.address, true))) {
             if (m.cmd == kCmdErase4k) {
-                erase(m, 4 * 1024, f.erase_4k_us);
+                erase(m, 4 * 1024, kOpErase4k);
             } else if (m.cmd == kCmdErase32k) {
-                erase(m, 32 * 1024, f.erase_32k_us);
+                erase(m, 32 * 1024, kOpErase32k);
             } else {
-                erase(m, kSectorSize, f.erase_64k_us);
+                erase(m, kSectorSize, kOpErase64k);
             }
         }
         break;
@@ -321,7 +348,7 @@ void frame_end(Model& m) {
         // Refused while anything is protected (the SST26 ignores it silently, latch and all).
         if (wel && !refused(m, any_protected(m))) {
             fill(m.memory, m.size, 0xFF);
-            start_erase(m, erase_time(m, f.erase_chip_us));
+            start_erase(m, op_time(m, kOpEraseChip));
         }
         break;
     case kCmdProtectSector:
@@ -401,6 +428,10 @@ bool model_init(Model& m) {
     m.stuck_busy = (m.power_status & kSrBusy) ? 1 : 0;
     m.busy = m.stuck_busy;
     m.busy_until = 0;
+    for (int op = 0; op < kOperationCount; ++op) {
+        m.times[op] = family_timing(f, static_cast<Operation>(op));
+    }
+    m.random = m.seed;
     const uint32_t id = m.jedec_id != 0 ? m.jedec_id : f.jedec_id;
     m.id[0] = static_cast<uint8_t>(id >> 16);
     m.id[1] = static_cast<uint8_t>(id >> 8);

@@ -77,7 +77,8 @@ const int kProtectBytes = 40; // room for one bit per 64 KiB of a 16 MiB chip, a
 
 // Where a family keeps its write protection.
 enum Protection : uint8_t {
-    kProtectNone,      // none to speak of (M45PE: no status write at all)
+    kProtectNone,      // none to speak of
+    kProtectWpBottom,  // only the write-protect pin, held low: the bottom 64 KiB sector (M45PE)
     kProtectStatus,    // block-protect bits in the status register refuse every erase
     kProtectStatusAll, // the same, and they refuse programs as well (SST25)
     kProtectSectors,   // one bit per 64 KiB sector, status bits 2-3 summing them up (AT25DF)
@@ -103,7 +104,7 @@ const uint16_t kHasBulkErase = 1u << 4;   // 0xC7 and 0x60
 const uint16_t kHasPageErase = 1u << 5;   // 0xDB, 256 bytes
 const uint16_t kHasPageWrite = 1u << 6;   // 0x0A: the page as sent, unsent bytes kept
 
-// One family of chips as its datasheet describes it. Times are typical ones, in microseconds.
+// One family of chips as its datasheet describes it.
 struct Family {
     const char* name; // lower case, as LPTSPI_SIM_FLASH names it
     uint32_t jedec_id;
@@ -117,14 +118,7 @@ struct Family {
     uint8_t programming;   // Programming
     uint8_t status_enable; // StatusEnable
     uint16_t commands;     // kHas... bits
-    // Busy times; 0 where the family lacks the command.
-    uint32_t program_us = 0; // a page program, or a byte or word program (kProgramByte)
-    uint32_t page_write_us = 0;
-    uint32_t erase_page_us = 0;
-    uint32_t erase_4k_us = 0;
-    uint32_t erase_32k_us = 0;
-    uint32_t erase_64k_us = 0;
-    uint32_t erase_chip_us = 0;
+    // Busy times: the table in timings.h, one row per family and operation.
 };
 
 extern const Family kFamilies[]; // the first one is the default chip
@@ -132,6 +126,40 @@ extern const int kFamilyCount;
 
 // The family of that name, or null.
 const Family* find_family(const char* name);
+
+// The self-timed operations, each a row of the families' timing table (timings.h).
+enum Operation : uint8_t {
+    kOpStatusWrite, // 0x01
+    kOpProgram,     // 0x02 page program, or byte program and each 0xAD word (kProgramByte)
+    kOpPageWrite,   // 0x0A
+    kOpErasePage,   // 0xDB
+    kOpErase4k,     // 0x20
+    kOpErase32k,    // 0x52
+    kOpErase64k,    // 0xD8
+    kOpEraseChip,   // 0xC7 and 0x60
+    kOperationCount,
+};
+// Which of a row's times an operation takes: the typical one (the default), the minimum (the
+// datasheet's where it gives one, otherwise 0), the maximum, or a random time between minimum and
+// maximum from a seeded sequence.
+enum Corner : uint8_t { kTypical = 0, kMinimum = 1, kMaximum = 2, kRandom = 3 };
+
+// A row of the timing table: what one family's datasheet gives for one operation, in
+// microseconds, and where. `sheet_typ_us`, when not 0, is the datasheet's typical time where the
+// simulator keeps another as its typical (the default chip's long-standing erase times).
+struct Timing {
+    const char* family;
+    Operation op;
+    uint32_t min_us, typ_us, max_us;
+    uint32_t sheet_typ_us;
+    const char* source;
+};
+
+// The family's row for `op`, or null when the family has no such self-timed operation (a status
+// write that takes effect at once, a command it lacks).
+const Timing* family_timing(const Family& f, Operation op);
+// Its time at a corner in microseconds (0 without a row; kRandom, not one value, gives 0 too).
+uint32_t family_time(const Family& f, Operation op, Corner corner);
 
 // A busy time of the configuration that means "the family's own".
 const uint64_t kFamilyTime = ~0ull;
@@ -160,6 +188,9 @@ struct Model {
     uint8_t power_status; // chip status at power-up; bit 0 set means busy for ever
     uint32_t jedec_id;    // identification as 0xMMTTCC; 0: the family's (see model_init)
     uint8_t wp_low;       // the write-protect pin held low: with SRWD set, write status is refused
+                          // (the M45PE: the bottom sector refuses programs and erases)
+    uint8_t corner;       // Corner of the family's times (program_ns and erase_ns override it)
+    uint64_t seed;        // kRandom: the seed of the times' sequence
     StuckByte stuck[kMaxStuck];
     int stuck_count;
 
@@ -184,6 +215,8 @@ struct Model {
     uint8_t busy;       // a program or erase is running until busy_until
     uint8_t stuck_busy; // never leaves busy (power-up status had bit 0 set)
     uint64_t busy_until;
+    const Timing* times[kOperationCount]; // the family's rows, set by model_init
+    uint64_t random;                      // kRandom: the state of the sequence
     uint8_t id[3];        // what read identification answers: manufacturer, type, capacity
     uint8_t ewsr;         // enable-write-status was the last frame: the next may write the status
     uint32_t aai_address; // SST25: where the next auto-address-increment word goes

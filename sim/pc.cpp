@@ -156,6 +156,11 @@ bool save_chip_state(std::string& error) {
         state.protect.push_back(m.protect[n - 1 - i]);
         same = same && m.protect[n - 1 - i] == powered_up.protect[n - 1 - i];
     }
+    // Inside an auto-address-increment program the chip takes only the next word: that too
+    // stays with a powered board.
+    state.aai = (m.sr & simcore::kSrAai) != 0;
+    state.aai_address = m.aai_address;
+    same = same && !state.aai;
     return save_state_file(g_hot.state->settings.chip_path, same ? nullptr : &state, error);
 }
 
@@ -189,6 +194,11 @@ void reset(const Settings& settings) {
     m.erase_ns = settings.erase_ms == kFamilyTimes
                      ? simcore::kFamilyTime
                      : static_cast<uint64_t>(settings.erase_ms) * 1000000u;
+    m.corner = settings.timing == Timing::min      ? simcore::kMinimum
+               : settings.timing == Timing::max    ? simcore::kMaximum
+               : settings.timing == Timing::random ? simcore::kRandom
+                                                   : simcore::kTypical;
+    m.seed = settings.timing_seed;
     m.base = settings.port_base;
     m.ecr_port = static_cast<uint16_t>(settings.ecp_block + simcore::kEcpEcrOffset);
     m.ecp = settings.ecp && settings.ecp_block != 0 ? 1 : 0;
@@ -221,6 +231,10 @@ void reset(const Settings& settings) {
             for (size_t i = 0; i < n; ++i) {
                 m.protect[i] = kept.protect[n - 1 - i];
             }
+        }
+        if (!settings.power_cycle && kept.aai && m.family->programming == simcore::kProgramByte) {
+            m.sr = static_cast<uint8_t>(m.sr | simcore::kSrAai | simcore::kSrWel);
+            m.aai_address = kept.aai_address & (m.size - 1) & ~1u;
         }
     }
     for (const Stuck& st : settings.stuck) {

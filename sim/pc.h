@@ -27,6 +27,9 @@ struct Stuck {
     uint8_t mask; // bits that stay 1 when programmed
 };
 
+// Which of its datasheet times each self-timed operation of the chip takes (see simcore::Corner).
+enum class Timing { typical, min, max, random };
+
 // A busy time of the settings that means "the flash family's own".
 const uint32_t kFamilyTimes = 0xFFFFFFFFu;
 
@@ -53,6 +56,8 @@ struct Settings {
     bool ioctl_fail = false;             // LPTSPI_SIM_IOCTL=fail
     uint32_t erase_ms = kFamilyTimes;    // LPTSPI_SIM_ERASE_MS: every erase's busy time
     uint32_t program_us = kFamilyTimes;  // LPTSPI_SIM_PROGRAM_US: every program's busy time
+    Timing timing = Timing::typical;     // LPTSPI_SIM_TIMING: the family's times at this corner
+    uint64_t timing_seed = 1;            // LPTSPI_SIM_TIMING=random:seed
     uint32_t chip_size = 1u << 20;       // LPTSPI_SIM_SIZE: bytes, a power of two
     uint32_t jedec_id = 0;               // LPTSPI_SIM_ID: 0xMMTTCC; 0: the family's
     double noise_rate = 0;               // LPTSPI_SIM_NOISE: chance that a data-in read is flipped

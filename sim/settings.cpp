@@ -56,6 +56,24 @@ template <typename E> struct Choice {
     E value;
 };
 
+// The choice `v` names into `out`; false with the accepted words ("expected a, b or c") in
+// `accepted`.
+template <typename E, size_t N>
+bool pick_choice(const char* v, const Choice<E> (&choices)[N], E& out, std::string& accepted) {
+    accepted = "expected ";
+    for (size_t i = 0; i < N; ++i) {
+        accepted += choices[i].word;
+        accepted += i + 2 < N ? ", " : (i + 1 < N ? " or " : "");
+    }
+    for (size_t i = 0; i < N; ++i) {
+        if (std::strcmp(v, choices[i].word) == 0) {
+            out = choices[i].value;
+            return true;
+        }
+    }
+    return false;
+}
+
 template <typename E, size_t N>
 bool parse_choice(const char* (*get)(const char*), const char* name, const Choice<E> (&choices)[N],
                   E& out, std::string& error) {
@@ -63,17 +81,43 @@ bool parse_choice(const char* (*get)(const char*), const char* name, const Choic
     if (v == nullptr || *v == '\0') {
         return true;
     }
-    std::string accepted = "expected ";
-    for (size_t i = 0; i < N; ++i) {
-        if (std::strcmp(v, choices[i].word) == 0) {
-            out = choices[i].value;
-            return true;
-        }
-        accepted += choices[i].word;
-        accepted += i + 2 < N ? ", " : (i + 1 < N ? " or " : "");
+    std::string accepted;
+    if (!pick_choice(v, choices, out, accepted)) {
+        error = bad(name, v, accepted);
+        return false;
     }
-    error = bad(name, v, accepted);
-    return false;
+    return true;
+}
+
+// "typical", "min", "max" or "random[:seed]".
+bool parse_timing(const char* (*get)(const char*), Timing& timing, uint64_t& seed,
+                  std::string& error) {
+    const char* name = "LPTSPI_SIM_TIMING";
+    const char* v = get(name);
+    if (v == nullptr || *v == '\0') {
+        return true;
+    }
+    static const Choice<Timing> corners[] = {{"typical", Timing::typical},
+                                             {"max", Timing::max},
+                                             {"min", Timing::min},
+                                             {"random", Timing::random}};
+    const std::string text(v);
+    const size_t colon = text.find(':');
+    Timing t = Timing::typical;
+    uint64_t n = seed;
+    std::string accepted;
+    bool ok = pick_choice(text.substr(0, colon).c_str(), corners, t, accepted);
+    if (colon != std::string::npos) {
+        ok = ok && t == Timing::random && parse_number(text.substr(colon + 1).c_str(), n);
+    }
+    if (!ok) {
+        error = bad(name, v,
+                    accepted + "[:seed] (the seed of the random times, hex with 0x or decimal)");
+        return false;
+    }
+    timing = t;
+    seed = n;
+    return true;
 }
 
 bool parse_bounded(const char* (*get)(const char*), const char* name, uint64_t max, uint32_t& out,
@@ -268,7 +312,8 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         return false;
     }
     if (!parse_size(get, s.flash, s.chip_size, error) ||
-        !parse_noise(get, s.noise_rate, s.noise_seed, error)) {
+        !parse_noise(get, s.noise_rate, s.noise_seed, error) ||
+        !parse_timing(get, s.timing, s.timing_seed, error)) {
         return false;
     }
     if (const char* v = get("LPTSPI_SIM_CHIP"); v != nullptr && *v != '\0') {

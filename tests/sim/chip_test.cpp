@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using simtest::boot;
 using simtest::kData;
 using simtest::kStatus;
@@ -106,6 +108,7 @@ TEST_F(Chip, WriteLatchIsRequiredAndClearsWhenTheWorkEnds) {
 TEST_F(Chip, EraseSetsItsRangeUnlessBlockProtectRefusesIt) {
     spi.write_enable();
     spi.frame({0x01, 0xFF});
+    spi.wait_ready();
     EXPECT_EQ(spi.read_status(), 0x9C); // write status sets only the protect bits and SRWD
     spi.write_enable();
     spi.command(0xC7);
@@ -442,6 +445,131 @@ TEST_F(Family, OneProgramCommandWritesAPageOrOneByteAndSst25WordsFollowOn) {
     EXPECT_EQ(bytes(0x30F, 4), (V{0x00, 0xF0, 0x0F, 0x00}));
 }
 
+// Write status is a self-timed cycle where the datasheet gives it a time (tW): busy with the
+// latch set and the new bits showing, nothing but read status answered, the latch clear at its
+// end. Where it gives none the new status shows at once, the latch already clear.
+TEST_F(Family, StatusWriteIsASelfTimedCycle) {
+    struct Row {
+        const char* name;
+        uint8_t written, reads; // the status byte sent, and the stored bits it reads back as
+        int ms;                 // the cycle's typical time, 0: none
+    };
+    for (const Row& r : {Row{"m25p80", 0x9C, 0x9C, 5}, Row{"w25q80", 0x1C, 0x1C, 10},
+                         Row{"mx25l8005", 0x9C, 0x9C, 5}, Row{"gd25q80", 0x1C, 0x1C, 5},
+                         Row{"en25f80", 0x9C, 0x9C, 10}, Row{"w25q128", 0x1C, 0x1C, 10},
+                         Row{"sst25vf016b", 0x9C, 0x9C, 0}, Row{"at25df081a", 0x80, 0x90, 0}}) {
+        SCOPED_TRACE(r.name);
+        boot_flash(r.name);
+        sim::set_chip_contents({0x55});
+        spi.write_enable();
+        spi.frame({0x01, r.written});
+        if (r.ms == 0) {
+            EXPECT_EQ(spi.read_status(), r.reads);
+            continue;
+        }
+        EXPECT_EQ(spi.read_status(), r.reads | 0x03);
+        // Ignored meanwhile: reads, identification, write disable, a new status write.
+        EXPECT_EQ(spi.read(0, 1), V{0xFF});
+        EXPECT_EQ(spi.frame({0x9F, 0, 0, 0}), V(4, 0xFF));
+        spi.command(0x04);
+        spi.frame({0x01, 0x00});
+        _sleep(r.ms - 1);
+        EXPECT_EQ(spi.read_status(), r.reads | 0x03);
+        _sleep(1);
+        EXPECT_EQ(spi.read_status(), r.reads);
+        EXPECT_EQ(spi.read(0, 1), V{0x55});
+    }
+}
+
+// Each self-timed operation takes the family's datasheet time at the corner LPTSPI_SIM_TIMING
+// names: busy 1 ms before the time in whole milliseconds (rounded up), idle at it.
+TEST_F(Family, OperationsTakeTheirDatasheetTimeAtEachCorner) {
+    auto lasts_ms = [this](int ms) {
+        if (ms == 0) {
+            return (spi.read_status() & 1) == 0;
+        }
+        _sleep(static_cast<unsigned long>(ms - 1));
+        const bool busy = (spi.read_status() & 1) != 0;
+        _sleep(1);
+        return busy && (spi.read_status() & 1) == 0;
+    };
+    // The virtual time until the chip reads idle, polled every millisecond.
+    auto busy_ns = [this] {
+        const uint64_t start = sim::now_ns();
+        for (int n = 0; (spi.read_status() & 1) != 0 && n < 1000000; ++n) {
+            _sleep(1);
+        }
+        return sim::now_ns() - start;
+    };
+    auto start = [&](const char* name, sim::Timing timing, uint64_t seed, const V& frame) {
+        boot([&](sim::Settings& s) {
+            sim::set_flash(s, name);
+            s.status = 0; // unprotected, the SST25 included
+            s.timing = timing;
+            s.timing_seed = seed;
+        });
+        spi.write_enable();
+        spi.frame(frame);
+    };
+    using T = sim::Timing;
+    struct Row {
+        const char* name;
+        V frame;
+        int min, typ, max;
+    };
+    for (const Row& r :
+         {Row{"m25p80", {0x01, 0x00}, 0, 5, 15}, // write status
+          Row{"m25p80", {0x02, 0, 0, 0, 0}, 0, 2, 5}, Row{"m25p80", {0xD8, 0, 0, 0}, 0, 3000, 3000},
+          Row{"m25p80", {0xC7}, 0, 3000, 20000}, Row{"w25q80", {0x01, 0x00}, 0, 10, 15},
+          Row{"w25q80", {0x20, 0, 0, 0}, 0, 30, 400}, Row{"w25q80", {0x52, 0, 0, 0}, 0, 120, 800},
+          Row{"w25q80", {0x60}, 0, 2000, 6000}, Row{"sst25vf080b", {0xC7}, 0, 35, 50},
+          Row{"m45pe80", {0x0A, 0, 0, 0, 0}, 0, 11, 25},
+          Row{"m45pe80", {0xDB, 0, 0, 0}, 0, 10, 20}}) {
+        SCOPED_TRACE(testing::Message() << r.name << " " << std::hex << int(r.frame[0]));
+        for (auto [timing, ms] :
+             {std::pair{T::min, r.min}, std::pair{T::typical, r.typ}, std::pair{T::max, r.max}}) {
+            start(r.name, timing, 1, r.frame);
+            EXPECT_TRUE(lasts_ms(ms)) << "corner " << int(timing) << ", " << ms << " ms";
+        }
+    }
+
+    // Random: between minimum and maximum, the same sequence for the same seed, another for
+    // another seed; the chip erase of the m25p80 is 0 to 20 s.
+    auto five = [&](uint64_t seed) {
+        std::vector<uint64_t> ns;
+        boot([&](sim::Settings& s) {
+            s.timing = T::random;
+            s.timing_seed = seed;
+        });
+        for (int i = 0; i < 5; ++i) {
+            spi.write_enable();
+            spi.command(0xC7);
+            ns.push_back(busy_ns());
+        }
+        return ns;
+    };
+    const std::vector<uint64_t> a = five(7);
+    for (uint64_t ns : a) {
+        EXPECT_LE(ns, 20002000000u); // 20 s and the last poll
+    }
+    EXPECT_EQ(five(7), a);
+    EXPECT_NE(five(8), a);
+    EXPECT_NE(std::set<uint64_t>(a.begin(), a.end()).size(), 1u) << "not one time repeated";
+
+    // A fixed erase or program time still overrides every corner; the status write keeps its own.
+    boot([](sim::Settings& s) {
+        s.timing = T::max;
+        s.erase_ms = 4;
+        s.program_us = 0;
+    });
+    for (auto [frame, ms] :
+         {std::pair{V{0xC7}, 4}, std::pair{V{0x02, 0, 0, 0, 0}, 0}, std::pair{V{0x01, 0x00}, 15}}) {
+        spi.write_enable();
+        spi.frame(frame);
+        EXPECT_TRUE(lasts_ms(ms)) << int(frame[0]);
+    }
+}
+
 TEST_F(Family, PowerUpProtectionAndEachFamilysWayToLiftIt) {
     // SST25VF080B: write enable does not open the status write; enable-write-status right
     // before it does. Meanwhile neither program nor chip erase gets through.
@@ -518,7 +646,8 @@ TEST_F(Family, PowerUpProtectionAndEachFamilysWayToLiftIt) {
         spi.frame(0x39, 0x10000); // SPRL refuses a sector's unprotect
         spi.write_enable();
         spi.frame({0x01, 0x00});
-        EXPECT_EQ(spi.read_status(), wp_low ? 0x8E : 0x10); // refused only with WP low
+        // Refused with WP low; with WP high it clears SPRL alone (the sectors stay protected).
+        EXPECT_EQ(spi.read_status(), wp_low ? 0x8E : 0x1C);
     }
 
     // M45PE: no status write at all.
@@ -526,6 +655,46 @@ TEST_F(Family, PowerUpProtectionAndEachFamilysWayToLiftIt) {
     spi.write_enable();
     spi.frame({0x01, 0x1C});
     EXPECT_EQ(spi.read_status(), 0x02);
+}
+
+// The write-protect corners: an AT25DF write status that finds SPRL set clears SPRL and nothing
+// else, so unprotecting takes a second write; the M45PE's pin held low guards its bottom sector.
+TEST_F(Family, SprlNeedsItsOwnWriteAndTheM45peWpPinGuardsTheBottomSector) {
+    boot([](sim::Settings& s) {
+        sim::set_flash(s, "at25df081a");
+        s.status = 0x8C; // SPRL, every sector protected; WP high
+    });
+    EXPECT_EQ(spi.read_status(), 0x9C);
+    for (int status : {0x1C, 0x10}) {
+        spi.write_enable();
+        spi.frame({0x01, 0x00});
+        EXPECT_EQ(spi.read_status(), status);
+    }
+    program(0x10000, {0x00});
+    EXPECT_EQ(at(0x10000), 0x00);
+
+    // Page program, page write, page erase, sector erase: refused in the bottom 64 KiB with the
+    // pin low, the latch kept; above it, or with the pin high, done.
+    for (bool wp_low : {true, false}) {
+        for (uint32_t address : {0x0FF00u, 0x10000u}) {
+            for (const V& frame : {V{0x02, 0, 0, 0, 0x00}, V{0x0A, 0, 0, 0, 0x00}, V{0xDB, 0, 0, 0},
+                                   V{0xD8, 0, 0, 0}}) {
+                SCOPED_TRACE(testing::Message()
+                             << wp_low << " " << std::hex << address << " " << int(frame[0]));
+                boot_flash("m45pe80", wp_low);
+                sim::set_chip_contents(V(0x20000, 0x55));
+                V f = frame;
+                f[1] = uint8_t(address >> 16);
+                f[2] = uint8_t(address >> 8);
+                spi.write_enable();
+                spi.frame(f);
+                const bool refused = wp_low && address < 0x10000;
+                EXPECT_EQ(spi.read_status(), refused ? 0x02 : 0x03);
+                spi.wait_ready();
+                EXPECT_EQ(at(address) != 0x55, !refused);
+            }
+        }
+    }
 }
 
 } // namespace

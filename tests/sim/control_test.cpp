@@ -135,6 +135,33 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     EXPECT_TRUE(parse("FLASH=sst26vf016b SIZE=131072", t, error)) << error;
 }
 
+TEST(Settings, TimingCornerAndItsSeed) {
+    struct Row {
+        const char* vars;
+        sim::Timing timing;
+        uint64_t seed;
+    };
+    for (const Row& r :
+         {Row{"TIMING=typical", sim::Timing::typical, 1}, Row{"TIMING=min", sim::Timing::min, 1},
+          Row{"TIMING=max", sim::Timing::max, 1}, Row{"TIMING=random", sim::Timing::random, 1},
+          Row{"TIMING=random:0x2A", sim::Timing::random, 42}}) {
+        sim::Settings s;
+        std::string error;
+        ASSERT_TRUE(parse(r.vars, s, error)) << error;
+        EXPECT_EQ(std::tie(s.timing, s.timing_seed), std::tie(r.timing, r.seed)) << r.vars;
+    }
+    for (const std::string var : {"TIMING=slow", "TIMING=Max", "TIMING=max:3",
+                                  "TIMING=random:", "TIMING=random:x", "TIMING=:5"}) {
+        sim::Settings s;
+        std::string error;
+        EXPECT_FALSE(parse(var, s, error)) << var;
+        EXPECT_EQ(error, "LPTSPI_SIM_" + var +
+                             ": expected typical, max, min or random[:seed] (the seed of the "
+                             "random times, hex with 0x or decimal)");
+        EXPECT_EQ(s.timing, sim::Timing::typical);
+    }
+}
+
 TEST(Record, HoldsEveryAccessInOrderWhileOn) {
     boot();
     Spi spi;
@@ -280,6 +307,44 @@ TEST_F(ChipFile, ProtectionStaysWithTheChipUntilThePowerIsCycled) {
     EXPECT_EQ(spi.read_status(), 0x00);
     boot_as("sst25vf016b", true);
     EXPECT_EQ(spi.read_status(), 0x1C);
+}
+
+// An SST25 left inside an auto-address-increment program stays in it on a powered board, its
+// next word's address and all; a power cycle ends it.
+TEST_F(ChipFile, SstWordSequenceStaysWithThePoweredBoard) {
+    auto boot_sst = [&](bool cycle) {
+        boot([&](sim::Settings& s) {
+            sim::set_flash(s, "sst25vf080b");
+            s.chip_path = path;
+            s.power_cycle = cycle;
+        });
+    };
+    Spi spi;
+    boot_sst(false);
+    spi.command(0x50);
+    spi.frame({0x01, 0x00});
+    spi.write_enable();
+    spi.frame({0xAD, 0x00, 0x10, 0x00, 0x11, 0x22}); // words from 0x1000, cut short here
+    sim::shutdown();
+    EXPECT_EQ(read_file(path + ".status"), "00\nflash sst25vf080b\naai 001002\n");
+    for (int run = 0; run < 2; ++run) {
+        boot_sst(false);
+        EXPECT_EQ(spi.read_status(), 0x42) << run;
+        EXPECT_EQ(spi.frame({0x9F, 0, 0, 0}), V(4, 0xFF)) << run; // only words are taken
+        sim::shutdown();
+    }
+    boot_sst(false);
+    spi.frame({0xAD, 0x33, 0x44});
+    spi.wait_ready();
+    spi.command(0x04);
+    EXPECT_EQ(spi.read_status(), 0x00);
+    EXPECT_EQ(spi.read(0x1000, 5), (V{0x11, 0x22, 0x33, 0x44, 0xFF}));
+    spi.write_enable();
+    spi.frame({0xAD, 0x00, 0x20, 0x00, 0x55, 0x66});
+    sim::shutdown();
+    boot_sst(true); // a power cycle: the sequence is over, the protection back
+    EXPECT_EQ(spi.read_status(), 0x1C);
+    EXPECT_EQ(spi.frame({0x9F, 0, 0, 0}), (V{0xFF, 0xBF, 0x25, 0x8E}));
 }
 
 TEST(Report, PrintedOnStandardErrorOnlyWhenAsked) {
