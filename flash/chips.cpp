@@ -270,7 +270,7 @@ const FlashChip flash_chips[] = {
      .sector_ms = 1000,
      .sector_max_ms = 5000,
      .program_us = 800,
-     .program_max_us = 3000,
+     .program_max_us = 5000,
      .pin_protects = 64 * 1024},
 };
 

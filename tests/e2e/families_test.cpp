@@ -309,3 +309,55 @@ TEST_F(FamilyTest, BackupOfEachFamily) {
 }
 
 } // namespace
+
+namespace {
+
+// Every family at its datasheet's extremes (LPTSPI_SIM_TIMING), protected: the common ones with
+// BP0-BP2 set, the others as at power-up, and an AT25DF with its sector-protection lock (SPRL)
+// set beside the pin high, which takes two status writes. lptspi-check --unprotect clears the
+// protection as at typical times, after waiting out the status write's own cycle; lptspi --fast
+// programs the chip from the protected state, and --verify finds the image there.
+TEST_F(FamilyTest, FastUnprotectAndVerifyAtTheDatasheetsExtremes) {
+    const std::string raw = pattern(600, 9), image = dir + "/image.bin";
+    std::vector<std::pair<Family, std::string>> rows; // the family, its protected status
+    for (const Family& f : families())
+        rows.emplace_back(f, f.check_status == 0 ? "0x1C" : "");
+    Family sprl = families()[10];
+    sprl.unprotect = "unprotect: status 0x9c cleared to 0x10 (global unprotect): nothing is "
+                     "protected now, but lptspi still cannot program it (see above)\n" +
+                     CANNOT;
+    rows.emplace_back(sprl, "0x8C");
+    for (const auto& [f, status] : rows) {
+        for (const char* timing : {"typical", "min", "max"}) {
+            SCOPED_TRACE(std::string(f.flash) + " " + status + " at " + timing);
+            const std::string old = pattern(f.kib * KIB, 4);
+            Env env = on(f);
+            env.emplace_back("LPTSPI_SIM_TIMING", timing);
+            if (!status.empty())
+                env.emplace_back("LPTSPI_SIM_STATUS", status);
+            new_chip(old);
+            RunResult unprotect = run_program({CHECK, "--unprotect"}, env);
+            const std::string found = findings(unprotect.out);
+            const std::string cleared =
+                status == "0x1C"
+                    ? "unprotect: status 0x1c cleared to 0x00: lptspi takes this flash now\n" +
+                          READY
+                    : f.unprotect;
+            EXPECT_EQ(found.substr(found.find("unprotect: ")), cleared);
+            EXPECT_EQ(unprotect.status, status == "0x1C" ? 0 : f.unprotected_status);
+
+            new_chip(old);
+            write_file(image, scramble(raw));
+            RunResult fast = run_program({TOOL, "--fast", image}, env);
+            EXPECT_EQ(fast.status, 0) << fast.out;
+            // The M45PE80 erases only the 64 KiB sector the image uses.
+            const size_t erased = std::string(f.flash) == "m45pe80" ? 64 * KIB : old.size();
+            EXPECT_TRUE(read_file(chip) ==
+                        programmed(raw) + std::string(erased - 768, '\xFF') + old.substr(erased));
+            RunResult verify = run_program({TOOL, "--verify", image}, env);
+            EXPECT_EQ(verify.status, 0) << verify.out;
+        }
+    }
+}
+
+} // namespace

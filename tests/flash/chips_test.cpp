@@ -2,6 +2,7 @@
 // simulated families do not show: erase commands and times, and which status bits protect.
 #include "flash/chips.h"
 #include "flash/commands.h"
+#include "sim/model.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,39 @@ TEST(ChipTable, StatusProtectionByFamily) {
         const FlashChip* chip = c.id != nullptr ? find_chip(c.id) : nullptr;
         EXPECT_EQ(status_protects(chip, c.status), c.protects)
             << (chip != nullptr ? chip->name : "not in the table") << " status " << c.status;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The waits give up after twice the table's maximum: that maximum must never be below the
+// simulated family's, taken apart from the makers' datasheets, or a slow but sound chip would be
+// given up on. Each row of the table has its simulated family, found by identification.
+TEST(ChipTable, MaximaAreNeverBelowTheSimulatedFamilies) {
+    using namespace simcore;
+    for (int i = 0; i < flash_chip_count; i++) {
+        const FlashChip& chip = flash_chips[i];
+        SCOPED_TRACE(chip.name);
+        const uint32_t id = chip.id[0] << 16 | chip.id[1] << 8 | chip.id[2];
+        const Family* family = nullptr;
+        for (int k = 0; k < kFamilyCount; k++)
+            family = kFamilies[k].jedec_id == id ? &kFamilies[k] : family;
+        ASSERT_NE(family, nullptr);
+        const struct {
+            Operation op;
+            long long tool_us;
+        } limits[] = {
+            {kOpStatusWrite, chip.status_write_max_ms * 1000LL},
+            {kOpProgram, chip.program_max_us},
+            {kOpErasePage, chip.sector_max_ms * 1000LL},
+            {kOpErase64k, chip.sector_max_ms * 1000LL},
+            {kOpEraseChip, chip.bulk_max_ms * 1000LL},
+        };
+        for (const auto& l : limits) {
+            EXPECT_GE(l.tool_us, family_time(*family, l.op, kMaximum)) << "operation " << static_cast<int>(l.op);
+        }
     }
 }
 
