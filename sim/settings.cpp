@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 
 namespace sim {
@@ -56,6 +57,15 @@ template <typename E> struct Choice {
     E value;
 };
 
+// "expected a, b or c".
+std::string expected_one_of(const std::vector<std::string>& words) {
+    std::string text = "expected ";
+    for (size_t i = 0; i < words.size(); ++i) {
+        text += words[i] + (i + 2 < words.size() ? ", " : i + 1 < words.size() ? " or " : "");
+    }
+    return text;
+}
+
 template <typename E, size_t N>
 bool parse_choice(const char* (*get)(const char*), const char* name, const Choice<E> (&choices)[N],
                   E& out, std::string& error) {
@@ -63,16 +73,15 @@ bool parse_choice(const char* (*get)(const char*), const char* name, const Choic
     if (v == nullptr || *v == '\0') {
         return true;
     }
-    std::string accepted = "expected ";
+    std::vector<std::string> words;
     for (size_t i = 0; i < N; ++i) {
         if (std::strcmp(v, choices[i].word) == 0) {
             out = choices[i].value;
             return true;
         }
-        accepted += choices[i].word;
-        accepted += i + 2 < N ? ", " : (i + 1 < N ? " or " : "");
+        words.emplace_back(choices[i].word);
     }
-    error = bad(name, v, accepted);
+    error = bad(name, v, expected_one_of(words));
     return false;
 }
 
@@ -257,14 +266,7 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
     // The family first, whose size and power-up status the other settings may change; then the
     // size: the chip file and the stuck bytes are checked against it.
     if (const char* v = get("LPTSPI_SIM_FLASH"); v != nullptr && *v != '\0' && !set_flash(s, v)) {
-        std::string accepted = "expected ";
-        const std::vector<std::string> names = flash_names();
-        for (size_t i = 0; i < names.size(); ++i) {
-            accepted += names[i] + (i + 2 < names.size()   ? ", "
-                                    : i + 1 < names.size() ? " or "
-                                                           : "");
-        }
-        error = bad("LPTSPI_SIM_FLASH", v, accepted);
+        error = bad("LPTSPI_SIM_FLASH", v, expected_one_of(flash_names()));
         return false;
     }
     if (!parse_size(get, s.flash, s.chip_size, error) ||
