@@ -25,13 +25,9 @@ State& state() {
     return *g_hot.state;
 }
 
-namespace {
-
 char hex_digit(unsigned v) {
     return "0123456789abcdef"[v & 15];
 }
-
-} // namespace
 
 void observe_access(bool write, uint16_t address, uint8_t value) {
     State& s = *g_hot.state;
