@@ -108,11 +108,12 @@ bool parse_size(const char* (*get)(const char*), const std::string& flash, uint3
         return true;
     }
     uint64_t n = 0;
-    // The SST26's layout has 8 and 32 KiB blocks at either end.
     const simcore::Family* family = simcore::find_family(flash.c_str());
     if (family != nullptr && family->protection == simcore::kProtectBlocks && parse_number(v, n) &&
-        n < 2 * simcore::kSectorSize) {
-        error = bad(name, v, "the " + flash + "'s blocks need at least 131072 bytes");
+        n < smallest_chip(flash)) {
+        error = bad(name, v,
+                    "the " + flash + "'s blocks need at least " +
+                        std::to_string(smallest_chip(flash)) + " bytes");
         return false;
     }
     if (!parse_number(v, n) || n < HWI_CHIP_SIZE_MIN || n > HWI_CHIP_SIZE_MAX ||
@@ -251,6 +252,13 @@ bool set_flash(Settings& s, const std::string& name) {
     s.chip_size = f->size;
     s.status = f->power_status;
     return true;
+}
+
+uint32_t smallest_chip(const std::string& name) {
+    const simcore::Family* family = simcore::find_family(name.c_str());
+    return family != nullptr && family->protection == simcore::kProtectBlocks
+               ? 2 * simcore::kSectorSize
+               : simcore::kPageSize;
 }
 
 std::vector<std::string> flash_names() {
