@@ -21,8 +21,8 @@ void hwi_backend_start(void);
 unsigned hwi_backend_ports(struct hwi_port* out, unsigned max);
 
 /* Serialises requests to state the backend's ports share (the simulated one's model); the real
- * ports need none. The glue holds it around each hwi_dispatch call, inside the port's own lock,
- * and around hwi_backend_ports. */
+ * ports need none. The glue holds it around each hwi_dispatch call (which takes the port's own
+ * lock inside it) and around a new handle's learning of its ports and their locks. */
 void hwi_backend_lock(void);
 void hwi_backend_unlock(void);
 

@@ -9,10 +9,9 @@
 #endif
 
 /* The legacy parallel-port bases, LPT1 to LPT3 as the PC's firmware usually names them. */
-static const unsigned short legacy_bases[] = {0x378, 0x278, 0x3BC};
+static const unsigned short legacy_bases[HWI_LEGACY_PORTS] = {0x378, 0x278, 0x3BC};
 
 enum {
-    LEGACY_PORTS = sizeof legacy_bases / sizeof legacy_bases[0],
     PORT_REGISTERS = 3,  /* data, status, control */
     ECP_REGISTERS = 3,   /* FIFO, configuration B, ECR */
     ECP_OFFSET = 0x400,  /* a legacy port's ECP block */
@@ -20,29 +19,71 @@ enum {
     PCI_CONFIG = 0xCF8,  /* PCI configuration address and data, reset control at 0xCF9 */
     PCI_CONFIG_END = 0xD00,
     PORT_SPACE = 0x10000,
-    READ_BIT = 1,
-    WRITE_BIT = 2
+    PAGE = 0x100,
+    /* A byte of the map: the port's index in the handle's list, and what may be done there. */
+    ENTRY_PORT = 0x0F,
+    ENTRY_READ = 0x10,
+    ENTRY_WRITE = 0x20
 };
 
-/* Whether a caller may read (write == 0) or write a port: one lookup in the handle's map. */
-static int port_allowed(const struct hwi_ports* ports, unsigned short port, int write) {
-    return ((ports->allow[port >> 2] >> ((port & 3u) * 2u)) & (write ? WRITE_BIT : READ_BIT)) != 0;
+/* Every index of a handle's list fits in ENTRY_PORT, and every lock it is given is one. */
+typedef char hwi_ports_fit_the_map[HWI_PORTS <= ENTRY_PORT + 1 && HWI_PORTS <= HWI_LOCKS ? 1 : -1];
+
+/* The map's byte for a port address: the one lookup each port request makes. */
+static unsigned char entry_of(const struct hwi_ports* ports, unsigned short port) {
+    return ports->map[ports->page_of[port >> 8]][port & (PAGE - 1)];
 }
 
-static void allow(struct hwi_ports* ports, unsigned long port, unsigned bits) {
-    ports->allow[port >> 2] |= (unsigned char)(bits << ((port & 3u) * 2u));
+/* A port request on the port an entry belongs to takes that port's lock, when the handle was
+ * given locks that are taken. */
+static void take_lock(const struct hwi_ports* ports, unsigned char entry) {
+    if (ports->locks != 0 && ports->locks->take != 0)
+        ports->locks->take(ports->lock[entry & ENTRY_PORT]);
 }
 
-/* Opens the registers of a port with data register `base` that the system gave up to `span`:
- * data and control both ways, status (base + 1) only for reading; and its ECP block, up to
- * `ecp_span`, both ways. */
-static void allow_port(struct hwi_ports* ports, unsigned long base, unsigned long span,
-                       unsigned long ecp, unsigned long ecp_span) {
+static void give_lock(const struct hwi_ports* ports, unsigned char entry) {
+    if (ports->locks != 0 && ports->locks->give != 0)
+        ports->locks->give(ports->lock[entry & ENTRY_PORT]);
+}
+
+static void clear_page(unsigned char* page) {
+    unsigned i;
+    for (i = 0; i < PAGE; i++)
+        page[i] = 0;
+}
+
+/* Opens register `port` of the handle's port `index` for `bits`. A register two ports share
+ * (a described port over a legacy one) stays with the first, which has the same lock when both
+ * have the same base, and gets the access of both. */
+static void open_register(struct hwi_ports* ports, unsigned long port, unsigned index,
+                          unsigned bits) {
+    unsigned char* entry;
+    unsigned high = (unsigned)(port >> 8);
+    if (ports->page_of[high] == 0) {
+        if (ports->pages == HWI_MAP_PAGES) /* never: HWI_MAP_PAGES holds every register */
+            return;
+        clear_page(ports->map[ports->pages]);
+        ports->page_of[high] = (unsigned char)ports->pages++;
+    }
+    entry = &ports->map[ports->page_of[high]][port & (PAGE - 1)];
+    if (*entry == 0)
+        *entry = (unsigned char)index;
+    *entry |= (unsigned char)bits;
+}
+
+/* Adds a port to the handle's list and opens its registers: data and control both ways, status
+ * (base + 1) only for reading, each inside the span it has; and its ECP block, inside its span,
+ * both ways. */
+static void add_port(struct hwi_ports* ports, const struct hwi_port* p, unsigned char from_system) {
+    const unsigned index = ports->count++;
     unsigned long i;
-    for (i = 0; i < span && i < PORT_REGISTERS; i++)
-        allow(ports, base + i, i == 1 ? READ_BIT : READ_BIT | WRITE_BIT);
-    for (i = 0; ecp != 0 && i < ecp_span && i < ECP_REGISTERS; i++)
-        allow(ports, ecp + i, READ_BIT | WRITE_BIT);
+    ports->port[index] = *p;
+    ports->from_system[index] = from_system;
+    ports->lock[index] = (unsigned char)index;
+    for (i = 0; i < p->span && i < PORT_REGISTERS; i++)
+        open_register(ports, p->base + i, index, i == 1 ? ENTRY_READ : ENTRY_READ | ENTRY_WRITE);
+    for (i = 0; p->ecp != 0 && i < p->ecp_span && i < ECP_REGISTERS; i++)
+        open_register(ports, p->ecp + i, index, ENTRY_READ | ENTRY_WRITE);
 }
 
 int hwi_usable_range(unsigned long base, unsigned long span) {
@@ -54,13 +95,22 @@ int hwi_usable_range(unsigned long base, unsigned long span) {
  * reset control, PCI configuration, disk controllers, ...) stays out of reach. */
 void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsigned count) {
     unsigned i;
-    for (i = 0; i < HWI_ALLOW_BYTES; i++)
-        ports->allow[i] = 0;
-    for (i = 0; i < LEGACY_PORTS; i++)
-        allow_port(ports, legacy_bases[i], PORT_REGISTERS, legacy_bases[i] + ECP_OFFSET,
-                   ECP_REGISTERS);
     ports->count = 0;
-    for (i = 0; found != 0 && i < count && ports->count < HWI_MAX_PORTS; i++) {
+    ports->locks = 0;
+    ports->pages = 1;
+    for (i = 0; i < sizeof ports->page_of; i++)
+        ports->page_of[i] = 0;
+    clear_page(ports->map[0]);
+    for (i = 0; i < HWI_LEGACY_PORTS; i++) {
+        struct hwi_port p;
+        p.base = legacy_bases[i];
+        p.span = PORT_REGISTERS;
+        p.ecp = (unsigned short)(legacy_bases[i] + ECP_OFFSET);
+        p.ecp_span = ECP_REGISTERS;
+        p.lpt = (unsigned char)(i + 1);
+        add_port(ports, &p, 0);
+    }
+    for (i = 0; found != 0 && i < count && ports->count < HWI_PORTS; i++) {
         struct hwi_port p = found[i];
         if (!hwi_usable_range(p.base, p.span))
             continue;
@@ -70,9 +120,7 @@ void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsi
         }
         if (p.lpt > 9)
             p.lpt = 0;
-        ports->lock[ports->count] = 0;
-        ports->port[ports->count++] = p;
-        allow_port(ports, p.base, p.span, p.ecp, p.ecp_span);
+        add_port(ports, &p, 1);
     }
 }
 
@@ -103,8 +151,6 @@ int hwi_describe_port(struct hwi_port* port, const struct hwi_system_range* regi
 /* The lock of the port at `base`, given now if it has none yet. */
 static unsigned char lock_of(struct hwi_locks* locks, unsigned short base) {
     unsigned i;
-    for (i = 0; i < LEGACY_PORTS; i++)
-        locks->base[i] = legacy_bases[i];
     for (i = 0; i < HWI_LOCKS; i++) {
         if (locks->base[i] == base || locks->base[i] == 0) {
             locks->base[i] = base;
@@ -118,11 +164,7 @@ void hwi_assign_locks(struct hwi_locks* locks, struct hwi_ports* ports) {
     unsigned i;
     for (i = 0; i < ports->count; i++)
         ports->lock[i] = lock_of(locks, ports->port[i].base);
-}
-
-static int within(unsigned short port, unsigned long first, unsigned long span,
-                  unsigned long registers) {
-    return first != 0 && port >= first && port - first < span && port - first < registers;
+    ports->locks = locks;
 }
 
 unsigned char hwi_lpt_number(const unsigned short* name, unsigned long length) {
@@ -144,37 +186,34 @@ static unsigned long le32(const unsigned char* in) {
 
 unsigned hwi_request_lock(const struct hwi_ports* ports, unsigned long code, const void* in,
                           unsigned long in_len) {
-    unsigned short port;
-    unsigned i;
-    if (in == 0 || in_len < 2 ||
-        (code != HWI_IOCTL_READ_PORT && code != HWI_IOCTL_WRITE_PORT &&
-         code != HWI_IOCTL_SPI_FRAME))
+    unsigned char entry;
+    unsigned need;
+    if (code == HWI_IOCTL_READ_PORT)
+        need = ENTRY_READ;
+    else if (code == HWI_IOCTL_WRITE_PORT || code == HWI_IOCTL_SPI_FRAME)
+        need = ENTRY_WRITE; /* a frame's lock is its data register's */
+    else
         return HWI_NO_LOCK;
-    port = le16((const unsigned char*)in);
-    for (i = 0; i < ports->count; i++) {
-        const struct hwi_port* p = &ports->port[i];
-        if (within(port, p->base, p->span, PORT_REGISTERS) ||
-            within(port, p->ecp, p->ecp_span, ECP_REGISTERS))
-            return ports->lock[i];
-    }
-    for (i = 0; i < LEGACY_PORTS; i++) {
-        if (within(port, legacy_bases[i], PORT_REGISTERS, PORT_REGISTERS) ||
-            within(port, legacy_bases[i] + ECP_OFFSET, ECP_REGISTERS, ECP_REGISTERS))
-            return i;
-    }
-    return HWI_NO_LOCK;
+    if (in == 0 || in_len < 2)
+        return HWI_NO_LOCK;
+    entry = entry_of(ports, le16((const unsigned char*)in));
+    return (entry & need) != 0 ? ports->lock[entry & ENTRY_PORT] : HWI_NO_LOCK;
 }
 
 static hwi_status read_port(const struct hwi_ops* ops, const struct hwi_ports* ports,
                             const unsigned char* in, unsigned long in_len, unsigned char* out,
                             unsigned long out_len, unsigned long* information) {
     unsigned short port;
+    unsigned char entry;
     if (in == 0 || out == 0 || in_len < HWI_READ_PORT_IN || out_len < HWI_READ_PORT_OUT)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     port = le16(in);
-    if (!port_allowed(ports, port, 0))
+    entry = entry_of(ports, port);
+    if ((entry & ENTRY_READ) == 0)
         return HWI_STATUS_ACCESS_DENIED;
+    take_lock(ports, entry);
     out[0] = ops->inb(port);
+    give_lock(ports, entry);
     *information = HWI_READ_PORT_OUT;
     return HWI_STATUS_SUCCESS;
 }
@@ -182,12 +221,16 @@ static hwi_status read_port(const struct hwi_ops* ops, const struct hwi_ports* p
 static hwi_status write_port(const struct hwi_ops* ops, const struct hwi_ports* ports,
                              const unsigned char* in, unsigned long in_len) {
     unsigned short port;
+    unsigned char entry;
     if (in == 0 || in_len < HWI_WRITE_PORT_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     port = le16(in);
-    if (!port_allowed(ports, port, 1))
+    entry = entry_of(ports, port);
+    if ((entry & ENTRY_WRITE) == 0)
         return HWI_STATUS_ACCESS_DENIED;
+    take_lock(ports, entry);
     ops->outb(port, in[2]);
+    give_lock(ports, entry);
     return HWI_STATUS_SUCCESS;
 }
 
@@ -205,6 +248,7 @@ static OUT_OF_LINE hwi_status spi_frame(const struct hwi_ops* ops, const struct 
                                         unsigned char* out, unsigned long out_len,
                                         unsigned long* information) {
     unsigned short base, status_port;
+    unsigned char entry;
     unsigned long receive, send, i;
     int bit;
     if (in == 0 || in_len < HWI_FRAME_HEADER)
@@ -217,8 +261,10 @@ static OUT_OF_LINE hwi_status spi_frame(const struct hwi_ops* ops, const struct 
     if (receive > 0 && (out == 0 || out_len < receive))
         return HWI_STATUS_BUFFER_TOO_SMALL;
     status_port = (unsigned short)(base + 1u);
-    if (!port_allowed(ports, base, 1) || !port_allowed(ports, status_port, 0))
+    entry = entry_of(ports, base);
+    if ((entry & ENTRY_WRITE) == 0 || (entry_of(ports, status_port) & ENTRY_READ) == 0)
         return HWI_STATUS_ACCESS_DENIED;
+    take_lock(ports, entry);
 
     /* Every byte sent is read before the first byte received is stored: with buffered I/O the
      * two share one buffer. */
@@ -242,6 +288,7 @@ static OUT_OF_LINE hwi_status spi_frame(const struct hwi_ops* ops, const struct 
         out[i] = byte;
     }
     ops->outb(base, LINE_HIGH | LINE_DESELECT);
+    give_lock(ports, entry);
     *information = receive;
     return HWI_STATUS_SUCCESS;
 }
@@ -251,43 +298,36 @@ static void put16(unsigned char* out, unsigned short value) {
     out[1] = (unsigned char)(value >> 8);
 }
 
+/* LPTn is the port the system describes by that name, else the legacy port of that name. */
 static OUT_OF_LINE hwi_status locate_port(const struct hwi_ports* ports, const unsigned char* in,
                                           unsigned long in_len, unsigned char* out,
                                           unsigned long out_len, unsigned long* information) {
-    unsigned n, i;
-    unsigned short base = 0, ecp = 0;
-    unsigned char flags = 0;
+    unsigned n, i, found = HWI_PORTS;
     if (in == 0 || out == 0 || in_len < HWI_LOCATE_IN || out_len < HWI_LOCATE_OUT)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     n = in[0];
     if (n < 1 || n > 9)
         return HWI_STATUS_INVALID_PARAMETER;
     for (i = 0; i < ports->count; i++) {
-        const struct hwi_port* p = &ports->port[i];
-        if (p->lpt == n) {
-            base = p->base;
-            ecp = p->ecp;
-            flags = (unsigned char)(HWI_PORT_FROM_SYSTEM | (ecp != 0 ? HWI_PORT_HAS_ECP : 0));
-            break;
-        }
+        if (ports->port[i].lpt == n &&
+            (found == HWI_PORTS || (ports->from_system[i] && !ports->from_system[found])))
+            found = i;
     }
-    if (base == 0) {
-        if (n > LEGACY_PORTS)
-            return HWI_STATUS_NO_SUCH_DEVICE;
-        base = legacy_bases[n - 1];
-        ecp = (unsigned short)(base + ECP_OFFSET);
-        flags = HWI_PORT_HAS_ECP;
-    }
-    put16(out, base);
-    put16(out + 2, ecp);
-    out[4] = flags;
+    if (found == HWI_PORTS)
+        return HWI_STATUS_NO_SUCH_DEVICE;
+    put16(out, ports->port[found].base);
+    put16(out + 2, ports->port[found].ecp);
+    out[4] = (unsigned char)((ports->from_system[found] ? HWI_PORT_FROM_SYSTEM : 0) |
+                             (ports->port[found].ecp != 0 ? HWI_PORT_HAS_ECP : 0));
     *information = HWI_LOCATE_OUT;
     return HWI_STATUS_SUCCESS;
 }
 
+/* The placing handle reaches the port at once, and keeps taking its locks from its table. */
 static OUT_OF_LINE hwi_status place_port(const struct hwi_ops* ops, struct hwi_ports* ports,
                                          const unsigned char* in, unsigned long in_len) {
     struct hwi_port placed;
+    struct hwi_locks* locks = ports->locks;
     if (in == 0 || in_len < HWI_PLACE_PORT_IN)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     placed.base = le16(in);
@@ -300,6 +340,8 @@ static OUT_OF_LINE hwi_status place_port(const struct hwi_ops* ops, struct hwi_p
         return HWI_STATUS_INVALID_PARAMETER;
     ops->place_port(&placed);
     hwi_learn_ports(ports, &placed, 1);
+    if (locks != 0)
+        hwi_assign_locks(locks, ports);
     return HWI_STATUS_SUCCESS;
 }
 

@@ -99,22 +99,44 @@ struct hwi_port {
     unsigned char lpt;       /* n of its name LPTn, 0 when it has none */
 };
 
-#define HWI_MAX_PORTS 8
-#define HWI_ALLOW_BYTES 0x4000u /* two bits for each of the 0x10000 port addresses */
+#define HWI_LEGACY_PORTS 3 /* 0x378, 0x278, 0x3BC: LPT1 to LPT3 unless the system says else */
+#define HWI_MAX_PORTS 8    /* ports the system describes that one handle keeps */
+#define HWI_PORTS (HWI_LEGACY_PORTS + HWI_MAX_PORTS)
 
-/* The ports one open handle may reach: the legacy ones and those the system described when the
- * handle was opened. `allow` holds, for port address a, a read bit (bit 2 * (a % 4) of byte
- * a / 4) and a write bit (the next one), so that each request is checked with one lookup. */
+/* The map's pages: one that stays empty (no port), the legacy ports' four (0x200, 0x300, 0x600,
+ * 0x700), and for each described port at most two for its registers and two for its ECP block
+ * (three registers each, which may straddle a page boundary). */
+#define HWI_MAP_PAGES (1 + 4 + 4 * HWI_MAX_PORTS)
+
+struct hwi_locks;
+
+/* The ports one open handle may reach, in one list: the legacy ones first, then those the system
+ * described when the handle was opened. Each port address leads, through `page_of` (its high
+ * byte) and `map` (its low byte), to one byte: 0 when it is no register of these ports, else the
+ * index of the port it belongs to with the access bits the port has there, so that one lookup
+ * gives a request both its permission and its lock.
+ *
+ * Two levels, not a byte for each of the 65,536 addresses: the handle's state lives in the
+ * kernel's paged pool for as long as the handle is open, any interactive user may open as many
+ * handles as they like, and the pool is not charged to them. A flat map would be 64 KiB a
+ * handle; this one is under 10 KiB, and its lookup is two loads instead of one, from the few
+ * cache lines a run keeps touching. */
 struct hwi_ports {
-    unsigned count;
-    struct hwi_port port[HWI_MAX_PORTS];
-    unsigned char lock[HWI_MAX_PORTS]; /* each port's lock (hwi_assign_locks) */
-    unsigned char allow[HWI_ALLOW_BYTES];
+    unsigned count; /* ports in `port`, the legacy ones included */
+    struct hwi_port port[HWI_PORTS];
+    unsigned char from_system[HWI_PORTS]; /* 1: the system described it; 0: a legacy port */
+    unsigned char lock[HWI_PORTS];        /* each port's lock (hwi_assign_locks) */
+    struct hwi_locks* locks;              /* the table the locks came from, 0 before any */
+    unsigned pages;                       /* pages of `map` in use; map[0] stays empty */
+    unsigned char page_of[256];
+    unsigned char map[HWI_MAP_PAGES][256];
 };
 
 /* Fills `ports` with the legacy ports and the first HWI_MAX_PORTS of the `count` descriptions in
  * `found` that can be a parallel port's (see hwi_usable_range); an ECP block that cannot be one
- * is dropped from its port. Each register is served only inside the span the system gave. */
+ * is dropped from its port. Each register is served only inside the span the system gave. Until
+ * the handle is given locks (hwi_assign_locks), its ports are numbered by their place in the
+ * list, which for the legacy ports, first in every list, are the locks they are given anyway. */
 void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsigned count);
 
 /* Whether `span` registers from `base` may be served: at 0x100 or above (below lie the system
@@ -140,20 +162,26 @@ int hwi_describe_port(struct hwi_port* port, const struct hwi_system_range* regi
                       unsigned long name_length);
 
 /* The driver's locks, one for each parallel port it serves: lock i serialises every request to
- * the port whose data register is base[i] (0: not yet given), whichever handle sends it. The
- * legacy ports have locks 0 to 2; when all are given, further ports share the last one. */
+ * the port whose data register is base[i] (0: not yet given), whichever handle sends it. Locks
+ * are given in the order the ports are first seen, and every handle's list starts with the
+ * legacy ports, so these have locks 0 to 2; when all are given, further ports share the last one.
+ * A request to a port takes its lock through `take` and gives it back through `give`, both
+ * inside hwi_dispatch (null: the handles given these locks never send requests side by side). */
 #define HWI_LOCKS 16u
 #define HWI_NO_LOCK HWI_LOCKS /* a request that touches no port */
 struct hwi_locks {
     unsigned short base[HWI_LOCKS];
+    void (*take)(unsigned lock);
+    void (*give)(unsigned lock);
 };
 
-/* Gives each port of `ports` its lock, taking a new one for a port not seen before. */
+/* Gives each port of `ports` its lock from `locks`, taking a new one for a port not seen before,
+ * and has the handle's requests take them. Callers serialise the calls on one table. */
 void hwi_assign_locks(struct hwi_locks* locks, struct hwi_ports* ports);
 
 /* The lock a request on a handle holding `ports` takes: that of the parallel port whose
- * register it reaches, or HWI_NO_LOCK when it reaches none (it is refused, or it is not a port
- * request). */
+ * register it reaches, or HWI_NO_LOCK when it reaches none (the handle may not make it, or it is
+ * not a port request). */
 unsigned hwi_request_lock(const struct hwi_ports* ports, unsigned long code, const void* in,
                           unsigned long in_len);
 
@@ -175,11 +203,14 @@ struct hwi_ops {
      * when the chip's size is fixed. */
     void (*set_chip_size)(unsigned long size);
     /* Moves the simulated port where `port` says (ecp 0: no ECP block), and describes it so from
-     * then on (the handle that placed it reaches it at once); null but in a build with a chip. */
+     * then on (the handle that placed it reaches it at once, under the lock any handle opened
+     * later takes for it: the placing request changes the handle's locks table, so the caller
+     * serialises it with hwi_assign_locks); null but in a build with a chip. */
     void (*place_port)(const struct hwi_port* port);
 };
 
-/* Carries out one device-control request sent on a handle that may reach `ports`. `in` and `out`
+/* Carries out one device-control request sent on a handle that may reach `ports`, a request to a
+ * port under that port's lock (see hwi_locks). `in` and `out`
  * may be the same buffer (buffered I/O passes one system buffer both ways): every input byte is
  * read before any output byte is written. On success *information is the number of output bytes; on
  * failure it is 0 and neither the port nor `out` has been touched. */

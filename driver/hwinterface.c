@@ -21,8 +21,19 @@ static UNICODE_STRING link_name = RTL_CONSTANT_STRING(L"\\DosDevices\\hwinterfac
  * middle of it; a frame on another port goes on meanwhile. Requests and opens arrive at
  * PASSIVE_LEVEL, so mutexes, which let a waiting thread sleep, serialise them. */
 static KMUTEX port_locks[HWI_LOCKS];
-static struct hwi_locks locks; /* which port each lock guards; changed under `opens` */
 static KMUTEX opens;
+
+static void take_port_lock(unsigned lock) {
+    KeWaitForSingleObject(&port_locks[lock], Executive, KernelMode, FALSE, NULL);
+}
+
+static void give_port_lock(unsigned lock) {
+    KeReleaseMutex(&port_locks[lock], FALSE);
+}
+
+/* Which port each lock guards. Changed by opens, under `opens` and the backend's lock, and by the
+ * sim build's place request inside hwi_dispatch, under the backend's lock. */
+static struct hwi_locks locks = {{0}, take_port_lock, give_port_lock};
 
 static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     irp->IoStatus.Status = status;
@@ -125,12 +136,12 @@ static void learn_ports(struct hwi_ports* ports) {
         if (describe_port(n, &found[count]))
             count++;
     }
+    KeWaitForSingleObject(&opens, Executive, KernelMode, FALSE, NULL);
     hwi_backend_lock();
     count += hwi_backend_ports(found + count, HWI_MAX_PORTS - count);
-    hwi_backend_unlock();
     hwi_learn_ports(ports, found, count);
-    KeWaitForSingleObject(&opens, Executive, KernelMode, FALSE, NULL);
     hwi_assign_locks(&locks, ports);
+    hwi_backend_unlock();
     KeReleaseMutex(&opens, FALSE);
 }
 
@@ -173,25 +184,17 @@ static NTSTATUS NTAPI hwi_device_control(PDEVICE_OBJECT device, PIRP irp) {
     void* buffer = irp->AssociatedIrp.SystemBuffer;
     const ULONG in_len = stack->Parameters.DeviceIoControl.InputBufferLength;
     unsigned long information = 0;
-    unsigned lock;
     hwi_status status;
     (void)device;
     if (ports == NULL)
         return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    lock = hwi_request_lock(ports, code, buffer, in_len);
-    if (lock != HWI_NO_LOCK)
-        KeWaitForSingleObject(&port_locks[lock], Executive, KernelMode, FALSE, NULL);
+    /* A request to a port takes the port's mutex inside hwi_dispatch, once it found the port.
+     * The backend's lock is the outer one: where it is real (the sim build), it already keeps
+     * every request apart, so the mutex inside it is always free. */
     hwi_backend_lock();
     status = hwi_dispatch(&hwi_backend, ports, code, buffer, in_len, buffer,
                           stack->Parameters.DeviceIoControl.OutputBufferLength, &information);
     hwi_backend_unlock();
-    if (lock != HWI_NO_LOCK)
-        KeReleaseMutex(&port_locks[lock], FALSE);
-    if (code == HWI_IOCTL_PLACE_PORT && status == HWI_STATUS_SUCCESS) {
-        KeWaitForSingleObject(&opens, Executive, KernelMode, FALSE, NULL);
-        hwi_assign_locks(&locks, ports);
-        KeReleaseMutex(&opens, FALSE);
-    }
     return complete(irp, (NTSTATUS)status, information);
 }
 

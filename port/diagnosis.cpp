@@ -122,10 +122,8 @@ void SurveyLpts(int family, LptFacts facts[SURVEYED_LPTS]) {
     sysver = family;
     // Where the ports are is asked of the driver only when it already runs: nothing is started or
     // registered for the list.
-    if (family == SYSVER_NT && hdriver == INVALID_HANDLE_VALUE) {
-        hframes = -1;
-        hdriver = OpenDriverDevice();
-    }
+    if (family == SYSVER_NT && hdriver == INVALID_HANDLE_VALUE)
+        OpenRunningDriver();
     for (int n = 1; n <= SURVEYED_LPTS; n++) {
         LptFacts* f = &facts[n - 1];
         memset(f, 0, sizeof *f);
@@ -171,9 +169,7 @@ void BringUpDriver(DriverFacts* facts) {
     if (!DriverFilePath(facts->file, sizeof facts->file))
         facts->file[0] = '\0';
     facts->file_present = system_file_present(facts->file);
-    hframes = -1;
-    hdriver = OpenDriverDevice();
-    if (hdriver != INVALID_HANDLE_VALUE) {
+    if (OpenRunningDriver() == 0) {
         facts->state = DRIVER_RUNNING;
         return;
     }

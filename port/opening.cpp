@@ -113,10 +113,14 @@ int inst() {
     return 0;
 }
 
-int Opendriver() {
+int OpenRunningDriver() {
     hframes = -1;
     hdriver = OpenDriverDevice();
-    if (hdriver != INVALID_HANDLE_VALUE)
+    return hdriver != INVALID_HANDLE_VALUE ? 0 : 1;
+}
+
+int Opendriver() {
+    if (OpenRunningDriver() == 0)
         return 0;
     if (start() != 0) {
         if (inst() != 0) {
@@ -128,8 +132,7 @@ int Opendriver() {
             return 1;
         }
     }
-    hdriver = OpenDriverDevice();
-    return hdriver != INVALID_HANDLE_VALUE ? 0 : 1;
+    return OpenRunningDriver();
 }
 
 int FindPort(int number, unsigned short address, unsigned short* base, unsigned short* ecp) {

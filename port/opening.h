@@ -35,6 +35,10 @@ SC_HANDLE OpenDriverService(SC_HANDLE manager);
 SC_HANDLE RegisterDriver(SC_HANDLE manager);
 int DriverFilePath(char* out, unsigned size);
 
+// Open the driver's device as hdriver when the driver already runs, starting or registering
+// nothing; a new handle has not been asked for frames yet (hframes -1). 0 when hdriver is open.
+int OpenRunningDriver();
+
 // Open the driver's device, starting or registering the service first if need be: 0 when
 // hdriver is open.
 int Opendriver();

@@ -2,6 +2,7 @@
 #include "chipfile.h"
 
 #include "pc.h"
+#include "state.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -323,9 +324,7 @@ bool save_state_file(const std::string& path, const ChipState* state, std::strin
         }
         return true;
     }
-    const auto hex = [](uint8_t b) {
-        return std::string{"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-    };
+    const auto hex = [](uint8_t b) { return std::string{hex_digit(b >> 4u), hex_digit(b)}; };
     std::string text = hex(state->status) + "\nflash " + state->flash + "\n";
     if (!state->protect.empty()) {
         text += "protect ";

@@ -25,13 +25,9 @@ State& state() {
     return *g_hot.state;
 }
 
-namespace {
-
 char hex_digit(unsigned v) {
     return "0123456789abcdef"[v & 15];
 }
-
-} // namespace
 
 void observe_access(bool write, uint16_t address, uint8_t value) {
     State& s = *g_hot.state;
@@ -212,8 +208,7 @@ void reset(const Settings& settings) {
     if (!simcore::model_init(m)) {
         // parse_settings never gives such a size: the caller built its Settings wrongly.
         std::fprintf(stderr, "lptspi-sim: chip size %u is not a power of two of at least %u\n",
-                     settings.chip_size,
-                     m.family->protection == simcore::kProtectBlocks ? 131072u : 256u);
+                     settings.chip_size, smallest_chip(settings.flash));
         std::abort();
     }
     // The chip is as the last run on this chip file left it, as on a board that stayed powered

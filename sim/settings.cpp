@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 
 namespace sim {
@@ -56,15 +57,24 @@ template <typename E> struct Choice {
     E value;
 };
 
+// "expected a, b or c".
+std::string expected_one_of(const std::vector<std::string>& words) {
+    std::string text = "expected ";
+    for (size_t i = 0; i < words.size(); ++i) {
+        text += words[i] + (i + 2 < words.size() ? ", " : i + 1 < words.size() ? " or " : "");
+    }
+    return text;
+}
+
 // The choice `v` names into `out`; false with the accepted words ("expected a, b or c") in
 // `accepted`.
 template <typename E, size_t N>
 bool pick_choice(const char* v, const Choice<E> (&choices)[N], E& out, std::string& accepted) {
-    accepted = "expected ";
+    std::vector<std::string> words;
     for (size_t i = 0; i < N; ++i) {
-        accepted += choices[i].word;
-        accepted += i + 2 < N ? ", " : (i + 1 < N ? " or " : "");
+        words.emplace_back(choices[i].word);
     }
+    accepted = expected_one_of(words);
     for (size_t i = 0; i < N; ++i) {
         if (std::strcmp(v, choices[i].word) == 0) {
             out = choices[i].value;
@@ -143,11 +153,12 @@ bool parse_size(const char* (*get)(const char*), const std::string& flash, uint3
         return true;
     }
     uint64_t n = 0;
-    // The SST26's layout has 8 and 32 KiB blocks at either end.
     const simcore::Family* family = simcore::find_family(flash.c_str());
     if (family != nullptr && family->protection == simcore::kProtectBlocks && parse_number(v, n) &&
-        n < 2 * simcore::kSectorSize) {
-        error = bad(name, v, "the " + flash + "'s blocks need at least 131072 bytes");
+        n < smallest_chip(flash)) {
+        error = bad(name, v,
+                    "the " + flash + "'s blocks need at least " +
+                        std::to_string(smallest_chip(flash)) + " bytes");
         return false;
     }
     if (!parse_number(v, n) || n < HWI_CHIP_SIZE_MIN || n > HWI_CHIP_SIZE_MAX ||
@@ -288,6 +299,13 @@ bool set_flash(Settings& s, const std::string& name) {
     return true;
 }
 
+uint32_t smallest_chip(const std::string& name) {
+    const simcore::Family* family = simcore::find_family(name.c_str());
+    return family != nullptr && family->protection == simcore::kProtectBlocks
+               ? 2 * simcore::kSectorSize
+               : simcore::kPageSize;
+}
+
 std::vector<std::string> flash_names() {
     std::vector<std::string> names;
     for (int i = 0; i < simcore::kFamilyCount; ++i) {
@@ -301,14 +319,7 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
     // The family first, whose size and power-up status the other settings may change; then the
     // size: the chip file and the stuck bytes are checked against it.
     if (const char* v = get("LPTSPI_SIM_FLASH"); v != nullptr && *v != '\0' && !set_flash(s, v)) {
-        std::string accepted = "expected ";
-        const std::vector<std::string> names = flash_names();
-        for (size_t i = 0; i < names.size(); ++i) {
-            accepted += names[i] + (i + 2 < names.size()   ? ", "
-                                    : i + 1 < names.size() ? " or "
-                                                           : "");
-        }
-        error = bad("LPTSPI_SIM_FLASH", v, accepted);
+        error = bad("LPTSPI_SIM_FLASH", v, expected_one_of(flash_names()));
         return false;
     }
     if (!parse_size(get, s.flash, s.chip_size, error) ||

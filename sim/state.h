@@ -164,5 +164,7 @@ inline void bus_out(uint16_t address, uint8_t value) {
 std::string canonical_path(const std::string& windows_path);
 // A name (service, resource type) as compared: ASCII letters in upper case, nothing else changed.
 std::string upper_case(const std::string& name);
+// The lowest four bits of `v` as a lower-case hex digit, as the trace and the chip file write them.
+char hex_digit(unsigned v);
 
 } // namespace sim::detail

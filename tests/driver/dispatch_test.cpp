@@ -490,6 +490,68 @@ TEST_F(Dispatch, EachHandleKeepsItsPortsAndEachPortHasItsOwnLock) {
     }
 }
 
+// Locks taken and given back, each with the number of port accesses made before it.
+using LockCall = std::tuple<char, unsigned, size_t>; // 't' take or 'g' give, lock, accesses
+std::vector<LockCall> lock_calls;
+void record_take(unsigned lock) {
+    lock_calls.push_back({'t', lock, accesses.size()});
+}
+void record_give(unsigned lock) {
+    lock_calls.push_back({'g', lock, accesses.size()});
+}
+hwi_port placed_port{};
+void fake_place_port(const hwi_port* port) {
+    placed_port = *port;
+}
+
+// A request to a port holds the port's lock around exactly its accesses; refused requests and
+// those that reach no port take none. A port a test request places is reached at once by the
+// handle that placed it, under the lock a handle that found it described takes.
+TEST_F(Dispatch, RequestsToAPortHoldItsLockAroundTheirAccesses) {
+    hwi_locks locks{};
+    locks.take = record_take;
+    locks.give = record_give;
+    const hwi_port cards[] = {{0xE010, 8, 0, 0, 2}, {0xD010, 8, 0xD000, 8, 1}};
+    Ports opened = handle_ports(cards, 2), placing = handle_ports();
+    hwi_assign_locks(&locks, opened.get());
+    hwi_assign_locks(&locks, placing.get());
+    const unsigned d010 = hwi_request_lock(opened.get(), kReadPort, V{0x11, 0xD0}.data(), 2);
+    const hwi_ops place_ops = {fake_inb,        fake_outb, 4096,           fake_read_chip,
+                               fake_write_chip, nullptr,   fake_place_port};
+    EXPECT_EQ(run(place_ops, 0x9C4023CC, {0x10, 0xD0, 0x00, 0xD0}, nullptr, placing.get()),
+              HWI_STATUS_SUCCESS);
+    EXPECT_EQ(placed_port.base, 0xD010);
+    EXPECT_TRUE(lock_calls.empty());
+    const struct {
+        const Ports& ports;
+        unsigned long code;
+        V in;
+        hwi_status status;
+        unsigned lock;
+        size_t accesses;
+    } rows[] = {
+        {opened, kReadPort, {0x11, 0xD0}, HWI_STATUS_SUCCESS, d010, 1},
+        {placing, kWritePort, {0x02, 0xD0, 0}, HWI_STATUS_SUCCESS, d010, 1},
+        {placing, kFrame, {0x10, 0xD0, 0x01, 0x00, 0x9F}, HWI_STATUS_SUCCESS, d010, 42},
+        {placing, kWritePort, {0x02, 0xD0, 0}, HWI_STATUS_SUCCESS, d010, 1},
+        {opened, kReadPort, {0x11, 0xE0}, HWI_STATUS_SUCCESS, 3, 1},
+        {placing, kReadPort, {0x79, 0x03}, HWI_STATUS_SUCCESS, 0, 1},
+        {placing, kReadPort, {0x11, 0xE0}, HWI_STATUS_ACCESS_DENIED, HWI_NO_LOCK, 0},
+        {opened, kWritePort, {0x11, 0xD0, 0}, HWI_STATUS_ACCESS_DENIED, HWI_NO_LOCK, 0},
+        {opened, kLocate, {1}, HWI_STATUS_SUCCESS, HWI_NO_LOCK, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << row.code << " " << int(row.in[0]));
+        lock_calls.clear();
+        accesses.clear();
+        V out(8);
+        EXPECT_EQ(run(place_ops, row.code, row.in, &out, row.ports.get()), row.status);
+        EXPECT_EQ(accesses.size(), row.accesses);
+        const std::vector<LockCall> held{{'t', row.lock, 0}, {'g', row.lock, row.accesses}};
+        EXPECT_EQ(lock_calls, row.lock == HWI_NO_LOCK ? std::vector<LockCall>{} : held);
+    }
+}
+
 // One frame: select, two writes a bit sent, clock low, status read and clock high a bit
 // received, release; refused whole, with no access, on a base whose status register is not
 // served, beyond 4096 bytes, or with too short an output.
