@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -214,7 +213,6 @@ TEST(Programs, HelpAndVersion) {
          {"--trim-blank-tail"}},
     };
     const Env env = {{"LPTSPI_SIM_TRACE", dir + "/trace"}, {"LPTSPI_PORT", "COM1"}};
-    const std::regex version_line(" " LPTSPI_VERSION "( \\(git [^ )]+\\))?\n");
     for (const auto& p : programs) {
         SCOPED_TRACE(p.name);
         RunResult help = run_program({p.program, "--help"}, env);
@@ -223,14 +221,16 @@ TEST(Programs, HelpAndVersion) {
         std::vector<std::string> options = p.options;
         options.insert(options.end(), {"--help", "--version"});
         for (const std::string& option : options)
-            EXPECT_TRUE(std::regex_search(help.out, std::regex("\n  " + option + " +[a-z]")))
-                << option << " in\n"
-                << help.out;
+            EXPECT_NE(help.out.find("\n  " + option + "  "), std::string::npos) << option << " in\n"
+                                                                                << help.out;
 
         RunResult version = run_program({p.program, "--version"}, env);
         EXPECT_EQ(version.status, 0);
-        EXPECT_EQ(version.out.substr(0, p.name.size()), p.name);
-        EXPECT_TRUE(std::regex_match(version.out.substr(p.name.size()), version_line))
+        const std::string plain = p.name + " " LPTSPI_VERSION;
+        const std::string git = plain + " (git ";
+        EXPECT_TRUE(version.out == plain + "\n" ||
+                    (version.out.compare(0, git.size(), git) == 0 &&
+                     version.out.substr(version.out.size() - 2) == ")\n"))
             << version.out;
         EXPECT_EQ(help.err + version.err, "");
         EXPECT_EQ(read_file(dir + "/trace"), "");
