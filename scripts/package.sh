@@ -24,7 +24,7 @@ need osslsigncode "sign the 64-bit driver hwinterface.sys"
 need openssl "make the signing certificate and the packaged lptspi-driver-signing.cer"
 [ "$missing" -eq 0 ] || exit 1
 
-jobs=$(nproc 2>/dev/null || echo 2)
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}
 mkdir -p dist
 zips=()
 for preset in windows-x86 windows-x64; do

@@ -5,7 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-jobs=$(nproc 2>/dev/null || echo 2)
+# At most this many jobs at once, in all: CMAKE_BUILD_PARALLEL_LEVEL (which cmake --build itself
+# honours), else the number of cores.
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}
+if ! [[ "$jobs" =~ ^[1-9][0-9]*$ ]]; then
+    echo "test.sh: CMAKE_BUILD_PARALLEL_LEVEL must be a number of jobs from 1 up, not '$jobs'" >&2
+    exit 1
+fi
+export CMAKE_BUILD_PARALLEL_LEVEL=$jobs
 werror=()
 if [ "${CI:-}" = "true" ]; then
     werror=(-DLPTSPI_WERROR=ON)
@@ -43,19 +50,28 @@ else
 fi
 
 host_stage() {
-    local preset=$1
+    local preset=$1 stage_jobs=${2:-$jobs}
     step "$preset: configure, build, test"
     cmake --preset "$preset" "${werror[@]}" >/dev/null
-    cmake --build --preset "$preset" -j "$jobs"
-    ctest --preset "$preset" -j "$jobs" -LE wine
+    cmake --build --preset "$preset" -j "$stage_jobs"
+    ctest --preset "$preset" -j "$stage_jobs" -LE wine
 }
 
 host_stage default
 
 # The Wine stage mostly waits on Wine's inter-process round trips, so the sanitizer build runs
-# beside it (at a lower priority) and its output is shown once both are done.
+# beside it (at a lower priority) and its output is shown once both are done. The Wine stage runs
+# one scenario at a time: one job, and the asan stage gets the rest; with a single job the two
+# take turns.
 wine_log=build/wine-stage.log
 wine_pid=
+wine_stage() {
+    started=$SECONDS
+    status=0
+    ctest --test-dir build/default -L wine --output-on-failure || status=$?
+    echo "wine stage: $((SECONDS - started)) s"
+    return $status
+}
 if [ ! -x /usr/lib/wine/wine64 ]; then
     step "wine: SKIPPED (wine is not installed)"
 elif [ "$windows_built" != yes ]; then
@@ -70,21 +86,22 @@ else
         step "wine x86: SKIPPED (Wine's 32-bit loader does not start: /usr/lib/wine/wine" \
              "--version says: ${wine32:-nothing})"
     fi
-    step "wine: the Windows builds end to end under Wine, beside the asan stage"
-    (
-        started=$SECONDS
-        status=0
-        ctest --test-dir build/default -L wine --output-on-failure || status=$?
-        echo "wine stage: $((SECONDS - started)) s"
-        exit $status
-    ) > "$wine_log" 2>&1 &
-    wine_pid=$!
+    if [ "$jobs" -gt 1 ]; then
+        step "wine: the Windows builds end to end under Wine, beside the asan stage"
+        wine_stage > "$wine_log" 2>&1 &
+        wine_pid=$!
+    else
+        step "wine: the Windows builds end to end under Wine (one job: before the asan stage)"
+        wine_stage
+    fi
 fi
 
+asan_jobs=$jobs
+[ -n "$wine_pid" ] && asan_jobs=$((jobs - 1))
 asan_status=0
 (
     renice -n 10 -p "$BASHPID" >/dev/null 2>&1 || true
-    host_stage asan
+    host_stage asan "$asan_jobs"
 ) || asan_status=$?
 
 if [ -n "$wine_pid" ]; then

@@ -7,14 +7,25 @@
 
 #include <stdio.h>
 
+static const ProgramText TEXT = {
+    "lptspi-backup", "lptspi-backup [--port LPTn] backup.bin",
+    "lptspi-backup [--port LPTn] backup.bin\n"
+    "reads the SPI flash on the parallel port twice into backup.bin, an image lptspi writes back\n"
+    "  --port LPTn  the port LPT1 to LPT9 instead of LPT1 (the environment's LPTSPI_PORT=LPTn "
+    "too)\n"
+    "  --help       shows this help\n"
+    "  --version    shows the version\n"
+    "Options go before backup.bin, which must not exist yet.\n"};
+
 int main(int argc, char* argv[]) {
     // Progress lines end in a carriage return, not a line feed: show each one as it is printed.
     setvbuf(stdout, NULL, _IONBF, 0);
 
     Options options;
-    int first = read_options(argc, argv, OPTION_PORT, "option",
-                             "lptspi-backup [--port LPTn] backup.bin", &options);
-    if (first < 0)
+    int first = read_options(argc, argv, OPTION_PORT, "option", &TEXT, &options);
+    if (first <= 0)
+        return first < 0 ? EXIT_BACKUP_NOT_WRITTEN : 0;
+    if (first < argc && option_after_file(argc, argv, first, OPTION_PORT))
         return EXIT_BACKUP_NOT_WRITTEN;
     // Exactly one file: a stray second word is more likely a mistake than a wish.
     if (argc - first != 1) {

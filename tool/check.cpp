@@ -116,6 +116,8 @@ static void list_ports(int family) {
     }
     printf("port: to use LPT%d, run lptspi, lptspi-backup and lptspi-check with --port LPT%d",
            usable, usable);
+    if (usable != 1)
+        printf(" or with LPTSPI_PORT=LPT%d set", usable);
     if (ports[0].claim == LPT_ABSENT)
         printf(", or rename it to LPT1 in Device Manager (Ports (COM & LPT), the port's "
                "Properties, Port Settings, LPT Port Number)");
@@ -708,6 +710,9 @@ int check_all(const CheckOptions* options) {
         return port_problem();
     lpt_number = options->port != 0 ? options->port : 1;
     snprintf(lpt, sizeof lpt, "LPT%d", lpt_number);
+    if (options->port_env != NULL)
+        printf("port: LPTSPI_PORT=%s is set%s\n", options->port_env,
+               options->port_option ? ", and --port overrides it" : ": the programs use that port");
     unsigned long error = 0;
     int claim = ClaimLpt(lpt_number, &error);
     if (!say_claim(claim, error)) {

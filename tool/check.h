@@ -16,6 +16,8 @@ struct CheckOptions {
     int pins;      // hold each output line at its working level in turn, for a meter or an LED
     int unprotect; // clear the flash's block protection (write enable, write status 0x00)
     int port;      // n of the port LPTn to check, 1 to 9; 0: LPT1
+    const char* port_env; // LPTSPI_PORT's value when set, else NULL
+    int port_option;      // whether --port named the port (over LPTSPI_PORT)
 };
 
 // Runs every check on the port (and the options asked for). Returns the exit status.

@@ -6,7 +6,18 @@
 
 #include <stdio.h>
 
-static const char USAGE[] = "lptspi-check [--port LPTn] [--pins] [--unprotect]";
+static const ProgramText TEXT = {
+    "lptspi-check", "lptspi-check [--port LPTn] [--pins] [--unprotect]",
+    "lptspi-check [--port LPTn] [--pins] [--unprotect]\n"
+    "tells apart what keeps lptspi from working, one finding a line; the flash's contents are "
+    "left alone\n"
+    "  --port LPTn  checks the port LPT1 to LPT9 instead of LPT1 (the environment's "
+    "LPTSPI_PORT=LPTn too)\n"
+    "  --pins       also holds each output pin at its working level in turn, 3 s each, for a "
+    "meter\n"
+    "  --unprotect  also clears the flash's block protection\n"
+    "  --help       shows this help\n"
+    "  --version    shows the version\n"};
 
 int main(int argc, char* argv[]) {
     setvbuf(stdout, NULL, _IONBF, 0);
@@ -14,15 +25,16 @@ int main(int argc, char* argv[]) {
     // Every argument is an option.
     Options options;
     int first = read_options(argc, argv, OPTION_PORT | OPTION_PINS | OPTION_UNPROTECT, "argument",
-                             USAGE, &options);
-    if (first < 0)
-        return CHECK_PORT_OR_DRIVER;
+                             &TEXT, &options);
+    if (first <= 0)
+        return first < 0 ? CHECK_PORT_OR_DRIVER : CHECK_READY;
     if (first < argc) {
         printf("Error unknown argument %s \n", argv[first]);
-        printf("%s", USAGE);
+        printf("%s", TEXT.usage);
         return CHECK_PORT_OR_DRIVER;
     }
     CheckOptions check = {(options.given & OPTION_PINS) != 0,
-                          (options.given & OPTION_UNPROTECT) != 0, options.port};
+                          (options.given & OPTION_UNPROTECT) != 0, options.port, options.port_env,
+                          (options.given & OPTION_PORT) != 0};
     return check_all(&check);
 }

@@ -1,5 +1,6 @@
 // The scrambling key: image byte i is stored exclusive-or'ed with key byte i. The bytes are
-// build-time data (see the README's "Your own key"); the definition is generated from a key file.
+// build-time data (see docs/building.md, "Your own key"); the definition is generated from a key
+// file.
 #pragma once
 
 enum { KEY_SIZE = 1048576 };

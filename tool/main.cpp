@@ -9,28 +9,40 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char USAGE[] = "lptspi [--port LPTn] [--fast | --verify] program.bin";
+static const ProgramText TEXT = {
+    "lptspi", "lptspi [--port LPTn] [--fast | --verify] program.bin",
+    "lptspi [--port LPTn] [--fast | --verify] program.bin\n"
+    "writes program.bin, a scrambled firmware image, into the SPI flash on the parallel port\n"
+    "  --port LPTn  the port LPT1 to LPT9 instead of LPT1 (the environment's LPTSPI_PORT=LPTn "
+    "too)\n"
+    "  --fast       a faster link that also programs every flash family lptspi-check names\n"
+    "  --verify     only compares the flash with program.bin: nothing erased or written\n"
+    "  --help       shows this help\n"
+    "  --version    shows the version\n"
+    "Options go before program.bin.\n"};
+static const int ALLOWED = OPTION_PORT | OPTION_FAST | OPTION_VERIFY;
 
 int main(int argc, char* argv[]) {
     // Progress lines end in a carriage return, not a line feed: show each one as it is printed.
     setvbuf(stdout, NULL, _IONBF, 0);
 
     // Only leading arguments that begin with "--" are options: "lptspi image.bin" runs as it
-    // always did, whatever follows the image.
+    // always did, whatever follows the image, but for an option that belongs before it.
     Options options;
-    int first = read_options(argc, argv, OPTION_PORT | OPTION_FAST | OPTION_VERIFY, "option", USAGE,
-                             &options);
-    if (first < 0)
-        return 1;
+    int first = read_options(argc, argv, ALLOWED, "option", &TEXT, &options);
+    if (first <= 0)
+        return first < 0 ? 1 : 0;
     if ((options.given & OPTION_FAST) && (options.given & OPTION_VERIFY)) {
         printf("Error --fast and --verify together: --verify writes nothing \n");
-        printf("%s", USAGE);
+        printf("%s", TEXT.usage);
         return 1;
     }
     if (first > 1 && first >= argc) {
         wrong_arguments("lptspi", argv, first - 1, "program.bin");
         return 1;
     }
+    if (first < argc && option_after_file(argc, argv, first, ALLOWED))
+        return 1;
     if (options.port != 0)
         port_number = options.port;
     int verify = (options.given & OPTION_VERIFY) != 0;

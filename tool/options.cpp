@@ -1,16 +1,29 @@
 #include "options.h"
 
+#include "version.h"
+
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static const struct {
     const char* name;
     int bit;
-} OPTIONS[] = {{"--port", OPTION_PORT},
-               {"--fast", OPTION_FAST},
-               {"--verify", OPTION_VERIFY},
-               {"--pins", OPTION_PINS},
-               {"--unprotect", OPTION_UNPROTECT}};
+} OPTIONS[] = {{"--port", OPTION_PORT},           {"--fast", OPTION_FAST},
+               {"--verify", OPTION_VERIFY},       {"--pins", OPTION_PINS},
+               {"--unprotect", OPTION_UNPROTECT}, {"--help", OPTION_HELP},
+               {"--version", OPTION_VERSION}};
+
+static const int EVERY_PROGRAM = OPTION_HELP | OPTION_VERSION;
+
+// The OPTION_* bit of `word`, or 0.
+static int option_bit(const char* word) {
+    for (unsigned k = 0; k < sizeof OPTIONS / sizeof OPTIONS[0]; k++) {
+        if (strcmp(word, OPTIONS[k].name) == 0)
+            return OPTIONS[k].bit;
+    }
+    return 0;
+}
 
 // n of "LPTn" (n from 1 to 9, the letters in either case, as Windows takes device names), else 0.
 static int port_number(const char* name) {
@@ -25,24 +38,30 @@ static int refuse(const char* usage) {
     return -1;
 }
 
-int read_options(int argc, char* argv[], int allowed, const char* word, const char* usage,
+int read_options(int argc, char* argv[], int allowed, const char* word, const ProgramText* text,
                  Options* options) {
     options->given = 0;
     options->port = 0;
+    options->port_env = NULL;
+    allowed |= EVERY_PROGRAM;
     int i = 1;
     for (; i < argc && strncmp(argv[i], "--", 2) == 0; i++) {
-        int bit = 0;
-        for (unsigned k = 0; k < sizeof OPTIONS / sizeof OPTIONS[0]; k++) {
-            if (strcmp(argv[i], OPTIONS[k].name) == 0)
-                bit = OPTIONS[k].bit;
-        }
+        int bit = option_bit(argv[i]);
         if ((bit & allowed) == 0) {
             printf("Error unknown %s %s \n", word, argv[i]);
-            return refuse(usage);
+            return refuse(text->usage);
+        }
+        if (bit == OPTION_HELP) {
+            printf("%s", text->help);
+            return 0;
+        }
+        if (bit == OPTION_VERSION) {
+            print_version(text->name);
+            return 0;
         }
         if (options->given & bit) {
             printf("Error %s given twice \n", argv[i]);
-            return refuse(usage);
+            return refuse(text->usage);
         }
         options->given |= bit;
         if (bit != OPTION_PORT)
@@ -53,11 +72,34 @@ int read_options(int argc, char* argv[], int allowed, const char* word, const ch
                 printf("Error --port takes LPT1 to LPT9, not %s \n", argv[i + 1]);
             else
                 printf("Error --port takes LPT1 to LPT9 \n");
-            return refuse(usage);
+            return refuse(text->usage);
         }
         i++;
     }
+
+    // The default port of every program; --port overrides it, a wrong one there or not.
+    const char* env = getenv("LPTSPI_PORT");
+    if (env != NULL && env[0] != '\0' && (allowed & OPTION_PORT)) {
+        options->port_env = env;
+        if (options->port == 0)
+            options->port = port_number(env);
+        if (options->port == 0) {
+            printf("Error LPTSPI_PORT takes LPT1 to LPT9, not %s \n", env);
+            return -1;
+        }
+    }
     return i;
+}
+
+int option_after_file(int argc, char* argv[], int file, int allowed) {
+    for (int i = file + 1; i < argc; i++) {
+        if (option_bit(argv[i]) & (allowed | EVERY_PROGRAM)) {
+            printf("Error %s after %s: options go before the file, nothing done \n", argv[i],
+                   argv[file]);
+            return 1;
+        }
+    }
+    return 0;
 }
 
 void wrong_arguments(const char* program, char* argv[], int count, const char* file) {
@@ -66,4 +108,11 @@ void wrong_arguments(const char* program, char* argv[], int count, const char* f
     for (int i = 1; i <= count; i++)
         printf(" %s", argv[i]);
     printf(" %s", file);
+}
+
+void print_version(const char* program) {
+    if (LPTSPI_GIT_DESCRIPTION[0] != '\0')
+        printf("%s %s (git %s)\n", program, LPTSPI_VERSION, LPTSPI_GIT_DESCRIPTION);
+    else
+        printf("%s %s\n", program, LPTSPI_VERSION);
 }

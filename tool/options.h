@@ -1,5 +1,6 @@
 // The leading options of lptspi, lptspi-backup and lptspi-check: the arguments before the first
-// one that does not begin with "--" (--port takes the word after it as well).
+// one that does not begin with "--" (--port takes the word after it as well). Every program also
+// takes --help and --version, and the port from LPTSPI_PORT when --port does not name one.
 #pragma once
 
 enum {
@@ -7,22 +8,42 @@ enum {
     OPTION_FAST = 0x02,
     OPTION_VERIFY = 0x04,
     OPTION_PINS = 0x08,
-    OPTION_UNPROTECT = 0x10
+    OPTION_UNPROTECT = 0x10,
+    OPTION_HELP = 0x20,   // taken by every program
+    OPTION_VERSION = 0x40 // taken by every program
 };
 
 struct Options {
-    int given; // OPTION_* bits
-    int port;  // n of --port LPTn (1 to 9); 0 without --port
+    int given;            // OPTION_* bits
+    int port;             // n of --port LPTn, else of LPTSPI_PORT (1 to 9); 0 without either
+    const char* port_env; // LPTSPI_PORT's value when it is set and not empty, else NULL
+};
+
+// What a program says of itself: its name, its usage line (printed after a refusal, without a
+// line feed) and its help (printed by --help, whole lines).
+struct ProgramText {
+    const char* name;
+    const char* usage;
+    const char* help;
 };
 
 // Reads the leading options of `argv` that `allowed` (OPTION_* bits) lets the program take.
-// Returns the index of the first argument that is not an option; or -1 having printed why and
-// then `usage`: an option the program does not take ("Error unknown <word> --x ", `word` being
-// how the program has always called its arguments), one given twice, or --port without LPT1 to
-// LPT9 after it.
-int read_options(int argc, char* argv[], int allowed, const char* word, const char* usage,
+// Returns the index of the first argument that is not an option; 0 having printed the help or the
+// version as asked; or -1 having printed why and then the usage: an option the program does not
+// take ("Error unknown <word> --x ", `word` being how the program has always called its
+// arguments), one given twice, --port without LPT1 to LPT9 after it, or (without --port) an
+// LPTSPI_PORT that is not LPT1 to LPT9 (one line, no usage).
+int read_options(int argc, char* argv[], int allowed, const char* word, const ProgramText* text,
                  Options* options);
+
+// Whether an option the program takes (`allowed`) follows the file argv[file]: if so, prints one
+// line saying options go before the file and returns 1. Other words after the file are left to
+// the program.
+int option_after_file(int argc, char* argv[], int file, int allowed);
 
 // "Error wrong number of arguments passed ", then the usage as given: `program`, the `count`
 // options from argv[1] on, and `file`.
 void wrong_arguments(const char* program, char* argv[], int count, const char* file);
+
+// "<program> <version>", the version being the build's (see version.h.in), and a line feed.
+void print_version(const char* program);

@@ -4,8 +4,8 @@
   check_first_runs.py DOCUMENT ...
 
 lptspi erases the whole chip, and on the NT family whichever program runs first also brings up
-the driver. In every document the first command that runs lptspi on an image must come after one
-that runs lptspi-backup, and README.txt's driver installation steps must run lptspi-backup. A
+the driver. In every document that runs lptspi on an image, the first command that does must
+come after one that runs lptspi-backup, and README.txt's driver installation steps must run lptspi-backup. A
 command is a line of a code block (```) in Markdown, an indented line in plain text. Exit status 0
 pass, 1 fail (one line per finding).
 """
@@ -31,7 +31,8 @@ def findings(path):
             commands.append((number, line.strip()))
     first = {name: next((n for n, c in commands if pattern.search(c)), None)
              for name, pattern in (("program", PROGRAM), ("backup", BACKUP))}
-    if first["backup"] is None or (first["program"] or 1e9) < first["backup"]:
+    if first["program"] is not None and (first["backup"] is None
+                                         or first["program"] < first["backup"]):
         yield "%s:%s: lptspi runs on an image before any lptspi-backup" % (path, first["program"])
     if not markdown:
         end = next((i for i in range((install or 0) + 2, len(lines))

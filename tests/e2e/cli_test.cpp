@@ -1,5 +1,7 @@
-// lptspi-sim and lptspi-scramble as a user runs them: image refusals, and making images.
+// lptspi-sim and lptspi-scramble as a user runs them: image refusals, making images, and every
+// program's --help and --version.
 #include "../support/process.h"
+#include "sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +14,16 @@ namespace {
 
 const std::string TOOL = LPTSPI_SIM_EXE;
 const std::string SCRAMBLE = LPTSPI_SCRAMBLE_EXE;
+const std::string BACKUP = LPTSPI_BACKUP_EXE;
+const std::string CHECK = LPTSPI_CHECK_EXE;
 const char* const TOO_BIG = "\n Error program greater than 1MB program don't fit\n";
+
+// "HEX  NAME\n", as sha256sum prints a file's digest.
+std::string sha256_line(const std::string& bytes, const std::string& name) {
+    char hex[SHA256_HEX];
+    sha256_hex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), hex);
+    return std::string(hex) + "  " + name + "\n";
+}
 
 std::string firmware(size_t size) {
     std::string bytes(size, '\0');
@@ -88,10 +99,12 @@ TEST(Scramble, RoundTripsAndScramblesWithTheToolsKey) {
     write_file(dir + "/raw.bin", raw);
     RunResult scrambled = run_program({SCRAMBLE, dir + "/raw.bin", dir + "/image.bin"});
     EXPECT_EQ(scrambled.status, 0);
-    EXPECT_EQ(scrambled.out + scrambled.err, "");
     std::string image = read_file(dir + "/image.bin");
     ASSERT_EQ(image.size(), raw.size());
     EXPECT_NE(image, raw);
+    EXPECT_EQ(scrambled.out,
+              sha256_line(raw, dir + "/raw.bin") + sha256_line(image, dir + "/image.bin"));
+    EXPECT_EQ(scrambled.err, "");
 
     RunResult back = run_program({SCRAMBLE, dir + "/image.bin", dir + "/back.bin"});
     EXPECT_EQ(back.status, 0);
@@ -104,20 +117,62 @@ TEST(Scramble, RefusesWhatTheToolRefuses) {
     EXPECT_EQ(run_program({SCRAMBLE, dir + "/max.bin", dir + "/max.img"}).status, 0);
     EXPECT_EQ(read_file(dir + "/max.img").size(), 1048320u);
 
-    write_file(dir + "/big.bin", std::string(1048321, '\0'));
-    RunResult big = run_program({SCRAMBLE, dir + "/big.bin", dir + "/big.img"});
-    EXPECT_EQ(big.status, 1);
-    EXPECT_EQ(big.err, "lptspi-scramble: " + dir +
-                           "/big.bin is larger than 1048320 bytes (4095 pages of 256), the most "
-                           "lptspi takes\n");
-    EXPECT_NE(access((dir + "/big.img").c_str(), F_OK), 0);
+    // A whole 1 MiB dump: taken without its blank tail when asked, else refused, with a hint
+    // when the tail is blank.
+    const std::string larger = "/big.bin is larger than 1048320 bytes (4095 pages of 256), the "
+                               "most lptspi takes";
+    const std::string kept = firmware(1000) + std::string(256, '\xFF') + firmware(536);
+    const std::string dump = kept + std::string(1048576 - kept.size(), '\xFF');
+    std::string tail_used = dump;
+    tail_used[1048575] = 0;
+    const struct {
+        std::string bytes;
+        bool trim;
+        std::string err;
+    } cases[] = {
+        {std::string(1048321, '\0'), false, larger},
+        {std::string(1048321, '\0'), true, larger},
+        {tail_used, true, larger},
+        {std::string(1048577, '\xFF'), true, larger},
+        {dump, false,
+         larger +
+             "; its last page is blank (all 0xFF) and can be left out: lptspi-scramble "
+             "--trim-blank-tail " +
+             dir + "/big.bin " + dir + "/big.img"},
+        {dump, true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        write_file(dir + "/big.bin", c.bytes);
+        std::vector<std::string> argv{SCRAMBLE, dir + "/big.bin", dir + "/big.img"};
+        if (c.trim)
+            argv.insert(argv.begin() + 1, "--trim-blank-tail");
+        RunResult big = run_program(argv);
+        if (!c.err.empty()) {
+            EXPECT_EQ(big.status, 1);
+            EXPECT_EQ(big.err, "lptspi-scramble: " + dir + c.err + "\n");
+            EXPECT_EQ(big.out, "");
+            EXPECT_NE(access((dir + "/big.img").c_str(), F_OK), 0);
+            continue;
+        }
+        EXPECT_EQ(big.status, 0);
+        EXPECT_EQ(big.err, "");
+        ASSERT_EQ(run_program({SCRAMBLE, dir + "/big.img", dir + "/back.bin"}).status, 0);
+        EXPECT_TRUE(read_file(dir + "/back.bin") == kept);
+        EXPECT_EQ(big.out,
+                  dir + "/big.bin: left out its last " + std::to_string(1048576 - kept.size()) +
+                      " bytes, all 0xFF; took 1792\n" + sha256_line(kept, dir + "/big.bin") +
+                      sha256_line(read_file(dir + "/big.img"), dir + "/big.img"));
+    }
 }
 
 TEST(Scramble, ReportsUsageAndIoErrors) {
     std::string dir = make_temp_dir();
     RunResult usage = run_program({SCRAMBLE, "one"});
     EXPECT_EQ(usage.status, 1);
-    EXPECT_EQ(usage.err, "usage: lptspi-scramble IN OUT\n");
+    EXPECT_EQ(usage.err, "usage: lptspi-scramble [--trim-blank-tail] IN OUT\n");
+    for (const char* option : {"--trim", "--trim-blank-tail"})
+        EXPECT_EQ(run_program({SCRAMBLE, "--trim-blank-tail", option, "a", "b"}).err, usage.err);
 
     RunResult missing = run_program({SCRAMBLE, dir + "/none", dir + "/out"});
     EXPECT_EQ(missing.status, 1);
@@ -133,6 +188,56 @@ TEST(Scramble, ReportsUsageAndIoErrors) {
     RunResult folder = run_program({SCRAMBLE, dir, dir + "/out"});
     EXPECT_EQ(folder.status, 1);
     EXPECT_EQ(folder.err, "lptspi-scramble: cannot read " + dir + ": Is a directory\n");
+}
+
+// --help: the usage, then every option on a line of its own; --version: the build's version.
+// Both end with status 0 before anything else is looked at, the port and LPTSPI_PORT included.
+TEST(Programs, HelpAndVersion) {
+    const std::string dir = make_temp_dir();
+    const struct {
+        std::string program, name, usage;
+        std::vector<std::string> options;
+    } programs[] = {
+        {TOOL,
+         "lptspi",
+         "lptspi [--port LPTn] [--fast | --verify] program.bin",
+         {"--port LPTn", "--fast", "--verify"}},
+        {BACKUP, "lptspi-backup", "lptspi-backup [--port LPTn] backup.bin", {"--port LPTn"}},
+        {CHECK,
+         "lptspi-check",
+         "lptspi-check [--port LPTn] [--pins] [--unprotect]",
+         {"--port LPTn", "--pins", "--unprotect"}},
+        {SCRAMBLE,
+         "lptspi-scramble",
+         "lptspi-scramble [--trim-blank-tail] IN OUT",
+         {"--trim-blank-tail"}},
+    };
+    const Env env = {{"LPTSPI_SIM_TRACE", dir + "/trace"}, {"LPTSPI_PORT", "COM1"}};
+    for (const auto& p : programs) {
+        SCOPED_TRACE(p.name);
+        RunResult help = run_program({p.program, "--help"}, env);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.substr(0, p.usage.size() + 1), p.usage + "\n");
+        std::vector<std::string> options = p.options;
+        options.insert(options.end(), {"--help", "--version"});
+        for (const std::string& option : options)
+            EXPECT_NE(help.out.find("\n  " + option + "  "), std::string::npos) << option << " in\n"
+                                                                                << help.out;
+
+        RunResult version = run_program({p.program, "--version"}, env);
+        EXPECT_EQ(version.status, 0);
+        const std::string plain = p.name + " " LPTSPI_VERSION;
+        const std::string git = plain + " (git ";
+        EXPECT_TRUE(version.out == plain + "\n" ||
+                    (version.out.compare(0, git.size(), git) == 0 &&
+                     version.out.substr(version.out.size() - 2) == ")\n"))
+            << version.out;
+        EXPECT_EQ(help.err + version.err, "");
+        EXPECT_EQ(read_file(dir + "/trace"), "");
+    }
+    // Not after an unknown option, which the usage answers as ever.
+    EXPECT_EQ(run_program({TOOL, "--slow", "--help"}).out,
+              "Error unknown option --slow \nlptspi [--port LPTn] [--fast | --verify] program.bin");
 }
 
 } // namespace

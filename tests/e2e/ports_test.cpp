@@ -192,12 +192,14 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
     EXPECT_NE(err.find("lptspi-sim: driver requests: 15\n"), std::string::npos) << err;
 }
 
-// Unknown and malformed options: the usage naming every option, status 1, the port untouched.
+// Unknown and malformed options, options after the file and a wrong LPTSPI_PORT: the usage
+// naming every option (or one line), status 1, the port untouched and the chip as it was.
 TEST_F(PortTest, OptionRefusals) {
     write_file(image, scramble(pattern(300)));
     const std::string lptspi = "lptspi [--port LPTn] [--fast | --verify] program.bin";
     const std::string backup = "lptspi-backup [--port LPTn] backup.bin";
     const std::string check = "lptspi-check [--port LPTn] [--pins] [--unprotect]";
+    const std::string late = ": options go before the file, nothing done \n";
     const std::string takes = "Error --port takes LPT1 to LPT9";
     const struct {
         Args argv;
@@ -217,10 +219,28 @@ TEST_F(PortTest, OptionRefusals) {
         {{BACKUP, "--fast", dir + "/a.bin"}, "Error unknown option --fast \n" + backup},
         {{CHECK, "--pins", "--port", "COM1"}, takes + ", not COM1 \n" + check},
         {{CHECK, "--port", "LPT3", "LPT3"}, "Error unknown argument LPT3 \n" + check},
+        // An option after the file would otherwise be ignored: an erase where none was meant.
+        {{TOOL, image, "--verify"}, "Error --verify after " + image + late},
+        {{TOOL, "--fast", image, "extra", "--port", "LPT3"}, "Error --port after " + image + late},
+        {{TOOL, image, "--help"}, "Error --help after " + image + late},
+        {{BACKUP, dir + "/a.bin", "--port", "LPT3"}, "Error --port after " + dir + "/a.bin" + late},
     };
+    const std::string before = pattern(1 << 20, 5);
+    write_file(chip, before);
     for (const auto& c : cases)
         refused(c.argv, CARD_AS_LPT3, c.out);
     EXPECT_NE(access((dir + "/a.bin").c_str(), F_OK), 0);
+    EXPECT_TRUE(read_file(chip) == before);
+
+    // A default port that is not one: refused by every program, but where --port overrides it.
+    for (const char* port : {"COM1", "LPT0", "3"}) {
+        const Env env = {CARD_AS_LPT3[0], {"LPTSPI_PORT", port}};
+        const std::string out =
+            std::string("Error LPTSPI_PORT takes LPT1 to LPT9, not ") + port + " \n";
+        for (const Args& argv : {Args{TOOL, image}, Args{BACKUP, dir + "/a.bin"}, Args{CHECK}})
+            refused(argv, env, out);
+        EXPECT_EQ(run({TOOL, "--port", "LPT3", image}, env).status, 0);
+    }
 }
 
 // lptspi-check when the port asked for is absent or held: every parallel port the PC has, where
@@ -239,7 +259,8 @@ TEST_F(PortTest, CheckListsThePortsAndChecksTheOneNamed) {
                              "0xd010, its ECP block at 0xd000\n" +
                              absent +
                              "port: to use LPT3, run lptspi, lptspi-backup and lptspi-check with "
-                             "--port LPT3, or rename it to LPT1 in Device Manager (Ports (COM & "
+                             "--port LPT3 or with LPTSPI_PORT=LPT3 set, or rename it to LPT1 in "
+                             "Device Manager (Ports (COM & "
                              "LPT), the port's Properties, Port Settings, LPT Port Number)\n";
     const struct {
         Env env;
@@ -280,6 +301,38 @@ TEST_F(PortTest, CheckListsThePortsAndChecksTheOneNamed) {
     EXPECT_NE(named.out.find("result: everything lptspi needs was found\n"), std::string::npos);
     EXPECT_EQ(named.status, 0);
     EXPECT_EQ(registers(trace), CARD_REGISTERS);
+}
+
+// LPTSPI_PORT names the port of every program, as --port does, which overrides it; lptspi-check
+// says it is set.
+TEST_F(PortTest, LptspiPortIsTheDefaultPort) {
+    write_file(image, scramble(pattern(300)));
+    const Env lpt3 = {CARD_AS_LPT3[0], {"LPTSPI_PORT", "lpt3"}};
+    const RunResult named = run({TOOL, "--port", "LPT3", image}, CARD_AS_LPT3);
+    std::remove(chip.c_str());
+    RunResult result = run({TOOL, image}, lpt3);
+    EXPECT_EQ(result.out, named.out);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(registers(trace), CARD_REGISTERS);
+    EXPECT_EQ(read_file(chip).substr(0, 512), programmed(pattern(300)));
+    EXPECT_EQ(run({BACKUP, dir + "/b.bin"}, lpt3).status, 0);
+    EXPECT_TRUE(read_file(dir + "/b.bin") == scramble(programmed(pattern(300))));
+    refused({TOOL, "--port", "LPT2", image}, lpt3,
+            replaced(PORT_IN_USE + GAME_OVER, "LPT1", "LPT2"));
+
+    const std::string claimed = "port: LPT3 is free, and claimed for this check\n";
+    RunResult check = run({CHECK}, lpt3);
+    EXPECT_NE(
+        check.out.find("port: LPTSPI_PORT=lpt3 is set: the programs use that port\n" + claimed),
+        std::string::npos)
+        << check.out;
+    EXPECT_EQ(check.status, 0);
+    check = run({CHECK, "--port", "LPT3"}, {CARD_AS_LPT3[0], {"LPTSPI_PORT", "LPT9"}});
+    EXPECT_NE(check.out.find("port: LPTSPI_PORT=LPT9 is set, and --port overrides it\n" + claimed),
+              std::string::npos)
+        << check.out;
+    EXPECT_EQ(run({CHECK, "--port", "LPT3"}, CARD_AS_LPT3).out.find("LPTSPI_PORT"),
+              std::string::npos);
 }
 
 } // namespace

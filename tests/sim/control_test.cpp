@@ -404,7 +404,7 @@ TEST(BootDeathTest, UnusableChipSizeIsAFault) {
     EXPECT_DEATH(sim::reset(s), "lptspi-sim: no flash family is called m25p16\n");
 }
 
-// Every setting the README lists is known: only another LPTSPI_SIM_ name draws a warning.
+// Every setting docs/simulated-pc.md lists is known: only another LPTSPI_SIM_ name draws a warning.
 TEST(BootDeathTest, WarnsOfUnknownSettingsOnly) {
     EXPECT_EXIT(
         {

@@ -36,11 +36,12 @@ TempDirs& temp_dirs() {
     return dirs;
 }
 
-// The environment a child program gets: this process's, cleared of LPTSPI_SIM_*, then `env`.
+// The environment a child program gets: this process's, cleared of LPTSPI_SIM_* and of the
+// default port LPTSPI_PORT, then `env`.
 std::vector<std::string> child_environment(const Env& env) {
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; e++) {
-        if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0)
+        if (std::strncmp(*e, "LPTSPI_SIM_", 11) != 0 && std::strncmp(*e, "LPTSPI_PORT=", 12) != 0)
             environment.emplace_back(*e);
     }
     for (const auto& [name, value] : env)

@@ -17,8 +17,8 @@ struct RunResult {
     int status = -1; // exit status, or 128 + signal
 };
 
-// A program running in the background with the environment cleared of LPTSPI_SIM_* and then
-// given `env`, its output gathered while the test waits. Killed if still running when destroyed.
+// A program running in the background with the environment cleared of LPTSPI_SIM_* and
+// LPTSPI_PORT and then given `env`, its output gathered while the test waits. Killed if still running when destroyed.
 class Child {
   public:
     // With `stdout_closed` the program's standard output is a pipe nobody reads any more.
