@@ -1,5 +1,7 @@
 #include "chips.h"
 
+#include "commands.h"
+
 #include <stddef.h>
 #include <string.h>
 
@@ -298,4 +300,38 @@ int status_write_max_ms(const FlashChip* chip) {
             longest = flash_chips[i].status_write_max_ms;
     }
     return longest;
+}
+
+int resolve_chip(const unsigned char* id, FlashChip* chip) {
+    const FlashChip* row = find_chip(id);
+    if (row != NULL) {
+        *chip = *row;
+        return CHIP_KNOWN;
+    }
+    FlashChip common = {};
+    common.name = "the flash";
+    common.program = PROGRAM_PAGE;
+    common.status_enable = ENABLE_WREN;
+    common.unprotect = UNPROTECT_STATUS_0;
+    common.status = &STATUS_BP;
+    common.bulk_erase = 0xC7;
+    common.sector_erase = 0xD8;
+    for (int i = 0; i < flash_chip_count; i++) {
+        const FlashChip* f = &flash_chips[i];
+        if (f->bulk_max_ms > common.bulk_max_ms)
+            common.bulk_max_ms = f->bulk_max_ms;
+        if (f->sector_max_ms > common.sector_max_ms)
+            common.sector_max_ms = f->sector_max_ms;
+        if (f->program_max_us > common.program_max_us)
+            common.program_max_us = f->program_max_us;
+    }
+    common.status_write_max_ms = status_write_max_ms(NULL);
+    memcpy(common.id, id, 3);
+    *chip = common;
+    const int ones = id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF;
+    const int zeros = id[0] == 0x00 && id[1] == 0x00 && id[2] == 0x00;
+    if (ones || zeros)
+        return CHIP_SILENT;
+    chip->size = mc_id_size(id);
+    return chip->size != 0 ? CHIP_COMMON : CHIP_NO_SIZE;
 }

@@ -85,3 +85,17 @@ int status_protects(const FlashChip* chip, int status);
 // The longest status write of the family `chip` in milliseconds: its own, or for a chip not in
 // the table (NULL) the longest any family of the table takes.
 int status_write_max_ms(const FlashChip* chip);
+
+// What answers an identification.
+enum {
+    CHIP_KNOWN = 1, // a family of the table
+    CHIP_COMMON,    // not in the table; its capacity code gives the size, as on 25-series chips
+    CHIP_NO_SIZE,   // not in the table, and its identification gives no size
+    CHIP_SILENT     // 00 00 00 or ff ff ff: no chip answering
+};
+
+// Which chip answers `id`. Always fills `*chip` with a row: the table's; else the common model
+// (write enable, write status 0x00 to unprotect, page programs, bulk and 64 KiB sector erase)
+// with the longest busy times of the table, named "the flash", of the size the identification
+// gives (0 when it gives none, or when no chip answers). Returns the kind.
+int resolve_chip(const unsigned char* id, FlashChip* chip);

@@ -3,6 +3,7 @@
 #include "win_internal.h"
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace sim;
 using namespace sim::detail;
@@ -42,3 +43,20 @@ bool hand_to_console_handler(int signal) {
 }
 
 } // namespace sim::detail
+
+// The simulated PC's console is the terminal lptspi-sim runs in: standard output is a console
+// when it is that terminal, not when it goes to a file or a pipe.
+static int console_marker = 0;
+
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
+    return nStdHandle == STD_OUTPUT_HANDLE ? static_cast<HANDLE>(&console_marker)
+                                           : INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
+    if (hConsoleHandle != static_cast<HANDLE>(&console_marker) || !isatty(STDOUT_FILENO)) {
+        return fail(6); // ERROR_INVALID_HANDLE: not a console
+    }
+    *lpMode = 0x0003; // ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT
+    return TRUE;
+}

@@ -1,11 +1,16 @@
+// lptspi-backup's run: the flash read whole twice and saved as an image lptspi writes back.
 #include "backup.h"
 
+#include "board.h"
 #include "image.h"
 #include "outfile.h"
+#include "progress.h"
 #include "protection.h"
-#include "sequence.h"
+#include "sha256.h"
+#include "verdict.h"
 #include "../flash/chips.h"
 #include "../flash/commands.h"
+#include "../flash/link.h"
 #include "../port/interrupt.h"
 
 #include <stdio.h>
@@ -22,40 +27,46 @@ enum {
 
 static int save(NewFile* file, unsigned char* chip, int pages);
 
+// The firmware's digest in the file saved, for the verdict.
+static char saved_firmware[SHA256_HEX];
+
 static int refuse_taken_name(const char* path) {
     printf("%s exists: a backup never replaces a file, choose another name \n", path);
+    fail_because("%s exists: nothing written", path);
     return EXIT_BACKUP_NOT_WRITTEN;
 }
 
 // Reads `size` bytes from flash address `from` into `buffer`, showing the progress as read `pass`.
 static void read_span(unsigned char* buffer, int from, int size, int pass) {
+    static const char* const phases[] = {"reading 1", "reading 2", "reading 3"};
+    Progress progress;
+    progress_start(&progress, phases[pass - 1], "pages", size / PAGE_SIZE);
     for (int address = 0; address < size; address += CHUNK_SIZE) {
-        printf("\rread %d at page %5d", pass, (from + address) / PAGE_SIZE);
         mc_read(from + address, buffer + address, CHUNK_SIZE);
+        progress_show(&progress, (address + CHUNK_SIZE) / PAGE_SIZE, -1);
     }
+    progress_end(&progress, size / PAGE_SIZE);
 }
 
 static void read_whole(unsigned char* buffer, int size, int pass) {
     read_span(buffer, 0, size, pass);
 }
 
-// The size of the family in the table that answers `id` (its row in `*chip`), or else the size
-// the identification gives; 0 when no flash answered.
-static int flash_size(const unsigned char* id, const FlashChip** chip) {
+// The chip that answers `id`, its row in `*chip`, and the size to read: the table's, or else the
+// size the identification gives (1 MiB when it gives none); 0 when no flash answered.
+static int flash_size(const unsigned char* id, int kind, const FlashChip* chip) {
+    if (kind == CHIP_KNOWN) {
+        printf("flash %s (%02x %02x %02x), %d KiB\n", chip->name, id[0], id[1], id[2],
+               chip->size / 1024);
+        return chip->size;
+    }
     printf("flash id %02x %02x %02x", id[0], id[1], id[2]);
-    *chip = NULL;
-    if ((id[0] == 0x00 && id[1] == 0x00 && id[2] == 0x00) ||
-        (id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF)) {
+    if (kind == CHIP_SILENT) {
         printf(": no flash answered\n");
+        fail_because("no flash answered (id %02x %02x %02x)", id[0], id[1], id[2]);
         return 0;
     }
-    *chip = find_chip(id);
-    if (*chip != NULL) {
-        printf(", %d KiB\n", (*chip)->size / 1024);
-        return (*chip)->size;
-    }
-    int size = mc_id_size(id);
-    if (size == 0) {
+    if (kind == CHIP_NO_SIZE) {
         printf(", capacity code 0x%02x unknown, not in lptspi's table of flash chips: assuming "
                "%d KiB\n",
                id[2], ASSUMED_SIZE / 1024);
@@ -63,25 +74,21 @@ static int flash_size(const unsigned char* id, const FlashChip** chip) {
     }
     printf(", %d KiB: not in lptspi's table of flash chips, taken as a common 25-series chip of "
            "the size its identification gives\n",
-           size / 1024);
-    return size;
+           chip->size / 1024);
+    return chip->size;
 }
 
 // Whether the flash shows what protects it from lptspi's erase and programs: the status bits of
 // its family, or the block-protection register of a family that keeps one.
 static void say_protection(int status, const FlashChip* chip) {
-    if (chip != NULL && chip->protection_register > 0) {
+    if (chip->protection_register > 0) {
         unsigned char bits[32];
-        int len = chip->protection_register < 32 ? chip->protection_register : 32;
-        mc_read_protection(bits, len);
-        for (int i = 0; i < len; i++) {
-            if (bits[i] != 0) {
-                printf("the flash's blocks are locked (its block-protection register): lptspi's "
-                       "erase and programs will be ignored until they are unlocked (lptspi-check "
-                       "--unprotect)\n");
-                return;
-            }
-        }
+        int locked = 0;
+        read_block_locks(chip, bits, &locked);
+        if (locked)
+            printf("the flash's blocks are locked (its block-protection register): lptspi's "
+                   "erase and programs will be ignored until they are unlocked (lptspi-check "
+                   "--unprotect)\n");
     } else if (status_protects(chip, status)) {
         printf("the flash is write-protected: lptspi will refuse it until the protection is "
                "cleared (lptspi-check --unprotect)\n");
@@ -146,10 +153,12 @@ static int read_checked(unsigned char* chip, unsigned char* again, int size, int
     }
     if (differ < 0 && repeats)
         read_span(again, size, size, 3);
-    printf("\n");
+    progress_newline();
     if (differ >= 0) {
         release_flash();
         printf("!!! page %d read differently twice, %s not written \n", differ, path);
+        fail_because("page %d read differently twice: the reads are unreliable, %s not written",
+                     differ, path);
         *status = EXIT_READS_DIFFER;
         return -1;
     }
@@ -161,6 +170,7 @@ static int read_checked(unsigned char* chip, unsigned char* again, int size, int
         printf("!!! the flash does not repeat its first %d KiB at 0x%06x: it is larger than its "
                "identification says, %s not written \n",
                size / 1024, wrong, path);
+        fail_because("the flash is larger than its identification says: %s not written", path);
         *status = EXIT_READS_DIFFER;
         return -1;
     }
@@ -189,11 +199,11 @@ static int read_checked(unsigned char* chip, unsigned char* again, int size, int
 }
 
 // Claims the port, checks the flash can be read, identifies it and reads it; writes the backup
-// into `file`. Returns the exit status.
-static int back_up(NewFile* file) {
+// into `file`. Returns the exit status, the chip's row in `*chip`.
+static int back_up(NewFile* file, int port, FlashChip* chip) {
     // A flash busy with a program or an erase answers reads with garbage. Block protection, the
     // bits that lock it and a set write latch stop erases and programs, not reads.
-    int status = claim_idle_flash(STATUS_BUSY);
+    int status = claim_idle_flash(port, STATUS_BUSY);
     if (status < 0)
         return EXIT_BACKUP_NOT_WRITTEN;
     end_cut_words(&status);
@@ -203,31 +213,34 @@ static int back_up(NewFile* file) {
         printf("!!! flash id read differently twice (%02x %02x %02x, then %02x %02x %02x), %s not "
                "written \n",
                id[0], id[1], id[2], again[0], again[1], again[2], file->path);
+        fail_because("the flash's identification read differently twice: %s not written",
+                     file->path);
         return EXIT_READS_DIFFER;
     }
-    const FlashChip* family = find_chip(id);
-    say_protection(status, family);
-    int size = flash_size(id, &family);
+    const int kind = resolve_chip(id, chip);
+    say_protection(status, chip);
+    int size = flash_size(id, kind, chip);
     if (size == 0)
         return EXIT_BACKUP_NOT_WRITTEN;
 
-    unsigned char* chip = (unsigned char*)malloc((size_t)size);
+    unsigned char* bytes = (unsigned char*)malloc((size_t)size);
     unsigned char* second = (unsigned char*)malloc((size_t)size);
-    if (chip == NULL || second == NULL) {
-        free(chip);
+    if (bytes == NULL || second == NULL) {
+        free(bytes);
         free(second);
         printf("Cant malloc memory for the flash ! \n");
+        fail_because("no memory for the flash's %d KiB", size / 1024);
         return EXIT_BACKUP_NOT_WRITTEN;
     }
     int result = EXIT_BACKUP_SAVED;
-    int pages = read_checked(chip, second, size, family != NULL, file->path, &result);
+    int pages = read_checked(bytes, second, size, kind == CHIP_KNOWN, file->path, &result);
     free(second);
     if (pages >= 0) {
-        int saved = save(file, chip, pages);
+        int saved = save(file, bytes, pages);
         if (saved != EXIT_BACKUP_SAVED)
             result = saved;
     }
-    free(chip);
+    free(bytes);
     return result;
 }
 
@@ -241,13 +254,23 @@ static int save(NewFile* file, unsigned char* chip, int pages) {
         return refuse_taken_name(file->path);
     if (failure != 0) {
         printf("Cant write %s: %s \n", file->path, reason);
+        fail_because("%s could not be written: %s", file->path, reason);
         return EXIT_BACKUP_NOT_WRITTEN;
     }
     printf("%d pages saved to %s\n", pages, file->path);
+    // What a technician compares: the file's digest, and that of the firmware it holds.
+    char image[SHA256_HEX];
+    sha256_hex(chip, (size_t)length, image);
+    descramble(chip, length);
+    sha256_hex(chip, (size_t)length, saved_firmware);
+    printf("%s  %s\n", image, file->path);
+    printf("%s  (the firmware in it)\n", saved_firmware);
     return EXIT_BACKUP_SAVED;
 }
 
-int backup_flash(const char* path) {
+int backup_flash(const char* path, int port) {
+    verdict_start();
+    linkfast = 1;
     // Ctrl-C leaves nothing behind: the temporary file goes, the lines are left idle.
     static char note[NEW_FILE_NAME + 32];
     snprintf(note, sizeof note, "\nInterrupted: %s not written \n", path);
@@ -258,14 +281,22 @@ int backup_flash(const char* path) {
     char reason[256];
     int opened = new_file_begin(&file, path, reason, (int)sizeof reason);
     if (opened == OUTFILE_EXISTS)
-        return refuse_taken_name(path);
+        return say_verdict(refuse_taken_name(path), "%s", "");
     if (opened != 0) {
         printf("Cant create %s: %s \n", path, reason);
-        return EXIT_BACKUP_NOT_WRITTEN;
+        fail_because("%s could not be created: %s", path, reason);
+        return say_verdict(EXIT_BACKUP_NOT_WRITTEN, "%s", "");
     }
     InterruptRemoves(file.file, file.temporary);
-    int result = back_up(&file);
+    FlashChip chip = {};
+    chip.name = "the flash";
+    int result = back_up(&file, port, &chip);
     InterruptRemoves(NULL, NULL);
     new_file_abandon(&file); // nothing to do once the file was written
-    return result;
+    if (result == EXIT_BACKUP_PARTIAL)
+        fail_because("saved to %s without the data past page %d, which lptspi cannot write "
+                     "back",
+                     path, MAX_PAGES - 1);
+    return say_verdict(result, "%s saved to %s (firmware sha256 %.12s..., %.1f s)", chip.name, path,
+                       saved_firmware, verdict_seconds());
 }

@@ -12,6 +12,7 @@ enum {
     EXIT_BACKUP_PARTIAL = 4
 };
 
-// Reads the flash on the port (sequence.h's port_number) and saves its first pages, scrambled with
-// the key, as the file `path`. Returns the exit status.
-int backup_flash(const char* path);
+// Reads the flash on LPT<port> and saves its first pages, scrambled with the key, as the file
+// `path`, saying its digest and the firmware's; ends with the verdict line. Returns the exit
+// status.
+int backup_flash(const char* path, int port);

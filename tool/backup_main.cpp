@@ -2,8 +2,6 @@
 // file lptspi writes back.
 #include "backup.h"
 #include "options.h"
-#include "sequence.h"
-#include "../flash/link.h"
 
 #include <stdio.h>
 
@@ -32,8 +30,5 @@ int main(int argc, char* argv[]) {
         wrong_arguments("lptspi-backup", argv, first - 1, "backup.bin");
         return EXIT_BACKUP_NOT_WRITTEN;
     }
-    if (options.port != 0)
-        port_number = options.port;
-    linkfast = 1;
-    return backup_flash(argv[first]);
+    return backup_flash(argv[first], options.port != 0 ? options.port : 1);
 }

@@ -21,13 +21,22 @@ int blank_page(const unsigned char* page) {
     return 1;
 }
 
-int prepare_image(int argc, char* argv[], unsigned char** buffer, int* pages) {
+int prepare_image(int argc, char* argv[], Image* image) {
     if (argc < 2) {
         printf("Error wrong number of arguments passed \n");
         printf("lptspi program.bin");
         return 1;
     }
-    const char* name = argv[1];
+    return load_image(argv[1], image);
+}
+
+void free_image(Image* image) {
+    free(image->bytes);
+    image->bytes = NULL;
+    image->pages = 0;
+}
+
+int load_image(const char* name, Image* image) {
     FILE* file = fopen(name, "rb");
     if (file == NULL) {
         printf("Cant open %s \n", name);
@@ -83,7 +92,9 @@ int prepare_image(int argc, char* argv[], unsigned char** buffer, int* pages) {
     }
 
     descramble(data, length);
-    *buffer = data;
-    *pages = count;
+    image->bytes = data;
+    image->pages = count;
+    image->size = size;
+    image->path = name;
     return 0;
 }

@@ -15,10 +15,24 @@ void descramble(unsigned char* buffer, int length);
 // Whether all PAGE_SIZE bytes of `page` are 0xFF, as an erase leaves them.
 int blank_page(const unsigned char* page);
 
-// Takes the command line, loads and descrambles the image it names. Returns 0 with `*buffer`
-// (page-rounded, owned by the caller, to be freed) and `*pages` set; otherwise the failure has
-// been reported on standard output and the process exit status is returned.
-int prepare_image(int argc, char* argv[], unsigned char** buffer, int* pages);
+// An image loaded whole: what goes into the flash from address 0.
+struct Image {
+    unsigned char* bytes; // descrambled, rounded up to whole pages; owned by whoever loaded it
+    int pages;
+    int size;         // the bytes the file held (the rest of the last page is the key's)
+    const char* path; // as given
+};
+
+// Loads and descrambles the image file at `path`. Returns 0 with `*image` filled in (free_image
+// frees it); otherwise the failure has been reported on standard output and the process exit
+// status is returned.
+int load_image(const char* path, Image* image);
+
+// Takes the command line: the usage lines when it names no file, else load_image of the file it
+// names.
+int prepare_image(int argc, char* argv[], Image* image);
+
+void free_image(Image* image);
 
 // Called, when set, between finding the image's size and reading it: lets tests change the file
 // at the one moment a changing file can fool the size. NULL in the tool.

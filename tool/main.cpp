@@ -1,8 +1,10 @@
 // lptspi: writes a scrambled firmware image into the SPI flash on a parallel port (LPT1 unless
 // --port names another), or with --verify only compares the flash with the image.
+#include "fast.h"
 #include "image.h"
 #include "options.h"
 #include "sequence.h"
+#include "verify.h"
 
 #include "../port/interrupt.h"
 
@@ -21,6 +23,23 @@ static const ProgramText TEXT = {
     "  --version    shows the version\n"
     "Options go before program.bin.\n"};
 static const int ALLOWED = OPTION_PORT | OPTION_FAST | OPTION_VERIFY;
+
+// The runs lptspi has, one row each: the option that chooses it, the run, and what Ctrl-C says
+// of the flash when it stops the run.
+struct Mode {
+    int option;
+    int (*run)(const Image* image, int port);
+    const char* interrupted;
+};
+static const Mode MODES[] = {
+    {OPTION_VERIFY, verify_flash, "\nInterrupted: the flash was only read, and is as it was\n"},
+    {OPTION_FAST, program_fast,
+     "\nInterrupted: the flash may be half-written; running lptspi --fast again erases and "
+     "rewrites it whole\n"},
+    {0, program_flash,
+     "\nInterrupted: the flash may be half-written; running lptspi again erases and rewrites it "
+     "whole\n"},
+};
 
 int main(int argc, char* argv[]) {
     // Progress lines end in a carriage return, not a line feed: show each one as it is printed.
@@ -43,24 +62,18 @@ int main(int argc, char* argv[]) {
     }
     if (first < argc && option_after_file(argc, argv, first, ALLOWED))
         return 1;
-    if (options.port != 0)
-        port_number = options.port;
-    int verify = (options.given & OPTION_VERIFY) != 0;
-    const int fast = (options.given & OPTION_FAST) != 0;
-    CatchInterrupts(verify ? "\nInterrupted: the flash was only read, and is as it was\n"
-                    : fast ? "\nInterrupted: the flash may be half-written; running lptspi --fast "
-                             "again erases and rewrites it whole\n"
-                           : "\nInterrupted: the flash may be half-written; running lptspi again "
-                             "erases and rewrites it whole\n");
+    const int port = options.port != 0 ? options.port : 1;
+    const Mode* mode = MODES;
+    while (mode->option != 0 && (options.given & mode->option) == 0)
+        mode++;
+    CatchInterrupts(mode->interrupted);
 
-    argc -= first - 1;
-    argv += first - 1;
-    unsigned char* image = NULL;
-    int pages = 0;
-    int status = prepare_image(argc, argv, &image, &pages);
+    // No file at all: the usage lines lptspi has always printed.
+    Image image;
+    int status = first < argc ? load_image(argv[first], &image) : prepare_image(argc, argv, &image);
     if (status != 0)
         return status;
-    if (verify)
-        return verify_flash(image, pages);
-    return program_flash(image, pages, fast);
+    status = mode->run(&image, port);
+    free_image(&image);
+    return status;
 }

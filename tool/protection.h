@@ -1,29 +1,12 @@
-// Clearing a flash's block protection by its family's own procedure: shared by lptspi-check
-// --unprotect and lptspi --fast, which each say what came of it in their own words.
+// What the programs say of a flash's protection, in the words they share.
 #pragma once
 
 #include "../flash/chips.h"
-
-// The status bits of the family `chip`, or the common ones for a chip not in the table (NULL).
-const StatusBits* family_status_bits(const FlashChip* chip);
-
-// Whether `status` shows nothing protected: 0x00, or only the bits an unprotected idle chip of
-// the family reads (the AT25DF's write-protect pin).
-int status_unprotected(const FlashChip* chip, int status);
-
-// The status write that clears the protection bits: enable-write-status then write status 0x00
-// where the family needs that, else write enable then write status 0x00 (on the AT25DF its
-// global unprotect, written once more when the first write only cleared the lock, SPRL, which
-// `status` showed set), each followed by a wait for its cycle to end. Returns how the last wait
-// ended (WAIT_READY, WAIT_BUSY, WAIT_SILENT), the status it read in `*now`.
-int clear_status_protection(const FlashChip* chip, int status, int* now);
+#include "../flash/protection.h"
+#include "../flash/wait.h"
 
 // Why the status stayed `now` after clear_status_protection, one clause for a message.
 void status_kept_reason(char* text, int size, const FlashChip* chip, int now);
-
-// Reads the block-protection register of a chip that keeps one (0x72) into `bits` (room for 32
-// bytes); returns its length, and whether any block is locked in `*locked`.
-int read_block_locks(const FlashChip* chip, unsigned char* bits, int* locked);
 
 // `len` bytes of the register as "55 55 ff", for a message.
 void format_locks(char* text, int size, const unsigned char* bits, int len);
@@ -31,12 +14,5 @@ void format_locks(char* text, int size, const unsigned char* bits, int len);
 // Why the blocks stayed locked after the global unlock (mc_global_unlock), one clause.
 extern const char* const UNLOCK_IGNORED;
 
-// The SST25's status bit 6: auto-address-increment word programming under way.
-enum { STATUS_WORDS = 0x40 };
-
-// A word sequence cut short (the board's power kept) leaves an SST25 taking nothing but the next
-// word, read status and write disable: its status shows bit 6 and its identification reads
-// ff ff ff. When `*status` and the identification show that, sends write disable, which ends the
-// sequence and changes nothing in the memory, says so in one line, reads the status again into
-// `*status` and returns 1; otherwise returns 0.
+// end_word_sequence, saying so in one line when it ended one.
 int end_cut_words(int* status);

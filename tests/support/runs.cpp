@@ -1,5 +1,7 @@
 #include "runs.h"
 
+#include "sha256.h"
+
 #include "key.h"
 
 #include <cstdio>
@@ -28,4 +30,41 @@ std::string format(const char* fmt, int value) {
     char text[128];
     std::snprintf(text, sizeof text, fmt, value);
     return text;
+}
+
+std::string without_progress(const std::string& out, std::string* shown) {
+    std::string kept, phases, phase;
+    size_t at = 0;
+    while (at < out.size()) {
+        size_t end = out.find('\n', at);
+        end = end == std::string::npos ? out.size() : end + 1;
+        const std::string line = out.substr(at, end - at);
+        at = end;
+        // "phase" padded to 11 characters, a space, the percentage in 3, and '%'.
+        const bool progress = line.size() > 16 && line[15] == '%' && line[11] == ' ' &&
+                              line.find_first_not_of(" 0123456789", 12) == 15;
+        if (!progress) {
+            kept += line;
+            continue;
+        }
+        std::string name = line.substr(0, 11);
+        name.erase(name.find_last_not_of(' ') + 1);
+        std::string percent = line.substr(12, 3);
+        percent.erase(0, percent.find_first_not_of(' '));
+        if (name != phase)
+            phases += (phase.empty() ? "" : "\n") + name;
+        phases += " " + percent;
+        phase = name;
+    }
+    if (shown != nullptr)
+        *shown = phases.empty() ? "" : phases + "\n";
+    return kept;
+}
+
+std::string pass_line(const std::string& holder, const std::string& path, int pages,
+                      const std::string& firmware) {
+    char hex[SHA256_HEX];
+    sha256_hex(reinterpret_cast<const unsigned char*>(firmware.data()), firmware.size(), hex);
+    return "PASS: " + holder + " holds " + path + format(" (%d page", pages) +
+           (pages == 1 ? "" : "s") + ", firmware sha256 " + std::string(hex, 12) + "..., ";
 }

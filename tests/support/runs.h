@@ -26,3 +26,13 @@ std::string programmed(const std::string& raw);
 
 // `fmt` with one int filled in, as printf would.
 std::string format(const char* fmt, int value);
+
+// A transcript of lptspi --fast, --verify or lptspi-backup into a file, its progress lines (one
+// a tenth of each phase: "programming  40%  2 of 5 pages, 0:01 left") taken out. The phases'
+// percentages, as "programming 20 40 60 80 100\n" a phase, go to `*shown`.
+std::string without_progress(const std::string& out, std::string* shown = nullptr);
+
+// The verdict line of a run that passed, up to its timing: "PASS: M25P80 holds image.bin (3
+// pages, firmware sha256 " and the first twelve digits of the digest of `firmware`.
+std::string pass_line(const std::string& holder, const std::string& path, int pages,
+                      const std::string& firmware);

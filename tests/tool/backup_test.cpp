@@ -2,6 +2,7 @@
 // size matches: the capacity code is reported and 1 MiB is read, then the next 1 MiB once more, and
 // saved only when the chip repeats itself beyond it.
 #include "backup.h"
+#include "board.h"
 #include "../support/process.h"
 #include "../support/runs.h"
 #include "sim/pc.h"
@@ -50,7 +51,7 @@ TEST(Backup, UnknownCapacityCodeIsReportedAndOneMebibyteRead) {
         sim::set_chip_contents(contents);
 
         testing::internal::CaptureStdout();
-        int status = backup_flash(out.c_str());
+        int status = (forget_claim(), backup_flash(out.c_str(), 1));
         std::string printed = testing::internal::GetCapturedStdout();
         size_t read_end = printed.find("\rread 2 at page  4080\rread 3 at page  4096");
         ASSERT_NE(read_end, std::string::npos) << printed.substr(0, 400);
@@ -114,7 +115,7 @@ TEST(Backup, ProbesBeyondTheRepeatFindALargerChip) {
         sim::set_chip_contents(contents);
 
         testing::internal::CaptureStdout();
-        int status = backup_flash(out.c_str());
+        int status = (forget_claim(), backup_flash(out.c_str(), 1));
         std::string printed = testing::internal::GetCapturedStdout();
         EXPECT_NE(printed.find(std::string("!!! the flash does not repeat its first 512 KiB at ") +
                                c.seen + ": it is larger than its identification says, " + out +

@@ -30,7 +30,12 @@ Loaded load(const std::string& path) {
     std::string arg0 = "lptspi", arg1 = path;
     char* argv[] = {arg0.data(), arg1.data(), nullptr};
     testing::internal::CaptureStdout();
-    loaded.status = prepare_image(2, argv, &loaded.buffer, &loaded.pages);
+    Image image{};
+    loaded.status = prepare_image(2, argv, &image);
+    if (loaded.status == 0) {
+        loaded.buffer = image.bytes;
+        loaded.pages = image.pages;
+    }
     loaded.out = testing::internal::GetCapturedStdout();
     return loaded;
 }

@@ -1,7 +1,7 @@
 // The fast run's waits in-process on the simulated PC, on a cable that flips one data-in read in
 // a thousand: a flipped busy bit must not end a wait while the flash is still busy.
-#include "sequence.h"
-#include "waits.h"
+#include "board.h"
+#include "../../flash/wait.h"
 #include "../../flash/commands.h"
 #include "../../flash/link.h"
 #include "sim/pc.h"
@@ -19,10 +19,11 @@ TEST(Waits, OneFlippedBitDoesNotEndAnEraseWait) {
         sim::reset(settings);
         testing::internal::CaptureStdout();
         linkfast = 1;
-        const int claimed = claim_idle_flash(STATUS_BUSY);
+        forget_claim();
+        const int claimed = claim_idle_flash(1, STATUS_BUSY);
         mc_erase_bulk();
         int status = 0;
-        const int outcome = wait_ready(60, STATUS_READINGS, 0, &status);
+        const int outcome = wait_ready(60, STATUS_READINGS, &status);
         testing::internal::GetCapturedStdout();
         ASSERT_GE(claimed, 0);
         EXPECT_EQ(outcome, WAIT_READY);

@@ -1,0 +1,40 @@
+#include "wait.h"
+
+#include "commands.h"
+#include "../port/clock.h"
+
+int wait_ready(double limit, int readings, int* status) {
+    unsigned char statuses[STATUS_READINGS];
+    if (readings > STATUS_READINGS)
+        readings = STATUS_READINGS;
+    if (readings < 2)
+        readings = 2;
+    const double start = seconds_now();
+    for (;;) {
+        // The time before the readings: a flash busy in them was busy that long.
+        const double now = seconds_now();
+        mc_read_statuses(statuses, readings);
+        *status = statuses[readings - 1];
+        int silent = 1;
+        for (int i = 0; i < readings; i++)
+            silent = silent && statuses[i] == 0xFF;
+        if (silent)
+            return WAIT_SILENT;
+        if ((statuses[readings - 2] & STATUS_BUSY) == 0 && (*status & STATUS_BUSY) == 0)
+            return WAIT_READY;
+        // A flash that has just finished is read once more rather than given up on.
+        if ((*status & STATUS_BUSY) != 0 && now - start > limit)
+            return WAIT_BUSY;
+    }
+}
+
+double status_write_limit(const FlashChip* chip) {
+    // A status write the datasheet gives no time for is done as its frame ends; a millisecond
+    // still lets a slower second source finish.
+    int longest = status_write_max_ms(chip);
+    return 2 * (longest > 1 ? longest : 1) / 1000.0;
+}
+
+int wait_status_write(const FlashChip* chip, int* status) {
+    return wait_ready(status_write_limit(chip), STATUS_READINGS, status);
+}

@@ -1,0 +1,27 @@
+// Waiting for the flash's self-timed cycles (an erase, a program, a status write): its status
+// read until it shows the flash idle, bounded in time.
+#pragma once
+
+#include "chips.h"
+
+// How a wait ended.
+enum { WAIT_READY, WAIT_BUSY, WAIT_SILENT };
+
+enum {
+    // Status readings in one frame: the flash repeats its status for as long as it is clocked,
+    // so a wait costs a few frames rather than one frame per reading.
+    STATUS_READINGS = 16
+};
+
+// Waits until the flash is not busy, reading its status `readings` (2 to STATUS_READINGS) at a
+// time. It ends only on two readings in a row that show the flash idle, so that one bit flipped
+// on the way in cannot end it early. Gives up once `limit` seconds have passed with the flash
+// still busy (one that has just finished is read once more), or at once when every reading is
+// 0xFF: the data-in line stays high, as with no chip answering. The last status in `*status`.
+int wait_ready(double limit, int readings, int* status);
+
+// Twice the longest status write of the family `chip` (NULL: not in the table), in seconds.
+double status_write_limit(const FlashChip* chip);
+
+// Waits for the status write just sent to a chip of the family `chip`, for status_write_limit.
+int wait_status_write(const FlashChip* chip, int* status);

@@ -1,0 +1,52 @@
+// One board after another on one claimed port: the claim, once for the process; each board's
+// session, which checks that the flash is idle and ends with the lines idle; and the page
+// verification the programming runs share. Below every run, above the flash commands.
+#pragma once
+
+#include "image.h"
+#include "../port/registers.h" // IDLE_LINES
+
+// Exit statuses of a run.
+enum {
+    EXIT_VERIFIED = 0, // every page read back as written
+    // Nothing was written: the port could not be claimed, the flash was not idle, or (lptspi
+    // --fast) it could not be identified, is smaller than the image, or kept its protection.
+    EXIT_NOTHING_WRITTEN = 1,
+    // A page differed; the run still completed. Also the fast run's end after its erase began:
+    // an erase that did not take, a program refused, a flash that stayed busy or stopped
+    // answering, reads that were unreliable.
+    EXIT_VERIFY_FAILED = 2
+};
+
+// Claims LPT<number> (1 unless --port or LPTSPI_PORT names another) and opens its driver, once
+// for the life of the process: a later call answers as the first did, whatever its number. Says
+// why when it cannot. Returns 1 when the port is claimed.
+int claim_port(int number);
+
+// Forgets the claim, for tests that power the simulated PC up anew in one process: the next
+// claim_port claims again.
+void forget_claim();
+
+// A board's session begins: sets up the port, writes the idle lines, pauses and reads the
+// flash's status. The flash is idle when none of `busy_bits` is set in it: a run that erases and
+// writes needs 0x00 (0xFF), a run that only reads needs the busy bit clear. Returns the status (0
+// to 255) when the flash is idle, having said so; otherwise -1, having said why (the status of a
+// flash that is not idle, which is left untouched).
+int board_begin(int busy_bits);
+
+// claim_port, then board_begin: -1 having said why when either fails.
+int claim_idle_flash(int number, int busy_bits);
+
+// The end of every board's session: the lines left idle, and a pause.
+void release_flash();
+
+// Reads the first `pages` pages back and compares them with `image`, up to the first that
+// differs, whose differing bytes are listed; each page that matches is counted on the line
+// ("page 3 ok"). Returns the exit status.
+int verify_pages(const unsigned char* image, int pages);
+
+// The same comparison with a progress line, for lptspi --fast and --verify: a page that differs
+// is read once more first, as two reads that differ tell of unreliable reads, not of the flash;
+// the failure starts a line of its own, its byte list capped at the first 16 differences, and is
+// noted for the verdict. Returns the exit status.
+int check_pages(const Image* image);

@@ -1,0 +1,14 @@
+// lptspi --fast: the programming run on the fast link, for every flash family in the table.
+#pragma once
+
+#include "image.h"
+
+// The same phases, messages and checks as lptspi's own run on the fast link, for every flash
+// family in the table: no pause after a write enable, the waits polled without pauses and given
+// up after twice the family's longest time, blank pages left as the erase left them (and still
+// verified). Before the erase it names the chip, refuses an image larger than the chip, and
+// clears the chip's block protection by the family's own procedure; it erases with the family's
+// bulk erase or else the sectors the image uses, and checks that the erase took; it programs
+// pages, or words where the family programs those. The phases show a progress line, and the run
+// ends with its verdict line. Returns the exit status.
+int program_fast(const Image* image, int port);

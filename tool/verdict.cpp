@@ -1,0 +1,51 @@
+#include "verdict.h"
+
+#include "progress.h"
+#include "sha256.h"
+#include "../port/clock.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+static char reason[256];
+static double started;
+
+void verdict_start() {
+    reason[0] = '\0';
+    started = seconds_now();
+}
+
+void fail_because(const char* format, ...) {
+    if (reason[0] != '\0')
+        return;
+    va_list args;
+    va_start(args, format);
+    vsnprintf(reason, sizeof reason, format, args);
+    va_end(args);
+}
+
+double verdict_seconds() {
+    return seconds_now() - started;
+}
+
+int say_verdict(int status, const char* passed, ...) {
+    progress_newline();
+    if (status != 0) {
+        printf("FAIL: %s\n", reason[0] != '\0' ? reason : "see above");
+        return status;
+    }
+    va_list args;
+    va_start(args, passed);
+    printf("PASS: ");
+    vprintf(passed, args);
+    printf("\n");
+    va_end(args);
+    return status;
+}
+
+void short_sha256(const unsigned char* bytes, int count, char* text, int size) {
+    char hex[SHA256_HEX];
+    sha256_hex(bytes, (size_t)count, hex);
+    snprintf(text, (size_t)size, "%.12s...", hex);
+}

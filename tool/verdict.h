@@ -1,0 +1,27 @@
+// The verdict line that lptspi --fast, --verify and lptspi-backup end with: "PASS: ..." or
+// "FAIL: ...", a line of its own that a person reads across the bench and a script can grep.
+#pragma once
+
+// A run begins: no failure noted, its clock started.
+void verdict_start();
+
+// Notes why the run fails, a short clause; the first one noted is the one the verdict gives.
+void fail_because(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Says the verdict on a line of its own: FAIL with the reason noted, else PASS with `passed`
+// (printf-style). Returns `status`.
+int say_verdict(int status, const char* passed, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// Seconds since verdict_start, for the verdict's own text.
+double verdict_seconds();
+
+// The first `count` bytes' SHA-256 in a short form for a verdict, "1a2b3c4d5e6f...".
+void short_sha256(const unsigned char* bytes, int count, char* text, int size);
