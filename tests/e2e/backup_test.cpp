@@ -28,28 +28,33 @@ std::string chip_with(size_t size, const std::vector<int>& pages) {
     return bytes;
 }
 
-// The identification line and the reads of a chip of `size` bytes, 4096 bytes to a frame: both
-// whole reads, and for a chip not in the table (any but 20 20 14) the range from its size to
-// twice it once more, unless the first two differed (`repeated` false).
-std::string identified_and_read(size_t size, int capacity, bool repeated = true) {
+// The identification line of a chip of `size` bytes and what it reads: both whole reads, and
+// for a chip not in the table (any but 20 20 14) the range from its size to twice it once more.
+std::string identified_and_read(size_t size, int capacity) {
     const bool known = capacity == 0x14;
     const int pages = static_cast<int>(size / 256);
-    std::string text = "flash id 20 20 " + format("%02x", capacity) +
-                       format(", %d KiB", static_cast<int>(size / 1024)) +
-                       (known ? "\n"
-                              : ": not in lptspi's table of flash chips, taken as a common "
-                                "25-series chip of the size its identification gives\n") +
-                       (known ? format("reading %d pages twice...\n", pages)
-                              : format("reading %d pages twice, and the ", pages) +
-                                    format("%d after them once: a chip of that size repeats its "
-                                           "start there\n",
-                                           pages));
-    for (int pass = 1; pass <= (known || !repeated ? 2 : 3); pass++) {
-        for (int page = 0; page < pages; page += 16)
-            text += format("\rread %d", pass) +
-                    format(" at page %5d", page + (pass == 3 ? pages : 0));
-    }
-    return text + "\n";
+    return (known ? std::string("flash M25P80 (20 20 14)")
+                  : "flash id 20 20 " + format("%02x", capacity)) +
+           format(", %d KiB", static_cast<int>(size / 1024)) +
+           (known ? "\n"
+                  : ": not in lptspi's table of flash chips, taken as a common 25-series chip of "
+                    "the size its identification gives\n") +
+           (known ? format("reading %d pages twice...\n", pages)
+                  : format("reading %d pages twice, and the ", pages) +
+                        format("%d after them once: a chip of that size repeats its start there\n",
+                               pages));
+}
+
+const std::string NO_PORT = "FAIL: LPT1 cannot be used (see above): nothing written\n";
+
+std::string not_idle(int status) {
+    return format("FAIL: the flash is not idle (status 0x%02x): nothing written\n", status);
+}
+
+// The verdict of a backup saved without the data past page 4094.
+std::string replaced_verdict(const std::string& lines, const std::string& out) {
+    return lines.substr(0, lines.find("PASS: ")) + "FAIL: saved to " + out +
+           " without the data past page 4094, which lptspi cannot write back\n";
 }
 
 class BackupTest : public testing::Test {
@@ -62,6 +67,7 @@ class BackupTest : public testing::Test {
         env.emplace_back("LPTSPI_SIM_CHIP", chip);
         RunResult result = run_program({BACKUP, out}, env);
         EXPECT_EQ(result.err, "");
+        result.out = untimed(without_progress(result.out));
         return result;
     }
 };
@@ -73,7 +79,7 @@ TEST_F(BackupTest, KnownDataSavesItsNonBlankPagesScrambledAndLeavesTheChipAlone)
     write_file(chip, contents);
     RunResult result = backup();
     EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(MIB, 0x14) + "both reads agree\n" +
-                              "12 pages saved to " + out + "\n");
+                              saved_lines(12, contents, out));
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(read_file(out) == scramble(contents.substr(0, 12 * 256)));
     EXPECT_TRUE(read_file(chip) == contents);
@@ -107,7 +113,7 @@ TEST_F(BackupTest, RestoringWithLptspiOverAnotherChipGivesTheOriginalBack) {
 TEST_F(BackupTest, BlankChipGivesAnEmptyBackup) {
     RunResult result = backup(); // no chip file yet: the chip starts erased
     EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(MIB, 0x14) + "both reads agree\n" +
-                              "the flash is blank\n0 pages saved to " + out + "\n");
+                              "the flash is blank\n" + saved_lines(0, "", out));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(read_file(out), "");
 }
@@ -132,15 +138,17 @@ TEST_F(BackupTest, ChipSizesAndDataBeyondWhatLptspiWrites) {
         std::string contents = chip_with(c.bytes, c.pages);
         write_file(chip, contents);
         RunResult result = backup({{"LPTSPI_SIM_SIZE", c.size}});
-        EXPECT_EQ(result.out, OPENING + IDLE + identified_and_read(c.bytes, c.capacity) +
-                                  "both reads agree\n" +
-                                  (c.beyond ? format("warning: the flash holds data beyond "
-                                                     "page 4094 (first in page %d), which lptspi "
-                                                     "cannot write back: it is not in the "
-                                                     "backup\n",
-                                                     c.beyond)
-                                            : "") +
-                                  format("%d pages saved to ", c.saved) + out + "\n");
+        EXPECT_EQ(result.out,
+                  OPENING + IDLE + identified_and_read(c.bytes, c.capacity) + "both reads agree\n" +
+                      (c.beyond ? format("warning: the flash holds data beyond "
+                                         "page 4094 (first in page %d), which lptspi "
+                                         "cannot write back: it is not in the "
+                                         "backup\n",
+                                         c.beyond)
+                                : "") +
+                      (c.beyond ? replaced_verdict(saved_lines(c.saved, contents, out), out)
+                                : saved_lines(c.saved, contents, out,
+                                              c.capacity == 0x14 ? "M25P80" : "the flash")));
         EXPECT_EQ(result.status, c.beyond ? 4 : 0); // 4: saved, but not the whole flash
         EXPECT_TRUE(read_file(out) == scramble(contents.substr(0, c.saved * 256)));
         EXPECT_EQ(read_file(chip).size(), c.bytes); // the chip file keeps the chip's size
@@ -155,37 +163,43 @@ TEST_F(BackupTest, RefusalsWriteNothing) {
     } cases[] = {
         // No chip: data-in held high reads as a busy status.
         {{{"LPTSPI_SIM_MISO", "high"}},
-         OPENING + "serial flash not idle! reporting state 0xff\n\n",
+         OPENING + "serial flash not idle! reporting state 0xff\n\n" + not_idle(0xFF),
          1},
         {{{"LPTSPI_SIM_MISO", "low"}},
-         OPENING + IDLE + "flash id 00 00 00: no flash answered\n",
+         OPENING + IDLE +
+             "flash id 00 00 00: no flash answered\nFAIL: no flash answered (id 00 00 "
+             "00)\n",
          1},
         {{{"LPTSPI_SIM_STATUS", "0x03"}},
-         OPENING + "serial flash not idle! reporting state 0x03\n\n",
+         OPENING + "serial flash not idle! reporting state 0x03\n\n" + not_idle(0x03),
          1},
-        {{{"LPTSPI_SIM_LPT", "busy"}}, PORT_IN_USE + GAME_OVER, 1},
+        {{{"LPTSPI_SIM_LPT", "busy"}}, PORT_IN_USE + GAME_OVER + NO_PORT, 1},
         {{{"LPTSPI_SIM_DRIVER", "missing"}},
          NT_OPENED +
              "Failed to start parallel port I/O driver!Failed to load parallel port driver! \n" +
-             GAME_OVER,
+             GAME_OVER + NO_PORT,
          1},
         // A flaky data-in line: the two reads of the 4 KiB chip disagree, first (with this seed
         // and rate) in page 4...
         {{{"LPTSPI_SIM_SIZE", "4096"}, {"LPTSPI_SIM_NOISE", "0.0001:3"}},
-         OPENING + IDLE + identified_and_read(4096, 0x0C, false) + "!!! page 4 read differently twice, " +
-             out + " not written \n",
+         OPENING + IDLE + identified_and_read(4096, 0x0C) + "!!! page 4 read differently twice, " +
+             out +
+             " not written \nFAIL: page 4 read differently twice: the reads are unreliable, " +
+             out + " not written\n",
          2},
         // ...or, with another, the two identifications do.
         {{{"LPTSPI_SIM_SIZE", "4096"}, {"LPTSPI_SIM_NOISE", "0.01:2"}},
          OPENING + IDLE + "!!! flash id read differently twice (20 20 0c, then 20 60 0c), " + out +
-             " not written \n",
+             " not written \nFAIL: the flash's identification read differently twice: " + out +
+             " not written\n",
          2},
         // A 1 MiB chip that says it holds 64 KiB: 64 KiB further on it does not show page 0 again.
         {{{"LPTSPI_SIM_ID", "0x202010"}},
          OPENING + IDLE + identified_and_read(64 * 1024, 0x10) +
              "!!! the flash does not repeat its first 64 KiB at 0x010000: it is larger than its "
              "identification says, " +
-             out + " not written \n",
+             out + " not written \nFAIL: the flash is larger than its identification says: " + out +
+             " not written\n",
          2},
     };
     for (const auto& c : cases) {
@@ -211,8 +225,8 @@ TEST_F(BackupTest, ProtectedChipIsBackedUpWithAWarning) {
                                                       "refuse it until the protection is cleared "
                                                       "(lptspi-check --unprotect)\n"
                                                     : "") +
-                                  identified_and_read(4096, 0x0C) +
-                                  "both reads agree\n3 pages saved to " + out + "\n");
+                                  identified_and_read(4096, 0x0C) + "both reads agree\n" +
+                                  saved_lines(3, chip_with(4096, {2}), out, "the flash"));
         EXPECT_EQ(result.status, 0);
         EXPECT_TRUE(read_file(out) == scramble(chip_with(4096, {2}).substr(0, 3 * 256)));
     }
@@ -229,9 +243,11 @@ TEST_F(BackupTest, NeverReplacesAnythingAndFindsOutBeforeReading) {
     const struct {
         std::string path, out;
     } cases[] = {
-        {out, out + refused},
-        {dir + "/dangling.bin", dir + "/dangling.bin" + refused},
-        {missing, "Cant create " + missing + ": No such file or directory \n"},
+        {out, out + refused + "FAIL: " + out + " exists: nothing written\n"},
+        {dir + "/dangling.bin", dir + "/dangling.bin" + refused + "FAIL: " + dir +
+                                    "/dangling.bin exists: nothing written\n"},
+        {missing, "Cant create " + missing + ": No such file or directory \nFAIL: " + missing +
+                      " could not be created: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);

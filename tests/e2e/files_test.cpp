@@ -223,7 +223,7 @@ TEST_F(FilesTest, CtrlCLeavesTheLinesIdleInEveryProgram) {
     } cases[] = {
         {{LPTSPI_BACKUP_EXE, out},
          {{"LPTSPI_SIM_SIZE", "16777216"}},
-         "\rread 1 at page",
+         "reading 1    10%",
          "\nInterrupted: " + out + " not written \n",
          130},
         {{LPTSPI_CHECK_EXE, "--pins"},
@@ -258,7 +258,7 @@ TEST_F(FilesTest, CtrlCEndsAWordSequenceFirst) {
     const std::string trace = dir + "/trace";
     Child run({TOOL, "--fast", image_of(pattern(256 * 256, 6))},
               with_chip({{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_TRACE", trace}}));
-    ASSERT_TRUE(run.wait_for("\rprogramming at    3"));
+    ASSERT_TRUE(run.wait_for("programming  10%"));
     run.signal(SIGINT);
     RunResult result = run.finish();
     EXPECT_EQ(result.status, 130);
@@ -284,7 +284,7 @@ TEST_F(FilesTest, EveryProgramEndsAWordSequenceItFinds) {
         int status;
     } cases[] = {
         {{LPTSPI_CHECK_EXE}, "lines: data-in follows", 2},
-        {{LPTSPI_BACKUP_EXE, dir + "/backup.bin"}, "flash id bf 25 8e", 0},
+        {{LPTSPI_BACKUP_EXE, dir + "/backup.bin"}, "flash SST25VF080B (bf 25 8e)", 0},
         {{TOOL, "--verify", image_of(raw)}, "3 pages ...", 0},
         {{TOOL, "--fast", image_of(raw)}, "flash SST25VF080B", 0},
     };

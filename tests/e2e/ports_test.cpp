@@ -97,8 +97,11 @@ TEST_F(PortTest, ProgramsAndBacksUpTheCardNamedLpt3) {
 
     const std::string none = PORT_IN_USE + GAME_OVER;
     refused({TOOL, image}, as_lpt3, none);
-    refused({TOOL, "--port", "LPT2", "--fast", image}, as_lpt3, replaced(none, "LPT1", "LPT2"));
-    refused({BACKUP, dir + "/none.bin"}, as_lpt3, none);
+    refused({TOOL, "--port", "LPT2", "--fast", image}, as_lpt3,
+            replaced(none, "LPT1", "LPT2") +
+                "FAIL: LPT2 cannot be used (see above): nothing written\n");
+    refused({BACKUP, dir + "/none.bin"}, as_lpt3,
+            none + "FAIL: LPT1 cannot be used (see above): nothing written\n");
     EXPECT_NE(access((dir + "/none.bin").c_str(), F_OK), 0);
 }
 
@@ -156,7 +159,8 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
     const std::string holds = programmed(raw) + std::string((1 << 20) - 768, '\xFF');
     std::string differs = holds;
     differs[0x2A7] = static_cast<char>(differs[0x2A7] ^ 0x10); // in the last page
-    const std::string pages = "3 pages ...\nverifying...\n\rpage 1 ok\rpage 2 ok";
+    const std::string pages = "3 pages ...\nverifying...\nverifying    33%  1 of 3 pages, 0:00 "
+                              "left\nverifying    66%  2 of 3 pages, 0:00 left\n";
     const std::string status = "R 077a\nW 077a 34\nR 077a x3\nW 077a 35\nW 037a 00\nR 0379\n"
                                "idle\nS 100\n05=00\n";
     const std::string reads = "0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
@@ -168,13 +172,18 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
         {"0x00", differs,
          IDLE + pages +
              format("!!! page 2 failed to verify \n0a7: %02x != ", differs[0x2A7] & 0xFF) +
-             format("%02x\n\ndone!", holds[0x2A7] & 0xFF),
+             format("%02x\nFAIL: page 2 differs from ", holds[0x2A7] & 0xFF) + image +
+             " (1 byte)\n",
          2, status + replaced(reads, "+257\nidle", "+257 x2\nidle")},
         // Protected: it reads alike.
-        {"0x9E", holds, "serial flash in idle state 0x9e\n\n" + pages + "\rpage 3 ok\ndone!", 0,
-         replaced(status, "05=00", "05=9e") + reads},
-        {"0x01", holds, "serial flash not idle! reporting state 0x01\n\n", 1,
-         replaced(status, "05=00", "05=01")},
+        {"0x9E", holds,
+         "serial flash in idle state 0x9e\n\n" + pages + "verifying   100%  3 of 3 pages\n" +
+             pass_line("the flash", image, 3, raw) + "0.2 s)\n",
+         0, replaced(status, "05=00", "05=9e") + reads},
+        {"0x01", holds,
+         "serial flash not idle! reporting state 0x01\n\nFAIL: the flash is not idle (status "
+         "0x01): nothing written\n",
+         1, replaced(status, "05=00", "05=01")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.out);

@@ -68,3 +68,25 @@ std::string pass_line(const std::string& holder, const std::string& path, int pa
     return "PASS: " + holder + " holds " + path + format(" (%d page", pages) +
            (pages == 1 ? "" : "s") + ", firmware sha256 " + std::string(hex, 12) + "..., ";
 }
+
+std::string untimed(std::string out) {
+    const size_t verdict = out.rfind("PASS: ");
+    const size_t end = verdict == std::string::npos ? verdict : out.find(" s)\n", verdict);
+    if (end == std::string::npos)
+        return out;
+    const size_t comma = out.rfind(", ", end);
+    return out.erase(comma, end + 2 - comma);
+}
+
+std::string saved_lines(int pages, const std::string& contents, const std::string& path,
+                        const std::string& chip) {
+    const std::string firmware = contents.substr(0, pages * 256);
+    const std::string image = scramble(firmware);
+    char image_hex[SHA256_HEX], firmware_hex[SHA256_HEX];
+    sha256_hex(reinterpret_cast<const unsigned char*>(image.data()), image.size(), image_hex);
+    sha256_hex(reinterpret_cast<const unsigned char*>(firmware.data()), firmware.size(),
+               firmware_hex);
+    return format("%d pages saved to ", pages) + path + "\n" + image_hex + "  " + path + "\n" +
+           firmware_hex + "  (the firmware in it)\nPASS: " + chip + " saved to " + path +
+           " (firmware sha256 " + std::string(firmware_hex, 12) + "...)\n";
+}

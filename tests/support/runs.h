@@ -36,3 +36,12 @@ std::string without_progress(const std::string& out, std::string* shown = nullpt
 // pages, firmware sha256 " and the first twelve digits of the digest of `firmware`.
 std::string pass_line(const std::string& holder, const std::string& path, int pages,
                       const std::string& firmware);
+
+// `out` with the time its verdict line ends with taken out: "(..., 12.3 s)" becomes "(...)".
+std::string untimed(std::string out);
+
+// What lptspi-backup says after saving `pages` pages of `contents` (the chip's bytes) to `path`,
+// the verdict's time taken out: the saved line, the file's and the firmware's digests and the
+// verdict naming `chip`.
+std::string saved_lines(int pages, const std::string& contents, const std::string& path,
+                        const std::string& chip = "M25P80");
