@@ -27,6 +27,29 @@ static int verdict(const CheckFindings* f) {
     return CHECK_FLASH_OR_WIRING;
 }
 
+// The verdict on lptspi --fast, from what stops it before it erases or while it writes: no chip
+// answering or reads that differ, a busy flash, an identification that gives no size, and a
+// protection the write-protect pin holds. (It clears protection, erases sector by sector where
+// there is no bulk erase and programs words where the family takes those.)
+static int fast_verdict(const CheckFindings* f) {
+    const char* why = f->wiring    ? "the flash or its wiring needs attention"
+                      : f->busy    ? "the flash is busy"
+                      : f->no_size ? "it takes no chip whose size it does not know"
+                      : f->pin_lock == PIN_LOCK_HELD ? "the write-protect pin holds the protection"
+                                                     : NULL;
+    if (why != NULL) {
+        printf("result: lptspi --fast cannot write this flash as it is: %s (see above)\n", why);
+        return CHECK_FLASH_OR_WIRING;
+    }
+    if (f->pin_lock == PIN_LOCK_UNKNOWN) {
+        printf("result: lptspi --fast writes this flash only if the write-protect pin is held "
+               "high (see above): lptspi-check --fast --unprotect finds out\n");
+        return CHECK_FLASH_OR_WIRING;
+    }
+    printf("result: lptspi --fast can write this flash as it is\n");
+    return CHECK_READY;
+}
+
 int check_all(const CheckOptions* options) {
     CheckFindings found = {};
     found.located = -1;
@@ -50,5 +73,5 @@ int check_all(const CheckOptions* options) {
     if (options->pins)
         hold_pins();
     release_flash();
-    return verdict(&found);
+    return options->fast ? fast_verdict(&found) : verdict(&found);
 }

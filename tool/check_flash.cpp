@@ -106,6 +106,7 @@ static int say_id(unsigned char ids[3][3], const FlashChip** chip, CheckFindings
         printf("flash: id %02x %02x %02x, the same three times: %s (%02x), capacity code %02x, a "
                "size this tool does not know\n",
                id[0], id[1], id[2], maker(id[0]), id[0], id[2]);
+        f->no_size = 1; // lptspi --fast takes no such chip
         return 0;
     }
     printf("flash: id %02x %02x %02x, the same three times: %s (%02x)%s%s, %d KiB\n", id[0], id[1],
@@ -131,14 +132,14 @@ static void say_family(const FlashChip* chip, int status) {
         while ((chip->status->idle & (1 << pin)) == 0)
             pin++;
         printf("flash: %s reads status 0x%02x even with nothing protected (%s: the write-protect "
-               "pin high, as the adapter holds it): lptspi refuses it as not idle; lptspi --fast "
-               "programs it\n",
+               "pin high, as the adapter holds it): lptspi --fast programs it; lptspi refuses it "
+               "as not idle\n",
                chip->name, chip->status->idle, chip->status->names[pin]);
     }
     if (chip->bulk_erase == 0) {
-        printf("flash: %s has no bulk erase: lptspi cannot erase it, and waits for ever on "
-               "status = 02 (the write latch its erase command left set); lptspi --fast erases it "
-               "sector by sector\n",
+        printf("flash: %s has no bulk erase: lptspi --fast erases it sector by sector; lptspi "
+               "cannot erase it, and waits for ever on status = 02 (the write latch its erase "
+               "command left set)\n",
                chip->name);
     } else if (chip->bulk_ms >= LONG_ERASE_MS) {
         printf("flash: %s takes about %d s to erase, up to %d s: lptspi shows status = 03 "
@@ -151,8 +152,8 @@ static void say_family(const FlashChip* chip, int status) {
                "no command reads the pin)\n",
                chip->name, chip->pin_protects / 1024);
     if (chip->program == PROGRAM_AAI_WORD) {
-        printf("flash: %s programs one byte per command: lptspi writes only the first byte of "
-               "each page; lptspi --fast programs it\n",
+        printf("flash: %s programs one byte per command: lptspi --fast programs it in words; "
+               "lptspi writes only the first byte of each page\n",
                chip->name);
     }
 }
@@ -214,10 +215,12 @@ void check_flash(const CheckOptions* options, CheckFindings* f) {
         printf("flash: the id cannot be read while the flash is busy\n");
     else
         size = say_id(ids, &chip, f);
-    say_status(status, chip);
     // A bit that shows the write-protect pin is the family's problem, not the status's.
     f->status = (status & ~(chip != NULL ? chip->status->idle : 0)) != 0x00;
     f->family = family_stops_lptspi(chip, status);
+    f->busy = (status & STATUS_BUSY) != 0;
+    f->pin_lock = pin_lock_of(chip, status);
+    say_status(status, chip, f);
     say_family(chip, status);
     say_locks(chip, f);
     if (status & STATUS_BUSY)

@@ -22,6 +22,18 @@ struct CheckFindings {
     // cannot do (for good), and blocks locked in a register of their own (until unlocked).
     int family;
     int locks;
+    // What else keeps lptspi --fast from writing the chip as it is: a busy flash, an
+    // identification not in the table that gives no size, and a lock bit that holds the
+    // protection while the write-protect pin is low (PIN_LOCK_*).
+    int busy;
+    int no_size;
+    int pin_lock;
+};
+
+enum {
+    PIN_LOCK_NONE = 0,
+    PIN_LOCK_HELD = 1,   // the status shows the pin low, or the unprotect was ignored
+    PIN_LOCK_UNKNOWN = 2 // the lock bit is set and no command reads the pin
 };
 
 // ---- the port (check_port.cpp) ----
@@ -46,8 +58,11 @@ void check_flash(const CheckOptions* options, CheckFindings* f);
 // protection: a status bit that shows the pin, no bulk erase, one byte per program command.
 int family_stops_lptspi(const FlashChip* chip, int status);
 
-// The status decoded with the family's bit names, and what lptspi makes of it.
-void say_status(int status, const FlashChip* chip);
+// Whether a lock bit in `status` holds the protection of a chip of the family `chip` (PIN_LOCK_*).
+int pin_lock_of(const FlashChip* chip, int status);
+// The status decoded with the family's bit names, and what lptspi and lptspi --fast make of it
+// (`f` holding the family's problem and the pin lock).
+void say_status(int status, const FlashChip* chip, const CheckFindings* f);
 // The block-protection register of a chip that keeps one, and what it means.
 void say_locks(const FlashChip* chip, CheckFindings* f);
 // Clears block protection by the family's own procedure, and says whether it held.

@@ -9,9 +9,33 @@
 #include <stdio.h>
 #include <string.h>
 
+int pin_lock_of(const FlashChip* chip, int status) {
+    const StatusBits* bits = family_status_bits(chip);
+    if ((status & bits->lock) == 0)
+        return PIN_LOCK_NONE;
+    // A family whose status shows the pin (the AT25DF's WPP) tells whether the lock holds.
+    if (bits->idle != 0)
+        return (status & bits->idle) != 0 ? PIN_LOCK_NONE : PIN_LOCK_HELD;
+    return PIN_LOCK_UNKNOWN;
+}
+
+// What lptspi --fast does with a status lptspi refuses, one clause: it clears the protection by
+// the family's procedure unless a lock bit holds it, the write-protect pin being low.
+static const char* fast_on_status(const FlashChip* chip, int status, int pin_lock) {
+    if (!status_protects(chip, status))
+        return "lptspi --fast takes it as it is";
+    if (pin_lock == PIN_LOCK_HELD)
+        return "the write-protect pin is low with the lock bit set: the protection stays until the "
+               "pin is held high, for lptspi --fast too";
+    if (pin_lock == PIN_LOCK_UNKNOWN)
+        return "lptspi --fast clears the protection itself if the write-protect pin is held high "
+               "(the lock bit set keeps it while the pin is low; no command reads the pin)";
+    return "lptspi --fast clears the protection itself";
+}
+
 // The status decoded with the bit names of the chip's family (the common ones for a chip not in
 // the table).
-void say_status(int status, const FlashChip* chip) {
+void say_status(int status, const FlashChip* chip, const CheckFindings* f) {
     const StatusBits* bits = chip != NULL ? chip->status : &STATUS_BP;
     char protection[64] = "", others[64] = "";
     for (int bit = 2; bit <= 6; bit++) {
@@ -38,8 +62,11 @@ void say_status(int status, const FlashChip* chip) {
         printf("flash: busy: an erase or a program is still running, or the chip is stuck: wait "
                "and run again, or switch the board off and on\n");
     else if (status != 0x00 && (status & bits->idle) == 0)
-        printf("flash: lptspi refuses a flash whose status is not 0x00: lptspi-check --unprotect "
-               "clears it\n");
+        printf("flash: lptspi refuses a flash whose status is not 0x00: %s%s\n",
+               fast_on_status(chip, status, f->pin_lock),
+               f->family || f->pin_lock == PIN_LOCK_HELD
+                   ? ""
+                   : "; for lptspi, lptspi-check --unprotect clears it");
 }
 
 // Reads the block-protection register of a chip that keeps one; returns whether any block is
@@ -63,9 +90,10 @@ void say_locks(const FlashChip* chip, CheckFindings* f) {
     snprintf(what, sizeof what, "flash: %s block-protection register (0x72): ", chip->name);
     f->locks = read_locks(chip, what);
     if (f->locks)
-        printf(": blocks locked, as at every power-up: the chip ignores lptspi's bulk erase, and "
-               "lptspi waits for ever on status = 02 (the write latch the erase command left set); "
-               "lptspi-check --unprotect unlocks them until the chip is powered off\n");
+        printf(": blocks locked, as at every power-up: lptspi --fast unlocks them itself; the "
+               "chip ignores lptspi's bulk erase, and "
+               "lptspi waits for ever on status = 02 (the write latch the erase command left set): "
+               "for lptspi, lptspi-check --unprotect unlocks them until the chip is powered off\n");
     else
         printf(": no block locked (every power-up locks them again)\n");
 }
@@ -107,6 +135,7 @@ static void clear_status(int status, const FlashChip* chip, CheckFindings* f) {
     const int at25 = chip != NULL && chip->unprotect == UNPROTECT_AT25_GLOBAL;
     if (status_unprotected(chip, now)) {
         f->status = 0;
+        f->pin_lock = PIN_LOCK_NONE;
         if (now == 0x00 && !f->family) {
             printf("unprotect: status 0x%02x cleared to 0x00: lptspi takes this flash now\n",
                    status);
@@ -124,6 +153,7 @@ static void clear_status(int status, const FlashChip* chip, CheckFindings* f) {
     char reason[256];
     status_kept_reason(reason, sizeof reason, chip, now);
     printf("unprotect: %s\n", reason);
+    f->pin_lock = PIN_LOCK_HELD;
     disable_writes();
 }
 
@@ -142,6 +172,7 @@ static void unlock_blocks(const FlashChip* chip, CheckFindings* f) {
         return;
     }
     printf(": %s\n", UNLOCK_IGNORED);
+    f->pin_lock = PIN_LOCK_HELD;
     disable_writes();
 }
 
