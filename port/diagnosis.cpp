@@ -92,11 +92,11 @@ void ReadPlatform(PlatformFacts* facts) {
         facts->secureboot = secure != 0;
 }
 
-// Opens LPT<number> as lptspi claims it; the handle, or INVALID_HANDLE_VALUE with the finding.
+// Claims LPT<number> as lptspi does; the handle, or INVALID_HANDLE_VALUE with the finding.
 static HANDLE claim_lpt(int number, int* finding, unsigned long* error) {
     char name[8];
     snprintf(name, sizeof name, "LPT%d", number);
-    HANDLE claim = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE claim = ClaimDevice(name);
     if (claim != INVALID_HANDLE_VALUE) {
         *error = 0;
         *finding = LPT_FREE;

@@ -174,6 +174,10 @@ static void say_unplaced(const char* name) {
                name);
 }
 
+HANDLE ClaimDevice(const char* name) {
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+}
+
 unsigned short LegacyBase(int number) {
     static const unsigned short bases[] = {0x378, 0x278, 0x3BC};
     return number >= 1 && number <= 3 ? bases[number - 1] : 0;
@@ -186,7 +190,7 @@ static int open_named(int number, const char* name, unsigned short address) {
 
     HANDLE claim = INVALID_HANDLE_VALUE;
     if (name[0] != '\0') {
-        claim = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        claim = ClaimDevice(name);
         if (claim == INVALID_HANDLE_VALUE) {
             baseport = 0;
             printf("Parallel port is in use! \n");

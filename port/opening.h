@@ -13,6 +13,11 @@ int OpenPort(int number, unsigned short address);
 // Returns 1 when the port is usable, 0 otherwise.
 int OpenLpt(int number);
 
+// Opens the port's device `name` ("LPT1") for reads and writes, shared with nobody: the claim that
+// keeps other programs off the port while it is open. INVALID_HANDLE_VALUE, the system's error
+// in GetLastError, when it cannot be claimed.
+HANDLE ClaimDevice(const char* name);
+
 // Where the PCs' firmware puts LPT1 to LPT3: 0x378, 0x278, 0x3BC; 0 for any other number.
 unsigned short LegacyBase(int number);
 

@@ -155,8 +155,10 @@ TEST_F(CheckTest, PortAndDriver) {
 }
 
 TEST_F(CheckTest, LinesAndFlash) {
-    const std::string refused = "\nflash: lptspi refuses a flash whose status is not 0x00: "
-                                "lptspi-check --unprotect clears it";
+    const std::string refused =
+        "\nflash: lptspi refuses a flash whose status is not 0x00: lptspi --fast clears the "
+        "protection itself if the write-protect pin is held high (the lock bit set keeps it while "
+        "the pin is low; no command reads the pin); for lptspi, lptspi-check --unprotect clears it";
     expect({
         {{{"LPTSPI_SIM_MISO", "high"}},
          "lines: data-in stays high with the flash selected and clocked: no chip answers: check "
@@ -233,11 +235,85 @@ TEST_F(CheckTest, UnprotectPinsAndArguments) {
               "W 0378 01\nS 1000\nS 1000\nS 1000\nW 0378 0d\nS 1000\nS 1000\nS 1000\n"
               "W 0378 05\nW 0378 05\nS 100\n");
 
-    RunResult usage = check({{"LPTSPI_SIM_TRACE", trace}}, {"--pins", "--fast"});
-    EXPECT_EQ(usage.out,
-              "Error unknown argument --fast \nlptspi-check [--port LPTn] [--pins] [--unprotect]");
+    RunResult usage = check({{"LPTSPI_SIM_TRACE", trace}}, {"--pins", "--verify"});
+    EXPECT_EQ(usage.out, "Error unknown argument --verify \nlptspi-check [--port LPTn] [--fast] "
+                         "[--pins] [--unprotect]");
     EXPECT_EQ(usage.status, 1);
     EXPECT_EQ(read_file(trace), "");
+}
+
+// lptspi-check --fast judges the board against lptspi --fast, writing nothing but what
+// --unprotect clears: its verdict, and what lptspi --fast then does on the same chip.
+TEST_F(CheckTest, FastJudgesWhatLptspiFastCanWrite) {
+    const std::string can = "result: lptspi --fast can write this flash as it is";
+    const std::string cannot = "result: lptspi --fast cannot write this flash as it is: ";
+    const std::string pin_unknown = "result: lptspi --fast writes this flash only if the "
+                                    "write-protect pin is held high (see above): lptspi-check "
+                                    "--fast --unprotect finds out";
+    const Env m25p80_locked = {{"LPTSPI_SIM_STATUS", "0x9C"}, {"LPTSPI_SIM_WP", "low"}};
+    const Env m25p80_srwd = {{"LPTSPI_SIM_STATUS", "0x9C"}, {"LPTSPI_SIM_WP", "high"}};
+    const std::vector<std::string> fast = {"--fast"}, both = {"--fast", "--unprotect"};
+    struct Row {
+        Env env;
+        std::vector<std::string> args;
+        std::string result;
+        int status;
+        int written; // lptspi --fast's exit status on the chip the check left; -1: not run
+    } rows[] = {
+        {{{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_STATUS", "0x1c"}}, fast, can, 0, 0},
+        {{{"LPTSPI_SIM_STATUS", "0x02"}}, fast, can, 0, 0},
+        {m25p80_locked, fast, pin_unknown, 2, 1},
+        {m25p80_locked, both, cannot + "the write-protect pin holds the protection (see above)", 2,
+         1},
+        {m25p80_srwd, fast, pin_unknown, 2, 0},
+        {m25p80_srwd, both, can, 0, 0},
+        {{{"LPTSPI_SIM_FLASH", "at25df081a"}, {"LPTSPI_SIM_STATUS", "0x8C"}}, fast, can, 0, 0},
+        {{{"LPTSPI_SIM_FLASH", "at25df081a"},
+          {"LPTSPI_SIM_STATUS", "0x8C"},
+          {"LPTSPI_SIM_WP", "low"}},
+         fast,
+         cannot + "the write-protect pin holds the protection (see above)",
+         2,
+         1},
+        {{{"LPTSPI_SIM_MISO", "high"}},
+         fast,
+         cannot + "the flash or its wiring needs attention (see above)",
+         2,
+         1},
+        {{{"LPTSPI_SIM_NOISE", "0.00002:7"}},
+         fast,
+         cannot + "the flash or its wiring needs attention (see above)",
+         2,
+         -1},
+        {{{"LPTSPI_SIM_STATUS", "0x01"}}, fast, cannot + "the flash is busy (see above)", 2, 1},
+        {{{"LPTSPI_SIM_ID", "0x7A0019"}},
+         fast,
+         cannot + "it takes no chip whose size it does not know (see above)",
+         2,
+         1},
+    };
+    const std::string tool = LPTSPI_SIM_EXE, image = dir + "/image.bin";
+    write_file(image, scramble(pattern(600)));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.env.front().second + " " + row.env.back().second + " " + row.args.back());
+        const std::string old = pattern(1 << 20, 2);
+        write_file(chip, old);
+        std::remove((chip + ".status").c_str());
+        RunResult judged = check(row.env, row.args, true);
+        const std::string last = judged.out.substr(judged.out.rfind("result: "));
+        EXPECT_EQ(last, row.result + "\n");
+        EXPECT_EQ(judged.status, row.status);
+        EXPECT_TRUE(read_file(chip) == old); // the check wrote nothing
+        if (row.written < 0)
+            continue;
+        // After --unprotect, the status the check left, saved with the chip.
+        Env env = {{"LPTSPI_SIM_CHIP", chip}};
+        for (const auto& [name, value] : row.env) {
+            if (name != "LPTSPI_SIM_STATUS" || row.args.size() == 1)
+                env.emplace_back(name, value);
+        }
+        EXPECT_EQ(run_program({tool, "--fast", image}, env).status, row.written);
+    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// The flash families on the simulated PC: what lptspi-check-sim says about each, at power-up and
-// after --unprotect; what lptspi-sim's own run does to each; what lptspi-backup-sim saves.
+// The flash families on the simulated PC: what lptspi-check-sim says about each, at power-up (also
+// judged against lptspi --fast) and after --unprotect; what lptspi-sim's own run does to each; what
+// lptspi-backup-sim saves.
 #include "../support/process.h"
 #include "../support/runs.h"
 
@@ -33,20 +34,25 @@ std::string id_line(const char* id, const char* maker, int kib, std::string fami
 const std::string CLEAR = "flash: status 0x00: not busy, write latch clear, no block protection, "
                           "status register not locked\n";
 const std::string NOT_IDLE = "flash: lptspi refuses a flash whose status is not 0x00: "
-                             "lptspi-check --unprotect clears it\n";
+                             "lptspi --fast clears the protection itself\n";
 const std::string READY = "result: everything lptspi needs was found\n";
 const std::string CANNOT = "result: lptspi cannot program this flash (see above)\n";
 const std::string ATTENTION = "result: the flash or its wiring needs attention (see above)\n";
 const std::string NOTHING = "unprotect: nothing to clear (status 0x00)\n";
+const std::string FAST_READY = "result: lptspi --fast can write this flash as it is\n";
+// The same findings judged with --fast: lptspi --fast writes every family as it comes.
+std::string judged_fast(const std::string& check) {
+    return check.substr(0, check.rfind("result: ")) + FAST_READY;
+}
 std::string one_byte(const char* name) {
     return "flash: " + std::string(name) +
-           " programs one byte per command: lptspi writes only the first byte of each page; "
-           "lptspi --fast programs it\n";
+           " programs one byte per command: lptspi --fast programs it in words; lptspi writes "
+           "only the first byte of each page\n";
 }
 std::string pin_bit(const char* name) {
     return "flash: " + std::string(name) +
            " reads status 0x10 even with nothing protected (WPP: the write-protect pin high, as "
-           "the adapter holds it): lptspi refuses it as not idle; lptspi --fast programs it\n";
+           "the adapter holds it): lptspi --fast programs it; lptspi refuses it as not idle\n";
 }
 
 // What lptspi's own run does with a 3-page image on a chip of old contents.
@@ -112,9 +118,10 @@ const std::vector<Family>& families() {
          "flash: status 0x00: not busy, write latch clear, block protection kept in a "
          "register of its own\n"
          "flash: SST26VF016B block-protection register (0x72): 55 55 ff ff ff ff: blocks "
-         "locked, as at every power-up: the chip ignores lptspi's bulk erase, and lptspi "
-         "waits for ever on status = 02 (the write latch the erase command left set); "
-         "lptspi-check --unprotect unlocks them until the chip is powered off\n" +
+         "locked, as at every power-up: lptspi --fast unlocks them itself; the chip ignores "
+         "lptspi's bulk erase, and lptspi waits for ever on status = 02 (the write latch the "
+         "erase command left set): for lptspi, lptspi-check --unprotect unlocks them until the "
+         "chip is powered off\n" +
              ATTENTION,
          "unprotect: after the global unlock the block-protection register reads 00 00 00 00 00 "
          "00: every block unlocked: lptspi takes this flash now, until it is powered off\n" +
@@ -128,9 +135,9 @@ const std::vector<Family>& families() {
          NOT_IDLE_10},
         {"m45pe80", "20 40 14", "ST/Micron (20)", 1024,
          CLEAR +
-             "flash: M45PE80 has no bulk erase: lptspi cannot erase it, and waits for ever on "
-             "status = 02 (the write latch its erase command left set); lptspi --fast erases it "
-             "sector by sector\nflash: M45PE80's write-protect pin (W, pin 3) protects its "
+             "flash: M45PE80 has no bulk erase: lptspi --fast erases it sector by sector; lptspi "
+             "cannot erase it, and waits for ever on status = 02 (the write latch its erase "
+             "command left set)\nflash: M45PE80's write-protect pin (W, pin 3) protects its "
              "bottom 64 KiB while it is held low, whatever the status says: hold W high (the "
              "adapter's wiring decides; no command reads the pin)\n" +
              CANNOT,
@@ -178,6 +185,10 @@ TEST_F(FamilyTest, CheckNamesTheChipAndWhatWorksAtPowerUpAndAfterUnprotect) {
         RunResult first = run_program({CHECK}, on(f));
         EXPECT_EQ(findings(first.out), id_line(f.id, f.maker, f.kib, f.flash) + f.check);
         EXPECT_EQ(first.status, f.check_status);
+        RunResult fast = run_program({CHECK, "--fast"}, on(f));
+        EXPECT_EQ(findings(fast.out),
+                  id_line(f.id, f.maker, f.kib, f.flash) + judged_fast(f.check));
+        EXPECT_EQ(fast.status, 0);
         RunResult second = run_program({CHECK, "--unprotect"}, on(f));
         const std::string found = findings(second.out);
         EXPECT_EQ(found.substr(found.find("unprotect: ")), f.unprotect);
@@ -324,8 +335,9 @@ namespace {
 // Every family at its datasheet's extremes (LPTSPI_SIM_TIMING), protected: the common ones with
 // BP0-BP2 set, the others as at power-up, and an AT25DF with its sector-protection lock (SPRL)
 // set beside the pin high, which takes two status writes. lptspi-check --unprotect clears the
-// protection as at typical times, after waiting out the status write's own cycle; lptspi --fast
-// programs the chip from the protected state, and --verify finds the image there.
+// protection as at typical times, after waiting out the status write's own cycle; lptspi-check
+// --fast judges that lptspi --fast writes the protected chip, which it then programs, and
+// --verify finds the image there.
 TEST_F(FamilyTest, FastUnprotectAndVerifyAtTheDatasheetsExtremes) {
     const std::string raw = pattern(600, 9), image = dir + "/image.bin";
     std::vector<std::pair<Family, std::string>> rows; // the family, its protected status
@@ -356,6 +368,9 @@ TEST_F(FamilyTest, FastUnprotectAndVerifyAtTheDatasheetsExtremes) {
             EXPECT_EQ(unprotect.status, status == "0x1C" ? 0 : f.unprotected_status);
 
             new_chip(old);
+            RunResult judged = run_program({CHECK, "--fast"}, env);
+            EXPECT_EQ(judged.out.substr(judged.out.rfind("result: ")), FAST_READY);
+            EXPECT_EQ(judged.status, 0);
             write_file(image, scramble(raw));
             RunResult fast = run_program({TOOL, "--fast", image}, env);
             EXPECT_EQ(fast.status, 0) << fast.out;

@@ -207,7 +207,7 @@ TEST_F(PortTest, OptionRefusals) {
     write_file(image, scramble(pattern(300)));
     const std::string lptspi = "lptspi [--port LPTn] [--fast | --verify] program.bin";
     const std::string backup = "lptspi-backup [--port LPTn] backup.bin";
-    const std::string check = "lptspi-check [--port LPTn] [--pins] [--unprotect]";
+    const std::string check = "lptspi-check [--port LPTn] [--fast] [--pins] [--unprotect]";
     const std::string late = ": options go before the file, nothing done \n";
     const std::string takes = "Error --port takes LPT1 to LPT9";
     const struct {

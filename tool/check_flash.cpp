@@ -1,0 +1,234 @@
+// lptspi-check's flash findings: the data-in line, the identification, the family, how
+// reliably the chip reads; its protection is check_protection.cpp's.
+#include "check_parts.h"
+
+#include "image.h"
+#include "protection.h"
+#include "../flash/commands.h"
+#include "../port/registers.h"
+#include "../port/system.h"
+
+#include <stdio.h>
+#include <string.h>
+
+enum {
+    CHUNK = 4096,
+    RELIABILITY_BYTES = 64 * 1024, // or the whole chip when it is smaller
+    MISO = 0x40
+};
+
+// Returns 1 when a chip answers on the data-in line.
+static int check_lines(unsigned char ids[3][3], int* status) {
+    Out32(baseport, IDLE_LINES);
+    _sleep(100);
+    if ((prStatus() & MISO) != 0)
+        printf("lines: data-in (pin 10) reads high with the flash released\n");
+    else
+        printf("lines: data-in (pin 10) reads low with the flash released: it is shorted to "
+               "ground, or a chip holds it low\n");
+
+    for (int i = 0; i < 3; i++)
+        mc_read_id(ids[i]);
+    *status = mc_read_status();
+    if (end_cut_words(status)) {
+        for (int i = 0; i < 3; i++)
+            mc_read_id(ids[i]);
+    }
+    int ones = *status == 0xFF, zeros = *status == 0x00;
+    for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 3; j++) {
+            ones = ones && ids[i][j] == 0xFF;
+            zeros = zeros && ids[i][j] == 0x00;
+        }
+    }
+    if (ones) {
+        printf("lines: data-in stays high with the flash selected and clocked: no chip answers: "
+               "check the chip's power (pin 2, the always-high line, feeds the adapter), the "
+               "ground (pins 18-25), that the cable is on the right connector the right way "
+               "round, and that a chip is there\n");
+        return 0;
+    }
+    if (zeros) {
+        printf("lines: data-in stays low with the flash selected and clocked: pin 10 is shorted "
+               "to ground, or the chip is held in reset\n");
+        return 0;
+    }
+    printf("lines: data-in follows the flash when it is selected and clocked: a chip answers\n");
+    return 1;
+}
+
+// JEDEC manufacturer codes of the common 25-series makers.
+static const char* maker(int code) {
+    static const struct {
+        int code;
+        const char* name;
+    } makers[] = {{0x01, "Spansion/Cypress/Infineon"},
+                  {0x04, "Fujitsu"},
+                  {0x0B, "XTX"},
+                  {0x1C, "EON"},
+                  {0x1F, "Atmel/Adesto"},
+                  {0x20, "ST/Micron"},
+                  {0x37, "AMIC"},
+                  {0x5E, "Zbit"},
+                  {0x62, "ON Semiconductor"},
+                  {0x68, "Boya"},
+                  {0x85, "Puya"},
+                  {0x8C, "ESMT"},
+                  {0x9D, "ISSI"},
+                  {0xA1, "Fudan"},
+                  {0xBF, "SST/Microchip"},
+                  {0xC2, "Macronix"},
+                  {0xC8, "GigaDevice"},
+                  {0xEF, "Winbond"}};
+    for (unsigned i = 0; i < sizeof makers / sizeof makers[0]; i++) {
+        if (makers[i].code == code)
+            return makers[i].name;
+    }
+    return "unknown maker";
+}
+
+// Says what the identification tells and which family of the table answers it (in `*chip`, or
+// NULL); returns the size, or 0 when the identification does not give one.
+static int say_id(unsigned char ids[3][3], const FlashChip** chip, CheckFindings* f) {
+    const unsigned char* id = ids[0];
+    *chip = NULL;
+    if (memcmp(ids[0], ids[1], 3) != 0 || memcmp(ids[0], ids[2], 3) != 0) {
+        printf("flash: id read differently three times (%02x %02x %02x, %02x %02x %02x, %02x %02x "
+               "%02x): the reads are unreliable: check the cable\n",
+               ids[0][0], ids[0][1], ids[0][2], ids[1][0], ids[1][1], ids[1][2], ids[2][0],
+               ids[2][1], ids[2][2]);
+        f->wiring = 1;
+        return 0;
+    }
+    *chip = find_chip(id);
+    int size = *chip != NULL ? (*chip)->size : mc_id_size(id);
+    if (size == 0) {
+        printf("flash: id %02x %02x %02x, the same three times: %s (%02x), capacity code %02x, a "
+               "size this tool does not know\n",
+               id[0], id[1], id[2], maker(id[0]), id[0], id[2]);
+        f->no_size = 1; // lptspi --fast takes no such chip
+        return 0;
+    }
+    printf("flash: id %02x %02x %02x, the same three times: %s (%02x)%s%s, %d KiB\n", id[0], id[1],
+           id[2], maker(id[0]), id[0], *chip != NULL ? " " : "", *chip != NULL ? (*chip)->name : "",
+           size / 1024);
+    if (*chip == NULL)
+        printf("flash: not in lptspi's table of flash chips: taken as a common 25-series chip of "
+               "the size its identification gives\n");
+    return size;
+}
+
+// Bulk erases that take this long get a line: lptspi shows the status for all that time.
+static const int LONG_ERASE_MS = 20000;
+
+// What the family's datasheet says about lptspi's own run: it refuses any status but 0x00,
+// erases with 0xC7 and polls until the status reads 0x00, programs each page with 0x02 after a
+// write enable, and verifies. One line for each thing that stops it.
+static void say_family(const FlashChip* chip, int status) {
+    if (chip == NULL)
+        return;
+    if ((status & chip->status->idle) != 0) {
+        int pin = 0;
+        while ((chip->status->idle & (1 << pin)) == 0)
+            pin++;
+        printf("flash: %s reads status 0x%02x even with nothing protected (%s: the write-protect "
+               "pin high, as the adapter holds it): lptspi --fast programs it; lptspi refuses it "
+               "as not idle\n",
+               chip->name, chip->status->idle, chip->status->names[pin]);
+    }
+    if (chip->bulk_erase == 0) {
+        printf("flash: %s has no bulk erase: lptspi --fast erases it sector by sector; lptspi "
+               "cannot erase it, and waits for ever on status = 02 (the write latch its erase "
+               "command left set)\n",
+               chip->name);
+    } else if (chip->bulk_ms >= LONG_ERASE_MS) {
+        printf("flash: %s takes about %d s to erase, up to %d s: lptspi shows status = 03 "
+               "meanwhile\n",
+               chip->name, chip->bulk_ms / 1000, chip->bulk_max_ms / 1000);
+    }
+    if (chip->pin_protects != 0)
+        printf("flash: %s's write-protect pin (W, pin 3) protects its bottom %d KiB while it is "
+               "held low, whatever the status says: hold W high (the adapter's wiring decides; "
+               "no command reads the pin)\n",
+               chip->name, chip->pin_protects / 1024);
+    if (chip->program == PROGRAM_AAI_WORD) {
+        printf("flash: %s programs one byte per command: lptspi --fast programs it in words; "
+               "lptspi writes only the first byte of each page\n",
+               chip->name);
+    }
+}
+
+// The first 64 KiB (or the whole chip) read three times, compared bit by bit.
+static void check_reads(int size, CheckFindings* f) {
+    static unsigned char reads[3][RELIABILITY_BYTES];
+    int length = size < RELIABILITY_BYTES ? size : RELIABILITY_BYTES;
+    for (int pass = 0; pass < 3; pass++) {
+        for (int address = 0; address < length; address += CHUNK)
+            mc_read(address, reads[pass] + address, CHUNK);
+    }
+    long bits = 0;
+    int pages = 0;
+    char listed[96] = "";
+    for (int page = 0; page < length / PAGE_SIZE; page++) {
+        int in_page = 0;
+        for (int i = page * PAGE_SIZE; i < (page + 1) * PAGE_SIZE; i++) {
+            unsigned differ = (unsigned)((reads[0][i] ^ reads[1][i]) | (reads[0][i] ^ reads[2][i]));
+            for (; differ != 0; differ &= differ - 1)
+                in_page++;
+        }
+        if (in_page == 0)
+            continue;
+        bits += in_page;
+        if (++pages <= 8) {
+            size_t used = strlen(listed);
+            snprintf(listed + used, sizeof listed - used, "%s%d", used ? ", " : "", page);
+        }
+    }
+    if (bits == 0) {
+        printf("reads: the first %d KiB read three times, all alike\n", length / 1024);
+        return;
+    }
+    printf("reads: %ld bits differed between three reads of the first %d KiB, in page%s %s%s: "
+           "the cable is unreliable (too long, no ground return, a noisy supply): shorten it and "
+           "connect all the ground pins\n",
+           bits, length / 1024, pages > 1 ? "s" : "", listed, pages > 8 ? " and more" : "");
+    f->wiring = 1;
+}
+
+int family_stops_lptspi(const FlashChip* chip, int status) {
+    return chip != NULL && ((status & chip->status->idle) != 0 || chip->bulk_erase == 0 ||
+                            chip->program == PROGRAM_AAI_WORD);
+}
+
+void check_flash(const CheckOptions* options, CheckFindings* f) {
+    unsigned char ids[3][3];
+    int status = 0;
+    if (!check_lines(ids, &status)) {
+        f->wiring = 1;
+        if (options->unprotect)
+            printf("unprotect: not tried without a chip answering\n");
+        return;
+    }
+    int size = 0;
+    const FlashChip* chip = NULL;
+    if (status & STATUS_BUSY)
+        printf("flash: the id cannot be read while the flash is busy\n");
+    else
+        size = say_id(ids, &chip, f);
+    // A bit that shows the write-protect pin is the family's problem, not the status's.
+    f->status = (status & ~(chip != NULL ? chip->status->idle : 0)) != 0x00;
+    f->family = family_stops_lptspi(chip, status);
+    f->busy = (status & STATUS_BUSY) != 0;
+    f->pin_lock = pin_lock_of(chip, status);
+    say_status(status, chip, f);
+    say_family(chip, status);
+    say_locks(chip, f);
+    if (status & STATUS_BUSY)
+        printf("reads: not checked while the flash is busy\n");
+    else
+        check_reads(size != 0 ? size : RELIABILITY_BYTES, f);
+    if (options->unprotect && f->wiring)
+        printf("unprotect: not tried while the reads are unreliable\n");
+    else if (options->unprotect)
+        unprotect(status, chip, f);
+}

@@ -1,0 +1,193 @@
+// lptspi-check's findings on the flash's protection: the status decoded, the block locks, and
+// --unprotect, which clears them by the family's own procedure.
+#include "check_parts.h"
+
+#include "protection.h"
+#include "waits.h"
+#include "../flash/commands.h"
+
+#include <stdio.h>
+#include <string.h>
+
+int pin_lock_of(const FlashChip* chip, int status) {
+    const StatusBits* bits = family_status_bits(chip);
+    if ((status & bits->lock) == 0)
+        return PIN_LOCK_NONE;
+    // A family whose status shows the pin (the AT25DF's WPP) tells whether the lock holds.
+    if (bits->idle != 0)
+        return (status & bits->idle) != 0 ? PIN_LOCK_NONE : PIN_LOCK_HELD;
+    return PIN_LOCK_UNKNOWN;
+}
+
+// What lptspi --fast does with a status lptspi refuses, one clause: it clears the protection by
+// the family's procedure unless a lock bit holds it, the write-protect pin being low.
+static const char* fast_on_status(const FlashChip* chip, int status, int pin_lock) {
+    if (!status_protects(chip, status))
+        return "lptspi --fast takes it as it is";
+    if (pin_lock == PIN_LOCK_HELD)
+        return "the write-protect pin is low with the lock bit set: the protection stays until the "
+               "pin is held high, for lptspi --fast too";
+    if (pin_lock == PIN_LOCK_UNKNOWN)
+        return "lptspi --fast clears the protection itself if the write-protect pin is held high "
+               "(the lock bit set keeps it while the pin is low; no command reads the pin)";
+    return "lptspi --fast clears the protection itself";
+}
+
+// The status decoded with the bit names of the chip's family (the common ones for a chip not in
+// the table).
+void say_status(int status, const FlashChip* chip, const CheckFindings* f) {
+    const StatusBits* bits = chip != NULL ? chip->status : &STATUS_BP;
+    char protection[64] = "", others[64] = "";
+    for (int bit = 2; bit <= 6; bit++) {
+        char* list = (bits->protect & (1 << bit)) ? protection : others;
+        if (status & (1 << bit)) {
+            strcat(list, list[0] ? " " : "");
+            strcat(list, bits->names[bit]);
+        }
+    }
+    char lock[64] = "";
+    if (bits->lock != 0)
+        snprintf(lock, sizeof lock, ", status register %s%s%s",
+                 status & bits->lock ? "locked (" : "not locked",
+                 status & bits->lock ? bits->names[7] : "", status & bits->lock ? ")" : "");
+    else if (status & 0x80)
+        snprintf(lock, sizeof lock, ", %s", bits->names[7]);
+    printf("flash: status 0x%02x: %s, write latch %s, %s%s%s%s%s%s\n", status,
+           status & STATUS_BUSY ? "busy" : "not busy", status & STATUS_LATCH ? "set" : "clear",
+           bits->protect == 0 ? "block protection kept in a register of its own"
+           : protection[0]    ? "block protection on ("
+                              : "no block protection",
+           protection, protection[0] ? ")" : "", others[0] ? ", also " : "", others, lock);
+    if (status & STATUS_BUSY)
+        printf("flash: busy: an erase or a program is still running, or the chip is stuck: wait "
+               "and run again, or switch the board off and on\n");
+    else if (status != 0x00 && (status & bits->idle) == 0)
+        printf("flash: lptspi refuses a flash whose status is not 0x00: %s%s\n",
+               fast_on_status(chip, status, f->pin_lock),
+               f->family || f->pin_lock == PIN_LOCK_HELD
+                   ? ""
+                   : "; for lptspi, lptspi-check --unprotect clears it");
+}
+
+// Reads the block-protection register of a chip that keeps one; returns whether any block is
+// locked, having printed the register as `what`.
+static int read_locks(const FlashChip* chip, const char* what) {
+    unsigned char bits[32];
+    int locked = 0;
+    int len = read_block_locks(chip, bits, &locked);
+    char shown[3 * 32 + 1];
+    format_locks(shown, sizeof shown, bits, len);
+    printf("%s%s", what, shown);
+    return locked;
+}
+
+// The locks of a chip whose protection is a register of its own: while any block is locked its
+// bulk erase and its programs there are ignored.
+void say_locks(const FlashChip* chip, CheckFindings* f) {
+    if (chip == NULL || chip->protection_register == 0)
+        return;
+    char what[64];
+    snprintf(what, sizeof what, "flash: %s block-protection register (0x72): ", chip->name);
+    f->locks = read_locks(chip, what);
+    if (f->locks)
+        printf(": blocks locked, as at every power-up: lptspi --fast unlocks them itself; the "
+               "chip ignores lptspi's bulk erase, and "
+               "lptspi waits for ever on status = 02 (the write latch the erase command left set): "
+               "for lptspi, lptspi-check --unprotect unlocks them until the chip is powered off\n");
+    else
+        printf(": no block locked (every power-up locks them again)\n");
+}
+
+// After an unprotect that did not hold the write enable may still stand: nothing else may
+// program or erase this chip.
+static void disable_writes() {
+    mc_write_disable();
+    int now = mc_read_status();
+    if (now & STATUS_LATCH)
+        printf("unprotect: the write latch stays set after write disable (status 0x%02x): switch "
+               "the board off and on before using it\n",
+               now);
+    else
+        printf("unprotect: write disable sent: status 0x%02x, the write latch clear\n", now);
+}
+
+// Clears the protection bits of the status register (on the AT25DF family that is its global
+// unprotect, once more when the first write only cleared the lock), and whether it held.
+static void clear_status(int status, const FlashChip* chip, CheckFindings* f) {
+    if (status_unprotected(chip, status)) {
+        printf("unprotect: nothing to clear (status 0x%02x)\n", status);
+        return;
+    }
+    int now = 0;
+    int outcome = clear_status_protection(chip, status, &now);
+    if (outcome != WAIT_READY) {
+        if (outcome == WAIT_SILENT)
+            printf("unprotect: the flash stopped answering after the status write: its status "
+                   "reads 0xff: check the chip's power and the cable\n");
+        else
+            printf("unprotect: the flash stayed busy (status 0x%02x) for %.0f ms after the status "
+                   "write, twice the longest its datasheet gives: switch the board off and on and "
+                   "run again\n",
+                   now, status_write_limit(chip) * 1e3);
+        f->wiring = 1;
+        return;
+    }
+    const int at25 = chip != NULL && chip->unprotect == UNPROTECT_AT25_GLOBAL;
+    if (status_unprotected(chip, now)) {
+        f->status = 0;
+        f->pin_lock = PIN_LOCK_NONE;
+        if (now == 0x00 && !f->family) {
+            printf("unprotect: status 0x%02x cleared to 0x00: lptspi takes this flash now\n",
+                   status);
+            return;
+        }
+        printf("unprotect: status 0x%02x cleared to 0x%02x%s: nothing is protected now, but "
+               "lptspi still cannot program it (see above)\n",
+               status, now,
+               at25 ? " (global unprotect)"
+               : chip != NULL && chip->status_enable == ENABLE_EWSR
+                   ? " (enable-write-status, write status)"
+                   : "");
+        return;
+    }
+    char reason[256];
+    status_kept_reason(reason, sizeof reason, chip, now);
+    printf("unprotect: %s\n", reason);
+    f->pin_lock = PIN_LOCK_HELD;
+    disable_writes();
+}
+
+// The global unlock of a chip whose blocks lock in a register of their own, and whether it
+// held.
+static void unlock_blocks(const FlashChip* chip, CheckFindings* f) {
+    if (!f->locks) {
+        printf("unprotect: nothing to clear (no block locked)\n");
+        return;
+    }
+    mc_global_unlock();
+    f->locks = read_locks(chip, "unprotect: after the global unlock the block-protection "
+                                "register reads ");
+    if (!f->locks) {
+        printf(": every block unlocked: lptspi takes this flash now, until it is powered off\n");
+        return;
+    }
+    printf(": %s\n", UNLOCK_IGNORED);
+    f->pin_lock = PIN_LOCK_HELD;
+    disable_writes();
+}
+
+// Clears block protection by the family's own procedure (write enable and write status 0x00 on
+// a chip not in the table), and says whether it held.
+void unprotect(int status, const FlashChip* chip, CheckFindings* f) {
+    if (status & STATUS_BUSY) {
+        printf("unprotect: not tried while the flash is busy\n");
+        return;
+    }
+    if (chip != NULL && chip->unprotect == UNPROTECT_SST26_GLOBAL)
+        unlock_blocks(chip, f);
+    else if (chip != NULL && chip->unprotect == UNPROTECT_NONE)
+        printf("unprotect: nothing to clear: %s has no block protection%s\n", chip->name,
+               chip->pin_protects != 0 ? " but its write-protect pin (see above)" : "");
+    else
+        clear_status(status, chip, f);
+}
