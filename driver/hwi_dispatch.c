@@ -1,5 +1,7 @@
 #include "hwi_dispatch.h"
 
+#include "adapter.h"
+
 /* Port reads and writes are most of the requests a run makes (one for each port access): kept
  * out of line, the long requests do not make every request save their registers. */
 #if defined(__GNUC__)
@@ -234,23 +236,13 @@ static hwi_status write_port(const struct hwi_ops* ops, const struct hwi_ports* 
     return HWI_STATUS_SUCCESS;
 }
 
-/* The flash adapter's lines on the data register, and its data-in line on the status register. */
-enum {
-    LINE_HIGH = 0x01,
-    LINE_MOSI = 0x02,
-    LINE_DESELECT = 0x04,
-    LINE_SCK = 0x08,
-    LINE_MISO = 0x40
-};
-
 static OUT_OF_LINE hwi_status spi_frame(const struct hwi_ops* ops, const struct hwi_ports* ports,
                                         const unsigned char* in, unsigned long in_len,
                                         unsigned char* out, unsigned long out_len,
                                         unsigned long* information) {
-    unsigned short base, status_port;
+    unsigned short base;
     unsigned char entry;
-    unsigned long receive, send, i;
-    int bit;
+    unsigned long receive, send;
     if (in == 0 || in_len < HWI_FRAME_HEADER)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     base = le16(in);
@@ -260,34 +252,14 @@ static OUT_OF_LINE hwi_status spi_frame(const struct hwi_ops* ops, const struct 
         return HWI_STATUS_INVALID_PARAMETER;
     if (receive > 0 && (out == 0 || out_len < receive))
         return HWI_STATUS_BUFFER_TOO_SMALL;
-    status_port = (unsigned short)(base + 1u);
     entry = entry_of(ports, base);
-    if ((entry & ENTRY_WRITE) == 0 || (entry_of(ports, status_port) & ENTRY_READ) == 0)
+    if ((entry & ENTRY_WRITE) == 0 ||
+        (entry_of(ports, (unsigned short)(base + 1u)) & ENTRY_READ) == 0)
         return HWI_STATUS_ACCESS_DENIED;
     take_lock(ports, entry);
-
-    /* Every byte sent is read before the first byte received is stored: with buffered I/O the
-     * two share one buffer. */
-    ops->outb(base, LINE_HIGH);
-    for (i = 0; i < send; i++) {
-        for (bit = 7; bit >= 0; bit--) {
-            unsigned char lines =
-                (unsigned char)(LINE_HIGH |
-                                (((in[HWI_FRAME_HEADER + i] >> bit) & 1) ? LINE_MOSI : 0));
-            ops->outb(base, lines); /* data set with the clock low: the clock falls here */
-            ops->outb(base, (unsigned char)(lines | LINE_SCK)); /* the flash samples it */
-        }
-    }
-    for (i = 0; i < receive; i++) {
-        unsigned char byte = 0;
-        for (bit = 7; bit >= 0; bit--) {
-            ops->outb(base, LINE_HIGH); /* the clock falls: the flash puts its next bit out */
-            byte = (unsigned char)(byte << 1 | ((ops->inb(status_port) & LINE_MISO) ? 1 : 0));
-            ops->outb(base, LINE_HIGH | LINE_SCK);
-        }
-        out[i] = byte;
-    }
-    ops->outb(base, LINE_HIGH | LINE_DESELECT);
+    /* With buffered I/O `in` and `out` are one buffer: the frame reads every byte it sends
+     * before it stores the first one it receives. */
+    adapter_frame(ops->inb, ops->outb, base, in + HWI_FRAME_HEADER, send, out, receive);
     give_lock(ports, entry);
     *information = receive;
     return HWI_STATUS_SUCCESS;
