@@ -14,13 +14,9 @@
 static const unsigned short legacy_bases[HWI_LEGACY_PORTS] = {0x378, 0x278, 0x3BC};
 
 enum {
-    PORT_REGISTERS = 3,  /* data, status, control */
-    ECP_REGISTERS = 3,   /* FIFO, configuration B, ECR */
-    ECP_OFFSET = 0x400,  /* a legacy port's ECP block */
-    LOWEST_PORT = 0x100, /* below lie the system board's devices, never a parallel port */
-    PCI_CONFIG = 0xCF8,  /* PCI configuration address and data, reset control at 0xCF9 */
-    PCI_CONFIG_END = 0xD00,
-    PORT_SPACE = 0x10000,
+    PORT_REGISTERS = 3, /* data, status, control */
+    ECP_REGISTERS = 3,  /* FIFO, configuration B, ECR */
+    ECP_OFFSET = 0x400, /* a legacy port's ECP block */
     PAGE = 0x100,
     /* A byte of the map: the port's index in the handle's list, and what may be done there. */
     ENTRY_PORT = 0x0F,
@@ -88,11 +84,6 @@ static void add_port(struct hwi_ports* ports, const struct hwi_port* p, unsigned
         open_register(ports, p->ecp + i, index, ENTRY_READ | ENTRY_WRITE);
 }
 
-int hwi_usable_range(unsigned long base, unsigned long span) {
-    return base >= LOWEST_PORT && base < PORT_SPACE && span != 0 && span <= PORT_SPACE - base &&
-           (base + span <= PCI_CONFIG || base >= PCI_CONFIG_END);
-}
-
 /* Everything else on the bus (interrupt and DMA controllers, timer, keyboard controller, CMOS,
  * reset control, PCI configuration, disk controllers, ...) stays out of reach. */
 void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsigned count) {
@@ -126,30 +117,6 @@ void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsi
     }
 }
 
-/* An I/O-port range as the system reports it: `base` and `span` when it is one the driver may
- * serve. Registers the system mapped into memory space have a bus address beyond 16 bits or a
- * mapped address that is not the port number. */
-static int io_range(const struct hwi_system_range* range, unsigned short* base,
-                    unsigned short* span) {
-    if (range->bus >= PORT_SPACE || range->mapped != range->bus ||
-        !hwi_usable_range((unsigned long)range->bus, range->span))
-        return 0;
-    *base = (unsigned short)range->bus;
-    *span = (unsigned short)range->span;
-    return 1;
-}
-
-int hwi_describe_port(struct hwi_port* port, const struct hwi_system_range* registers,
-                      const struct hwi_system_range* ecp, const unsigned short* name,
-                      unsigned long name_length) {
-    port->lpt = hwi_lpt_number(name, name_length);
-    if (!io_range(ecp, &port->ecp, &port->ecp_span)) {
-        port->ecp = 0;
-        port->ecp_span = 0;
-    }
-    return io_range(registers, &port->base, &port->span);
-}
-
 /* The lock of the port at `base`, given now if it has none yet. */
 static unsigned char lock_of(struct hwi_locks* locks, unsigned short base) {
     unsigned i;
@@ -167,13 +134,6 @@ void hwi_assign_locks(struct hwi_locks* locks, struct hwi_ports* ports) {
     for (i = 0; i < ports->count; i++)
         ports->lock[i] = lock_of(locks, ports->port[i].base);
     ports->locks = locks;
-}
-
-unsigned char hwi_lpt_number(const unsigned short* name, unsigned long length) {
-    if (name == 0 || length != 4 || name[0] != 'L' || name[1] != 'P' || name[2] != 'T' ||
-        name[3] < '1' || name[3] > '9')
-        return 0;
-    return (unsigned char)(name[3] - '0');
 }
 
 /* Request fields are little-endian: a port address in 16 bits, a chip offset or size in 32. */
