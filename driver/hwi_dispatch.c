@@ -1,3 +1,4 @@
+/* The hwinterface driver's requests: each handle's ports and map, the locks, the answers. */
 #include "hwi_dispatch.h"
 
 #include "adapter.h"

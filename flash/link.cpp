@@ -1,3 +1,4 @@
+// The SPI link over the claimed port: lptspi's own bit by bit, or the fast link's frames.
 #include "link.h"
 
 #include "../driver/adapter.h"
