@@ -1,4 +1,7 @@
+/* The hwinterface driver's requests: each handle's ports and map, the locks, the answers. */
 #include "hwi_dispatch.h"
+
+#include "adapter.h"
 
 /* Port reads and writes are most of the requests a run makes (one for each port access): kept
  * out of line, the long requests do not make every request save their registers. */
@@ -12,13 +15,9 @@
 static const unsigned short legacy_bases[HWI_LEGACY_PORTS] = {0x378, 0x278, 0x3BC};
 
 enum {
-    PORT_REGISTERS = 3,  /* data, status, control */
-    ECP_REGISTERS = 3,   /* FIFO, configuration B, ECR */
-    ECP_OFFSET = 0x400,  /* a legacy port's ECP block */
-    LOWEST_PORT = 0x100, /* below lie the system board's devices, never a parallel port */
-    PCI_CONFIG = 0xCF8,  /* PCI configuration address and data, reset control at 0xCF9 */
-    PCI_CONFIG_END = 0xD00,
-    PORT_SPACE = 0x10000,
+    PORT_REGISTERS = 3, /* data, status, control */
+    ECP_REGISTERS = 3,  /* FIFO, configuration B, ECR */
+    ECP_OFFSET = 0x400, /* a legacy port's ECP block */
     PAGE = 0x100,
     /* A byte of the map: the port's index in the handle's list, and what may be done there. */
     ENTRY_PORT = 0x0F,
@@ -86,11 +85,6 @@ static void add_port(struct hwi_ports* ports, const struct hwi_port* p, unsigned
         open_register(ports, p->ecp + i, index, ENTRY_READ | ENTRY_WRITE);
 }
 
-int hwi_usable_range(unsigned long base, unsigned long span) {
-    return base >= LOWEST_PORT && base < PORT_SPACE && span != 0 && span <= PORT_SPACE - base &&
-           (base + span <= PCI_CONFIG || base >= PCI_CONFIG_END);
-}
-
 /* Everything else on the bus (interrupt and DMA controllers, timer, keyboard controller, CMOS,
  * reset control, PCI configuration, disk controllers, ...) stays out of reach. */
 void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsigned count) {
@@ -124,30 +118,6 @@ void hwi_learn_ports(struct hwi_ports* ports, const struct hwi_port* found, unsi
     }
 }
 
-/* An I/O-port range as the system reports it: `base` and `span` when it is one the driver may
- * serve. Registers the system mapped into memory space have a bus address beyond 16 bits or a
- * mapped address that is not the port number. */
-static int io_range(const struct hwi_system_range* range, unsigned short* base,
-                    unsigned short* span) {
-    if (range->bus >= PORT_SPACE || range->mapped != range->bus ||
-        !hwi_usable_range((unsigned long)range->bus, range->span))
-        return 0;
-    *base = (unsigned short)range->bus;
-    *span = (unsigned short)range->span;
-    return 1;
-}
-
-int hwi_describe_port(struct hwi_port* port, const struct hwi_system_range* registers,
-                      const struct hwi_system_range* ecp, const unsigned short* name,
-                      unsigned long name_length) {
-    port->lpt = hwi_lpt_number(name, name_length);
-    if (!io_range(ecp, &port->ecp, &port->ecp_span)) {
-        port->ecp = 0;
-        port->ecp_span = 0;
-    }
-    return io_range(registers, &port->base, &port->span);
-}
-
 /* The lock of the port at `base`, given now if it has none yet. */
 static unsigned char lock_of(struct hwi_locks* locks, unsigned short base) {
     unsigned i;
@@ -165,13 +135,6 @@ void hwi_assign_locks(struct hwi_locks* locks, struct hwi_ports* ports) {
     for (i = 0; i < ports->count; i++)
         ports->lock[i] = lock_of(locks, ports->port[i].base);
     ports->locks = locks;
-}
-
-unsigned char hwi_lpt_number(const unsigned short* name, unsigned long length) {
-    if (name == 0 || length != 4 || name[0] != 'L' || name[1] != 'P' || name[2] != 'T' ||
-        name[3] < '1' || name[3] > '9')
-        return 0;
-    return (unsigned char)(name[3] - '0');
 }
 
 /* Request fields are little-endian: a port address in 16 bits, a chip offset or size in 32. */
@@ -234,23 +197,13 @@ static hwi_status write_port(const struct hwi_ops* ops, const struct hwi_ports* 
     return HWI_STATUS_SUCCESS;
 }
 
-/* The flash adapter's lines on the data register, and its data-in line on the status register. */
-enum {
-    LINE_HIGH = 0x01,
-    LINE_MOSI = 0x02,
-    LINE_DESELECT = 0x04,
-    LINE_SCK = 0x08,
-    LINE_MISO = 0x40
-};
-
 static OUT_OF_LINE hwi_status spi_frame(const struct hwi_ops* ops, const struct hwi_ports* ports,
                                         const unsigned char* in, unsigned long in_len,
                                         unsigned char* out, unsigned long out_len,
                                         unsigned long* information) {
-    unsigned short base, status_port;
+    unsigned short base;
     unsigned char entry;
-    unsigned long receive, send, i;
-    int bit;
+    unsigned long receive, send;
     if (in == 0 || in_len < HWI_FRAME_HEADER)
         return HWI_STATUS_BUFFER_TOO_SMALL;
     base = le16(in);
@@ -260,34 +213,14 @@ static OUT_OF_LINE hwi_status spi_frame(const struct hwi_ops* ops, const struct 
         return HWI_STATUS_INVALID_PARAMETER;
     if (receive > 0 && (out == 0 || out_len < receive))
         return HWI_STATUS_BUFFER_TOO_SMALL;
-    status_port = (unsigned short)(base + 1u);
     entry = entry_of(ports, base);
-    if ((entry & ENTRY_WRITE) == 0 || (entry_of(ports, status_port) & ENTRY_READ) == 0)
+    if ((entry & ENTRY_WRITE) == 0 ||
+        (entry_of(ports, (unsigned short)(base + 1u)) & ENTRY_READ) == 0)
         return HWI_STATUS_ACCESS_DENIED;
     take_lock(ports, entry);
-
-    /* Every byte sent is read before the first byte received is stored: with buffered I/O the
-     * two share one buffer. */
-    ops->outb(base, LINE_HIGH);
-    for (i = 0; i < send; i++) {
-        for (bit = 7; bit >= 0; bit--) {
-            unsigned char lines =
-                (unsigned char)(LINE_HIGH |
-                                (((in[HWI_FRAME_HEADER + i] >> bit) & 1) ? LINE_MOSI : 0));
-            ops->outb(base, lines); /* data set with the clock low: the clock falls here */
-            ops->outb(base, (unsigned char)(lines | LINE_SCK)); /* the flash samples it */
-        }
-    }
-    for (i = 0; i < receive; i++) {
-        unsigned char byte = 0;
-        for (bit = 7; bit >= 0; bit--) {
-            ops->outb(base, LINE_HIGH); /* the clock falls: the flash puts its next bit out */
-            byte = (unsigned char)(byte << 1 | ((ops->inb(status_port) & LINE_MISO) ? 1 : 0));
-            ops->outb(base, LINE_HIGH | LINE_SCK);
-        }
-        out[i] = byte;
-    }
-    ops->outb(base, LINE_HIGH | LINE_DESELECT);
+    /* With buffered I/O `in` and `out` are one buffer: the frame reads every byte it sends
+     * before it stores the first one it receives. */
+    adapter_frame(ops->inb, ops->outb, base, in + HWI_FRAME_HEADER, send, out, receive);
     give_lock(ports, entry);
     *information = receive;
     return HWI_STATUS_SUCCESS;

@@ -1,6 +1,7 @@
-/* Request handling of the hwinterface driver, kept free of any kernel header so the same code
- * runs inside the driver and in the host's unit tests. The driver's glue hands every
- * IRP_MJ_DEVICE_CONTROL request to hwi_dispatch() and completes the IRP with what it returns. */
+/* Request handling of the hwinterface driver (hwi_dispatch.c, and hwi_describe.c for the system's
+ * descriptions of ports), kept free of any kernel header so the same code runs inside the driver
+ * and in the host's unit tests. The driver's glue hands every IRP_MJ_DEVICE_CONTROL request to
+ * hwi_dispatch() and completes the IRP with what it returns. */
 #ifndef HWI_DISPATCH_H
 #define HWI_DISPATCH_H
 

@@ -1,3 +1,4 @@
+// The table of flash families lptspi knows, and the lookups over it.
 #include "chips.h"
 
 #include "commands.h"

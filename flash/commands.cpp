@@ -1,3 +1,4 @@
+// The 25-series commands, each built into frames of the link.
 #include "commands.h"
 
 #include "link.h"

@@ -1,18 +1,18 @@
-// 25-series SPI NOR flash commands (24-bit addresses, 256-byte pages), one frame each between
-// begin() and end(). None waits for the flash to finish: callers poll the status register.
+// 25-series SPI NOR flash commands (24-bit addresses, 256-byte pages), each one frame() of the
+// link (link.h: access by access, or a whole frame in one driver request), preceded where it needs
+// one by the frame of a write enable or an enable-write-status. None waits for the flash to
+// finish: callers poll the status register.
 #pragma once
 
-int mc_read_status(); // the status register, 0 to 255; 0x00 means idle
+// The status register, 0 to 255. An idle chip need not read 0x00: bits beyond STATUS_BUSY and
+// STATUS_LATCH are the family's (chips.h, StatusBits), and the AT25DF's WPP reads 1 while the
+// write-protect pin is high, as the adapter holds it.
+int mc_read_status();
 
-// Status register bits: busy with a program or an erase, the write-enable latch, block protection
-// (BP0-BP2, bits 5 and 6 on larger chips) and SRWD, which locks the register while the chip's
-// write-protect pin is low.
-enum {
-    STATUS_BUSY = 0x01,
-    STATUS_LATCH = 0x02,
-    STATUS_PROTECTION = 0xFC, // block protection and the bit that locks it
-    STATUS_LOCK = 0x80
-};
+// The status register bits every family shares: busy with a program, an erase or a status write,
+// and the write-enable latch.
+enum { STATUS_BUSY = 0x01, STATUS_LATCH = 0x02 };
+
 // The status register `n` times over in one frame, as the flash repeats it for as long as it is
 // clocked: each byte a fresh reading, the last the latest.
 void mc_read_statuses(unsigned char* statuses, int n);

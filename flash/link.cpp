@@ -1,13 +1,13 @@
+// The SPI link over the claimed port: lptspi's own bit by bit, or the fast link's frames.
 #include "link.h"
 
+#include "../driver/adapter.h"
 #include "../port/interrupt.h"
 #include "../port/registers.h"
 
 int linkfast = 0;
 
 static unsigned char on_stop = 0;
-
-enum { HIGH_LINE = 0x01, MOSI = 0x02, DESELECT = 0x04, SCK = 0x08, MISO = 0x40 };
 
 // The claimed port's data and status registers: 0x378 and 0x379 on the motherboard's LPT1.
 static unsigned short data_port() {
@@ -42,11 +42,11 @@ static void stop_point() {
 
 void begin() {
     stop_point();
-    Out32(data_port(), HIGH_LINE);
+    Out32(data_port(), ADAPTER_SELECTED);
 }
 
 void end() {
-    Out32(data_port(), HIGH_LINE | DESELECT);
+    Out32(data_port(), ADAPTER_IDLE);
 }
 
 int push(unsigned int value, int count) {
@@ -55,11 +55,11 @@ int push(unsigned int value, int count) {
     unsigned int bits = value << (32 - count); // left-align the bits to send
     unsigned int result = 0;
     for (int i = 0; i < count; i++) {
-        int lines = (bits & 0x80000000u) ? HIGH_LINE | MOSI : HIGH_LINE;
+        int lines = (bits & 0x80000000u) ? ADAPTER_SELECTED | ADAPTER_MOSI : ADAPTER_SELECTED;
         Out32(data_port(), lines);
         // The flash put its next bit out after the last falling edge: sample before rising.
-        unsigned int in = (Inp32(status_port()) & MISO) ? 1 : 0;
-        Out32(data_port(), lines | SCK); // the flash samples data-out on the rising edge
+        unsigned int in = (Inp32(status_port()) & ADAPTER_MISO) ? 1 : 0;
+        Out32(data_port(), lines | ADAPTER_SCK); // the flash samples data-out on the rising edge
         Out32(data_port(), lines);
         result = (result << 1) | in;
         bits <<= 1;
@@ -77,36 +77,19 @@ void sread(unsigned char* buf, int len) {
         buf[i] = (unsigned char)(push(0, 8) & 0xFF);
 }
 
-// The fast link's bytes. Sending: data set with the clock low (the write that sets it is also
-// the falling edge of the bit before), then the clock high, when the flash samples it; nothing is
-// read. Receiving: the clock low, which makes the flash put its next bit out, the data-in line
-// read, the clock high. A frame's release also brings the clock down.
-static void send_fast(const unsigned char* data, int len) {
-    for (int i = 0; i < len; i++) {
-        for (int bit = 7; bit >= 0; bit--) {
-            int lines = ((data[i] >> bit) & 1) ? HIGH_LINE | MOSI : HIGH_LINE;
-            Out32(data_port(), lines);
-            Out32(data_port(), lines | SCK);
-        }
-    }
+// The port accesses of the fast link's frames that the driver does not take whole.
+static unsigned char read_register(unsigned short port) {
+    return (unsigned char)Inp32(port);
 }
 
-static void receive_fast(unsigned char* buf, int len) {
-    for (int i = 0; i < len; i++) {
-        int received = 0;
-        for (int bit = 7; bit >= 0; bit--) {
-            Out32(data_port(), HIGH_LINE);
-            received = received << 1 | ((Inp32(status_port()) & MISO) ? 1 : 0);
-            Out32(data_port(), HIGH_LINE | SCK);
-        }
-        buf[i] = (unsigned char)received;
-    }
+static void write_register(unsigned short port, unsigned char value) {
+    Out32(port, value);
 }
 
 // A frame as frame() sends it, with no stop before it.
 static void send_frame(const unsigned char* out, int n_out, unsigned char* in, int n_in) {
     if (!linkfast) {
-        Out32(data_port(), HIGH_LINE);
+        Out32(data_port(), ADAPTER_SELECTED);
         swrite(out, n_out);
         sread(in, n_in);
         end();
@@ -114,10 +97,8 @@ static void send_frame(const unsigned char* out, int n_out, unsigned char* in, i
     }
     if (Frame32(out, n_out, in, n_in))
         return;
-    Out32(data_port(), HIGH_LINE);
-    send_fast(out, n_out);
-    receive_fast(in, n_in);
-    end();
+    adapter_frame(read_register, write_register, data_port(), out,
+                  n_out > 0 ? (unsigned long)n_out : 0, in, n_in > 0 ? (unsigned long)n_in : 0);
 }
 
 void frame(const unsigned char* out, int n_out, unsigned char* in, int n_in) {

@@ -1,8 +1,5 @@
-// SPI mode 0 over the parallel port's data and status registers.
-//
-// Adapter wiring: data register (baseport, 0x378 on the motherboard's LPT1) bit 0 always high,
-// bit 1 data out to the flash (MOSI), bit 2 chip select (active low), bit 3 clock; status register
-// (baseport + 1) bit 6 data in (MISO).
+// SPI mode 0 over the parallel port's data register (baseport, 0x378 on the motherboard's LPT1)
+// and status register (baseport + 1), through the flash adapter wired as driver/adapter.h says.
 #pragma once
 
 // 0: lptspi's own link, one line change per port access, each access its own driver request:

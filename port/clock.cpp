@@ -1,3 +1,4 @@
+// The system's clocks: milliseconds for waits, seconds for timing.
 #include "clock.h"
 
 #include "system.h"

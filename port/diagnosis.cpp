@@ -1,3 +1,4 @@
+// lptspi-check's questions to the system: platform, claim on LPTn, driver service, port probe.
 #include "diagnosis.h"
 
 #include "opening.h"

@@ -1,3 +1,4 @@
+// Ctrl-C and Ctrl-Break noted by the console handler, and acted on between frames.
 #include "interrupt.h"
 
 #include "registers.h"

@@ -1,3 +1,4 @@
+// Claiming the parallel port: the platform family, the hwinterface driver's install and start.
 #include "opening.h"
 
 #include "registers.h"

@@ -1,3 +1,4 @@
+// Port reads and writes on either Windows family, whole frames through the driver, LPTn's place.
 #include "registers.h"
 
 #include <stdio.h>

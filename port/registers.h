@@ -3,6 +3,7 @@
 
 #include "system.h"
 
+#include "../driver/adapter.h"
 #include "../driver/hwi_dispatch.h"
 
 // Platform family found when the port is opened.
@@ -21,9 +22,9 @@ enum : DWORD {
     IOCTL_SPI_FRAME = HWI_IOCTL_SPI_FRAME      // in: base, bytes to receive, bytes to send
 };
 
-// Chip select released, clock and data-out low, the always-high line high: the lines between
-// frames and whenever a program leaves the port.
-enum { IDLE_LINES = 0x05 };
+// The flash released, clock and data-out low: the lines between frames and whenever a program
+// leaves the port (the adapter's ADAPTER_IDLE).
+enum { IDLE_LINES = ADAPTER_IDLE };
 
 extern unsigned short baseport; // base of the claimed port; 0 makes the helpers do nothing
 // The claimed port's ECP block, its ECR at +2: 0x400 above baseport on a motherboard port,

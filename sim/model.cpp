@@ -410,8 +410,8 @@ void start_frame(Model& m) {
 } // namespace
 
 bool model_init(Model& m) {
-    if (m.memory == nullptr || m.size == 0 || (m.size & (m.size - 1)) != 0 || m.size < kPageSize ||
-        m.base == 0 || (family(m).protection == kProtectBlocks && m.size < 2 * kSectorSize)) {
+    if (m.memory == nullptr || m.size == 0 || (m.size & (m.size - 1)) != 0 ||
+        m.size < smallest_size(family(m)) || m.base == 0) {
         return false;
     }
     const Family& f = family(m);

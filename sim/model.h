@@ -121,6 +121,13 @@ struct Family {
     // Busy times: the table in timings.h, one row per family and operation.
 };
 
+// The smallest chip of family `f`, in bytes: a page; and with the block-protection register
+// 128 KiB, since its layout gives each end of the chip a 64 KiB block of its own (four of 8 KiB
+// and one of 32 KiB), with the 64 KiB blocks between them.
+constexpr uint32_t smallest_size(const Family& f) {
+    return f.protection == kProtectBlocks ? 2 * kSectorSize : kPageSize;
+}
+
 extern const Family kFamilies[]; // the first one is the default chip
 extern const int kFamilyCount;
 
@@ -238,9 +245,10 @@ struct Model {
 
 // Resets the port and the chip to their power-up state. Keeps the memory contents, the
 // configuration and the stuck bytes; the clock and the access counter restart at zero.
-// Returns false if the configuration is unusable (no memory, size not a power of two, no base,
-// an SST26 of less than 128 KiB). Read identification answers jedec_id, or else the family's,
-// whose third byte follows the size when it is the base-2 logarithm of the family's size.
+// Returns false if the configuration is unusable (no memory, size not a power of two or below
+// the family's smallest_size, no base). Read identification answers jedec_id, or else the
+// family's, whose third byte follows the size when it is the base-2 logarithm of the family's
+// size.
 bool model_init(Model& m);
 
 // The family's protection register in bits (0: it has none).

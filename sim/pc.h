@@ -73,8 +73,8 @@ struct Settings {
 bool set_flash(Settings& s, const std::string& name);
 // The families' names, the default first.
 std::vector<std::string> flash_names();
-// The smallest chip of the flash family `name` the simulated chip takes: two 64 KiB blocks for
-// the SST26, whose 8 and 32 KiB blocks lie at either end, one page for the others.
+// The smallest chip of the flash family `name` the simulated chip takes (simcore::smallest_size;
+// a page for a name no family has).
 uint32_t smallest_chip(const std::string& name);
 
 // Parses the LPTSPI_SIM_* variables through `get` (getenv in the product). Returns false with a

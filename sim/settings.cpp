@@ -301,9 +301,7 @@ bool set_flash(Settings& s, const std::string& name) {
 
 uint32_t smallest_chip(const std::string& name) {
     const simcore::Family* family = simcore::find_family(name.c_str());
-    return family != nullptr && family->protection == simcore::kProtectBlocks
-               ? 2 * simcore::kSectorSize
-               : simcore::kPageSize;
+    return family != nullptr ? simcore::smallest_size(*family) : simcore::kPageSize;
 }
 
 std::vector<std::string> flash_names() {

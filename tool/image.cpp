@@ -1,3 +1,4 @@
+// The image file read, bounded to the flash, rounded to pages and descrambled.
 #include "image.h"
 
 #include "key.h"

@@ -1,3 +1,4 @@
+// The programs' leading options, the port they name, --help and --version.
 #include "options.h"
 
 #include "version.h"

@@ -1,3 +1,4 @@
+// A new file written beside its destination, taking its place only once complete.
 #include "outfile.h"
 
 #include "../port/replace.h"

@@ -1,3 +1,4 @@
+// Each family's procedure for clearing block protection, and how a status or a lock is told.
 #include "protection.h"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SHA-256 of a file's bytes, for telling firmware files apart.
 #include "sha256.h"
 
 #include <string.h>
