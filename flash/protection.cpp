@@ -1,3 +1,4 @@
+// Each family's procedure for clearing block protection, and for ending a word sequence found cut short.
 #include "protection.h"
 
 #include "commands.h"

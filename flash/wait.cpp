@@ -1,3 +1,4 @@
+// Waiting on the fast link for the flash's erases, programs and status writes to finish.
 #include "wait.h"
 
 #include "commands.h"

@@ -1,3 +1,4 @@
+// Whether standard output is a console, asked of the system.
 #include "console.h"
 
 #include "system.h"

@@ -1,3 +1,4 @@
+// The port claimed once, each board's session on it, and the page checks the runs share.
 #include "board.h"
 
 #include "image.h"

@@ -13,15 +13,14 @@
 
 enum {
     CHUNK = 4096,
-    RELIABILITY_BYTES = 64 * 1024, // or the whole chip when it is smaller
-    MISO = 0x40
+    RELIABILITY_BYTES = 64 * 1024 // or the whole chip when it is smaller
 };
 
 // Returns 1 when a chip answers on the data-in line.
 static int check_lines(unsigned char ids[3][3], int* status) {
     Out32(baseport, IDLE_LINES);
     _sleep(100);
-    if ((prStatus() & MISO) != 0)
+    if ((prStatus() & ADAPTER_MISO) != 0)
         printf("lines: data-in (pin 10) reads high with the flash released\n");
     else
         printf("lines: data-in (pin 10) reads low with the flash released: it is shorted to "

@@ -13,10 +13,10 @@ void hold_pins() {
     static const struct {
         int lines;
         const char* what;
-    } steps[] = {{0x05, "pin 2 (the always-high line) high"},
-                 {0x07, "pin 3 (data to the flash) high"},
-                 {0x01, "pin 4 (chip select) low: the flash selected"},
-                 {0x0D, "pin 5 (clock) high"}};
+    } steps[] = {{ADAPTER_IDLE, "pin 2 (the always-high line) high"},
+                 {ADAPTER_IDLE | ADAPTER_MOSI, "pin 3 (data to the flash) high"},
+                 {ADAPTER_SELECTED, "pin 4 (chip select) low: the flash selected"},
+                 {ADAPTER_IDLE | ADAPTER_SCK, "pin 5 (clock) high"}};
     printf("pins: each output line at its working level for %d s, the others idle: measure "
            "against pins 18-25 (ground)\n",
            PIN_SECONDS);

@@ -1,3 +1,4 @@
+// The progress line: rewritten in place on a console, a line a tenth into a file or a pipe.
 #include "progress.h"
 
 #include "../port/clock.h"

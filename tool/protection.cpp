@@ -1,4 +1,4 @@
-// Each family's procedure for clearing block protection, and how a status or a lock is told.
+// The words the programs share about a flash's protection.
 #include "protection.h"
 
 #include <stdio.h>

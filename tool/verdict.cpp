@@ -1,3 +1,4 @@
+// The PASS/FAIL verdict line, and the reason a run noted for it.
 #include "verdict.h"
 
 #include "progress.h"

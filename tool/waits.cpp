@@ -1,4 +1,4 @@
-// Waiting on the fast link for the flash's erases, programs and status writes to finish.
+// What the programs say when a wait for the flash ends the run.
 #include "waits.h"
 
 #include "progress.h"
