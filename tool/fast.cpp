@@ -291,9 +291,7 @@ static int program_words(const FlashChip* chip, const unsigned char* image, int 
     return 1;
 }
 
-// The run up to its verification, on a board whose flash is idle (`status`), the chip's row in
-// `*chip`. Returns the exit status, EXIT_VERIFIED when the image is in the flash.
-static int write_board(const Image* image, int status, FlashChip* chip) {
+int write_board(const Image* image, int status, FlashChip* chip) {
     const int pages = image->pages;
     end_cut_words(&status);
     if (!identify(chip))

@@ -2,6 +2,14 @@
 #pragma once
 
 #include "image.h"
+#include "../flash/chips.h"
+
+// The fast run's whole procedure on one board whose session has begun (board_begin) with its
+// flash idle (`status`): identify it (its row in `*chip`), refuse an image larger than it, clear
+// its protection, erase, check the erase took, program, verify. Says what it does, notes why it
+// fails for the verdict (fail_because), leaves the lines as the last frame left them. Returns the
+// exit status, EXIT_VERIFIED when the image is in the flash.
+int write_board(const Image* image, int status, FlashChip* chip);
 
 // The same phases, messages and checks as lptspi's own run on the fast link, for every flash
 // family in the table: no pause after a write enable, the waits polled without pauses and given
