@@ -172,6 +172,19 @@ static void why_kept(char* text, int size, const FlashChip* chip, int address) {
         snprintf(text, (size_t)size, "may still be protected (lptspi-check shows how)");
 }
 
+// Says that `what`, at `address`, was not programmed, the flash having `shown` it (its status
+// `status`), and notes it for the verdict; returns 0, the step's failure.
+static int not_programmed(const FlashChip* chip, int address, const char* what, const char* shown,
+                          int status) {
+    char why[160];
+    why_kept(why, sizeof why, chip, address);
+    progress_newline();
+    printf("!!! %s was not programmed: the flash %s (status 0x%02x)%s%s \n", what, shown, status,
+           address < chip->pin_protects ? ": " : " and ", why);
+    fail_because("%s was not programmed: the flash %s", what, shown);
+    return 0;
+}
+
 // One page from each 64 KiB block the image uses must read blank after the erase: a chip that
 // ignored its erase (protected, or not the family its identification names) is found here
 // rather than by a page that fails to verify. A page that is not blank is read again: two reads
@@ -221,15 +234,10 @@ static int program_pages(const FlashChip* chip, const unsigned char* image, int 
             return waited_too_long(outcome, status, "a page program", limit);
         if (status & STATUS_LATCH) {
             // A program ends by clearing the latch: one the chip refused leaves it set.
-            char why[160];
-            why_kept(why, sizeof why, chip, address);
-            progress_newline();
-            printf("!!! page %d was not programmed: the flash kept its write latch (status "
-                   "0x%02x)%s%s \n",
-                   n, status, address < chip->pin_protects ? ": " : " and ", why);
-            fail_because("page %d was not programmed: the flash kept its write latch", n);
+            char page[32];
+            snprintf(page, sizeof page, "page %d", n);
             mc_write_disable();
-            return 0;
+            return not_programmed(chip, address, page, "kept its write latch", status);
         }
     }
     progress_end(&progress, pages);
@@ -275,15 +283,9 @@ static int program_words(const FlashChip* chip, const unsigned char* image, int 
             outcome = wait_ready(limit, 2, &status);
     }
     if (refused >= 0) {
-        char why[160];
-        why_kept(why, sizeof why, chip, refused);
-        progress_newline();
-        printf("!!! the word at 0x%06x was not programmed: the flash left its word sequence "
-               "(status 0x%02x)%s%s \n",
-               refused, status, refused < chip->pin_protects ? ": " : " and ", why);
-        fail_because("the word at 0x%06x was not programmed: the flash left its word sequence",
-                     refused);
-        return 0;
+        char word[32];
+        snprintf(word, sizeof word, "the word at 0x%06x", refused);
+        return not_programmed(chip, refused, word, "left its word sequence", status);
     }
     if (outcome != WAIT_READY)
         return waited_too_long(outcome, status, "a word program", limit);
