@@ -25,6 +25,8 @@ int claim_port(int number) {
         claimed = OpenLpt(number) != 0;
         if (!claimed)
             printf("Game over cant get a handle for the parallel port ! \n");
+        else
+            InitPort(); // an ECP port set to byte mode, the control lines reset
     }
     if (!claimed)
         fail_because("LPT%d cannot be used (see above): nothing written", claimed_number);
@@ -32,7 +34,6 @@ int claim_port(int number) {
 }
 
 int board_begin(int busy_bits) {
-    InitPort();
     Out32(baseport, IDLE_LINES);
     _sleep(100);
     int status = mc_read_status();

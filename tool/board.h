@@ -18,16 +18,17 @@ enum {
     EXIT_VERIFY_FAILED = 2
 };
 
-// Claims LPT<number> (1 unless --port or LPTSPI_PORT names another) and opens its driver, once
-// for the life of the process: a later call answers as the first did, whatever its number. Says
-// why when it cannot. Returns 1 when the port is claimed.
+// Claims LPT<number> (1 unless --port or LPTSPI_PORT names another), opens its driver and sets
+// the port up (an ECP port to byte mode), once for the life of the process: a later call answers
+// as the first did, whatever its number. Says why when it cannot. Returns 1 when the port is
+// claimed.
 int claim_port(int number);
 
 // Forgets the claim, for tests that power the simulated PC up anew in one process: the next
 // claim_port claims again.
 void forget_claim();
 
-// A board's session begins: sets up the port, writes the idle lines, pauses and reads the
+// A board's session begins on the claimed port: writes the idle lines, pauses and reads the
 // flash's status. The flash is idle when none of `busy_bits` is set in it: a run that erases and
 // writes needs 0x00 (0xFF), a run that only reads needs the busy bit clear. Returns the status (0
 // to 255) when the flash is idle, having said so; otherwise -1, having said why (the status of a

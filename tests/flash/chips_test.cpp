@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -93,6 +95,45 @@ TEST(ChipTable, MaximaAreNeverBelowTheSimulatedFamilies) {
         for (const auto& l : limits) {
             EXPECT_GE(l.tool_us, family_time(*family, l.op, kMaximum)) << "operation " << static_cast<int>(l.op);
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// "Which chip is this", asked once for every program: always a row, and its kind.
+TEST(ChipTable, ResolverGivesARowOfEachKind) {
+    const struct {
+        unsigned char id[3];
+        int kind;
+        const char* name;
+        int size;
+    } cases[] = {
+        {{0xBF, 0x25, 0x8E}, CHIP_KNOWN, "SST25VF080B", 1 << 20},
+        {{0xEF, 0x40, 0x15}, CHIP_COMMON, "the flash", 2 << 20},
+        {{0x7A, 0x00, 0x19}, CHIP_NO_SIZE, "the flash", 0},
+        {{0xFF, 0xFF, 0xFF}, CHIP_SILENT, "the flash", 0},
+        {{0x00, 0x00, 0x00}, CHIP_SILENT, "the flash", 0},
+    };
+    int longest_bulk = 0;
+    for (int i = 0; i < flash_chip_count; i++)
+        longest_bulk = std::max(longest_bulk, flash_chips[i].bulk_max_ms);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name + std::to_string(c.kind));
+        FlashChip chip;
+        EXPECT_EQ(resolve_chip(c.id, &chip), c.kind);
+        EXPECT_STREQ(chip.name, c.name);
+        EXPECT_EQ(chip.size, c.size);
+        if (c.kind == CHIP_KNOWN)
+            continue;
+        // The common model, with the table's longest times as its limits.
+        EXPECT_EQ(chip.program, PROGRAM_PAGE);
+        EXPECT_EQ(chip.bulk_erase, 0xC7);
+        EXPECT_EQ(chip.unprotect, UNPROTECT_STATUS_0);
+        EXPECT_EQ(chip.bulk_max_ms, longest_bulk);
+        EXPECT_EQ(chip.status_write_max_ms, status_write_max_ms(nullptr));
+        EXPECT_EQ(std::memcmp(chip.id, c.id, 3), 0);
     }
 }
 
