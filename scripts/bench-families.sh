@@ -17,9 +17,9 @@ families=("$@")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 head -c 1048320 /dev/urandom > "$work/firmware.bin"
-"$build/tool/lptspi-scramble" "$work/firmware.bin" "$work/image.bin"
+"$build/tool/lptspi-scramble" "$work/firmware.bin" "$work/image.bin" > /dev/null
 head -c 524288 "$work/firmware.bin" > "$work/half.bin"
-"$build/tool/lptspi-scramble" "$work/half.bin" "$work/half-image.bin"
+"$build/tool/lptspi-scramble" "$work/half.bin" "$work/half-image.bin" > /dev/null
 
 printf '%-12s %6s %12s %12s %10s %8s\n' family exit typical max requests wall
 for family in "${families[@]}"; do
