@@ -13,8 +13,9 @@
 #include <string.h>
 
 static const ProgramText TEXT = {
-    "lptspi", "lptspi [--port LPTn] [--fast | --verify | --station [--log FILE]] program.bin",
-    "lptspi [--port LPTn] [--fast | --verify | --station [--log FILE]] program.bin\n"
+    "lptspi", "lptspi [--port LPTn] [--fast | --verify] program.bin",
+    "lptspi [--port LPTn] [--fast | --verify] program.bin\n"
+    "lptspi [--port LPTn] --station [--log FILE] program.bin\n"
     "writes program.bin, a scrambled firmware image, into the SPI flash on the parallel port\n"
     "  --port LPTn  the port LPT1 to LPT9 instead of LPT1 (the environment's LPTSPI_PORT=LPTn "
     "too)\n"

@@ -91,9 +91,9 @@ class StationTest : public testing::Test {
 TEST_F(StationTest, WritesBoardAfterBoardUntilCtrlC) {
     const std::string raw = pattern(3000, 5);
     write_file(image, scramble(raw));
-    RunResult run = run_program(
-        {TOOL, "--station", "--log", log, image},
-        boards("m25p80,sst25vf080b,w25q80:stuck=0x300:0x81,gd25q80,mx25l8005,end"));
+    RunResult run =
+        run_program({TOOL, "--station", "--log", log, image},
+                    boards("m25p80,sst25vf080b,w25q80:stuck=0x300:0x81,gd25q80,mx25l8005,end"));
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_EQ(run.err, "");
     const std::string sha = sha256_of(raw);
@@ -191,8 +191,7 @@ TEST_F(StationTest, RefusesBeforeTouchingThePort) {
     const std::string trace = dir + "/trace";
     const std::string firmware =
         "firmware " + image + ": 2 pages, sha256 " + sha256_of(pattern(300, 1)) + "\n";
-    const std::string usage =
-        "lptspi [--port LPTn] [--fast | --verify | --station [--log FILE]] program.bin";
+    const std::string usage = "lptspi [--port LPTn] [--fast | --verify] program.bin";
     const struct {
         std::vector<std::string> argv;
         std::string said;
