@@ -9,6 +9,7 @@ static volatile LONG interrupted = 0;
 static const char* note = "";
 static FILE* removing_file = NULL;
 static const char* removing_path = NULL;
+static void (*stopping_call)() = NULL;
 
 // Windows calls this on a thread of its own; the program's thread acts on it between frames.
 static BOOL WINAPI on_console_event(DWORD event) {
@@ -28,6 +29,10 @@ void InterruptRemoves(FILE* file, const char* path) {
     removing_path = path;
 }
 
+void InterruptCalls(void (*on_stop)()) {
+    stopping_call = on_stop;
+}
+
 int InterruptPending() {
     return interrupted != 0;
 }
@@ -44,6 +49,8 @@ void CheckInterrupt() {
     if (removing_path != NULL)
         remove(removing_path);
     printf("%s", note);
+    if (stopping_call != NULL)
+        stopping_call();
     fflush(stdout);
     exit(EXIT_INTERRUPTED);
 }

@@ -14,6 +14,11 @@ void CatchInterrupts(const char* note);
 // The file being made: closed and removed if the program is stopped. NULL: none (any more).
 void InterruptRemoves(FILE* file, const char* path);
 
+// A function of the program's that CheckInterrupt calls before the process ends, once the lines
+// are idle and the note is printed: it may say more, and end the process with a status of its
+// own. NULL: none.
+void InterruptCalls(void (*on_stop)());
+
 // Ends the program here if Ctrl-C or Ctrl-Break was pressed; returns otherwise.
 void CheckInterrupt();
 

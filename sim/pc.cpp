@@ -1,6 +1,8 @@
 // Control of the simulated PC: settings, power-up, shutdown, record and trace, counters.
 #include "state.h"
 
+#include "operator.h"
+
 #include "../driver/hwi_dispatch.h"
 
 #include <algorithm>
@@ -110,68 +112,10 @@ std::string upper_case(const std::string& name) {
     return u;
 }
 
-} // namespace detail
-
-using namespace detail;
-
-namespace {
-
-const char* const kDriverFile = "C:\\WINDOWS\\SYSTEM32\\DRIVERS\\HWINTERFACE.SYS";
-
-void print_report(const State& s) {
-    // The virtual clock moves only by the access time per port access and by the pauses, so it
-    // is what the same run takes on a real PC.
-    const double projected = static_cast<double>(g_hot.model.now_ns) / 1e9;
-    std::fprintf(stderr,
-                 "lptspi-sim: port accesses: %llu\n"
-                 "lptspi-sim: driver requests: %llu\n"
-                 "lptspi-sim: pauses: %llu, %llu ms in all\n"
-                 "lptspi-sim: projected time on real hardware: %.3f s\n",
-                 static_cast<unsigned long long>(g_hot.model.accesses),
-                 static_cast<unsigned long long>(g_hot.driver_requests),
-                 static_cast<unsigned long long>(s.pauses),
-                 static_cast<unsigned long long>(s.paused_ms), projected);
-    if (g_hot.noise_threshold != 0) {
-        std::fprintf(stderr, "lptspi-sim: data-in reads flipped by noise: %llu\n",
-                     static_cast<unsigned long long>(g_hot.noise_flips));
-    }
-}
-
-// Saves the chip's protection beside the chip file while it differs from the power-up state.
-bool save_chip_state(std::string& error) {
-    const simcore::Model& m = g_hot.model;
-    simcore::Model powered_up = m;
-    powered_up.power_status = m.family->power_status;
-    simcore::model_init(powered_up);
-    ChipState state;
-    state.flash = m.family->name;
-    state.status = static_cast<uint8_t>(m.sr & m.family->writable);
-    const size_t n = (simcore::model_protect_bits(m) + 7) / 8;
-    bool same = state.status == (powered_up.sr & m.family->writable);
-    for (size_t i = 0; i < n; ++i) {
-        state.protect.push_back(m.protect[n - 1 - i]);
-        same = same && m.protect[n - 1 - i] == powered_up.protect[n - 1 - i];
-    }
-    // Inside an auto-address-increment program the chip takes only the next word: that too
-    // stays with a powered board.
-    state.aai = (m.sr & simcore::kSrAai) != 0;
-    state.aai_address = m.aai_address;
-    same = same && !state.aai;
-    return save_state_file(g_hot.state->settings.chip_path, same ? nullptr : &state, error);
-}
-
-} // namespace
-
-void reset(const Settings& settings) {
-    if (g_hot.state == nullptr) {
-        g_hot.state = new State;
-    }
-    State& s = *g_hot.state;
-    if (s.trace != nullptr) {
-        std::fclose(s.trace);
-        s.trace = nullptr;
-    }
-    s.settings = settings;
+// The chip of `s.settings` put behind the port at power-up: its family, size and faults, its
+// contents from the chip file and its protection from the file beside it.
+void power_up_chip(State& s) {
+    const Settings& settings = s.settings;
     s.memory.assign(settings.chip_size, 0xFF);
 
     simcore::Model& m = g_hot.model;
@@ -247,6 +191,78 @@ void reset(const Settings& settings) {
         !load_chip_file(s.chip_file, s.settings.chip_path, s.memory, s.chip_error)) {
         std::fprintf(stderr, "lptspi-sim: %s\n", s.chip_error.c_str());
     }
+    // The rate as a threshold for 32-bit random numbers: 1 flips every read.
+    g_hot.noise_threshold = static_cast<uint64_t>(settings.noise_rate * 4294967296.0 + 0.5);
+    g_hot.noise_state = settings.noise_seed;
+}
+
+} // namespace detail
+
+using namespace detail;
+
+namespace {
+
+const char* const kDriverFile = "C:\\WINDOWS\\SYSTEM32\\DRIVERS\\HWINTERFACE.SYS";
+
+void print_report(const State& s) {
+    // The virtual clock moves only by the access time per port access and by the pauses, so it
+    // is what the same run takes on a real PC.
+    const double projected = static_cast<double>(g_hot.model.now_ns) / 1e9;
+    std::fprintf(stderr,
+                 "lptspi-sim: port accesses: %llu\n"
+                 "lptspi-sim: driver requests: %llu\n"
+                 "lptspi-sim: pauses: %llu, %llu ms in all\n"
+                 "lptspi-sim: projected time on real hardware: %.3f s\n",
+                 static_cast<unsigned long long>(g_hot.model.accesses),
+                 static_cast<unsigned long long>(g_hot.driver_requests),
+                 static_cast<unsigned long long>(s.pauses),
+                 static_cast<unsigned long long>(s.paused_ms), projected);
+    if (g_hot.noise_threshold != 0) {
+        std::fprintf(stderr, "lptspi-sim: data-in reads flipped by noise: %llu\n",
+                     static_cast<unsigned long long>(g_hot.noise_flips));
+    }
+}
+
+} // namespace
+
+namespace detail {
+
+// Saves the chip's protection beside the chip file while it differs from the power-up state.
+bool save_chip_state(std::string& error) {
+    const simcore::Model& m = g_hot.model;
+    simcore::Model powered_up = m;
+    powered_up.power_status = m.family->power_status;
+    simcore::model_init(powered_up);
+    ChipState state;
+    state.flash = m.family->name;
+    state.status = static_cast<uint8_t>(m.sr & m.family->writable);
+    const size_t n = (simcore::model_protect_bits(m) + 7) / 8;
+    bool same = state.status == (powered_up.sr & m.family->writable);
+    for (size_t i = 0; i < n; ++i) {
+        state.protect.push_back(m.protect[n - 1 - i]);
+        same = same && m.protect[n - 1 - i] == powered_up.protect[n - 1 - i];
+    }
+    // Inside an auto-address-increment program the chip takes only the next word: that too
+    // stays with a powered board.
+    state.aai = (m.sr & simcore::kSrAai) != 0;
+    state.aai_address = m.aai_address;
+    same = same && !state.aai;
+    return save_state_file(g_hot.state->settings.chip_path, same ? nullptr : &state, error);
+}
+
+} // namespace detail
+
+void reset(const Settings& settings) {
+    if (g_hot.state == nullptr) {
+        g_hot.state = new State;
+    }
+    State& s = *g_hot.state;
+    if (s.trace != nullptr) {
+        std::fclose(s.trace);
+        s.trace = nullptr;
+    }
+    s.settings = settings;
+    power_up_chip(s);
 
     s.record.clear();
     s.pauses = 0;
@@ -287,9 +303,6 @@ void reset(const Settings& settings) {
 
     g_hot.recording = false;
     g_hot.last_error = 0;
-    // The rate as a threshold for 32-bit random numbers: 1 flips every read.
-    g_hot.noise_threshold = static_cast<uint64_t>(settings.noise_rate * 4294967296.0 + 0.5);
-    g_hot.noise_state = settings.noise_seed;
     g_hot.noise_flips = 0;
     if (!settings.trace_path.empty()) {
         s.trace = std::fopen(settings.trace_path.c_str(), "w");
@@ -441,6 +454,10 @@ void boot_from_environment() {
     reset(s);
     if (!state().chip_error.empty()) {
         std::exit(3); // the reason is on standard error
+    }
+    if (!s.boards.empty() && !start_operator(s, error)) {
+        std::fprintf(stderr, "lptspi-sim: %s\n", error.c_str());
+        std::exit(3);
     }
     std::atexit([] {
         if (!shutdown()) {

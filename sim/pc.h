@@ -66,6 +66,7 @@ struct Settings {
     std::string trace_path;              // LPTSPI_SIM_TRACE
     bool realtime = false;               // LPTSPI_SIM_REALTIME: _sleep really sleeps
     bool report = false;                 // LPTSPI_SIM_REPORT: summary on standard error at exit
+    std::string boards;                  // LPTSPI_SIM_BOARDS: the operator's boards (operator.h)
 };
 
 // Makes the chip one of the flash family `name` (lower case, e.g. "sst25vf080b"): the family,

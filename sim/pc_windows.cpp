@@ -57,7 +57,10 @@ void clear_resources() {
 int open_handles() {
     int n = 0;
     for (const HandleEntry& h : state().handles) {
-        n += (h.kind == Kind::file || h.kind == Kind::lpt || h.kind == Kind::device) ? 1 : 0;
+        n += (h.kind == Kind::file || h.kind == Kind::lpt || h.kind == Kind::device ||
+              h.kind == Kind::host)
+                 ? 1
+                 : 0;
     }
     return n;
 }

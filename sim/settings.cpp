@@ -405,6 +405,9 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
     if (const char* v = get("LPTSPI_SIM_TRACE"); v != nullptr && *v != '\0') {
         s.trace_path = v;
     }
+    if (const char* v = get("LPTSPI_SIM_BOARDS"); v != nullptr && *v != '\0') {
+        s.boards = v; // each entry checked by the operator against the settings above
+    }
     out = s;
     return true;
 }

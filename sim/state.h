@@ -16,7 +16,9 @@
 
 namespace sim::detail {
 
-enum class Kind : uint8_t { closed, file, lpt, device, manager, service };
+// A file of the host's file system (`host`) stands for one of the user's files: what the tool
+// names without a drive letter, as the C runtime's calls reach them too.
+enum class Kind : uint8_t { closed, file, lpt, device, manager, service, host };
 
 struct HandleEntry {
     Kind kind = Kind::closed;
@@ -24,6 +26,7 @@ struct HandleEntry {
     DWORD access = 0;      // manager and service handles: rights granted
     DWORD share = 0;       // lpt handles
     DWORD file_access = 0; // file handles: GENERIC_READ / GENERIC_WRITE as asked
+    int fd = -1;           // host handles: the open file
 };
 
 struct FileEntry {
@@ -97,6 +100,12 @@ static_assert(std::is_trivially_default_constructible<Hot>::value,
 extern Hot g_hot;
 
 State& state(); // boots the default PC on first use
+// Powers up the chip `s.settings` describe behind the port, as reset() does: the clock, the port
+// and the virtual Windows are the caller's to keep or restart.
+void power_up_chip(State& s);
+// Saves the chip's protection beside settings().chip_path while it differs from its power-up
+// state (see ChipState).
+bool save_chip_state(std::string& error);
 // Makes `path` (canonical) a folder of the virtual file system.
 inline void add_directory(State& s, const std::string& path) {
     s.files[path].directory = true;

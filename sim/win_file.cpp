@@ -114,6 +114,9 @@ HANDLE create_file(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     if (starts_with(name, "\\\\.\\")) {
         return open_driver_device(s, name);
     }
+    if (user_file_name(lpFileName)) {
+        return open_user_file(s, lpFileName, dwDesiredAccess, dwCreationDisposition);
+    }
     const std::string path = absolute(name, "C:");
     if (!starts_with(path, "C:\\")) {
         g_hot.last_error = ERROR_PATH_NOT_FOUND; // the PC has one drive
@@ -145,11 +148,14 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     State& s = state();
     HandleEntry* h = find_handle(hObject);
-    const bool valid =
-        h != nullptr && (h->kind == Kind::file || h->kind == Kind::lpt || h->kind == Kind::device);
+    const bool valid = h != nullptr && (h->kind == Kind::file || h->kind == Kind::lpt ||
+                                        h->kind == Kind::device || h->kind == Kind::host);
     s.kernel_calls.push_back("CloseHandle " + (valid ? h->path : "invalid"));
     if (!valid) {
         return fail(ERROR_INVALID_HANDLE);
+    }
+    if (h->kind == Kind::host) {
+        close_user_file(*h);
     }
     *h = HandleEntry{};
     return TRUE;
@@ -181,6 +187,17 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         const BYTE* p = static_cast<const BYTE*>(lpBuffer);
         it->second.data.insert(it->second.data.end(), p, p + nNumberOfBytesToWrite);
         break;
+    }
+    case Kind::host: {
+        if ((h.file_access & (GENERIC_WRITE | GENERIC_ALL)) == 0) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        DWORD written = 0;
+        const BOOL ok = write_user_file(h, lpBuffer, nNumberOfBytesToWrite, written);
+        if (lpNumberOfBytesWritten != nullptr) {
+            *lpNumberOfBytesWritten = written;
+        }
+        return ok;
     }
     case Kind::lpt:
         break; // nothing is listening for printer data

@@ -40,4 +40,11 @@ bool service_running(detail::State& s);
 // Opens \\.\HWINTERFACE (or a name below it) through the driver's create handling.
 HANDLE open_driver_device(detail::State& s, const std::string& name);
 
+// The user's files (win_userfile.cpp): a name without a drive letter, or a host path beginning
+// with '/', is a file of the host's file system.
+bool user_file_name(const char* name);
+HANDLE open_user_file(detail::State& s, const char* name, DWORD access, DWORD disposition);
+BOOL write_user_file(detail::HandleEntry& h, const void* bytes, DWORD count, DWORD& written);
+void close_user_file(detail::HandleEntry& h);
+
 } // namespace sim::win

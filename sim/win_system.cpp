@@ -1,6 +1,8 @@
 // Kernel32's version, system folder, last error, clocks and resources, and msvcrt's _sleep.
 #include "win_internal.h"
 
+#include "operator.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -116,6 +118,43 @@ DWORD WINAPI GetLastError(void) {
     return g_hot.last_error;
 }
 
+// The system's messages for the errors the simulated calls give, in English, each ending as
+// Windows' do with a full stop and a line break; 0 for any other.
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPSTR lpBuffer,
+                            DWORD nSize, void*) {
+    static const struct {
+        DWORD code;
+        const char* text;
+    } messages[] = {
+        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
+        {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},
+        {ERROR_ACCESS_DENIED, "Access is denied."},
+        {ERROR_INVALID_HANDLE, "The handle is invalid."},
+        {ERROR_SHARING_VIOLATION,
+         "The process cannot access the file because it is being used by another process."},
+        {ERROR_LOCK_VIOLATION, "The process cannot access the file because another process has "
+                               "locked a portion of the file."},
+        {ERROR_DISK_FULL, "There is not enough space on the disk."},
+        {ERROR_FILE_EXISTS, "The file exists."},
+        {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
+    };
+    if ((dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || lpBuffer == nullptr) {
+        return static_cast<DWORD>(fail(ERROR_INVALID_PARAMETER));
+    }
+    for (const auto& m : messages) {
+        if (m.code != dwMessageId) {
+            continue;
+        }
+        const std::string text = std::string(m.text) + "\r\n";
+        if (text.size() + 1 > nSize) {
+            return static_cast<DWORD>(fail(ERROR_INSUFFICIENT_BUFFER));
+        }
+        std::memcpy(lpBuffer, text.c_str(), text.size() + 1);
+        return static_cast<DWORD>(text.size());
+    }
+    return static_cast<DWORD>(fail(317)); // ERROR_MR_MID_NOT_FOUND
+}
+
 // The clocks run on the virtual clock: what the run would take on real hardware.
 DWORD WINAPI GetTickCount(void) {
     ensure_booted();
@@ -188,6 +227,54 @@ DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) {
     return static_cast<DWORD>(s.resources[i].bytes.size());
 }
 
+// The PC's own name, as a NetBIOS name: upper case, at most 15 characters.
+BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
+    static const char name[] = "SIMULATED-PC";
+    if (lpBuffer == nullptr || nSize == nullptr || *nSize < sizeof name) {
+        if (nSize != nullptr) {
+            *nSize = sizeof name;
+        }
+        return fail(ERROR_BUFFER_OVERFLOW);
+    }
+    std::memcpy(lpBuffer, name, sizeof name);
+    *nSize = sizeof name - 1;
+    return TRUE;
+}
+
+// The date and the time zone are the host's: a log written on the simulated PC carries the real
+// date, as on a real one.
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    lpSystemTime->wYear = static_cast<WORD>(local.tm_year + 1900);
+    lpSystemTime->wMonth = static_cast<WORD>(local.tm_mon + 1);
+    lpSystemTime->wDayOfWeek = static_cast<WORD>(local.tm_wday);
+    lpSystemTime->wDay = static_cast<WORD>(local.tm_mday);
+    lpSystemTime->wHour = static_cast<WORD>(local.tm_hour);
+    lpSystemTime->wMinute = static_cast<WORD>(local.tm_min);
+    lpSystemTime->wSecond = static_cast<WORD>(local.tm_sec);
+    lpSystemTime->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+}
+
+// The zone in effect now: its bias as the standard bias (0), or its daylight bias when summer
+// time is on.
+DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformation) {
+    const time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    std::memset(lpTimeZoneInformation, 0, sizeof *lpTimeZoneInformation);
+    const LONG offset = static_cast<LONG>(local.tm_gmtoff / 60); // minutes east of UTC
+    if (local.tm_isdst > 0) {
+        lpTimeZoneInformation->Bias = -offset - 60;
+        lpTimeZoneInformation->DaylightBias = -60;
+        return TIME_ZONE_ID_DAYLIGHT;
+    }
+    lpTimeZoneInformation->Bias = -offset;
+    return TIME_ZONE_ID_STANDARD;
+}
+
 void _sleep(unsigned long milliseconds) {
     State& s = state();
     simcore::model_advance(g_hot.model, static_cast<uint64_t>(milliseconds) * 1000000u);
@@ -203,6 +290,7 @@ void _sleep(unsigned long milliseconds) {
         while (nanosleep(&left, &left) != 0 && errno == EINTR && g_signal == 0) {
         }
     }
+    operator_pause();
     check_signal();
 }
 

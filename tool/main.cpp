@@ -4,6 +4,7 @@
 #include "image.h"
 #include "options.h"
 #include "sequence.h"
+#include "station.h"
 #include "verify.h"
 
 #include "../port/interrupt.h"
@@ -14,15 +15,19 @@
 static const ProgramText TEXT = {
     "lptspi", "lptspi [--port LPTn] [--fast | --verify] program.bin",
     "lptspi [--port LPTn] [--fast | --verify] program.bin\n"
+    "lptspi [--port LPTn] --station [--log FILE] program.bin\n"
     "writes program.bin, a scrambled firmware image, into the SPI flash on the parallel port\n"
     "  --port LPTn  the port LPT1 to LPT9 instead of LPT1 (the environment's LPTSPI_PORT=LPTn "
     "too)\n"
     "  --fast       a faster link that also programs every flash family lptspi-check names\n"
     "  --verify     only compares the flash with program.bin: nothing erased or written\n"
+    "  --station    writes board after board as --fast does, each one as it is put on the\n"
+    "               cable, until Ctrl-C\n"
+    "  --log FILE   with --station: appends a CSV row for every board to FILE\n"
     "  --help       shows this help\n"
     "  --version    shows the version\n"
     "Options go before program.bin.\n"};
-static const int ALLOWED = OPTION_PORT | OPTION_FAST | OPTION_VERIFY;
+static const int ALLOWED = OPTION_PORT | OPTION_FAST | OPTION_VERIFY | OPTION_STATION | OPTION_LOG;
 
 // The runs lptspi has, one row each: the option that chooses it, the run, and what Ctrl-C says
 // of the flash when it stops the run.
@@ -32,6 +37,8 @@ struct Mode {
     const char* interrupted;
 };
 static const Mode MODES[] = {
+    // The station says itself what Ctrl-C stopped, with its summary.
+    {OPTION_STATION, program_station, ""},
     {OPTION_VERIFY, verify_flash, "\nInterrupted: the flash was only read, and is as it was\n"},
     {OPTION_FAST, program_fast,
      "\nInterrupted: the flash may be half-written; running lptspi --fast again erases and "
@@ -56,6 +63,18 @@ int main(int argc, char* argv[]) {
         printf("%s", TEXT.usage);
         return 1;
     }
+    if ((options.given & OPTION_STATION) && (options.given & (OPTION_FAST | OPTION_VERIFY))) {
+        printf("Error --station and %s together: --station writes every board as --fast does \n",
+               (options.given & OPTION_FAST) ? "--fast" : "--verify");
+        printf("%s", TEXT.usage);
+        return 1;
+    }
+    if ((options.given & OPTION_LOG) && !(options.given & OPTION_STATION)) {
+        printf("Error --log without --station: only the station keeps a log \n");
+        printf("%s", TEXT.usage);
+        return 1;
+    }
+    station_log(options.log);
     if (first > 1 && first >= argc) {
         wrong_arguments("lptspi", argv, first - 1, "program.bin");
         return 1;

@@ -10,10 +10,10 @@
 static const struct {
     const char* name;
     int bit;
-} OPTIONS[] = {{"--port", OPTION_PORT},           {"--fast", OPTION_FAST},
-               {"--verify", OPTION_VERIFY},       {"--pins", OPTION_PINS},
-               {"--unprotect", OPTION_UNPROTECT}, {"--help", OPTION_HELP},
-               {"--version", OPTION_VERSION}};
+} OPTIONS[] = {
+    {"--port", OPTION_PORT},       {"--fast", OPTION_FAST},           {"--verify", OPTION_VERIFY},
+    {"--pins", OPTION_PINS},       {"--unprotect", OPTION_UNPROTECT}, {"--help", OPTION_HELP},
+    {"--version", OPTION_VERSION}, {"--station", OPTION_STATION},     {"--log", OPTION_LOG}};
 
 static const int EVERY_PROGRAM = OPTION_HELP | OPTION_VERSION;
 
@@ -44,6 +44,7 @@ int read_options(int argc, char* argv[], int allowed, const char* word, const Pr
     options->given = 0;
     options->port = 0;
     options->port_env = NULL;
+    options->log = NULL;
     allowed |= EVERY_PROGRAM;
     int i = 1;
     for (; i < argc && strncmp(argv[i], "--", 2) == 0; i++) {
@@ -65,6 +66,14 @@ int read_options(int argc, char* argv[], int allowed, const char* word, const Pr
             return refuse(text->usage);
         }
         options->given |= bit;
+        if (bit == OPTION_LOG) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                printf("Error --log takes the log file's name \n");
+                return refuse(text->usage);
+            }
+            options->log = argv[++i];
+            continue;
+        }
         if (bit != OPTION_PORT)
             continue;
         options->port = i + 1 < argc ? port_number(argv[i + 1]) : 0;

@@ -1,6 +1,7 @@
 // The leading options of lptspi, lptspi-backup and lptspi-check: the arguments before the first
-// one that does not begin with "--" (--port takes the word after it as well). Every program also
-// takes --help and --version, and the port from LPTSPI_PORT when --port does not name one.
+// one that does not begin with "--" (--port and --log take the word after them as well). Every
+// program also takes --help and --version, and the port from LPTSPI_PORT when --port does not name
+// one.
 #pragma once
 
 enum {
@@ -9,14 +10,17 @@ enum {
     OPTION_VERIFY = 0x04,
     OPTION_PINS = 0x08,
     OPTION_UNPROTECT = 0x10,
-    OPTION_HELP = 0x20,   // taken by every program
-    OPTION_VERSION = 0x40 // taken by every program
+    OPTION_HELP = 0x20,    // taken by every program
+    OPTION_VERSION = 0x40, // taken by every program
+    OPTION_STATION = 0x80,
+    OPTION_LOG = 0x100 // --log FILE
 };
 
 struct Options {
     int given;            // OPTION_* bits
     int port;             // n of --port LPTn, else of LPTSPI_PORT (1 to 9); 0 without either
     const char* port_env; // LPTSPI_PORT's value when it is set and not empty, else NULL
+    const char* log;      // FILE of --log FILE, else NULL
 };
 
 // What a program says of itself: its name, its usage line (printed after a refusal, without a

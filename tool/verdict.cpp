@@ -11,6 +11,15 @@
 
 static char reason[256];
 static double started;
+static const char* prefix = "";
+
+void verdict_prefix(const char* text) {
+    prefix = text != NULL ? text : "";
+}
+
+const char* verdict_reason() {
+    return reason;
+}
 
 void verdict_start() {
     reason[0] = '\0';
@@ -33,12 +42,12 @@ double verdict_seconds() {
 int say_verdict(int status, const char* passed, ...) {
     progress_newline();
     if (status != 0) {
-        printf("FAIL: %s\n", reason[0] != '\0' ? reason : "see above");
+        printf("%sFAIL: %s\n", prefix, reason[0] != '\0' ? reason : "see above");
         return status;
     }
     va_list args;
     va_start(args, passed);
-    printf("PASS: ");
+    printf("%sPASS: ", prefix);
     vprintf(passed, args);
     printf("\n");
     va_end(args);

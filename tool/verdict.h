@@ -20,6 +20,12 @@ int say_verdict(int status, const char* passed, ...)
 #endif
     ;
 
+// Text printed before every verdict line from now on ("board 3: "), or NULL for none.
+void verdict_prefix(const char* text);
+
+// Why the run fails, as noted (fail_because), or "" when nothing was noted.
+const char* verdict_reason();
+
 // Seconds since verdict_start, for the verdict's own text.
 double verdict_seconds();
 

@@ -1,0 +1,203 @@
+// Kernel32's calls on the user's files: what the tool names without a drive letter is a file of
+// the host's file system, as the C runtime reaches it too. Opened, positioned, sized, written and
+// locked (flock: one lock for the whole file, shared by every process that opens it) as Windows
+// does these calls.
+#include "win_internal.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace sim;
+using namespace sim::detail;
+using namespace sim::win;
+
+namespace {
+
+DWORD windows_error(int code) {
+    switch (code) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    case EBADF:
+        return ERROR_INVALID_HANDLE;
+    case EWOULDBLOCK:
+        return ERROR_LOCK_VIOLATION;
+    default:
+        return ERROR_ACCESS_DENIED; // EACCES, EPERM, EROFS, EISDIR and the rest
+    }
+}
+
+HandleEntry* host_handle(HANDLE h) {
+    HandleEntry* e = find_handle(h, Kind::host);
+    if (e == nullptr) {
+        g_hot.last_error = ERROR_INVALID_HANDLE;
+    }
+    return e;
+}
+
+} // namespace
+
+namespace sim::win {
+
+bool user_file_name(const char* name) {
+    if (name[0] == '/') {
+        return true;
+    }
+    return name[0] != '\0' && name[0] != '\\' && !(name[1] == ':');
+}
+
+HANDLE open_user_file(State& s, const char* name, DWORD access, DWORD disposition) {
+    int flags = O_CLOEXEC | O_NOCTTY;
+    const bool reads = (access & (GENERIC_READ | GENERIC_ALL)) != 0;
+    const bool writes = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    flags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+    struct stat st {};
+    const bool existed = ::stat(name, &st) == 0;
+    if (existed && S_ISDIR(st.st_mode)) {
+        g_hot.last_error = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    switch (disposition) {
+    case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        flags |= O_TRUNC;
+        break;
+    default:
+        g_hot.last_error = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = ::open(name, flags, 0666);
+    if (fd < 0) {
+        // A missing folder on the way: Windows names the path, not the file.
+        g_hot.last_error =
+            errno == ENOENT && (flags & O_CREAT) ? ERROR_PATH_NOT_FOUND : windows_error(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    HandleEntry e;
+    e.kind = Kind::host;
+    e.path = name;
+    e.file_access = access;
+    e.fd = fd;
+    g_hot.last_error = existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
+                           ? ERROR_ALREADY_EXISTS
+                           : ERROR_SUCCESS;
+    return as_handle(new_handle(s, e));
+}
+
+BOOL write_user_file(HandleEntry& h, const void* bytes, DWORD count, DWORD& written) {
+    const char* p = static_cast<const char*>(bytes);
+    while (written < count) {
+        const ssize_t n = ::write(h.fd, p + written, count - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return fail(n < 0 ? windows_error(errno) : ERROR_DISK_FULL);
+        }
+        written += static_cast<DWORD>(n);
+    }
+    return TRUE;
+}
+
+void close_user_file(HandleEntry& h) {
+    ::close(h.fd); // its lock, if any, goes with it
+}
+
+} // namespace sim::win
+
+extern "C" {
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+    HandleEntry* h = host_handle(hFile);
+    if (h == nullptr) {
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t distance = lDistanceToMove;
+    if (lpDistanceToMoveHigh != nullptr) {
+        distance = static_cast<int64_t>((static_cast<uint64_t>(*lpDistanceToMoveHigh) << 32) |
+                                        static_cast<DWORD>(lDistanceToMove));
+    }
+    const int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
+                       : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
+                                                      : SEEK_END;
+    const off_t at = ::lseek(h->fd, static_cast<off_t>(distance), whence);
+    if (at < 0) {
+        g_hot.last_error = ERROR_INVALID_PARAMETER;
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lpDistanceToMoveHigh != nullptr) {
+        *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(at) >> 32);
+    }
+    g_hot.last_error = ERROR_SUCCESS;
+    return static_cast<DWORD>(at);
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    HandleEntry* h = host_handle(hFile);
+    struct stat st {};
+    if (h == nullptr || ::fstat(h->fd, &st) != 0) {
+        return INVALID_FILE_SIZE;
+    }
+    if (lpFileSizeHigh != nullptr) {
+        *lpFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
+    }
+    g_hot.last_error = ERROR_SUCCESS;
+    return static_cast<DWORD>(st.st_size);
+}
+
+// The whole file is locked, whatever range is asked for: the tool locks whole files.
+BOOL WINAPI LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD, DWORD, DWORD, LPOVERLAPPED) {
+    HandleEntry* h = host_handle(hFile);
+    if (h == nullptr) {
+        return FALSE;
+    }
+    int how = (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) ? LOCK_EX : LOCK_SH;
+    if (dwFlags & LOCKFILE_FAIL_IMMEDIATELY) {
+        how |= LOCK_NB;
+    }
+    while (::flock(h->fd, how) != 0) {
+        if (errno != EINTR) {
+            return fail(windows_error(errno));
+        }
+    }
+    return TRUE;
+}
+
+BOOL WINAPI UnlockFileEx(HANDLE hFile, DWORD, DWORD, DWORD, LPOVERLAPPED) {
+    HandleEntry* h = host_handle(hFile);
+    if (h == nullptr) {
+        return FALSE;
+    }
+    return ::flock(h->fd, LOCK_UN) == 0 ? TRUE : fail(ERROR_ACCESS_DENIED);
+}
+
+BOOL WINAPI LockFile(HANDLE hFile, DWORD, DWORD, DWORD, DWORD) {
+    return LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 0, 0, nullptr);
+}
+
+BOOL WINAPI UnlockFile(HANDLE hFile, DWORD, DWORD, DWORD, DWORD) {
+    return UnlockFileEx(hFile, 0, 0, 0, nullptr);
+}
+
+} // extern "C"

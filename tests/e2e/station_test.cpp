@@ -1,0 +1,261 @@
+// lptspi --station on the simulated PC with its operator: boards of several families one after
+// another, their verdicts, chip files and log rows; Ctrl-C during a board; the refusals that
+// touch no port; two stations appending to one log at once.
+#include "../support/process.h"
+#include "../support/runs.h"
+
+#include "sha256.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string TOOL = LPTSPI_SIM_EXE;
+const size_t MIB = 1024 * 1024;
+
+std::string sha256_of(const std::string& bytes) {
+    char hex[SHA256_HEX];
+    sha256_hex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), hex);
+    return hex;
+}
+
+// The lines a person follows at the station: the boards' own lines, the requests and the
+// summary, each verdict's time taken out.
+std::string station_lines(const std::string& out) {
+    static const std::regex seconds(", [0-9]+\\.[0-9] s\\)");
+    std::string kept;
+    size_t at = 0;
+    while (at < out.size()) {
+        size_t end = out.find('\n', at);
+        end = end == std::string::npos ? out.size() : end + 1;
+        const std::string line = out.substr(at, end - at);
+        at = end;
+        if (line.rfind("board ", 0) == 0 || line.rfind("remove", 0) == 0 ||
+            line.rfind("waiting", 0) == 0 || line.find(" passed, ") != std::string::npos ||
+            line.rfind("\a", 0) == 0)
+            kept += std::regex_replace(line, seconds, ")");
+    }
+    return kept;
+}
+
+// The log's rows, each split into its fields (none of these rows quotes a field).
+std::vector<std::vector<std::string>> rows_of(const std::string& log) {
+    std::vector<std::vector<std::string>> rows;
+    size_t at = 0;
+    while (at < log.size()) {
+        size_t end = log.find("\r\n", at);
+        if (end == std::string::npos)
+            end = log.size();
+        std::vector<std::string> fields;
+        std::string line = log.substr(at, end - at), field;
+        for (char c : line + ",") {
+            if (c == ',') {
+                fields.push_back(field);
+                field.clear();
+            } else {
+                field += c;
+            }
+        }
+        rows.push_back(fields);
+        at = end + 2;
+    }
+    return rows;
+}
+
+const std::vector<std::string> HEADER = {"time",  "computer", "port",   "board",
+                                         "chip",  "id",       "image",  "sha256",
+                                         "pages", "seconds",  "result", "reason"};
+
+class StationTest : public testing::Test {
+  protected:
+    std::string dir = make_temp_dir();
+    std::string chip = dir + "/chip";
+    std::string image = dir + "/image.bin";
+    std::string log = dir + "/log.csv";
+
+    Env boards(const std::string& list) {
+        return {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_BOARDS", list}};
+    }
+};
+
+// Five boards from power-up, the SST25 protected as it comes, the W25Q80 with a stuck byte, and
+// Ctrl-C from the operator after the last: a verdict numbered by board, the bell for the failure
+// alone, the summary, exit 2; each chip file holds the image, the failed one with its stuck
+// bits; the log has its header and a row for every board.
+TEST_F(StationTest, WritesBoardAfterBoardUntilCtrlC) {
+    const std::string raw = pattern(3000, 5);
+    write_file(image, scramble(raw));
+    RunResult run =
+        run_program({TOOL, "--station", "--log", log, image},
+                    boards("m25p80,sst25vf080b,w25q80:stuck=0x300:0x81,gd25q80,mx25l8005,end"));
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_EQ(run.err, "");
+    const std::string sha = sha256_of(raw);
+    const struct {
+        const char* name;
+        const char* id;
+        const char* ids; // as the transcript names it
+        bool passes;
+    } expected[] = {{"M25P80", "202014", "20 20 14", true},
+                    {"SST25VF080B", "bf258e", "bf 25 8e", true},
+                    {"W25Q80", "ef4014", "ef 40 14", false},
+                    {"GD25Q80", "c84014", "c8 40 14", true},
+                    {"MX25L8005", "c22014", "c2 20 14", true}};
+    const std::string waiting = "waiting for a board on LPT1 (Ctrl-C ends)\n";
+    std::string lines = waiting;
+    for (int n = 1; n <= 5; n++) {
+        const auto& e = expected[n - 1];
+        const std::string board = "board " + std::to_string(n) + ": ";
+        lines += board + "flash id " + e.ids + " answers\n";
+        lines += e.passes ? board + "PASS: " + e.name + " holds " + image +
+                                " (12 pages, firmware sha256 " + sha.substr(0, 12) + "...)\n"
+                          : board + "FAIL: page 3 differs from " + image + " (1 byte)\n\a";
+        lines += "remove the board\n" + waiting;
+    }
+    lines += "5 boards: 4 passed, 1 failed (board 3)\n";
+    EXPECT_EQ(station_lines(run.out), lines);
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1),
+              "firmware " + image + ": 12 pages, sha256 " + sha + "\n");
+
+    std::string flashed = programmed(raw);
+    flashed += std::string(MIB - flashed.size(), '\xFF');
+    for (int n = 1; n <= 5; n++) {
+        SCOPED_TRACE(n);
+        std::string want = flashed;
+        if (!expected[n - 1].passes)
+            want[0x300] = static_cast<char>(want[0x300] | 0x81);
+        EXPECT_TRUE(read_file(chip + "." + std::to_string(n)) == want);
+    }
+
+    const auto rows = rows_of(read_file(log));
+    ASSERT_EQ(rows.size(), 6u) << read_file(log);
+    EXPECT_EQ(rows[0], HEADER);
+    const std::regex when(
+        "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2}");
+    for (int n = 1; n <= 5; n++) {
+        SCOPED_TRACE(n);
+        const auto& e = expected[n - 1];
+        std::vector<std::string> row = rows[n];
+        ASSERT_EQ(row.size(), HEADER.size());
+        EXPECT_TRUE(std::regex_match(row[0], when)) << row[0];
+        EXPECT_TRUE(std::regex_match(row[9], std::regex("[0-9]+\\.[0-9]"))) << row[9];
+        EXPECT_GT(std::stod(row[9]), 0.0);
+        row[0] = row[9] = "";
+        EXPECT_EQ(row, (std::vector<std::string>{
+                           "", "SIMULATED-PC", "LPT1", std::to_string(n), e.name, e.id, image, sha,
+                           "12", "", e.passes ? "pass" : "fail",
+                           e.passes ? "" : "page 3 differs from " + image + " (1 byte)"}));
+    }
+}
+
+// Ctrl-C while a board is programmed: the run stops as --fast does (an SST25's word sequence
+// ended first, so the chip is left out of it), the board is logged as interrupted, the summary
+// follows, exit 130.
+TEST_F(StationTest, CtrlCDuringABoardLogsItInterrupted) {
+    write_file(image, scramble(pattern(4095 * 256, 6)));
+    for (const char* flash : {"m25p80", "sst25vf080b"}) {
+        SCOPED_TRACE(flash);
+        std::remove(log.c_str());
+        std::remove((chip + ".1.status").c_str());
+        Child run({TOOL, "--station", "--log", log, image}, boards(flash));
+        ASSERT_TRUE(run.wait_for("programming  10%"));
+        run.signal(SIGINT);
+        RunResult result = run.finish();
+        EXPECT_EQ(result.status, 130);
+        const std::string end = "\nboard 1: interrupted: the flash may be half-written; putting "
+                                "the board back erases and rewrites it whole\n"
+                                "1 board: 0 passed, 1 failed (board 1)\n";
+        ASSERT_GE(result.out.size(), end.size());
+        EXPECT_EQ(result.out.substr(result.out.size() - end.size()), end);
+        const auto rows = rows_of(read_file(log));
+        ASSERT_EQ(rows.size(), 2u);
+        ASSERT_EQ(rows[1].size(), HEADER.size());
+        EXPECT_EQ(rows[1][10], "interrupted");
+        EXPECT_EQ(rows[1][11], "");
+        EXPECT_EQ(read_file(chip + ".1.status").find("aai"), std::string::npos)
+            << "left inside its word sequence";
+    }
+}
+
+// What the station refuses before it touches the port: a log it cannot open, options that do
+// not go with it. One line and the usage where it is the command line's fault, exit 1, no port
+// access at all.
+TEST_F(StationTest, RefusesBeforeTouchingThePort) {
+    write_file(image, scramble(pattern(300, 1)));
+    const std::string trace = dir + "/trace";
+    const std::string firmware =
+        "firmware " + image + ": 2 pages, sha256 " + sha256_of(pattern(300, 1)) + "\n";
+    const std::string usage = "lptspi [--port LPTn] [--fast | --verify] program.bin";
+    const struct {
+        std::vector<std::string> argv;
+        std::string said;
+    } cases[] = {
+        {{TOOL, "--station", "--log", dir + "/missing/log.csv", image},
+         firmware + "Error the log " + dir +
+             "/missing/log.csv cannot be written (cannot open it: The system cannot find the "
+             "path specified): no board touched \n"},
+        {{TOOL, "--station", "--log", dir, image},
+         firmware + "Error the log " + dir +
+             " cannot be written (cannot open it: Access is denied): no board touched \n"},
+        {{TOOL, "--station", "--fast", image},
+         "Error --station and --fast together: --station writes every board as --fast does \n" +
+             usage},
+        {{TOOL, "--verify", "--station", image},
+         "Error --station and --verify together: --station writes every board as --fast does \n" +
+             usage},
+        {{TOOL, "--log", log, image},
+         "Error --log without --station: only the station keeps a log \n" + usage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argv[1] + " " + c.argv[2]);
+        Env env = boards("m25p80,end");
+        env.emplace_back("LPTSPI_SIM_TRACE", trace);
+        RunResult run = run_program(c.argv, env);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, c.said);
+        EXPECT_EQ(read_file(trace), "") << "the port was touched";
+    }
+}
+
+// Two simulated PCs, each a station on a port of its own, append to one log at once: one header,
+// every row whole, none lost.
+TEST_F(StationTest, TwoStationsShareOneLog) {
+    const std::string raw = pattern(256, 2);
+    write_file(image, scramble(raw));
+    std::string list;
+    for (int n = 0; n < 12; n++)
+        list += "m25p80:erase_ms=1,";
+    list += "end";
+    Env first = boards(list);
+    Env second = {{"LPTSPI_SIM_CHIP", dir + "/other"},
+                  {"LPTSPI_SIM_BOARDS", list},
+                  {"LPTSPI_SIM_PORT", "LPT2:legacy"}};
+    Child one({TOOL, "--station", "--log", log, image}, first);
+    Child two({TOOL, "--port", "LPT2", "--station", "--log", log, image}, second);
+    RunResult a = one.finish(), b = two.finish();
+    EXPECT_EQ(a.status, 0) << a.out;
+    EXPECT_EQ(b.status, 0) << b.out;
+    const auto rows = rows_of(read_file(log));
+    ASSERT_EQ(rows.size(), 25u);
+    EXPECT_EQ(rows[0], HEADER);
+    std::map<std::string, std::vector<std::string>> boards_by_port;
+    for (size_t i = 1; i < rows.size(); i++) {
+        ASSERT_EQ(rows[i].size(), HEADER.size()) << i;
+        EXPECT_EQ(rows[i][10], "pass");
+        EXPECT_EQ(rows[i][7], sha256_of(raw));
+        boards_by_port[rows[i][2]].push_back(rows[i][3]);
+    }
+    std::vector<std::string> numbers;
+    for (int n = 1; n <= 12; n++)
+        numbers.push_back(std::to_string(n));
+    EXPECT_EQ(boards_by_port["LPT1"], numbers);
+    EXPECT_EQ(boards_by_port["LPT2"], numbers);
+}
+
+} // namespace

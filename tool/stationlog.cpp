@@ -1,0 +1,68 @@
+// The station's log rows: the columns in RFC 4180 quoting, appended through port/logfile.
+#include "stationlog.h"
+
+#include "../port/logfile.h"
+
+#include <stdio.h>
+#include <string.h>
+
+const char* const LOG_HEADER = "time,computer,port,board,chip,id,image,sha256,pages,seconds,"
+                               "result,reason\r\n";
+
+enum { ROW_SIZE = 4096 };
+
+// Appends `field` to the row at `*at`, quoted when it holds a comma, a quote or a line break
+// (each quote then doubled), and the separator after it: a comma, or the row's end.
+static void add_field(char* row, int* at, const char* field, int last) {
+    const int quoted = strpbrk(field, ",\"\r\n") != NULL;
+    char* out = row + *at;
+    char* end = row + ROW_SIZE - 4; // room for the closing quote and the row's end
+    if (quoted)
+        *out++ = '"';
+    for (const char* c = field; *c != '\0' && out < end; c++) {
+        if (*c == '"' && quoted)
+            *out++ = '"';
+        *out++ = *c;
+    }
+    if (quoted)
+        *out++ = '"';
+    if (last) {
+        *out++ = '\r';
+        *out++ = '\n';
+    } else {
+        *out++ = ',';
+    }
+    *out = '\0';
+    *at = (int)(out - row);
+}
+
+int log_ready(const char* path) {
+    char reason[256];
+    if (append_record(path, LOG_HEADER, "", reason, (int)sizeof reason) == 0)
+        return 1;
+    printf("Error the log %s cannot be written (%s): no board touched \n", path, reason);
+    return 0;
+}
+
+int log_board(const char* path, const BoardRecord* r) {
+    char row[ROW_SIZE], when[40], computer[64], port[8], number[16], id[8], pages[16], seconds[32];
+    local_time_text(when, (int)sizeof when);
+    computer_name(computer, (int)sizeof computer);
+    snprintf(port, sizeof port, "LPT%d", r->port);
+    snprintf(number, sizeof number, "%d", r->number);
+    snprintf(id, sizeof id, "%02x%02x%02x", r->id[0], r->id[1], r->id[2]);
+    snprintf(pages, sizeof pages, "%d", r->pages);
+    snprintf(seconds, sizeof seconds, "%.1f", r->seconds);
+    const char* fields[] = {when,     computer,  port,  number,  r->chip,   id,
+                            r->image, r->sha256, pages, seconds, r->result, r->reason};
+    const int count = (int)(sizeof fields / sizeof fields[0]);
+    int at = 0;
+    row[0] = '\0';
+    for (int i = 0; i < count; i++)
+        add_field(row, &at, fields[i], i == count - 1);
+    char reason[256];
+    if (append_record(path, LOG_HEADER, row, reason, (int)sizeof reason) == 0)
+        return 1;
+    printf("!!! the log %s cannot be written (%s): the station ends \n", path, reason);
+    return 0;
+}
