@@ -162,7 +162,6 @@ int program_station(const Image* image, int port) {
     linkfast = 1;
     if (!claim_port(port))
         return EXIT_NOTHING_WRITTEN;
-    InitPort();
     Out32(baseport, IDLE_LINES);
     InterruptCalls(on_stop);
     unsigned char id[3];
