@@ -43,19 +43,21 @@ extern const StatusBits STATUS_SST25;  // BP0-BP3, AAI, BPL
 extern const StatusBits STATUS_SST26;  // no protection here: a register of its own (0x72)
 extern const StatusBits STATUS_AT25DF; // SWP, WPP (the pin), EPE, SPRL
 
+// A row gives only what differs from the common model: 1 MiB, page programs, write enable before
+// a status write, status 0x00 to unprotect, the common status bits, bulk and 64 KiB erase.
 struct FlashChip {
     unsigned char id[3]; // JEDEC identification (0x9F)
     const char* name;
-    int size; // bytes
-    int program;
-    int status_enable;
-    int unprotect;
-    const StatusBits* status;
+    int size = 1 << 20; // bytes
+    int program = PROGRAM_PAGE;
+    int status_enable = ENABLE_WREN;
+    int unprotect = UNPROTECT_STATUS_0;
+    const StatusBits* status = &STATUS_BP;
     int protection_register = 0; // bytes of the block-protection register (read with 0x72), or 0
     // Erase commands, 0 where the chip has none: the whole chip, a 64 KiB sector, a 4 KiB
     // sector, a 256-byte page.
-    unsigned char bulk_erase = 0;
-    unsigned char sector_erase = 0;
+    unsigned char bulk_erase = 0xC7;
+    unsigned char sector_erase = 0xD8;
     unsigned char small_erase = 0;
     unsigned char page_erase = 0;
     // Typical and maximum busy times: the bulk erase, a 64 KiB sector erase, one program command

@@ -105,19 +105,21 @@ const uint16_t kHasPageErase = 1u << 5;   // 0xDB, 256 bytes
 const uint16_t kHasPageWrite = 1u << 6;   // 0x0A: the page as sent, unsent bytes kept
 
 // One family of chips as its datasheet describes it.
+// A row gives only what differs from the common model: 1 MiB, unprotected at power-up, busy in
+// bit 0, page programs, block-protect bits 2-4 in the status, write status after a write enable.
 struct Family {
     const char* name; // lower case, as LPTSPI_SIM_FLASH names it
     uint32_t jedec_id;
-    uint32_t size;
-    uint8_t power_status;  // status register at power-up (the AT25DF: bits 2-3, sectors protected)
-    uint8_t writable;      // status bits write status stores
-    uint8_t nonvolatile;   // of those, the bits kept through a power cycle
-    uint8_t protect_bits;  // status bits that protect (kProtectStatus, kProtectStatusAll)
-    uint8_t busy_bits;     // status bits that read 1 while busy
-    uint8_t protection;    // Protection
-    uint8_t programming;   // Programming
-    uint8_t status_enable; // StatusEnable
-    uint16_t commands;     // kHas... bits
+    uint32_t size = 1u << 20;
+    uint8_t power_status = 0x00;  // status at power-up (the AT25DF: bits 2-3, sectors protected)
+    uint8_t writable;             // status bits write status stores
+    uint8_t nonvolatile;          // of those, the bits kept through a power cycle
+    uint8_t protect_bits = kSrBp; // status bits that protect (kProtectStatus, kProtectStatusAll)
+    uint8_t busy_bits = kSrBusy;  // status bits that read 1 while busy
+    uint8_t protection = kProtectStatus;    // Protection
+    uint8_t programming = kProgramPage;     // Programming
+    uint8_t status_enable = kEnableByWrite; // StatusEnable
+    uint16_t commands;                      // kHas... bits
     // Busy times: the table in timings.h, one row per family and operation.
 };
 
