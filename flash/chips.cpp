@@ -261,10 +261,10 @@ int resolve_chip(const unsigned char* id, FlashChip* chip) {
     common.status_write_max_ms = status_write_max_ms(NULL);
     memcpy(common.id, id, 3);
     *chip = common;
+    chip->size = mc_id_size(id); // 0 for 00 and ff, as for any code outside 25-series sizes
     const int ones = id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF;
     const int zeros = id[0] == 0x00 && id[1] == 0x00 && id[2] == 0x00;
     if (ones || zeros)
         return CHIP_SILENT;
-    chip->size = mc_id_size(id);
     return chip->size != 0 ? CHIP_COMMON : CHIP_NO_SIZE;
 }
