@@ -99,8 +99,10 @@ static int say_id(unsigned char ids[3][3], const FlashChip** chip, CheckFindings
         f->wiring = 1;
         return 0;
     }
-    *chip = find_chip(id);
-    int size = *chip != NULL ? (*chip)->size : mc_id_size(id);
+    FlashChip row;
+    const int kind = resolve_chip(id, &row);
+    *chip = kind == CHIP_KNOWN ? find_chip(id) : NULL; // NULL: not in the table
+    const int size = row.size;
     if (size == 0) {
         printf("flash: id %02x %02x %02x, the same three times: %s (%02x), capacity code %02x, a "
                "size this tool does not know\n",
