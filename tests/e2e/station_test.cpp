@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <csignal>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -28,7 +28,6 @@ std::string sha256_of(const std::string& bytes) {
 // The lines a person follows at the station: the boards' own lines, the requests and the
 // summary, each verdict's time taken out.
 std::string station_lines(const std::string& out) {
-    static const std::regex seconds(", [0-9]+\\.[0-9] s\\)");
     std::string kept;
     size_t at = 0;
     while (at < out.size()) {
@@ -39,7 +38,7 @@ std::string station_lines(const std::string& out) {
         if (line.rfind("board ", 0) == 0 || line.rfind("remove", 0) == 0 ||
             line.rfind("waiting", 0) == 0 || line.find(" passed, ") != std::string::npos ||
             line.rfind("\a", 0) == 0)
-            kept += std::regex_replace(line, seconds, ")");
+            kept += line.find("PASS: ") != std::string::npos ? untimed(line) : line;
     }
     return kept;
 }
@@ -136,15 +135,24 @@ TEST_F(StationTest, WritesBoardAfterBoardUntilCtrlC) {
     const auto rows = rows_of(read_file(log));
     ASSERT_EQ(rows.size(), 6u) << read_file(log);
     EXPECT_EQ(rows[0], HEADER);
-    const std::regex when(
-        "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2}");
+    // "2026-12-08T16:37:51+01:00": digits but for the separators, by their places.
+    const auto is_time = [](const std::string& t) {
+        const std::string shape = "dddd-dd-ddTdd:dd:dd+dd:dd";
+        bool ok = t.size() == shape.size();
+        for (size_t i = 0; ok && i < t.size(); i++)
+            ok = shape[i] == 'd'   ? std::isdigit(static_cast<unsigned char>(t[i])) != 0
+                 : shape[i] == '+' ? t[i] == '+' || t[i] == '-'
+                                   : t[i] == shape[i];
+        return ok;
+    };
     for (int n = 1; n <= 5; n++) {
         SCOPED_TRACE(n);
         const auto& e = expected[n - 1];
         std::vector<std::string> row = rows[n];
         ASSERT_EQ(row.size(), HEADER.size());
-        EXPECT_TRUE(std::regex_match(row[0], when)) << row[0];
-        EXPECT_TRUE(std::regex_match(row[9], std::regex("[0-9]+\\.[0-9]"))) << row[9];
+        EXPECT_TRUE(is_time(row[0])) << row[0];
+        EXPECT_EQ(row[9].find_first_not_of("0123456789."), std::string::npos) << row[9];
+        EXPECT_EQ(row[9].find('.'), row[9].size() - 2) << row[9];
         EXPECT_GT(std::stod(row[9]), 0.0);
         row[0] = row[9] = "";
         EXPECT_EQ(row, (std::vector<std::string>{
