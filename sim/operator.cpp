@@ -25,12 +25,16 @@ struct Operator {
 
 Operator* g_operator = nullptr;
 
-// The entry's values, read by parse_settings through a plain function.
-std::map<std::string, std::string> g_entry;
+// The entry's values, read by parse_settings through a plain function. Made on first use: the
+// simulated PC boots while the program's statics are still being made.
+std::map<std::string, std::string>& entry_values() {
+    static std::map<std::string, std::string> values;
+    return values;
+}
 
 const char* entry_value(const char* name) {
-    auto it = g_entry.find(name);
-    return it != g_entry.end() ? it->second.c_str() : nullptr;
+    auto it = entry_values().find(name);
+    return it != entry_values().end() ? it->second.c_str() : nullptr;
 }
 
 const char* const kFaults[] = {"noise", "status",   "stuck",      "wp",     "id",
@@ -116,15 +120,16 @@ bool plan_boards(const Settings& base, std::vector<Settings>& boards, bool& end,
         "id, size, erase_ms, program_us, timing or miso";
     for (const std::string& entry : entries) {
         const std::vector<std::string> parts = split(entry, ':');
-        g_entry.clear();
-        g_entry["LPTSPI_SIM_FLASH"] = parts[0];
+        std::map<std::string, std::string>& values = entry_values();
+        values.clear();
+        values["LPTSPI_SIM_FLASH"] = parts[0];
         std::string last;
         bool ok = !parts[0].empty();
         for (size_t i = 1; ok && i < parts.size(); ++i) {
             const size_t eq = parts[i].find('=');
             if (eq == std::string::npos) {
                 ok = !last.empty();
-                g_entry[last] += ":" + parts[i];
+                values[last] += ":" + parts[i];
                 continue;
             }
             const std::string name = parts[i].substr(0, eq);
@@ -133,7 +138,7 @@ bool plan_boards(const Settings& base, std::vector<Settings>& boards, bool& end,
             for (char c : name) {
                 last += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
             }
-            g_entry[last] = parts[i].substr(eq + 1);
+            values[last] = parts[i].substr(eq + 1);
         }
         if (!ok) {
             error = "LPTSPI_SIM_BOARDS=" + base.boards + ": " + entry + ": " + accepted;
