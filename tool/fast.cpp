@@ -324,15 +324,18 @@ int program_fast(const Image* image, int port) {
     linkfast = 1;
     FlashChip chip = {};
     chip.name = "the flash";
-    // A busy flash is refused; its protection bits are cleared below.
-    int status = claim_idle_flash(port, STATUS_BUSY);
+    // A busy flash is refused; its protection bits are cleared by write_board.
+    return write_and_judge(image, claim_idle_flash(port, STATUS_BUSY), &chip);
+}
+
+int write_and_judge(const Image* image, int status, FlashChip* chip) {
     int result = EXIT_NOTHING_WRITTEN;
     if (status >= 0) {
-        result = write_board(image, status, &chip);
+        result = write_board(image, status, chip);
         release_flash();
     }
     char sha[32];
     short_sha256(image->bytes, image->size, sha, sizeof sha);
-    return say_verdict(result, "%s holds %s (%d pages, firmware sha256 %s, %.1f s)", chip.name,
+    return say_verdict(result, "%s holds %s (%d pages, firmware sha256 %s, %.1f s)", chip->name,
                        image->path, image->pages, sha, verdict_seconds());
 }

@@ -11,6 +11,10 @@
 // exit status, EXIT_VERIFIED when the image is in the flash.
 int write_board(const Image* image, int status, FlashChip* chip);
 
+// write_board on a board whose session began with `status` (-1: it could not: the reason is
+// noted), the session ended, and the run's verdict said. Returns the exit status.
+int write_and_judge(const Image* image, int status, FlashChip* chip);
+
 // The same phases, messages and checks as lptspi's own run on the fast link, for every flash
 // family in the table: no pause after a write enable, the waits polled without pauses and given
 // up after twice the family's longest time, blank pages left as the erase left them (and still

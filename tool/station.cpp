@@ -135,17 +135,9 @@ static int one_board(const unsigned char* id) {
     in_board = 1;
     chip.name = "the flash";
     // A busy flash is refused; its protection bits are cleared by write_board.
-    int status = board_begin(STATUS_BUSY);
-    int result = EXIT_NOTHING_WRITTEN;
-    if (status >= 0) {
-        result = write_board(firmware, status, &chip);
-        release_flash();
-    }
-    char short_sha[32];
-    short_sha256(firmware->bytes, firmware->size, short_sha, sizeof short_sha);
+    const int status = board_begin(STATUS_BUSY);
     verdict_prefix(prefix);
-    say_verdict(result, "%s holds %s (%d pages, firmware sha256 %s, %.1f s)", chip.name,
-                firmware->path, firmware->pages, short_sha, verdict_seconds());
+    const int result = write_and_judge(firmware, status, &chip);
     verdict_prefix(NULL);
     if (result != EXIT_VERIFIED)
         printf("\a"); // the console's bell: a failed board is not to be missed
