@@ -1,4 +1,5 @@
-// The flash families' own rules inside the hardware model, shared by model.cpp and families.cpp.
+// The hardware model's own parts, shared by model.cpp, commands.cpp and families.cpp: the bus and
+// the chip's state, the commands, and each family's rules.
 // Freestanding, as model.h says; internal to sim/ (a family's row and find_family are in model.h).
 #pragma once
 
@@ -16,6 +17,29 @@ inline const Family& family(const Model& m) {
 // Whether the chip takes a frame that starts with `cmd` (in the middle of an auto-address-increment
 // program, only the next word, read status and write disable).
 bool known_command(const Model& m, uint8_t cmd);
+
+// ---- the bus and the chip's state (model.cpp) ----
+
+void update_status_port(Model& m);
+void set_miso(Model& m, uint8_t level);
+// Ends a program or erase once its time has passed; the write latch clears with it, except
+// between the words of an auto-address-increment program.
+void settle(Model& m);
+// The status register as read status reports it now.
+uint8_t status_now(Model& m);
+void start_busy(Model& m, uint64_t ns);
+// An erase begins: a chip that gives way under its current stops answering.
+void start_erase(Model& m, uint64_t ns);
+
+// ---- the commands (commands.cpp) ----
+
+void fill(uint8_t* p, uint32_t n, uint8_t value);
+// The byte the chip shifts out during byte m.nbytes of the frame.
+uint8_t next_output(Model& m);
+// A whole byte has been clocked in; m.nbytes is its index in the frame.
+void byte_in(Model& m, uint8_t b);
+// Chip select rose: the commands that act at the end of a frame do so now.
+void frame_end(Model& m);
 
 // ---- protection ----
 
