@@ -1,7 +1,7 @@
 // The families' self-timed operations from their datasheets: one row per family and operation,
 // minimum, typical and maximum in microseconds, and where each came from. Included by
-// families.cpp alone (the driver build compiles model.cpp and families.cpp and nothing else), so
-// the table is data in a header; freestanding, like both.
+// families.cpp alone (the driver build compiles the model's three files and nothing else), so
+// the table is data in a header; freestanding, like them.
 //
 // The minimum is 0 unless the datasheet gives one, and none of these datasheets does: their
 // tables give typical and maximum times only. A family without a row for an operation is not busy
