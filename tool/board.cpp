@@ -57,6 +57,17 @@ void release_flash() {
     _sleep(100);
 }
 
+// Lists the first `limit` bytes of a page that differ ("0a7: a5 != b5", offset, read, expected);
+// returns how many differ in all.
+static int list_differences(const unsigned char* read, const unsigned char* page, int limit) {
+    int differ = 0;
+    for (int i = 0; i < PAGE_SIZE; i++) {
+        if (read[i] != page[i] && differ++ < limit)
+            printf("%03x: %02x != %02x\n", i, read[i], page[i]);
+    }
+    return differ;
+}
+
 int verify_pages(const unsigned char* image, int pages) {
     unsigned char readback[PAGE_SIZE];
     memset(readback, 0, sizeof readback);
@@ -68,10 +79,7 @@ int verify_pages(const unsigned char* image, int pages) {
             continue;
         }
         printf("!!! page %d failed to verify \n", n);
-        for (int i = 0; i < PAGE_SIZE; i++) {
-            if (readback[i] != page[i])
-                printf("%03x: %02x != %02x\n", i, readback[i], page[i]);
-        }
+        list_differences(readback, page, PAGE_SIZE);
         return EXIT_VERIFY_FAILED;
     }
     return EXIT_VERIFIED;
@@ -101,16 +109,8 @@ int check_pages(const Image* image) {
                          n);
             return EXIT_VERIFY_FAILED;
         }
-        int differ = 0;
-        for (int i = 0; i < PAGE_SIZE; i++)
-            differ += readback[i] != page[i];
         printf("!!! page %d failed to verify \n", n);
-        for (int i = 0, listed = 0; i < PAGE_SIZE && listed < LISTED_DIFFERENCES; i++) {
-            if (readback[i] != page[i]) {
-                printf("%03x: %02x != %02x\n", i, readback[i], page[i]);
-                listed++;
-            }
-        }
+        const int differ = list_differences(readback, page, LISTED_DIFFERENCES);
         if (differ > LISTED_DIFFERENCES)
             printf("and %d more bytes differ\n", differ - LISTED_DIFFERENCES);
         fail_because("page %d differs from %s (%d byte%s)", n, image->path, differ,

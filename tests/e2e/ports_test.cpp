@@ -159,6 +159,14 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
     const std::string holds = programmed(raw) + std::string((1 << 20) - 768, '\xFF');
     std::string differs = holds;
     differs[0x2A7] = static_cast<char>(differs[0x2A7] ^ 0x10); // in the last page
+    // Twenty bytes of page 1: the first sixteen listed, the rest counted.
+    std::string worn = holds, listed;
+    for (int i = 0; i < 20; i++) {
+        worn[0x100 + 3 * i] = static_cast<char>(worn[0x100 + 3 * i] ^ 0xFF);
+        if (i < 16)
+            listed += format("%03x: ", 3 * i) + format("%02x != ", worn[0x100 + 3 * i] & 0xFF) +
+                      format("%02x\n", holds[0x100 + 3 * i] & 0xFF);
+    }
     const std::string pages = "3 pages ...\nverifying...\nverifying    33%  1 of 3 pages, 0:00 "
                               "left\nverifying    66%  2 of 3 pages, 0:00 left\n";
     const std::string status = "R 077a\nW 077a 34\nR 077a x3\nW 077a 35\nW 037a 00\nR 0379\n"
@@ -175,6 +183,13 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
              format("%02x\nFAIL: page 2 differs from ", holds[0x2A7] & 0xFF) + image +
              " (1 byte)\n",
          2, status + replaced(reads, "+257\nidle", "+257 x2\nidle")},
+        {"0x00", worn,
+         IDLE +
+             "3 pages ...\nverifying...\nverifying    33%  1 of 3 pages, 0:00 left\n!!! page 1 "
+             "failed to verify \n" +
+             listed + "and 4 more bytes differ\nFAIL: page 1 differs from " + image +
+             " (20 bytes)\n",
+         2, status + "0b 00 00 00 +257\n0b 00 01 00 +257 x2\nidle\nS 100\n"},
         // Protected: it reads alike.
         {"0x9E", holds,
          "serial flash in idle state 0x9e\n\n" + pages + "verifying   100%  3 of 3 pages\n" +
