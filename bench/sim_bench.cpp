@@ -10,6 +10,9 @@
 
 namespace {
 
+// lptspi's own link on the booted PC's port.
+FlashSession link;
+
 // Boots a PC of the given family and points the tool's port helpers at it.
 void boot(sim::Platform platform) {
     sim::Settings s;
@@ -23,6 +26,7 @@ void boot(sim::Platform platform) {
         sysver = SYSVER_WIN9X;
         hdriver = INVALID_HANDLE_VALUE;
     }
+    session_open(&link, LINK_PLAIN);
 }
 
 void shut(benchmark::State& state, uint64_t accesses_per_iteration) {
@@ -38,9 +42,9 @@ void shut(benchmark::State& state, uint64_t accesses_per_iteration) {
 
 // Leaves the chip streaming a read from address 0, so every clock edge does real work.
 void start_read() {
-    end();
-    begin();
-    push(0x03000000u, 32); // read, address 0
+    end(&link);
+    begin(&link);
+    push(&link, 0x03000000u, 32); // read, address 0
 }
 
 void out32(benchmark::State& state, sim::Platform platform) {
@@ -71,7 +75,7 @@ void push_bit(benchmark::State& state, sim::Platform platform) {
     boot(platform);
     start_read();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(push(0, 1));
+        benchmark::DoNotOptimize(push(&link, 0, 1));
     }
     state.SetItemsProcessed(state.iterations() * 4);
     shut(state, 4);
@@ -85,7 +89,7 @@ void BM_ReadPage_NT(benchmark::State& state) {
     boot(sim::Platform::nt);
     unsigned char page[256];
     for (auto _ : state) {
-        mc_read(0, page, sizeof page);
+        mc_read(&link, 0, page, sizeof page);
         benchmark::DoNotOptimize(page);
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(sizeof page));

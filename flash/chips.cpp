@@ -2,6 +2,7 @@
 #include "chips.h"
 
 #include "commands.h"
+#include "procedures.h"
 
 #include <stddef.h>
 #include <string.h>
@@ -109,8 +110,8 @@ const FlashChip flash_chips[] = {
     // status write has no busy time.
     {.id = {0xBF, 0x25, 0x8E},
      .name = "SST25VF080B",
-     .program = PROGRAM_AAI_WORD,
-     .status_enable = ENABLE_EWSR,
+     .program = &PROGRAM_WORDS,
+     .protection = &PROTECT_STATUS_EWSR,
      .status = &STATUS_SST25,
      .small_erase = 0x20,
      .bulk_ms = 35,
@@ -124,8 +125,8 @@ const FlashChip flash_chips[] = {
     {.id = {0xBF, 0x25, 0x8D},
      .name = "SST25VF040B",
      .size = 1 << 19,
-     .program = PROGRAM_AAI_WORD,
-     .status_enable = ENABLE_EWSR,
+     .program = &PROGRAM_WORDS,
+     .protection = &PROTECT_STATUS_EWSR,
      .status = &STATUS_SST25,
      .small_erase = 0x20,
      .bulk_ms = 35,
@@ -139,8 +140,8 @@ const FlashChip flash_chips[] = {
     {.id = {0xBF, 0x25, 0x41},
      .name = "SST25VF016B",
      .size = 1 << 21,
-     .program = PROGRAM_AAI_WORD,
-     .status_enable = ENABLE_EWSR,
+     .program = &PROGRAM_WORDS,
+     .protection = &PROTECT_STATUS_EWSR,
      .status = &STATUS_SST25,
      .small_erase = 0x20,
      .bulk_ms = 35,
@@ -155,7 +156,7 @@ const FlashChip flash_chips[] = {
     {.id = {0xBF, 0x26, 0x41},
      .name = "SST26VF016B",
      .size = 1 << 21,
-     .unprotect = UNPROTECT_SST26_GLOBAL,
+     .protection = &PROTECT_GLOBAL_UNLOCK,
      .status = &STATUS_SST26,
      .protection_register = 6,
      .small_erase = 0x20,
@@ -171,7 +172,7 @@ const FlashChip flash_chips[] = {
     // has no busy time.
     {.id = {0x1F, 0x45, 0x01},
      .name = "AT25DF081A",
-     .unprotect = UNPROTECT_AT25_GLOBAL,
+     .protection = &PROTECT_GLOBAL_UNPROTECT,
      .status = &STATUS_AT25DF,
      .small_erase = 0x20,
      .bulk_ms = 7000,
@@ -185,7 +186,7 @@ const FlashChip flash_chips[] = {
     {.id = {0x1F, 0x46, 0x01},
      .name = "AT26DF161A",
      .size = 1 << 21,
-     .unprotect = UNPROTECT_AT25_GLOBAL,
+     .protection = &PROTECT_GLOBAL_UNPROTECT,
      .status = &STATUS_AT25DF,
      .small_erase = 0x20,
      .bulk_ms = 16000,
@@ -199,7 +200,7 @@ const FlashChip flash_chips[] = {
     // M45PE80 datasheet (Numonyx), AC characteristics: tPP, tSE; W protects the bottom sector.
     {.id = {0x20, 0x40, 0x14},
      .name = "M45PE80",
-     .unprotect = UNPROTECT_NONE,
+     .protection = &PROTECT_NONE,
      .bulk_erase = 0,
      .page_erase = 0xDB,
      .sector_ms = 1000,
@@ -243,9 +244,8 @@ int resolve_chip(const unsigned char* id, FlashChip* chip) {
     }
     FlashChip common = {};
     common.name = "the flash";
-    common.program = PROGRAM_PAGE;
-    common.status_enable = ENABLE_WREN;
-    common.unprotect = UNPROTECT_STATUS_0;
+    common.program = &PROGRAM_PAGES;
+    common.protection = &PROTECT_STATUS_WREN;
     common.status = &STATUS_BP;
     common.bulk_erase = 0xC7;
     common.sector_erase = 0xD8;

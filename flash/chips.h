@@ -1,32 +1,12 @@
 // The flash families lptspi knows, one row each: what the makers' datasheets say a program needs
-// to know to identify, unprotect, erase and program the chip. Facts only: the procedures they
-// name live with the programs that carry them out.
+// to know to identify, unprotect, erase and program the chip, and the procedures (procedures.h)
+// that do it. Adding a family whose procedures exist is adding a row.
 #pragma once
 
-// What one program command writes.
-enum {
-    PROGRAM_PAGE = 1, // 0x02 writes up to a 256-byte page
-    // 0x02 writes one byte; longer runs take auto-address-increment word programming: 0xAD with
-    // the address and two bytes, then 0xAD with two bytes each, ended by write disable 0x04
-    PROGRAM_AAI_WORD
-};
-
-// What must come just before a write status (0x01).
-enum {
-    ENABLE_WREN = 1, // write enable 0x06
-    ENABLE_EWSR,     // enable-write-status 0x50
-    ENABLE_EITHER    // either of them
-};
-
-// How block protection is cleared.
-enum {
-    UNPROTECT_NONE = 1,     // the chip has no block protection to clear
-    UNPROTECT_STATUS_0,     // the status-write enable, then write status 0x00
-    UNPROTECT_SST26_GLOBAL, // write enable, then global block-protection unlock 0x98
-    // write enable, then write status 0x00: global unprotect of every sector, refused while the
-    // sector-protection lock (SPRL, bit 7) is set with the write-protect pin low
-    UNPROTECT_AT25_GLOBAL
-};
+// The procedures a row names, from the short list in procedures.h: how the chip's protection is
+// read and cleared, and how it programs.
+struct Protection;
+struct Programming;
 
 // What a family's status register bits mean.
 struct StatusBits {
@@ -43,15 +23,17 @@ extern const StatusBits STATUS_SST25;  // BP0-BP3, AAI, BPL
 extern const StatusBits STATUS_SST26;  // no protection here: a register of its own (0x72)
 extern const StatusBits STATUS_AT25DF; // SWP, WPP (the pin), EPE, SPRL
 
+extern const Protection PROTECT_STATUS_WREN;
+extern const Programming PROGRAM_PAGES;
+
 // A row gives only what differs from the common model: 1 MiB, page programs, write enable before
-// a status write, status 0x00 to unprotect, the common status bits, bulk and 64 KiB erase.
+// a status write that clears the protection bits, the common status bits, bulk and 64 KiB erase.
 struct FlashChip {
     unsigned char id[3]; // JEDEC identification (0x9F)
     const char* name;
     int size = 1 << 20; // bytes
-    int program = PROGRAM_PAGE;
-    int status_enable = ENABLE_WREN;
-    int unprotect = UNPROTECT_STATUS_0;
+    const Programming* program = &PROGRAM_PAGES;
+    const Protection* protection = &PROTECT_STATUS_WREN;
     const StatusBits* status = &STATUS_BP;
     int protection_register = 0; // bytes of the block-protection register (read with 0x72), or 0
     // Erase commands, 0 where the chip has none: the whole chip, a 64 KiB sector, a 4 KiB
@@ -97,7 +79,7 @@ enum {
 };
 
 // Which chip answers `id`. Always fills `*chip` with a row: the table's; else the common model
-// (write enable, write status 0x00 to unprotect, page programs, bulk and 64 KiB sector erase)
+// (write enable and write status to unprotect, page programs, bulk and 64 KiB sector erase)
 // with the longest busy times of the table, named "the flash", of the size the identification
 // gives (0 when it gives none, or when no chip answers). Returns the kind.
 int resolve_chip(const unsigned char* id, FlashChip* chip);

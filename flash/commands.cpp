@@ -28,13 +28,13 @@ static const unsigned long ENABLE_PAUSE_MS = 100;
 // The longest page program: a page.
 enum { PROGRAM_MAX = 256 };
 
-static void command(unsigned char code) {
-    frame(&code, 1, NULL, 0);
+static void command(FlashSession* s, unsigned char code) {
+    frame(s, &code, 1, NULL, 0);
 }
 
-static void write_enable() {
-    command(WRITE_ENABLE);
-    if (!linkfast)
+static void write_enable(FlashSession* s) {
+    command(s, WRITE_ENABLE);
+    if (s->link == LINK_PLAIN && !s->stopped)
         _sleep(ENABLE_PAUSE_MS);
 }
 
@@ -45,27 +45,27 @@ static void put_address(unsigned char* out, int address) {
 }
 
 // One frame: the command byte out, then `len` bytes in.
-static void query(unsigned char code, unsigned char* answer, int len) {
-    frame(&code, 1, answer, len);
+static void query(FlashSession* s, unsigned char code, unsigned char* answer, int len) {
+    frame(s, &code, 1, answer, len);
 }
 
-int mc_read_status() {
+int mc_read_status(FlashSession* s) {
     unsigned char status = 0;
-    query(READ_STATUS, &status, 1);
+    query(s, READ_STATUS, &status, 1);
     return status;
 }
 
-void mc_read_statuses(unsigned char* statuses, int n) {
-    query(READ_STATUS, statuses, n);
+void mc_read_statuses(FlashSession* s, unsigned char* statuses, int n) {
+    query(s, READ_STATUS, statuses, n);
 }
 
-void mc_erase_bulk() {
-    write_enable();
-    command(BULK_ERASE);
+void mc_erase_bulk(FlashSession* s) {
+    write_enable(s);
+    command(s, BULK_ERASE);
 }
 
-void mc_program(int address, const unsigned char* data, int len) {
-    write_enable();
+void mc_program(FlashSession* s, int address, const unsigned char* data, int len) {
+    write_enable(s);
     // The header and the data in one frame, with no gap in chip select between them. A page
     // program wraps within its page, so a longer `len` could only overwrite its own start.
     unsigned char block[4 + PROGRAM_MAX] = {PAGE_PROGRAM};
@@ -74,68 +74,69 @@ void mc_program(int address, const unsigned char* data, int len) {
         len = PROGRAM_MAX;
     if (len > 0)
         memcpy(block + 4, data, (size_t)len);
-    frame(block, 4 + (len > 0 ? len : 0), NULL, 0);
+    frame(s, block, 4 + (len > 0 ? len : 0), NULL, 0);
 }
 
-void mc_erase_at(unsigned char code, int address) {
-    write_enable();
+void mc_erase_at(FlashSession* s, unsigned char code, int address) {
+    write_enable(s);
     unsigned char block[4] = {code};
     put_address(block + 1, address);
-    frame(block, 4, NULL, 0);
+    frame(s, block, 4, NULL, 0);
 }
 
-void mc_words_start(int address, const unsigned char* word) {
-    write_enable();
-    stop_sends(WRITE_DISABLE); // Ctrl-C from now on ends the sequence before the program stops
+void mc_words_start(FlashSession* s, int address, const unsigned char* word) {
+    write_enable(s);
+    s->stop_first = WRITE_DISABLE; // a stop from now on ends the sequence first
     unsigned char block[6] = {WORD_PROGRAM, 0, 0, 0, word[0], word[1]};
     put_address(block + 1, address & ~1);
-    frame(block, 6, NULL, 0);
+    frame(s, block, 6, NULL, 0);
 }
 
-void mc_words_next(const unsigned char* word) {
+void mc_words_next(FlashSession* s, const unsigned char* word) {
     unsigned char block[3] = {WORD_PROGRAM, word[0], word[1]};
-    frame(block, 3, NULL, 0);
+    frame(s, block, 3, NULL, 0);
 }
 
-void mc_read(int address, unsigned char* buf, int len) {
+void mc_read(FlashSession* s, int address, unsigned char* buf, int len) {
     unsigned char header[5] = {FAST_READ, 0, 0, 0, 0x00}; // the last byte is the dummy
     put_address(header + 1, address);
-    frame(header, 5, buf, len);
+    frame(s, header, 5, buf, len);
 }
 
-void mc_write_status(int value) {
-    write_enable();
+void mc_write_status(FlashSession* s, int value) {
+    write_enable(s);
     unsigned char block[2] = {WRITE_STATUS, (unsigned char)(value & 0xFF)};
-    frame(block, 2, NULL, 0);
+    frame(s, block, 2, NULL, 0);
 }
 
-void mc_write_status_ewsr(int value) {
-    command(ENABLE_WRITE_STATUS);
+void mc_write_status_ewsr(FlashSession* s, int value) {
+    command(s, ENABLE_WRITE_STATUS);
     unsigned char block[2] = {WRITE_STATUS, (unsigned char)(value & 0xFF)};
-    frame(block, 2, NULL, 0);
+    frame(s, block, 2, NULL, 0);
 }
 
-void mc_global_unlock() {
-    write_enable();
-    command(GLOBAL_UNLOCK);
+void mc_global_unlock(FlashSession* s) {
+    write_enable(s);
+    command(s, GLOBAL_UNLOCK);
 }
 
-void mc_read_protection(unsigned char* bits, int len) {
-    query(READ_PROTECTION, bits, len);
+void mc_read_protection(FlashSession* s, unsigned char* bits, int len) {
+    query(s, READ_PROTECTION, bits, len);
 }
 
-void mc_write_disable() {
-    command(WRITE_DISABLE);
-    stop_sends(0);
+void mc_write_disable(FlashSession* s) {
+    command(s, WRITE_DISABLE);
+    if (!s->stopped || s->closing)
+        s->stop_first = 0; // sent: the word sequence is over
 }
 
-void mc_read_id(unsigned char* id) {
-    query(READ_ID, id, 3);
+void mc_read_id(FlashSession* s, unsigned char* id) {
+    query(s, READ_ID, id, 3);
 }
 
-int mc_read_id_twice(unsigned char* id, unsigned char* again) {
-    mc_read_id(id);
-    mc_read_id(again);
+int mc_read_id_twice(FlashSession* s, unsigned char* id, unsigned char* again) {
+    mc_read_id(s, id);
+    mc_read_id(s, again);
     return memcmp(id, again, 3) == 0;
 }
 

@@ -2,9 +2,10 @@
 #include "wait.h"
 
 #include "commands.h"
+#include "outcome.h"
 #include "../port/clock.h"
 
-int wait_ready(double limit, int readings, int* status) {
+int wait_ready(FlashSession* s, double limit, int readings, int* status) {
     unsigned char statuses[STATUS_READINGS];
     if (readings > STATUS_READINGS)
         readings = STATUS_READINGS;
@@ -14,7 +15,9 @@ int wait_ready(double limit, int readings, int* status) {
     for (;;) {
         // The time before the readings: a flash busy in them was busy that long.
         const double now = seconds_now();
-        mc_read_statuses(statuses, readings);
+        mc_read_statuses(s, statuses, readings);
+        if (s->stopped && !s->closing)
+            return WAIT_STOPPED;
         *status = statuses[readings - 1];
         int silent = 1;
         for (int i = 0; i < readings; i++)
@@ -29,6 +32,13 @@ int wait_ready(double limit, int readings, int* status) {
     }
 }
 
+int wait_outcome(int wait) {
+    return wait == WAIT_BUSY      ? OUTCOME_BUSY
+           : wait == WAIT_SILENT  ? OUTCOME_SILENT
+           : wait == WAIT_STOPPED ? OUTCOME_INTERRUPTED
+                                  : OUTCOME_DONE;
+}
+
 double status_write_limit(const FlashChip* chip) {
     // A status write the datasheet gives no time for is done as its frame ends; a millisecond
     // still lets a slower second source finish.
@@ -36,6 +46,6 @@ double status_write_limit(const FlashChip* chip) {
     return 2 * (longest > 1 ? longest : 1) / 1000.0;
 }
 
-int wait_status_write(const FlashChip* chip, int* status) {
-    return wait_ready(status_write_limit(chip), STATUS_READINGS, status);
+int wait_status_write(FlashSession* s, int* status) {
+    return wait_ready(s, status_write_limit(&s->chip), STATUS_READINGS, status);
 }

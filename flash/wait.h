@@ -3,9 +3,10 @@
 #pragma once
 
 #include "chips.h"
+#include "session.h"
 
 // How a wait ended.
-enum { WAIT_READY, WAIT_BUSY, WAIT_SILENT };
+enum { WAIT_READY, WAIT_BUSY, WAIT_SILENT, WAIT_STOPPED };
 
 enum {
     // Status readings in one frame: the flash repeats its status for as long as it is clocked,
@@ -17,11 +18,15 @@ enum {
 // time. It ends only on two readings in a row that show the flash idle, so that one bit flipped
 // on the way in cannot end it early. Gives up once `limit` seconds have passed with the flash
 // still busy (one that has just finished is read once more), or at once when every reading is
-// 0xFF: the data-in line stays high, as with no chip answering. The last status in `*status`.
-int wait_ready(double limit, int readings, int* status);
+// 0xFF: the data-in line stays high, as with no chip answering; or when a stop was noted. The
+// last status in `*status`.
+int wait_ready(FlashSession* s, double limit, int readings, int* status);
+
+// The outcome (outcome.h) of a wait that did not end ready.
+int wait_outcome(int wait);
 
 // Twice the longest status write of the family `chip` (NULL: not in the table), in seconds.
 double status_write_limit(const FlashChip* chip);
 
-// Waits for the status write just sent to a chip of the family `chip`, for status_write_limit.
-int wait_status_write(const FlashChip* chip, int* status);
+// Waits for the status write just sent to the session's chip, for status_write_limit.
+int wait_status_write(FlashSession* s, int* status);

@@ -220,3 +220,11 @@ unsigned long ProbePort(unsigned short port, int* value) {
     *value = block[0];
     return 0;
 }
+
+int DataRegisterHolds(int* held) {
+    Out32(baseport, ADAPTER_IDLE | ADAPTER_MOSI);
+    *held = Inp32(baseport);
+    Out32(baseport, IDLE_LINES);
+    int idle = Inp32(baseport);
+    return *held == (ADAPTER_IDLE | ADAPTER_MOSI) && idle == IDLE_LINES;
+}

@@ -63,6 +63,12 @@ void BringUpDriver(DriverFacts* facts);
 // (the 95/98/Me family, an older driver, a port it does not know).
 int UseLpt(int number, int family, unsigned short* base, unsigned short* ecp);
 
+// Whether the claimed port's data register keeps what is written to it, as a parallel port's
+// does (where nothing answers, the bus reads 0xFF): writes the adapter's idle lines with data-out
+// high, then the idle lines, reading each back; `*held` the first read. Both values leave the
+// flash released.
+int DataRegisterHolds(int* held);
+
 // One read of `port` through the driver: 0 with `*value` set, or the system's error code (access
 // denied: the driver does not serve that port).
 unsigned long ProbePort(unsigned short port, int* value);

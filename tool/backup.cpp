@@ -8,9 +8,12 @@
 #include "protection.h"
 #include "sha256.h"
 #include "verdict.h"
+#include "words.h"
 #include "../flash/chips.h"
 #include "../flash/commands.h"
-#include "../flash/link.h"
+#include "../flash/identify.h"
+#include "../flash/procedures.h"
+#include "../flash/write.h"
 #include "../port/interrupt.h"
 
 #include <stdio.h>
@@ -36,20 +39,11 @@ static int refuse_taken_name(const char* path) {
     return EXIT_BACKUP_NOT_WRITTEN;
 }
 
-// Reads `size` bytes from flash address `from` into `buffer`, showing the progress as read `pass`.
-static void read_span(unsigned char* buffer, int from, int size, int pass) {
-    static const char* const phases[] = {"reading 1", "reading 2", "reading 3"};
-    Progress progress;
-    progress_start(&progress, phases[pass - 1], "pages", size / PAGE_SIZE);
-    for (int address = 0; address < size; address += CHUNK_SIZE) {
-        mc_read(from + address, buffer + address, CHUNK_SIZE);
-        progress_show(&progress, (address + CHUNK_SIZE) / PAGE_SIZE, -1);
-    }
-    progress_end(&progress, size / PAGE_SIZE);
-}
-
-static void read_whole(unsigned char* buffer, int size, int pass) {
-    read_span(buffer, 0, size, pass);
+// Reads `size` bytes from flash address `from` into `buffer`, showing the progress as read
+// `pass`. Returns 0 when Ctrl-C stopped it.
+static int read_span(FlashSession* s, unsigned char* buffer, int from, int size, int pass) {
+    FlashOutcome o = {};
+    return flash_read(s, from, buffer, size, pass, &o) == OUTCOME_DONE;
 }
 
 // The chip that answers `id`, its row in `*chip`, and the size to read: the table's, or else the
@@ -80,16 +74,15 @@ static int flash_size(const unsigned char* id, int kind, const FlashChip* chip) 
 
 // Whether the flash shows what protects it from lptspi's erase and programs: the status bits of
 // its family, or the block-protection register of a family that keeps one.
-static void say_protection(int status, const FlashChip* chip) {
-    if (chip->protection_register > 0) {
-        unsigned char bits[32];
-        int locked = 0;
-        read_block_locks(chip, bits, &locked);
-        if (locked)
+static void say_protection(FlashSession* s, int status) {
+    ProtectionState p;
+    read_protection(s, status, &p);
+    if (p.where == PROTECTED_IN_REGISTER) {
+        if (p.protects)
             printf("the flash's blocks are locked (its block-protection register): lptspi's "
                    "erase and programs will be ignored until they are unlocked (lptspi-check "
                    "--unprotect)\n");
-    } else if (status_protects(chip, status)) {
+    } else if (p.protects) {
         printf("the flash is write-protected: lptspi will refuse it until the protection is "
                "cleared (lptspi-check --unprotect)\n");
     }
@@ -100,7 +93,7 @@ static void say_protection(int status, const FlashChip* chip) {
 // the 24-bit address space, the first and the last page and the first page in use must read as they
 // do below `size`. Returns -1 when they all do, or the first address that does not: the chip is
 // larger than its identification says and a backup of `size` bytes would leave the rest out.
-static int wrap_mismatch(const unsigned char* chip, int size, int first_bound) {
+static int wrap_mismatch(FlashSession* s, const unsigned char* chip, int size, int first_bound) {
     int anchor = 0;
     while (anchor < size && blank_page(chip + anchor))
         anchor += PAGE_SIZE;
@@ -110,7 +103,7 @@ static int wrap_mismatch(const unsigned char* chip, int size, int first_bound) {
     for (int bound = first_bound; bound < ADDRESS_SPACE; bound *= 2) {
         const int probes[3] = {bound, 2 * bound - PAGE_SIZE, bound + anchor};
         for (int i = 0; i < 3; i++) {
-            mc_read(probes[i], page, PAGE_SIZE);
+            mc_read(s, probes[i], page, PAGE_SIZE);
             if (memcmp(page, chip + probes[i] % size, PAGE_SIZE) != 0)
                 return probes[i];
         }
@@ -132,8 +125,8 @@ static int repeat_mismatch(const unsigned char* chip, const unsigned char* beyon
 // table's is read once more from its size to twice it, where it must repeat its start. Returns
 // the page count to save, or -1 with the exit status in `*status` and the reason printed; data
 // the backup cannot hold makes the status EXIT_BACKUP_PARTIAL.
-static int read_checked(unsigned char* chip, unsigned char* again, int size, int from_table,
-                        const char* path, int* status) {
+static int read_checked(FlashSession* s, unsigned char* chip, unsigned char* again, int size,
+                        int from_table, const char* path, int* status) {
     int pages = size / PAGE_SIZE;
     // Beyond 16 MiB the 24-bit addresses wrap whatever the chip.
     const int repeats = !from_table && size < ADDRESS_SPACE;
@@ -143,19 +136,23 @@ static int read_checked(unsigned char* chip, unsigned char* again, int size, int
                pages, pages);
     else
         printf("reading %d pages twice...\n", pages);
-    read_whole(chip, size, 1);
-    read_whole(again, size, 2);
+    if (!read_span(s, chip, 0, size, 1) || !read_span(s, again, 0, size, 2)) {
+        *status = EXIT_INTERRUPTED;
+        return -1;
+    }
     // A flaky wire or a flash changing under the reads: trust neither read.
     int differ = -1;
     for (int n = 0; n < pages && differ < 0; n++) {
         if (memcmp(chip + n * PAGE_SIZE, again + n * PAGE_SIZE, PAGE_SIZE) != 0)
             differ = n;
     }
-    if (differ < 0 && repeats)
-        read_span(again, size, size, 3);
+    if (differ < 0 && repeats && !read_span(s, again, size, size, 3)) {
+        *status = EXIT_INTERRUPTED;
+        return -1;
+    }
     progress_newline();
     if (differ >= 0) {
-        release_flash();
+        release_flash(s);
         printf("!!! page %d read differently twice, %s not written \n", differ, path);
         fail_because("page %d read differently twice: the reads are unreliable, %s not written",
                      differ, path);
@@ -164,8 +161,8 @@ static int read_checked(unsigned char* chip, unsigned char* again, int size, int
     }
     int wrong = repeats ? repeat_mismatch(chip, again, size) : -1;
     if (wrong < 0)
-        wrong = wrap_mismatch(chip, size, repeats ? 2 * size : size);
-    release_flash();
+        wrong = wrap_mismatch(s, chip, size, repeats ? 2 * size : size);
+    release_flash(s);
     if (wrong >= 0) {
         printf("!!! the flash does not repeat its first %d KiB at 0x%06x: it is larger than its "
                "identification says, %s not written \n",
@@ -200,16 +197,21 @@ static int read_checked(unsigned char* chip, unsigned char* again, int size, int
 
 // Claims the port, checks the flash can be read, identifies it and reads it; writes the backup
 // into `file`. Returns the exit status, the chip's row in `*chip`.
-static int back_up(NewFile* file, int port, FlashChip* chip) {
+static int back_up(NewFile* file, FlashSession* s) {
     // A flash busy with a program or an erase answers reads with garbage. Block protection, the
     // bits that lock it and a set write latch stop erases and programs, not reads.
-    int status = claim_idle_flash(port, STATUS_BUSY);
+    int status = board_begin(s, STATUS_BUSY);
     if (status < 0)
-        return EXIT_BACKUP_NOT_WRITTEN;
-    end_cut_words(&status);
+        return session_stopped(s) ? (int)EXIT_INTERRUPTED : (int)EXIT_BACKUP_NOT_WRITTEN;
+    end_cut_words(s, &status);
 
-    unsigned char id[3], again[3];
-    if (!mc_read_id_twice(id, again)) {
+    unsigned char ids[2][3];
+    FlashOutcome o = {};
+    if (flash_identify(s, 2, ids, &o) == OUTCOME_INTERRUPTED)
+        return EXIT_INTERRUPTED;
+    const unsigned char* id = ids[0];
+    if (o.kind == OUTCOME_ID_DIFFERS) {
+        const unsigned char* again = o.again;
         printf("!!! flash id read differently twice (%02x %02x %02x, then %02x %02x %02x), %s not "
                "written \n",
                id[0], id[1], id[2], again[0], again[1], again[2], file->path);
@@ -217,8 +219,9 @@ static int back_up(NewFile* file, int port, FlashChip* chip) {
                      file->path);
         return EXIT_READS_DIFFER;
     }
-    const int kind = resolve_chip(id, chip);
-    say_protection(status, chip);
+    const int kind = s->kind;
+    const FlashChip* chip = &s->chip;
+    say_protection(s, status);
     int size = flash_size(id, kind, chip);
     if (size == 0)
         return EXIT_BACKUP_NOT_WRITTEN;
@@ -233,7 +236,7 @@ static int back_up(NewFile* file, int port, FlashChip* chip) {
         return EXIT_BACKUP_NOT_WRITTEN;
     }
     int result = EXIT_BACKUP_SAVED;
-    int pages = read_checked(bytes, second, size, kind == CHIP_KNOWN, file->path, &result);
+    int pages = read_checked(s, bytes, second, size, kind == CHIP_KNOWN, file->path, &result);
     free(second);
     if (pages >= 0) {
         int saved = save(file, bytes, pages);
@@ -270,11 +273,6 @@ static int save(NewFile* file, unsigned char* chip, int pages) {
 
 int backup_flash(const char* path, int port) {
     verdict_start();
-    linkfast = 1;
-    // Ctrl-C leaves nothing behind: the temporary file goes, the lines are left idle.
-    static char note[NEW_FILE_NAME + 32];
-    snprintf(note, sizeof note, "\nInterrupted: %s not written \n", path);
-    CatchInterrupts(note);
     // The file is made before the port is touched, so that a name that is taken or a folder that
     // takes no files is found before the reads, not after them.
     NewFile file;
@@ -287,16 +285,25 @@ int backup_flash(const char* path, int port) {
         fail_because("%s could not be created: %s", path, reason);
         return say_verdict(EXIT_BACKUP_NOT_WRITTEN, "%s", "");
     }
-    InterruptRemoves(file.file, file.temporary);
-    FlashChip chip = {};
-    chip.name = "the flash";
-    int result = back_up(&file, port, &chip);
-    InterruptRemoves(NULL, NULL);
+    FlashSession s;
+    session_open(&s, LINK_FAST);
+    RunWords words;
+    int result = EXIT_BACKUP_NOT_WRITTEN;
+    if (claim_port(port, LINK_FAST, &s)) {
+        listen(&s, &words);
+        result = back_up(&file, &s);
+    }
     new_file_abandon(&file); // nothing to do once the file was written
+    if (result == EXIT_INTERRUPTED) {
+        // Ctrl-C leaves nothing behind: the temporary file gone, the lines idle.
+        session_idle(&s);
+        printf("\nInterrupted: %s not written \n", path);
+        return EXIT_INTERRUPTED;
+    }
     if (result == EXIT_BACKUP_PARTIAL)
         fail_because("saved to %s without the data past page %d, which lptspi cannot write "
                      "back",
                      path, MAX_PAGES - 1);
-    return say_verdict(result, "%s saved to %s (firmware sha256 %.12s..., %.1f s)", chip.name, path,
-                       saved_firmware, verdict_seconds());
+    return say_verdict(result, "%s saved to %s (firmware sha256 %.12s..., %.1f s)", s.chip.name,
+                       path, saved_firmware, verdict_seconds());
 }

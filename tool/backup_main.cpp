@@ -3,6 +3,8 @@
 #include "backup.h"
 #include "options.h"
 
+#include "../port/interrupt.h"
+
 #include <stdio.h>
 
 static const ProgramText TEXT = {
@@ -30,5 +32,7 @@ int main(int argc, char* argv[]) {
         wrong_arguments("lptspi-backup", argv, first - 1, "backup.bin");
         return EXIT_BACKUP_NOT_WRITTEN;
     }
+    // Ctrl-C leaves nothing behind: the temporary file goes, the lines are left idle.
+    CatchInterrupts();
     return backup_flash(argv[first], options.port != 0 ? options.port : 1);
 }

@@ -1,9 +1,10 @@
 // lptspi-check: every finding in its order, and the verdict they add up to.
 #include "check.h"
 
+#include "board.h"
 #include "check_parts.h"
 #include "sequence.h"
-#include "../flash/link.h"
+#include "../flash/commands.h"
 
 #include <stdio.h>
 
@@ -32,16 +33,18 @@ static int verdict(const CheckFindings* f) {
 // protection the write-protect pin holds. (It clears protection, erases sector by sector where
 // there is no bulk erase and programs words where the family takes those.)
 static int fast_verdict(const CheckFindings* f) {
-    const char* why = f->wiring    ? "the flash or its wiring needs attention"
-                      : f->busy    ? "the flash is busy"
-                      : f->no_size ? "it takes no chip whose size it does not know"
-                      : f->pin_lock == PIN_LOCK_HELD ? "the write-protect pin holds the protection"
-                                                     : NULL;
+    const int refusal = fast_refusal(f->no_size ? CHIP_NO_SIZE : CHIP_KNOWN,
+                                     f->busy ? STATUS_BUSY : 0, f->pin_lock);
+    const char* why = f->wiring                  ? "the flash or its wiring needs attention"
+                      : refusal == FAST_BUSY     ? "the flash is busy"
+                      : refusal == FAST_NO_SIZE  ? "it takes no chip whose size it does not know"
+                      : refusal == FAST_PIN_LOCK ? "the write-protect pin holds the protection"
+                                                 : NULL;
     if (why != NULL) {
         printf("result: lptspi --fast cannot write this flash as it is: %s (see above)\n", why);
         return CHECK_FLASH_OR_WIRING;
     }
-    if (f->pin_lock == PIN_LOCK_UNKNOWN) {
+    if (refusal == FAST_PIN_UNKNOWN) {
         printf("result: lptspi --fast writes this flash only if the write-protect pin is held "
                "high (see above): lptspi-check --fast --unprotect finds out\n");
         return CHECK_FLASH_OR_WIRING;
@@ -53,7 +56,6 @@ static int fast_verdict(const CheckFindings* f) {
 int check_all(const CheckOptions* options) {
     CheckFindings found = {};
     found.located = -1;
-    linkfast = 1;
 
     PlatformFacts platform;
     ReadPlatform(&platform);
@@ -68,10 +70,17 @@ int check_all(const CheckOptions* options) {
         !check_registers(&found, platform.family))
         return port_problem();
 
-    check_flash(options, &found);
-    measure_speed();
-    if (options->pins)
-        hold_pins();
-    release_flash();
+    FlashSession s;
+    session_open(&s, LINK_FAST);
+    check_flash(&s, options, &found);
+    if (!session_stopped(&s))
+        measure_speed(&s);
+    if (!session_stopped(&s) && options->pins)
+        hold_pins(&s);
+    if (session_stopped(&s)) {
+        session_idle(&s);
+        return CHECK_INTERRUPTED;
+    }
+    release_flash(&s);
     return options->fast ? fast_verdict(&found) : verdict(&found);
 }

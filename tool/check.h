@@ -10,7 +10,8 @@
 enum {
     CHECK_READY = 0,          // everything lptspi needs was found (--fast: lptspi --fast can write)
     CHECK_PORT_OR_DRIVER = 1, // no port, or no driver: the flash was not looked at
-    CHECK_FLASH_OR_WIRING = 2 // no chip answering, unreliable reads, a busy or protected flash
+    CHECK_FLASH_OR_WIRING = 2, // no chip answering, unreliable reads, a busy or protected flash
+    CHECK_INTERRUPTED = 130    // Ctrl-C: the lines left idle
 };
 
 struct CheckOptions {

@@ -5,6 +5,7 @@
 #include "image.h"
 #include "protection.h"
 #include "../flash/commands.h"
+#include "../flash/identify.h"
 #include "../port/registers.h"
 #include "../port/system.h"
 
@@ -16,9 +17,10 @@ enum {
     RELIABILITY_BYTES = 64 * 1024 // or the whole chip when it is smaller
 };
 
-// Returns 1 when a chip answers on the data-in line.
-static int check_lines(unsigned char ids[3][3], int* status) {
-    Out32(baseport, IDLE_LINES);
+// Returns 1 when a chip answers on the data-in line, the identification read three times into
+// `o` (and the session's chip when the reads agree); -1 when Ctrl-C stopped it.
+static int check_lines(FlashSession* s, unsigned char ids[3][3], int* status, FlashOutcome* o) {
+    session_idle(s);
     _sleep(100);
     if ((prStatus() & ADAPTER_MISO) != 0)
         printf("lines: data-in (pin 10) reads high with the flash released\n");
@@ -26,13 +28,12 @@ static int check_lines(unsigned char ids[3][3], int* status) {
         printf("lines: data-in (pin 10) reads low with the flash released: it is shorted to "
                "ground, or a chip holds it low\n");
 
-    for (int i = 0; i < 3; i++)
-        mc_read_id(ids[i]);
-    *status = mc_read_status();
-    if (end_cut_words(status)) {
-        for (int i = 0; i < 3; i++)
-            mc_read_id(ids[i]);
-    }
+    flash_identify(s, 3, ids, o);
+    *status = mc_read_status(s);
+    if (end_cut_words(s, status))
+        flash_identify(s, 3, ids, o);
+    if (session_stopped(s))
+        return -1;
     int ones = *status == 0xFF, zeros = *status == 0x00;
     for (int i = 0; i < 3; i++) {
         for (int j = 0; j < 3; j++) {
@@ -88,10 +89,11 @@ static const char* maker(int code) {
 
 // Says what the identification tells and which family of the table answers it (in `*chip`, or
 // NULL); returns the size, or 0 when the identification does not give one.
-static int say_id(unsigned char ids[3][3], const FlashChip** chip, CheckFindings* f) {
+static int say_id(const FlashSession* s, unsigned char ids[3][3], const FlashOutcome* o,
+                  const FlashChip** chip, CheckFindings* f) {
     const unsigned char* id = ids[0];
     *chip = NULL;
-    if (memcmp(ids[0], ids[1], 3) != 0 || memcmp(ids[0], ids[2], 3) != 0) {
+    if (o->kind == OUTCOME_ID_DIFFERS) {
         printf("flash: id read differently three times (%02x %02x %02x, %02x %02x %02x, %02x %02x "
                "%02x): the reads are unreliable: check the cable\n",
                ids[0][0], ids[0][1], ids[0][2], ids[1][0], ids[1][1], ids[1][2], ids[2][0],
@@ -99,10 +101,8 @@ static int say_id(unsigned char ids[3][3], const FlashChip** chip, CheckFindings
         f->wiring = 1;
         return 0;
     }
-    FlashChip row;
-    const int kind = resolve_chip(id, &row);
-    *chip = kind == CHIP_KNOWN ? find_chip(id) : NULL; // NULL: not in the table
-    const int size = row.size;
+    *chip = s->kind == CHIP_KNOWN ? &s->chip : NULL; // NULL: not in the table
+    const int size = s->chip.size;
     if (size == 0) {
         printf("flash: id %02x %02x %02x, the same three times: %s (%02x), capacity code %02x, a "
                "size this tool does not know\n",
@@ -128,7 +128,8 @@ static const int LONG_ERASE_MS = 20000;
 static void say_family(const FlashChip* chip, int status) {
     if (chip == NULL)
         return;
-    if ((status & chip->status->idle) != 0) {
+    const int obstacles = plain_run_obstacles(chip, status);
+    if (obstacles & PLAIN_PIN_BIT) {
         int pin = 0;
         while ((chip->status->idle & (1 << pin)) == 0)
             pin++;
@@ -137,7 +138,7 @@ static void say_family(const FlashChip* chip, int status) {
                "as not idle\n",
                chip->name, chip->status->idle, chip->status->names[pin]);
     }
-    if (chip->bulk_erase == 0) {
+    if (obstacles & PLAIN_NO_BULK) {
         printf("flash: %s has no bulk erase: lptspi --fast erases it sector by sector; lptspi "
                "cannot erase it, and waits for ever on status = 02 (the write latch its erase "
                "command left set)\n",
@@ -152,7 +153,7 @@ static void say_family(const FlashChip* chip, int status) {
                "held low, whatever the status says: hold W high (the adapter's wiring decides; "
                "no command reads the pin)\n",
                chip->name, chip->pin_protects / 1024);
-    if (chip->program == PROGRAM_AAI_WORD) {
+    if (obstacles & PLAIN_BYTES) {
         printf("flash: %s programs one byte per command: lptspi --fast programs it in words; "
                "lptspi writes only the first byte of each page\n",
                chip->name);
@@ -160,13 +161,15 @@ static void say_family(const FlashChip* chip, int status) {
 }
 
 // The first 64 KiB (or the whole chip) read three times, compared bit by bit.
-static void check_reads(int size, CheckFindings* f) {
+static void check_reads(FlashSession* s, int size, CheckFindings* f) {
     static unsigned char reads[3][RELIABILITY_BYTES];
     int length = size < RELIABILITY_BYTES ? size : RELIABILITY_BYTES;
     for (int pass = 0; pass < 3; pass++) {
         for (int address = 0; address < length; address += CHUNK)
-            mc_read(address, reads[pass] + address, CHUNK);
+            mc_read(s, address, reads[pass] + address, CHUNK);
     }
+    if (session_stopped(s))
+        return;
     long bits = 0;
     int pages = 0;
     char listed[96] = "";
@@ -196,15 +199,14 @@ static void check_reads(int size, CheckFindings* f) {
     f->wiring = 1;
 }
 
-int family_stops_lptspi(const FlashChip* chip, int status) {
-    return chip != NULL && ((status & chip->status->idle) != 0 || chip->bulk_erase == 0 ||
-                            chip->program == PROGRAM_AAI_WORD);
-}
-
-void check_flash(const CheckOptions* options, CheckFindings* f) {
+void check_flash(FlashSession* s, const CheckOptions* options, CheckFindings* f) {
     unsigned char ids[3][3];
     int status = 0;
-    if (!check_lines(ids, &status)) {
+    FlashOutcome o = {};
+    const int answers = check_lines(s, ids, &status, &o);
+    if (answers < 0)
+        return;
+    if (!answers) {
         f->wiring = 1;
         if (options->unprotect)
             printf("unprotect: not tried without a chip answering\n");
@@ -215,21 +217,32 @@ void check_flash(const CheckOptions* options, CheckFindings* f) {
     if (status & STATUS_BUSY)
         printf("flash: the id cannot be read while the flash is busy\n");
     else
-        size = say_id(ids, &chip, f);
+        size = say_id(s, ids, &o, &chip, f);
     // A bit that shows the write-protect pin is the family's problem, not the status's.
     f->status = (status & ~(chip != NULL ? chip->status->idle : 0)) != 0x00;
-    f->family = family_stops_lptspi(chip, status);
+    f->family = plain_run_obstacles(chip, status) != 0;
     f->busy = (status & STATUS_BUSY) != 0;
-    f->pin_lock = pin_lock_of(chip, status);
+    if (chip == NULL && s->kind == CHIP_KNOWN) {
+        // Busy: the family is not taken from an identification read meanwhile.
+        s->chip = FlashChip();
+        s->chip.name = "the flash";
+        s->kind = 0;
+    }
+    read_protection(s, status, &f->protection);
+    f->pin_lock = f->protection.pin_lock;
     say_status(status, chip, f);
     say_family(chip, status);
-    say_locks(chip, f);
+    say_locks(s, chip, f);
+    if (session_stopped(s))
+        return;
     if (status & STATUS_BUSY)
         printf("reads: not checked while the flash is busy\n");
     else
-        check_reads(size != 0 ? size : RELIABILITY_BYTES, f);
+        check_reads(s, size != 0 ? size : RELIABILITY_BYTES, f);
+    if (session_stopped(s))
+        return;
     if (options->unprotect && f->wiring)
         printf("unprotect: not tried while the reads are unreliable\n");
     else if (options->unprotect)
-        unprotect(status, chip, f);
+        unprotect(s, status, chip, f);
 }

@@ -22,7 +22,7 @@ static const ProgramText TEXT = {
 
 int main(int argc, char* argv[]) {
     setvbuf(stdout, NULL, _IONBF, 0);
-    CatchInterrupts("\ninterrupted: the lines are left idle, the flash released\n");
+    CatchInterrupts();
     // Every argument is an option.
     Options options;
     int first = read_options(argc, argv, OPTION_PORT | OPTION_FAST | OPTION_PINS | OPTION_UNPROTECT,
@@ -40,5 +40,8 @@ int main(int argc, char* argv[]) {
                           options.port,
                           options.port_env,
                           (options.given & OPTION_PORT) != 0};
-    return check_all(&check);
+    const int status = check_all(&check);
+    if (status == CHECK_INTERRUPTED)
+        printf("\ninterrupted: the lines are left idle, the flash released\n");
+    return status;
 }

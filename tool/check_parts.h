@@ -4,6 +4,8 @@
 #include "check.h"
 
 #include "../flash/chips.h"
+#include "../flash/procedures.h"
+#include "../flash/session.h"
 #include "../port/diagnosis.h"
 
 // What the parts found, read by the verdict. A port or driver problem ends the run at once; the
@@ -28,12 +30,8 @@ struct CheckFindings {
     int busy;
     int no_size;
     int pin_lock;
-};
-
-enum {
-    PIN_LOCK_NONE = 0,
-    PIN_LOCK_HELD = 1,   // the status shows the pin low, or the unprotect was ignored
-    PIN_LOCK_UNKNOWN = 2 // the lock bit is set and no command reads the pin
+    // What protects the chip, as read (the pin lock as found: pin_lock follows --unprotect).
+    ProtectionState protection;
 };
 
 // ---- the port (check_port.cpp) ----
@@ -53,24 +51,19 @@ int check_registers(CheckFindings* f, int family);
 
 // The data-in line, the identification, the status, the family, the block locks, the reads,
 // and --unprotect when asked.
-void check_flash(const CheckOptions* options, CheckFindings* f);
-// Whether lptspi's own run cannot program a chip of the family `chip` with `status` whatever its
-// protection: a status bit that shows the pin, no bulk erase, one byte per program command.
-int family_stops_lptspi(const FlashChip* chip, int status);
-
-// Whether a lock bit in `status` holds the protection of a chip of the family `chip` (PIN_LOCK_*).
-int pin_lock_of(const FlashChip* chip, int status);
+void check_flash(FlashSession* s, const CheckOptions* options, CheckFindings* f);
 // The status decoded with the family's bit names, and what lptspi and lptspi --fast make of it
 // (`f` holding the family's problem and the pin lock).
 void say_status(int status, const FlashChip* chip, const CheckFindings* f);
 // The block-protection register of a chip that keeps one, and what it means.
-void say_locks(const FlashChip* chip, CheckFindings* f);
+void say_locks(FlashSession* s, const FlashChip* chip, CheckFindings* f);
 // Clears block protection by the family's own procedure, and says whether it held.
-void unprotect(int status, const FlashChip* chip, CheckFindings* f);
+void unprotect(FlashSession* s, int status, const FlashChip* chip, CheckFindings* f);
 
 // ---- speed (check_speed.cpp) and pins (pins.cpp) ----
 
 // How long a port access takes here, and what that makes of each program's run.
-void measure_speed();
-// Holds each output line at its working level in turn, for a meter or an LED.
-void hold_pins();
+void measure_speed(FlashSession* s);
+// Holds each output line at its working level in turn, for a meter or an LED; returns 0 when
+// Ctrl-C stopped it.
+int hold_pins(FlashSession* s);

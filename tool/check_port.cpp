@@ -222,11 +222,8 @@ static void say_ecr() {
 // A parallel port's data register keeps what is written to it; where nothing answers, the bus
 // reads 0xFF. Both values leave the flash released.
 static int data_register_holds(const CheckFindings* f) {
-    Out32(baseport, ADAPTER_IDLE | ADAPTER_MOSI);
-    int held = Inp32(baseport);
-    Out32(baseport, IDLE_LINES);
-    int idle = Inp32(baseport);
-    if (held == (ADAPTER_IDLE | ADAPTER_MOSI) && idle == IDLE_LINES)
+    int held = 0;
+    if (DataRegisterHolds(&held))
         return 1;
     printf("port: %s's data register at 0x%04x does not keep what is written to it (0x07 reads "
            "back as 0x%02x): no parallel port answers there\n",

@@ -5,19 +5,10 @@
 #include "protection.h"
 #include "waits.h"
 #include "../flash/commands.h"
+#include "../flash/wait.h"
 
 #include <stdio.h>
 #include <string.h>
-
-int pin_lock_of(const FlashChip* chip, int status) {
-    const StatusBits* bits = family_status_bits(chip);
-    if ((status & bits->lock) == 0)
-        return PIN_LOCK_NONE;
-    // A family whose status shows the pin (the AT25DF's WPP) tells whether the lock holds.
-    if (bits->idle != 0)
-        return (status & bits->idle) != 0 ? PIN_LOCK_NONE : PIN_LOCK_HELD;
-    return PIN_LOCK_UNKNOWN;
-}
 
 // What lptspi --fast does with a status lptspi refuses, one clause: it clears the protection by
 // the family's procedure unless a lock bit holds it, the write-protect pin being low.
@@ -69,26 +60,23 @@ void say_status(int status, const FlashChip* chip, const CheckFindings* f) {
                    : "; for lptspi, lptspi-check --unprotect clears it");
 }
 
-// Reads the block-protection register of a chip that keeps one; returns whether any block is
-// locked, having printed the register as `what`.
-static int read_locks(const FlashChip* chip, const char* what) {
-    unsigned char bits[32];
-    int locked = 0;
-    int len = read_block_locks(chip, bits, &locked);
-    char shown[3 * 32 + 1];
-    format_locks(shown, sizeof shown, bits, len);
+// Prints the block-protection register as read, after `what`; returns whether any block is
+// locked.
+static int show_locks(const ProtectionState* p, const char* what) {
+    char shown[3 * OUTCOME_REGISTER + 1];
+    format_locks(shown, sizeof shown, p->bits, p->len);
     printf("%s%s", what, shown);
-    return locked;
+    return p->protects;
 }
 
 // The locks of a chip whose protection is a register of its own: while any block is locked its
 // bulk erase and its programs there are ignored.
-void say_locks(const FlashChip* chip, CheckFindings* f) {
-    if (chip == NULL || chip->protection_register == 0)
+void say_locks(FlashSession* s, const FlashChip* chip, CheckFindings* f) {
+    if (chip == NULL || f->protection.where != PROTECTED_IN_REGISTER || session_stopped(s))
         return;
     char what[64];
     snprintf(what, sizeof what, "flash: %s block-protection register (0x72): ", chip->name);
-    f->locks = read_locks(chip, what);
+    f->locks = show_locks(&f->protection, what);
     if (f->locks)
         printf(": blocks locked, as at every power-up: lptspi --fast unlocks them itself; the "
                "chip ignores lptspi's bulk erase, and "
@@ -98,11 +86,10 @@ void say_locks(const FlashChip* chip, CheckFindings* f) {
         printf(": no block locked (every power-up locks them again)\n");
 }
 
-// After an unprotect that did not hold the write enable may still stand: nothing else may
-// program or erase this chip.
-static void disable_writes() {
-    mc_write_disable();
-    int now = mc_read_status();
+// After an unprotect that did not hold, the procedure sent write disable, as the write enable
+// may still have stood: nothing else may program or erase this chip.
+static void disable_writes(FlashSession* s) {
+    int now = mc_read_status(s);
     if (now & STATUS_LATCH)
         printf("unprotect: the write latch stays set after write disable (status 0x%02x): switch "
                "the board off and on before using it\n",
@@ -113,27 +100,29 @@ static void disable_writes() {
 
 // Clears the protection bits of the status register (on the AT25DF family that is its global
 // unprotect, once more when the first write only cleared the lock), and whether it held.
-static void clear_status(int status, const FlashChip* chip, CheckFindings* f) {
+static void clear_status(FlashSession* s, int status, const FlashChip* chip, CheckFindings* f) {
     if (status_unprotected(chip, status)) {
         printf("unprotect: nothing to clear (status 0x%02x)\n", status);
         return;
     }
-    int now = 0;
-    int outcome = clear_status_protection(chip, status, &now);
-    if (outcome != WAIT_READY) {
-        if (outcome == WAIT_SILENT)
+    FlashOutcome o = {};
+    const int outcome = clear_protection_bits(s, &f->protection, &o);
+    const int now = o.status;
+    if (outcome == OUTCOME_INTERRUPTED)
+        return;
+    if (outcome == OUTCOME_BUSY || outcome == OUTCOME_SILENT) {
+        if (outcome == OUTCOME_SILENT)
             printf("unprotect: the flash stopped answering after the status write: its status "
                    "reads 0xff: check the chip's power and the cable\n");
         else
             printf("unprotect: the flash stayed busy (status 0x%02x) for %.0f ms after the status "
                    "write, twice the longest its datasheet gives: switch the board off and on and "
                    "run again\n",
-                   now, status_write_limit(chip) * 1e3);
+                   now, o.limit * 1e3);
         f->wiring = 1;
         return;
     }
-    const int at25 = chip != NULL && chip->unprotect == UNPROTECT_AT25_GLOBAL;
-    if (status_unprotected(chip, now)) {
+    if (outcome == OUTCOME_DONE) {
         f->status = 0;
         f->pin_lock = PIN_LOCK_NONE;
         if (now == 0x00 && !f->family) {
@@ -144,50 +133,51 @@ static void clear_status(int status, const FlashChip* chip, CheckFindings* f) {
         printf("unprotect: status 0x%02x cleared to 0x%02x%s: nothing is protected now, but "
                "lptspi still cannot program it (see above)\n",
                status, now,
-               at25 ? " (global unprotect)"
-               : chip != NULL && chip->status_enable == ENABLE_EWSR
-                   ? " (enable-write-status, write status)"
-                   : "");
+               o.how == CLEARED_BY_GLOBAL_UNPROTECT ? " (global unprotect)"
+               : o.how == CLEARED_BY_EWSR_STATUS    ? " (enable-write-status, write status)"
+                                                    : "");
         return;
     }
     char reason[256];
     status_kept_reason(reason, sizeof reason, chip, now);
     printf("unprotect: %s\n", reason);
     f->pin_lock = PIN_LOCK_HELD;
-    disable_writes();
+    disable_writes(s);
 }
 
 // The global unlock of a chip whose blocks lock in a register of their own, and whether it
 // held.
-static void unlock_blocks(const FlashChip* chip, CheckFindings* f) {
+static void unlock_blocks(FlashSession* s, CheckFindings* f) {
     if (!f->locks) {
         printf("unprotect: nothing to clear (no block locked)\n");
         return;
     }
-    mc_global_unlock();
-    f->locks = read_locks(chip, "unprotect: after the global unlock the block-protection "
-                                "register reads ");
+    FlashOutcome o = {};
+    if (clear_protection(s, &f->protection, &o) == OUTCOME_INTERRUPTED)
+        return;
+    f->locks = show_locks(&f->protection, "unprotect: after the global unlock the "
+                                          "block-protection register reads ");
     if (!f->locks) {
         printf(": every block unlocked: lptspi takes this flash now, until it is powered off\n");
         return;
     }
     printf(": %s\n", UNLOCK_IGNORED);
     f->pin_lock = PIN_LOCK_HELD;
-    disable_writes();
+    disable_writes(s);
 }
 
 // Clears block protection by the family's own procedure (write enable and write status 0x00 on
 // a chip not in the table), and says whether it held.
-void unprotect(int status, const FlashChip* chip, CheckFindings* f) {
+void unprotect(FlashSession* s, int status, const FlashChip* chip, CheckFindings* f) {
     if (status & STATUS_BUSY) {
         printf("unprotect: not tried while the flash is busy\n");
         return;
     }
-    if (chip != NULL && chip->unprotect == UNPROTECT_SST26_GLOBAL)
-        unlock_blocks(chip, f);
-    else if (chip != NULL && chip->unprotect == UNPROTECT_NONE)
+    if (chip != NULL && f->protection.where == PROTECTED_IN_REGISTER)
+        unlock_blocks(s, f);
+    else if (chip != NULL && f->protection.where == PROTECTED_NOWHERE)
         printf("unprotect: nothing to clear: %s has no block protection%s\n", chip->name,
                chip->pin_protects != 0 ? " but its write-protect pin (see above)" : "");
     else
-        clear_status(status, chip, f);
+        clear_status(s, status, chip, f);
 }

@@ -4,7 +4,6 @@
 
 #include "image.h"
 #include "../flash/commands.h"
-#include "../flash/link.h"
 #include "../port/clock.h"
 #include "../port/registers.h"
 #include "../port/system.h"
@@ -23,7 +22,7 @@ static const double FAST_PAGE_REQUESTS = 4;
 static const double BACKUP_FRAMES = 2 * 256; // two reads of 1 MiB, 4 KiB a frame
 static const double BACKUP_FRAME_ACCESSES = 2 + 5 * 16 + CHUNK * 24;
 
-void measure_speed() {
+void measure_speed(FlashSession* s) {
     // Single accesses, as many as a tenth of a second takes.
     unsigned short status_port = (unsigned short)(baseport + 1);
     long count = 0;
@@ -38,7 +37,7 @@ void measure_speed() {
     // A whole frame, which the driver makes in one request where it can.
     static unsigned char chunk[CHUNK];
     start = seconds_now();
-    mc_read(0, chunk, CHUNK);
+    mc_read(s, 0, chunk, CHUNK);
     double inside = (seconds_now() - start) / BACKUP_FRAME_ACCESSES;
     if (sysver == SYSVER_NT && hframes == 1)
         printf("speed: a port access takes %.2f us here as a driver request of its own, %.2f us "

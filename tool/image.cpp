@@ -7,8 +7,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-void (*image_sized)(const char* name) = NULL;
-
 void descramble(unsigned char* buffer, int length) {
     for (int i = 0; i < length; i++)
         buffer[i] = (unsigned char)(buffer[i] ^ key[i]);
@@ -38,6 +36,13 @@ void free_image(Image* image) {
 }
 
 int load_image(const char* name, Image* image) {
+    FILE* file = NULL;
+    int size = 0;
+    int status = open_image(name, &file, &size);
+    return status != 0 ? status : read_image(file, name, size, image);
+}
+
+int open_image(const char* name, FILE** opened, int* bytes) {
     FILE* file = fopen(name, "rb");
     if (file == NULL) {
         printf("Cant open %s \n", name);
@@ -66,7 +71,12 @@ int load_image(const char* name, Image* image) {
         printf("\n Error program greater than 1MB program don't fit\n");
         return 1;
     }
-    int size = (int)end;
+    *opened = file;
+    *bytes = (int)end;
+    return 0;
+}
+
+int read_image(FILE* file, const char* name, int size, Image* image) {
     int length = size + (PAGE_SIZE - 1);
     int count = length / PAGE_SIZE;
 
@@ -77,8 +87,6 @@ int load_image(const char* name, Image* image) {
         return 1;
     }
     memset(data, 0, (size_t)length);
-    if (image_sized != NULL)
-        image_sized(name);
     // The read asks for 255 bytes more than the size, so exactly the size must arrive: fewer and
     // the file shrank or failed; more and the size was wrong (a file that grew, a pseudo-file that
     // seeks to 0, a position that wrapped). Either way the flash would get bytes the image never

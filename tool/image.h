@@ -2,6 +2,8 @@
 // pages and descrambling it with the key.
 #pragma once
 
+#include <stdio.h>
+
 enum {
     PAGE_SIZE = 256,
     MAX_PAGES = 0xFFF,                     // 4095 pages, not 4096
@@ -34,6 +36,8 @@ int prepare_image(int argc, char* argv[], Image* image);
 
 void free_image(Image* image);
 
-// Called, when set, between finding the image's size and reading it: lets tests change the file
-// at the one moment a changing file can fool the size. NULL in the tool.
-extern void (*image_sized)(const char* name);
+// load_image's two halves: the file opened and its size found, then read whole. Each returns 0,
+// or the exit status having reported the failure; read_image closes the file either way. A file
+// that changes between the two is refused.
+int open_image(const char* name, FILE** file, int* size);
+int read_image(FILE* file, const char* name, int size, Image* image);

@@ -85,7 +85,7 @@ int main(int argc, char* argv[]) {
     const Mode* mode = MODES;
     while (mode->option != 0 && (options.given & mode->option) == 0)
         mode++;
-    CatchInterrupts(mode->interrupted);
+    CatchInterrupts();
 
     // No file at all: the usage lines lptspi has always printed.
     Image image;
@@ -94,5 +94,8 @@ int main(int argc, char* argv[]) {
         return status;
     status = mode->run(&image, port);
     free_image(&image);
+    // Ctrl-C: the run stopped at a frame boundary with the lines idle; only here does it end.
+    if (status == EXIT_INTERRUPTED)
+        printf("%s", mode->interrupted);
     return status;
 }

@@ -1,15 +1,14 @@
 // lptspi-check --pins: each output line held at its working level in turn, for a meter or an LED.
 #include "check_parts.h"
 
-#include "../port/interrupt.h"
-#include "../port/registers.h"
+#include "../driver/adapter.h"
 #include "../port/system.h"
 
 #include <stdio.h>
 
 enum { PIN_SECONDS = 3 };
 
-void hold_pins() {
+int hold_pins(FlashSession* s) {
     static const struct {
         int lines;
         const char* what;
@@ -23,12 +22,14 @@ void hold_pins() {
     for (unsigned i = 0; i < sizeof steps / sizeof steps[0]; i++) {
         printf("pins: %s\n", steps[i].what);
         // The clock moves only with the flash released, so the flash sees no command.
-        Out32(baseport, steps[i].lines);
-        for (int s = 0; s < PIN_SECONDS; s++) {
+        session_hold(s, steps[i].lines);
+        for (int second = 0; second < PIN_SECONDS; second++) {
             _sleep(1000);
-            CheckInterrupt();
+            if (session_note_stop(s))
+                return 0;
         }
     }
-    Out32(baseport, IDLE_LINES);
+    session_idle(s);
     printf("pins: all lines idle again (pins 2 and 4 high, 3 and 5 low)\n");
+    return 1;
 }

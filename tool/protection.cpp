@@ -23,10 +23,10 @@ void format_locks(char* text, int size, const unsigned char* bits, int len) {
     }
 }
 
-int end_cut_words(int* status) {
+int end_cut_words(FlashSession* s, int* status) {
     const int before = *status;
     unsigned char id[3];
-    if (!end_word_sequence(status, id))
+    if (!end_word_sequence(s, status, id))
         return 0;
     printf("flash left in a word sequence (status 0x%02x, id %02x %02x %02x): write disable "
            "ended it, status now 0x%02x\n",

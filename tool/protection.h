@@ -2,17 +2,17 @@
 #pragma once
 
 #include "../flash/chips.h"
-#include "../flash/protection.h"
-#include "../flash/wait.h"
+#include "../flash/procedures.h"
+#include "../flash/session.h"
 
-// Why the status stayed `now` after clear_status_protection, one clause for a message.
+// Why the status stayed `now` after the protection's procedure, one clause for a message.
 void status_kept_reason(char* text, int size, const FlashChip* chip, int now);
 
 // `len` bytes of the register as "55 55 ff", for a message.
 void format_locks(char* text, int size, const unsigned char* bits, int len);
 
-// Why the blocks stayed locked after the global unlock (mc_global_unlock), one clause.
+// Why the blocks stayed locked after the global unlock, one clause.
 extern const char* const UNLOCK_IGNORED;
 
 // end_word_sequence, saying so in one line when it ended one.
-int end_cut_words(int* status);
+int end_cut_words(FlashSession* s, int* status);

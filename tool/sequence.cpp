@@ -2,33 +2,43 @@
 #include "sequence.h"
 
 #include "../flash/commands.h"
-#include "../flash/link.h"
+#include "../port/interrupt.h"
 #include "../port/system.h"
 
 #include <stdio.h>
 
-// Waits for the bulk erase, reading the status every 100 ms and showing each reading.
-static void wait_for_erase() {
+// Waits for the bulk erase, reading the status every 100 ms and showing each reading. Returns 0
+// when Ctrl-C stopped it.
+static int wait_for_erase(FlashSession* s) {
     _sleep(100);
     for (;;) {
-        int status = mc_read_status();
+        int status = mc_read_status(s);
+        if (session_stopped(s))
+            return 0;
         printf("\rstatus = %02x ", status);
         if (status == 0x00)
-            break;
+            return 1;
         _sleep(100);
     }
+}
+
+// Ctrl-C: the lines left idle, the program's note is main's to say.
+static int stopped(FlashSession* s) {
+    session_idle(s);
+    return EXIT_INTERRUPTED;
 }
 
 int program_flash(const Image* image, int port) {
     const unsigned char* bytes = image->bytes;
     const int pages = image->pages;
-    linkfast = 0;
-    if (claim_idle_flash(port, 0xFF) < 0)
-        return EXIT_NOTHING_WRITTEN;
+    FlashSession s;
+    if (claim_idle_flash(port, LINK_PLAIN, &s, 0xFF) < 0)
+        return session_stopped(&s) ? stopped(&s) : EXIT_NOTHING_WRITTEN;
     printf("Bulk erasing flash checking status... \n");
 
-    mc_erase_bulk();
-    wait_for_erase();
+    mc_erase_bulk(&s);
+    if (!wait_for_erase(&s))
+        return stopped(&s);
 
     printf("\n done! \n");
     printf("programming code..\n");
@@ -36,14 +46,18 @@ int program_flash(const Image* image, int port) {
     for (int n = 0; n < pages; n++) {
         int address = n * PAGE_SIZE;
         printf("\rprogramming at %4d", address / PAGE_SIZE);
-        mc_program(address, bytes + address, PAGE_SIZE);
-        while (mc_read_status() != 0x00) {
+        mc_program(&s, address, bytes + address, PAGE_SIZE);
+        while (mc_read_status(&s) != 0x00) {
+            if (session_stopped(&s))
+                return stopped(&s);
         }
     }
     _sleep(100);
     printf("\ndone, verifying...\n");
-    int result = verify_pages(bytes, pages);
+    int result = verify_pages(&s, bytes, pages);
+    if (result == EXIT_INTERRUPTED)
+        return stopped(&s);
     printf("\ndone!");
-    release_flash();
+    release_flash(&s);
     return result;
 }

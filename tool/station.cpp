@@ -8,9 +8,8 @@
 #include "verdict.h"
 #include "../flash/chips.h"
 #include "../flash/commands.h"
-#include "../flash/link.h"
+#include "../flash/identify.h"
 #include "../port/interrupt.h"
-#include "../port/registers.h"
 #include "../port/system.h"
 
 #include <stdio.h>
@@ -24,35 +23,32 @@ enum {
 };
 
 static const char* log_path = NULL;
-static const Image* firmware = NULL;
-static char sha[SHA256_HEX];
-static int station_port = 0;
-static int boards = 0, passed = 0, failed = 0;
-static int failed_numbers[LISTED_FAILS];
-static int in_board = 0; // a board's session is under way
-static BoardRecord record;
-static char chip_name[64];
+
+// What the station keeps from board to board.
+struct Station {
+    const Image* firmware;
+    char sha[SHA256_HEX];
+    int port;
+    int boards, passed, failed;
+    int failed_numbers[LISTED_FAILS];
+};
 
 void station_log(const char* path) {
     log_path = path;
 }
 
-static int answers(const unsigned char* id) {
-    const int zeros = id[0] == 0x00 && id[1] == 0x00 && id[2] == 0x00;
-    const int ones = id[0] == 0xFF && id[1] == 0xFF && id[2] == 0xFF;
-    return !zeros && !ones;
-}
-
 // Polls the identification until a board answers (`present`) the same three times in a row, its
 // identification in `id`, or until no chip answers three times in a row. The lines are idle
-// between polls.
-static void wait_for_board(int present, unsigned char* id) {
+// between polls. Returns 0 when Ctrl-C stopped it.
+static int wait_for_board(FlashSession* s, int present, unsigned char* id) {
     unsigned char now[3], last[3] = {0, 0, 0};
     int agree = 0;
     for (;;) {
-        mc_read_id(now);
-        Out32(baseport, IDLE_LINES);
-        if (answers(now) != present)
+        mc_read_id(s, now);
+        session_idle(s);
+        if (session_stopped(s))
+            return 0;
+        if (chip_answers(now) != present)
             agree = 0;
         else if (present && agree > 0 && memcmp(now, last, 3) != 0)
             agree = 1;
@@ -64,109 +60,112 @@ static void wait_for_board(int present, unsigned char* id) {
         _sleep(POLL_MS);
     }
     memcpy(id, last, 3);
+    return 1;
 }
 
 // "12 boards: 11 passed, 1 failed (board 7)". Returns the station's exit status: 0 when every
 // board passed, 2 otherwise.
-static int summary() {
-    printf("%d board%s: %d passed, %d failed", boards, boards == 1 ? "" : "s", passed, failed);
-    if (failed > 0) {
-        printf(" (board%s", failed == 1 ? "" : "s");
-        for (int i = 0; i < failed && i < LISTED_FAILS; i++)
-            printf("%s %d", i == 0 ? "" : ",", failed_numbers[i]);
-        printf("%s)", failed > LISTED_FAILS ? " and more" : "");
+static int summary(const Station* st) {
+    printf("%d board%s: %d passed, %d failed", st->boards, st->boards == 1 ? "" : "s", st->passed,
+           st->failed);
+    if (st->failed > 0) {
+        printf(" (board%s", st->failed == 1 ? "" : "s");
+        for (int i = 0; i < st->failed && i < LISTED_FAILS; i++)
+            printf("%s %d", i == 0 ? "" : ",", st->failed_numbers[i]);
+        printf("%s)", st->failed > LISTED_FAILS ? " and more" : "");
     }
     printf("\n");
-    return failed > 0 ? EXIT_VERIFY_FAILED : EXIT_VERIFIED;
+    return st->failed > 0 ? EXIT_VERIFY_FAILED : EXIT_VERIFIED;
 }
 
 // The board's end: counted, and logged. Returns 0 when the log could not be written.
-static int board_ends(const char* result) {
+static int board_ends(Station* st, BoardRecord* record, const char* result) {
     if (strcmp(result, "pass") == 0) {
-        passed++;
+        st->passed++;
     } else {
-        if (failed < LISTED_FAILS)
-            failed_numbers[failed] = record.number;
-        failed++;
+        if (st->failed < LISTED_FAILS)
+            st->failed_numbers[st->failed] = record->number;
+        st->failed++;
     }
-    in_board = 0;
-    record.seconds = verdict_seconds();
-    record.result = result;
-    record.reason = strcmp(result, "fail") == 0 ? verdict_reason() : "";
-    return log_path == NULL || log_board(log_path, &record);
+    record->seconds = verdict_seconds();
+    record->result = result;
+    record->reason = strcmp(result, "fail") == 0 ? verdict_reason() : "";
+    return log_path == NULL || log_board(log_path, record);
 }
 
-// Ctrl-C: during a board, which is then logged as interrupted, or between boards. The lines are
-// idle and a word sequence ended by now; the summary ends the station.
-static void on_stop() {
-    if (in_board) {
+// Writes the board that answered the polls with `id`; the log names the chip the board's
+// session identified and wrote (before that, the one the polls found). Returns the board's exit
+// status, or -1 when the log could not be written.
+static int one_board(Station* st, FlashSession* s, const unsigned char* id) {
+    char prefix[32], chip_name[64];
+    st->boards++;
+    snprintf(prefix, sizeof prefix, "board %d: ", st->boards);
+    printf("board %d: flash id %02x %02x %02x answers\n", st->boards, id[0], id[1], id[2]);
+    verdict_start();
+    s->kind = 0;
+    s->chip.name = "the flash";
+    // A busy flash is refused; its protection bits are cleared by write_board.
+    const int status = board_begin(s, STATUS_BUSY);
+    verdict_prefix(prefix);
+    const int result = write_and_judge(s, st->firmware, status);
+    verdict_prefix(NULL);
+
+    BoardRecord record;
+    memset(&record, 0, sizeof record);
+    record.port = st->port;
+    record.number = st->boards;
+    FlashChip polled;
+    resolve_chip(id, &polled);
+    snprintf(chip_name, sizeof chip_name, "%s", s->kind != 0 ? s->chip.name : polled.name);
+    record.chip = chip_name;
+    memcpy(record.id, s->kind != 0 ? s->id : id, 3);
+    record.image = st->firmware->path;
+    record.sha256 = st->sha;
+    record.pages = st->firmware->pages;
+    if (result == EXIT_INTERRUPTED) {
         printf("\nboard %d: interrupted: the flash may be half-written; putting the board back "
                "erases and rewrites it whole\n",
                record.number);
-        board_ends("interrupted");
-        summary();
-        fflush(stdout);
-        exit(EXIT_INTERRUPTED);
+        board_ends(st, &record, "interrupted");
+        return result;
     }
-    printf("\n");
-    const int status = summary();
-    fflush(stdout);
-    exit(status);
-}
-
-// Writes the board that answers `id`. Returns 0 when the log could not be written.
-static int one_board(const unsigned char* id) {
-    static char prefix[32];
-    boards++;
-    snprintf(prefix, sizeof prefix, "board %d: ", boards);
-    FlashChip chip = {};
-    resolve_chip(id, &chip);
-    snprintf(chip_name, sizeof chip_name, "%s", chip.name != NULL ? chip.name : "");
-    memset(&record, 0, sizeof record);
-    record.port = station_port;
-    record.number = boards;
-    record.chip = chip_name;
-    memcpy(record.id, id, 3);
-    record.image = firmware->path;
-    record.sha256 = sha;
-    record.pages = firmware->pages;
-    printf("board %d: flash id %02x %02x %02x answers\n", boards, id[0], id[1], id[2]);
-    verdict_start();
-    in_board = 1;
-    chip.name = "the flash";
-    // A busy flash is refused; its protection bits are cleared by write_board.
-    const int status = board_begin(STATUS_BUSY);
-    verdict_prefix(prefix);
-    const int result = write_and_judge(firmware, status, &chip);
-    verdict_prefix(NULL);
     if (result != EXIT_VERIFIED)
         printf("\a"); // the console's bell: a failed board is not to be missed
-    return board_ends(result == EXIT_VERIFIED ? "pass" : "fail");
+    return board_ends(st, &record, result == EXIT_VERIFIED ? "pass" : "fail") ? result : -1;
 }
 
 int program_station(const Image* image, int port) {
-    firmware = image;
-    station_port = port;
-    sha256_hex(image->bytes, (size_t)image->size, sha);
-    printf("firmware %s: %d pages, sha256 %s\n", image->path, image->pages, sha);
+    static Station st;
+    st.firmware = image;
+    st.port = port;
+    sha256_hex(image->bytes, (size_t)image->size, st.sha);
+    printf("firmware %s: %d pages, sha256 %s\n", image->path, image->pages, st.sha);
     if (log_path != NULL && !log_ready(log_path))
         return EXIT_NOTHING_WRITTEN;
-    linkfast = 1;
-    if (!claim_port(port))
+    FlashSession s;
+    if (!claim_port(port, LINK_FAST, &s))
         return EXIT_NOTHING_WRITTEN;
-    Out32(baseport, IDLE_LINES);
-    InterruptCalls(on_stop);
+    session_idle(&s);
     unsigned char id[3];
     for (;;) {
         printf("waiting for a board on LPT%d (Ctrl-C ends)\n", port);
-        wait_for_board(1, id);
-        if (!one_board(id))
+        if (!wait_for_board(&s, 1, id))
             break;
+        const int result = one_board(&st, &s, id);
+        if (result == EXIT_INTERRUPTED) {
+            summary(&st);
+            return EXIT_INTERRUPTED;
+        }
+        if (result < 0) { // only a log that could not be written ends the station so
+            summary(&st);
+            return EXIT_NOTHING_WRITTEN;
+        }
         printf("remove the board\n");
-        wait_for_board(0, id);
+        if (!wait_for_board(&s, 0, id))
+            break;
     }
-    // Only a log that could not be written ends the station without Ctrl-C.
-    InterruptCalls(NULL);
-    summary();
-    return EXIT_NOTHING_WRITTEN;
+    // Ctrl-C between boards: the lines are idle, and the summary ends the station.
+    session_idle(&s);
+    printf("\n");
+    return summary(&st);
 }

@@ -4,24 +4,34 @@
 #include "board.h"
 #include "protection.h"
 #include "verdict.h"
+#include "words.h"
 #include "../flash/commands.h"
-#include "../flash/link.h"
+#include "../port/interrupt.h"
 
 #include <stdio.h>
 
 int verify_flash(const Image* image, int port) {
     verdict_start();
-    linkfast = 1;
+    FlashSession s;
     // A flash busy with a program or an erase answers reads with garbage; block protection and
     // a set write latch stop erases and programs, not reads.
-    int status = claim_idle_flash(port, STATUS_BUSY);
+    int status = claim_idle_flash(port, LINK_FAST, &s, STATUS_BUSY);
     int result = EXIT_NOTHING_WRITTEN;
     if (status >= 0) {
-        end_cut_words(&status);
+        RunWords words;
+        listen(&s, &words);
+        end_cut_words(&s, &status);
         printf("%d pages ...\n", image->pages);
         printf("verifying...\n");
-        result = check_pages(image);
-        release_flash();
+        result = check_pages(&s, image);
+        if (result == EXIT_INTERRUPTED) {
+            session_idle(&s);
+            return result;
+        }
+        release_flash(&s);
+    } else if (session_stopped(&s)) {
+        session_idle(&s);
+        return EXIT_INTERRUPTED;
     }
     char sha[32];
     short_sha256(image->bytes, image->size, sha, sizeof sha);

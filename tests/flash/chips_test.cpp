@@ -2,6 +2,7 @@
 // simulated families do not show: erase commands and times, and which status bits protect.
 #include "flash/chips.h"
 #include "flash/commands.h"
+#include "flash/procedures.h"
 #include "sim/model.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ TEST(ChipTable, EraseCommandsAndTimes) {
         EXPECT_LT(0, chip.program_us);
         EXPECT_LE(chip.program_us, chip.program_max_us);
         // An SST25 programs a word in about 7 us (10 us at most), the others a page in 0.7-1.5 ms.
-        EXPECT_EQ(chip.program_us < 100, chip.program == PROGRAM_AAI_WORD);
+        EXPECT_EQ(chip.program_us < 100, chip.program->words != 0);
         for (int j = 0; j < i; j++)
             EXPECT_NE(std::memcmp(chip.id, flash_chips[j].id, 3), 0) << flash_chips[j].name;
     }
@@ -93,7 +94,8 @@ TEST(ChipTable, MaximaAreNeverBelowTheSimulatedFamilies) {
             {kOpEraseChip, chip.bulk_max_ms * 1000LL},
         };
         for (const auto& l : limits) {
-            EXPECT_GE(l.tool_us, family_time(*family, l.op, kMaximum)) << "operation " << static_cast<int>(l.op);
+            EXPECT_GE(l.tool_us, family_time(*family, l.op, kMaximum))
+                << "operation " << static_cast<int>(l.op);
         }
     }
 }
@@ -128,9 +130,9 @@ TEST(ChipTable, ResolverGivesARowOfEachKind) {
         if (c.kind == CHIP_KNOWN)
             continue;
         // The common model, with the table's longest times as its limits.
-        EXPECT_EQ(chip.program, PROGRAM_PAGE);
+        EXPECT_EQ(chip.program, &PROGRAM_PAGES);
         EXPECT_EQ(chip.bulk_erase, 0xC7);
-        EXPECT_EQ(chip.unprotect, UNPROTECT_STATUS_0);
+        EXPECT_EQ(chip.protection, &PROTECT_STATUS_WREN);
         EXPECT_EQ(chip.bulk_max_ms, longest_bulk);
         EXPECT_EQ(chip.status_write_max_ms, status_write_max_ms(nullptr));
         EXPECT_EQ(std::memcmp(chip.id, c.id, 3), 0);

@@ -7,25 +7,25 @@ namespace {
 using LinkTest = BusTest;
 
 TEST_F(LinkTest, PushShiftsMostSignificantBitFirstWithTheSampleBeforeTheRisingEdge) {
-    push(0xA5, 8);
+    push(&link, 0xA5, 8);
     EXPECT_EQ(access_trace(), bits(0xA5, 8));
 }
 
 TEST_F(LinkTest, PushIgnoresBitsAboveCount) {
-    push(0x1A5, 8);
+    push(&link, 0x1A5, 8);
     std::string high = access_trace();
     sim::clear_accesses();
-    push(0xA5, 8);
+    push(&link, 0xA5, 8);
     EXPECT_EQ(high, access_trace());
 }
 
 TEST_F(LinkTest, PushHandlesTheWholeRangeOfCounts) {
-    EXPECT_EQ(push(0xFFFFFFFF, 0), 0);
+    EXPECT_EQ(push(&link, 0xFFFFFFFF, 0), 0);
     EXPECT_EQ(access_trace(), "");
-    push(0x80000001u, 32);
+    push(&link, 0x80000001u, 32);
     EXPECT_EQ(access_trace(), bits(0x80000001u, 32));
     sim::clear_accesses();
-    push(0x5, 3);
+    push(&link, 0x5, 3);
     EXPECT_EQ(access_trace(), bits(0x5, 3));
 }
 
@@ -33,22 +33,22 @@ TEST_F(LinkTest, DataInHeldHighReadsOnesAndHeldLowReadsZeros) {
     sim::Settings high;
     high.miso = sim::Miso::high;
     power_up(high);
-    EXPECT_EQ(push(0x00, 8), 0xFF);
-    EXPECT_EQ(push(0x5A, 8), 0xFF);
-    EXPECT_EQ(push(0, 32), -1);
+    EXPECT_EQ(push(&link, 0x00, 8), 0xFF);
+    EXPECT_EQ(push(&link, 0x5A, 8), 0xFF);
+    EXPECT_EQ(push(&link, 0, 32), -1);
 
     // The status register's other lines idle high: only bit 6 may count.
     sim::Settings low;
     low.miso = sim::Miso::low;
     power_up(low);
-    EXPECT_EQ(push(0xFF, 8), 0x00);
-    EXPECT_EQ(push(0x5A, 8), 0x00);
+    EXPECT_EQ(push(&link, 0xFF, 8), 0x00);
+    EXPECT_EQ(push(&link, 0x5A, 8), 0x00);
 }
 
 TEST_F(LinkTest, ZeroLengthTransfersMakeNoAccess) {
     unsigned char buffer[1] = {0x77};
-    swrite(buffer, 0);
-    sread(buffer, 0);
+    swrite(&link, buffer, 0);
+    sread(&link, buffer, 0);
     EXPECT_EQ(access_trace(), "");
     EXPECT_EQ(buffer[0], 0x77);
 }

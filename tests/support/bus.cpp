@@ -30,6 +30,7 @@ void BusTest::power_up(const sim::Settings& settings) {
     hdriver = CreateFileA("\\\\.\\hwinterface", GENERIC_READ | GENERIC_WRITE, 0, NULL,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     ASSERT_NE(hdriver, INVALID_HANDLE_VALUE);
+    session_open(&link, LINK_PLAIN);
     sim::record(true);
 }
 

@@ -1,6 +1,7 @@
 // Fixtures and helpers for tests that drive the simulated PC through the tool's port code.
 #pragma once
 
+#include "flash/session.h"
 #include "port/registers.h"
 #include "sim/pc.h"
 
@@ -23,8 +24,10 @@ std::string frame(const std::vector<unsigned>& bytes_out, int bytes_in = 0);
 
 // Powers up a simulated NT PC with the given settings, opens the driver as the tool would after
 // claiming LPT1 at 0x378, and records every port access from then on.
+// `link` is a session on it with lptspi's own link.
 class BusTest : public testing::Test {
   protected:
     void SetUp() override { power_up(sim::Settings{}); }
     void power_up(const sim::Settings& settings);
+    FlashSession link;
 };

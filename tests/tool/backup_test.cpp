@@ -51,7 +51,7 @@ TEST(Backup, UnknownCapacityCodeIsReportedAndOneMebibyteRead) {
         sim::set_chip_contents(contents);
 
         testing::internal::CaptureStdout();
-        int status = (forget_claim(), backup_flash(out.c_str(), 1));
+        int status = backup_flash(out.c_str(), 1);
         std::string shown;
         std::string printed = without_progress(testing::internal::GetCapturedStdout(), &shown);
         // Both reads of 1 MiB, then the next 1 MiB once.
@@ -122,7 +122,7 @@ TEST(Backup, ProbesBeyondTheRepeatFindALargerChip) {
         sim::set_chip_contents(contents);
 
         testing::internal::CaptureStdout();
-        int status = (forget_claim(), backup_flash(out.c_str(), 1));
+        int status = backup_flash(out.c_str(), 1);
         std::string printed = testing::internal::GetCapturedStdout();
         EXPECT_NE(printed.find(std::string("!!! the flash does not repeat its first 512 KiB at ") +
                                c.seen + ": it is larger than its identification says, " + out +

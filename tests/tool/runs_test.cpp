@@ -2,6 +2,8 @@
 // one board after another, each with its own chip contents, written by the fast run's procedure.
 #include "board.h"
 #include "fast.h"
+#include "verdict.h"
+#include "../../flash/commands.h"
 #include "../support/runs.h"
 #include "sim/pc.h"
 
@@ -15,7 +17,6 @@ namespace {
 
 TEST(Runs, PortClaimedOnceForTwoBoardsInARow) {
     sim::reset(sim::Settings{});
-    forget_claim();
     std::string raw = pattern(5 * 256, 8);
     std::string bytes = programmed(raw);
     Image image{reinterpret_cast<unsigned char*>(bytes.data()), 5, static_cast<int>(raw.size()),
@@ -23,13 +24,20 @@ TEST(Runs, PortClaimedOnceForTwoBoardsInARow) {
     std::string said[2];
     int status[2];
     int handles[2];
+    FlashSession s;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(claim_port(1, LINK_FAST, &s), 1);
+    const std::string claimed = testing::internal::GetCapturedStdout();
     for (int board = 0; board < 2; board++) {
         // A board of its own: old contents that differ from the other's.
         const std::string old = pattern(64 * 1024, 20 + board);
         sim::set_chip_contents(std::vector<uint8_t>(old.begin(), old.end()));
         testing::internal::CaptureStdout();
-        status[board] = program_fast(&image, 1);
+        verdict_start();
+        status[board] = write_and_judge(&s, &image, board_begin(&s, STATUS_BUSY));
         said[board] = without_progress(testing::internal::GetCapturedStdout());
+        if (board == 0)
+            said[board] = claimed + said[board];
         handles[board] = sim::open_handles();
         const std::vector<uint8_t> chip = sim::chip_contents();
         EXPECT_TRUE(std::string(chip.begin(), chip.begin() + 5 * 256) == bytes) << board;

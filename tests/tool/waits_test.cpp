@@ -3,7 +3,6 @@
 #include "board.h"
 #include "../../flash/wait.h"
 #include "../../flash/commands.h"
-#include "../../flash/link.h"
 #include "sim/pc.h"
 
 #include <gtest/gtest.h>
@@ -18,17 +17,16 @@ TEST(Waits, OneFlippedBitDoesNotEndAnEraseWait) {
         settings.noise_seed = seed;
         sim::reset(settings);
         testing::internal::CaptureStdout();
-        linkfast = 1;
-        forget_claim();
-        const int claimed = claim_idle_flash(1, STATUS_BUSY);
-        mc_erase_bulk();
+        FlashSession s;
+        const int claimed = claim_idle_flash(1, LINK_FAST, &s, STATUS_BUSY);
+        mc_erase_bulk(&s);
         int status = 0;
-        const int outcome = wait_ready(60, STATUS_READINGS, &status);
+        const int outcome = wait_ready(&s, 60, STATUS_READINGS, &status);
         testing::internal::GetCapturedStdout();
         ASSERT_GE(claimed, 0);
         EXPECT_EQ(outcome, WAIT_READY);
         EXPECT_EQ(sim::chip_status() & 0x01, 0) << "the wait ended with the erase still running";
-        release_flash();
+        release_flash(&s);
     }
 }
 

@@ -1,0 +1,125 @@
+// Programming an erased chip as its family programs: pages, or words by auto-address
+// increment; and the write procedure that clears, erases, checks and programs.
+#include "write.h"
+
+#include "commands.h"
+#include "wait.h"
+
+#include <string.h>
+
+enum { PAGE = 256 };
+
+static void programming(FlashSession* s, int what, int done, int total) {
+    FlashEvent e = {};
+    e.what = what;
+    e.done = done;
+    e.total = total;
+    e.status = -1;
+    tell(s, &e);
+}
+
+// Page programs, each followed by its wait.
+static int program_pages(FlashSession* s, const unsigned char* image, int pages, FlashOutcome* o) {
+    const double limit = 2 * s->chip.program_max_us / 1e6;
+    programming(s, EVENT_PROGRAM_BEGINS, 0, pages);
+    for (int n = 0; n < pages; n++) {
+        int address = n * PAGE;
+        programming(s, EVENT_PROGRAMMING, n, pages);
+        if (flash_blank(image + address))
+            continue; // the erase left it so
+        mc_program(s, address, image + address, PAGE);
+        int status = 0;
+        int wait = wait_ready(s, limit, STATUS_READINGS, &status);
+        if (wait != WAIT_READY) {
+            outcome_set(o, STEP_PROGRAM, wait_outcome(wait), address, status);
+            o->limit = limit;
+            return o->kind;
+        }
+        if (status & STATUS_LATCH) {
+            // A program ends by clearing the latch: one the chip refused leaves it set.
+            mc_write_disable(s);
+            outcome_set(o, STEP_PROGRAM, OUTCOME_LATCH_KEPT, address, status);
+            return o->kind;
+        }
+    }
+    programming(s, EVENT_PROGRAM_ENDS, pages, pages);
+    return OUTCOME_DONE;
+}
+
+// Ends a word sequence a stop cut into: once the chip is no longer busy with its last word (a
+// busy chip takes nothing but read status), write disable.
+static void close_words(FlashSession* s, double limit) {
+    int status = 0;
+    s->closing = 1;
+    wait_ready(s, limit, 2, &status);
+    mc_write_disable(s);
+    s->closing = 0;
+}
+
+// Auto-address-increment word programming, one sequence per run of pages that are not blank:
+// write enable and the first word with its address, then each word alone, write disable to end
+// it. The status is read after every word: a word sent while the chip is still busy with the
+// one before would be lost, and a frame on a fast port may take less than a word's program time.
+static int program_words(FlashSession* s, const unsigned char* image, int pages, FlashOutcome* o) {
+    const double limit = 2 * s->chip.program_max_us / 1e6;
+    int in_sequence = 0, status = 0, wait = WAIT_READY, refused = -1;
+    o->words = 1;
+    programming(s, EVENT_PROGRAM_BEGINS, 0, pages);
+    for (int n = 0; n < pages && wait == WAIT_READY && refused < 0; n++) {
+        int address = n * PAGE;
+        programming(s, EVENT_PROGRAMMING, n, pages);
+        if (flash_blank(image + address)) {
+            if (in_sequence) {
+                mc_write_disable(s);
+                wait = wait_ready(s, limit, 2, &status);
+                in_sequence = 0;
+            }
+            continue; // the erase left it so
+        }
+        for (int i = 0; i < PAGE && wait == WAIT_READY && refused < 0; i += 2) {
+            if (in_sequence)
+                mc_words_next(s, image + address + i);
+            else
+                mc_words_start(s, address + i, image + address + i);
+            in_sequence = 1;
+            wait = wait_ready(s, limit, 2, &status);
+            // A word the chip took leaves it in the sequence, waiting for the next.
+            if (wait == WAIT_READY && (status & STATUS_WORDS) == 0)
+                refused = address + i;
+        }
+    }
+    if (wait == WAIT_STOPPED) {
+        if (s->stop_first != 0)
+            close_words(s, limit);
+        outcome_set(o, STEP_PROGRAM, OUTCOME_INTERRUPTED, 0, status);
+        return o->kind;
+    }
+    if (in_sequence) {
+        mc_write_disable(s); // also after a failed wait: the chip takes nothing more now
+        if (wait == WAIT_READY && refused < 0)
+            wait = wait_ready(s, limit, 2, &status);
+    }
+    if (refused >= 0) {
+        outcome_set(o, STEP_PROGRAM, OUTCOME_WORDS_LEFT, refused, status);
+        return o->kind;
+    }
+    if (wait != WAIT_READY) {
+        outcome_set(o, STEP_PROGRAM, wait_outcome(wait), 0, status);
+        o->limit = limit;
+        return o->kind;
+    }
+    programming(s, EVENT_PROGRAM_ENDS, pages, pages);
+    return OUTCOME_DONE;
+}
+
+const Programming PROGRAM_PAGES = {program_pages, 0};
+const Programming PROGRAM_WORDS = {program_words, 1};
+
+int flash_write(FlashSession* s, ProtectionState* p, const unsigned char* image, int pages,
+                FlashOutcome* o) {
+    if (clear_protection(s, p, o) != OUTCOME_DONE)
+        return o->kind;
+    if (flash_erase(s, pages, o) != OUTCOME_DONE || flash_erase_took(s, pages, o) != OUTCOME_DONE)
+        return o->kind;
+    return s->chip.program->write(s, image, pages, o);
+}
