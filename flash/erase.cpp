@@ -116,6 +116,10 @@ int flash_erase_took(FlashSession* s, int pages, FlashOutcome* o) {
             continue;
         mc_read(s, address, again, PAGE);
         const int kind = memcmp(page, again, PAGE) != 0 ? OUTCOME_READS_DIFFER : OUTCOME_NOT_BLANK;
+        // An erase the chip refused leaves its write enable standing: nothing may erase or
+        // program this chip now.
+        if (kind == OUTCOME_NOT_BLANK)
+            mc_write_disable(s);
         outcome_set(o, STEP_ERASE_CHECK, kind, address, -1);
         return kind;
     }
