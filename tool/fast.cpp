@@ -49,11 +49,12 @@ int write_and_judge(FlashSession* s, const Image* image, int status) {
                        image->path, image->pages, sha, verdict_seconds());
 }
 
-int program_fast(const Image* image, int port) {
+int program_fast(const Job* job) {
+    const Image* image = job->image;
     verdict_start();
     FlashSession s;
     session_open(&s, LINK_FAST); // named "the flash" until a chip is identified
     // A busy flash is refused; its protection bits are cleared by write_board.
-    const int status = claim_idle_flash(port, LINK_FAST, &s, STATUS_BUSY);
+    const int status = claim_idle_flash(job->port, LINK_FAST, &s, STATUS_BUSY);
     return write_and_judge(&s, image, status);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image.h"
+#include "job.h"
 #include "../flash/session.h"
 
 // The fast run's whole procedure on one board whose session has begun (board_begin) with its
@@ -23,4 +24,4 @@ int write_and_judge(FlashSession* s, const Image* image, int status);
 // clears the chip's block protection by the family's own procedure; it erases by the family's
 // erase plan, and checks that the erase took; it programs as the family programs. The phases
 // show a progress line, and the run ends with its verdict line. Returns the exit status.
-int program_fast(const Image* image, int port);
+int program_fast(const Job* job);

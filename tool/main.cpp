@@ -33,7 +33,7 @@ static const int ALLOWED = OPTION_PORT | OPTION_FAST | OPTION_VERIFY | OPTION_ST
 // of the flash when it stops the run.
 struct Mode {
     int option;
-    int (*run)(const Image* image, int port);
+    int (*run)(const Job* job);
     const char* interrupted;
 };
 static const Mode MODES[] = {
@@ -74,7 +74,6 @@ int main(int argc, char* argv[]) {
         printf("%s", TEXT.usage);
         return 1;
     }
-    station_log(options.log);
     if (first > 1 && first >= argc) {
         wrong_arguments("lptspi", argv, first - 1, "program.bin");
         return 1;
@@ -92,7 +91,17 @@ int main(int argc, char* argv[]) {
     int status = first < argc ? load_image(argv[first], &image) : prepare_image(argc, argv, &image);
     if (status != 0)
         return status;
-    status = mode->run(&image, port);
+    Job job = {};
+    job.image = &image;
+    job.port = port;
+    job.keep = options.keep;
+    job.keeps = options.keeps;
+    job.protect = (options.given & OPTION_PROTECT) != 0;
+    job.update = (options.given & OPTION_UPDATE) != 0;
+    job.serial = options.serial;
+    job.serials = options.serials;
+    job.log = options.log;
+    status = mode->run(&job);
     free_image(&image);
     // Ctrl-C: the run stopped at a frame boundary with the lines idle; only here does it end.
     if (status == EXIT_INTERRUPTED)

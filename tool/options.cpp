@@ -10,10 +10,24 @@
 static const struct {
     const char* name;
     int bit;
-} OPTIONS[] = {
-    {"--port", OPTION_PORT},       {"--fast", OPTION_FAST},           {"--verify", OPTION_VERIFY},
-    {"--pins", OPTION_PINS},       {"--unprotect", OPTION_UNPROTECT}, {"--help", OPTION_HELP},
-    {"--version", OPTION_VERSION}, {"--station", OPTION_STATION},     {"--log", OPTION_LOG}};
+} OPTIONS[] = {{"--port", OPTION_PORT},
+               {"--fast", OPTION_FAST},
+               {"--verify", OPTION_VERIFY},
+               {"--pins", OPTION_PINS},
+               {"--unprotect", OPTION_UNPROTECT},
+               {"--help", OPTION_HELP},
+               {"--version", OPTION_VERSION},
+               {"--station", OPTION_STATION},
+               {"--log", OPTION_LOG},
+               {"--erase", OPTION_ERASE},
+               {"--blank", OPTION_BLANK},
+               {"--update", OPTION_UPDATE},
+               {"--keep", OPTION_KEEP},
+               {"--protect", OPTION_PROTECT},
+               {"--serial", OPTION_SERIAL},
+               {"--serials", OPTION_SERIALS},
+               {"-h", OPTION_HELP},
+               {"/?", OPTION_HELP}};
 
 static const int EVERY_PROGRAM = OPTION_HELP | OPTION_VERSION;
 
@@ -34,24 +48,61 @@ static int port_number(const char* name) {
     return name[3] - '0';
 }
 
-static int refuse(const char* usage) {
+static int refuse(Options* options, const char* usage, const char* format, const char* word) {
+    snprintf(options->refused, sizeof options->refused, format, word);
+    printf("Error %s \n", options->refused);
     printf("%s", usage);
     return -1;
 }
 
+// A number in hex with 0x, or decimal, that fills the whole of `text`, from 0 to 0x7FFFFFFF;
+// -1 otherwise.
+static long whole_number(const char* text, const char** end) {
+    if (*text < '0' || *text > '9')
+        return -1;
+    char* stop = NULL;
+    const int hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    unsigned long value = strtoul(hex ? text + 2 : text, &stop, hex ? 16 : 10);
+    if (stop == (hex ? text + 2 : text) || value > 0x7FFFFFFFul)
+        return -1;
+    *end = stop;
+    return (long)value;
+}
+
+// OFFSET:LENGTH into `region`; 0 when the words are not that.
+static int parse_region(const char* text, Region* region) {
+    const char* end = NULL;
+    long offset = whole_number(text, &end);
+    if (offset < 0 || *end != ':')
+        return 0;
+    long length = whole_number(end + 1, &end);
+    if (length < 1 || *end != '\0' || offset + length > 0x7FFFFFFFl)
+        return 0;
+    region->offset = (int)offset;
+    region->length = (int)length;
+    return 1;
+}
+
+// The word after an option that takes one, or NULL when there is none.
+static const char* word_after(int argc, char* argv[], int i) {
+    return i + 1 < argc && argv[i + 1][0] != '\0' ? argv[i + 1] : NULL;
+}
+
 int read_options(int argc, char* argv[], int allowed, const char* word, const ProgramText* text,
                  Options* options) {
-    options->given = 0;
-    options->port = 0;
-    options->port_env = NULL;
-    options->log = NULL;
+    memset(options, 0, sizeof *options);
     allowed |= EVERY_PROGRAM;
     int i = 1;
-    for (; i < argc && strncmp(argv[i], "--", 2) == 0; i++) {
+    for (; i < argc && (strncmp(argv[i], "--", 2) == 0 || option_bit(argv[i]) == OPTION_HELP);
+         i++) {
         int bit = option_bit(argv[i]);
         if ((bit & allowed) == 0) {
-            printf("Error unknown %s %s \n", word, argv[i]);
-            return refuse(text->usage);
+            char unknown[32];
+            snprintf(unknown, sizeof unknown, "unknown %s", word);
+            snprintf(options->refused, sizeof options->refused, "%s %s", unknown, argv[i]);
+            printf("Error %s \n", options->refused);
+            printf("%s", text->usage);
+            return -1;
         }
         if (bit == OPTION_HELP) {
             printf("%s", text->help);
@@ -61,28 +112,41 @@ int read_options(int argc, char* argv[], int allowed, const char* word, const Pr
             print_version(text->name);
             return 0;
         }
-        if (options->given & bit) {
-            printf("Error %s given twice \n", argv[i]);
-            return refuse(text->usage);
-        }
+        if ((options->given & bit) && bit != OPTION_KEEP)
+            return refuse(options, text->usage, "%s given twice", argv[i]);
         options->given |= bit;
-        if (bit == OPTION_LOG) {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                printf("Error --log takes the log file's name \n");
-                return refuse(text->usage);
-            }
-            options->log = argv[++i];
+        const char* next = word_after(argc, argv, i);
+        if (bit == OPTION_LOG || bit == OPTION_SERIALS || bit == OPTION_SERIAL) {
+            if (next == NULL)
+                return refuse(options, text->usage,
+                              bit == OPTION_LOG       ? "%s takes the log file's name"
+                              : bit == OPTION_SERIALS ? "%s takes the counter file's name"
+                                                      : "%s takes OFFSET:FORMAT",
+                              argv[i]);
+            *(bit == OPTION_LOG       ? &options->log
+              : bit == OPTION_SERIALS ? &options->serials
+                                      : &options->serial) = argv[++i];
+            continue;
+        }
+        if (bit == OPTION_KEEP) {
+            if (options->keeps == MAX_KEEP)
+                return refuse(options, text->usage, "more than 8 regions to keep (%s)", "--keep");
+            if (next == NULL || !parse_region(next, &options->keep[options->keeps]))
+                return refuse(options, text->usage,
+                              "--keep takes OFFSET:LENGTH (hex with 0x, or decimal), not %s",
+                              next != NULL ? next : "nothing");
+            options->keeps++;
+            i++;
             continue;
         }
         if (bit != OPTION_PORT)
             continue;
-        options->port = i + 1 < argc ? port_number(argv[i + 1]) : 0;
+        options->port = next != NULL ? port_number(next) : 0;
         if (options->port == 0) {
             if (i + 1 < argc)
-                printf("Error --port takes LPT1 to LPT9, not %s \n", argv[i + 1]);
-            else
-                printf("Error --port takes LPT1 to LPT9 \n");
-            return refuse(text->usage);
+                return refuse(options, text->usage, "--port takes LPT1 to LPT9, not %s",
+                              argv[i + 1]);
+            return refuse(options, text->usage, "--port takes LPT1 to LPT9%s", "");
         }
         i++;
     }
@@ -94,7 +158,9 @@ int read_options(int argc, char* argv[], int allowed, const char* word, const Pr
         if (options->port == 0)
             options->port = port_number(env);
         if (options->port == 0) {
-            printf("Error LPTSPI_PORT takes LPT1 to LPT9, not %s \n", env);
+            snprintf(options->refused, sizeof options->refused,
+                     "LPTSPI_PORT takes LPT1 to LPT9, not %s", env);
+            printf("Error %s \n", options->refused);
             return -1;
         }
     }

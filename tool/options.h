@@ -1,7 +1,7 @@
 // The leading options of lptspi, lptspi-backup and lptspi-check: the arguments before the first
-// one that does not begin with "--" (--port and --log take the word after them as well). Every
-// program also takes --help and --version, and the port from LPTSPI_PORT when --port does not name
-// one.
+// one that does not begin with "--" (--port, --log, --keep, --serial and --serials take the word
+// after them as well). Every program also takes --help (or -h, or /?) and --version, and the port
+// from LPTSPI_PORT when --port does not name one.
 #pragma once
 
 enum {
@@ -13,14 +13,35 @@ enum {
     OPTION_HELP = 0x20,    // taken by every program
     OPTION_VERSION = 0x40, // taken by every program
     OPTION_STATION = 0x80,
-    OPTION_LOG = 0x100 // --log FILE
+    OPTION_LOG = 0x100, // --log FILE
+    OPTION_ERASE = 0x200,
+    OPTION_BLANK = 0x400,
+    OPTION_UPDATE = 0x800,
+    OPTION_KEEP = 0x1000, // --keep OFFSET:LENGTH, up to MAX_KEEP times
+    OPTION_PROTECT = 0x2000,
+    OPTION_SERIAL = 0x4000, // --serial OFFSET:FORMAT[=VALUE]
+    OPTION_SERIALS = 0x8000 // --serials FILE
+};
+
+enum { MAX_KEEP = 8 };
+
+// A region of the flash: `length` bytes from `offset`.
+struct Region {
+    int offset;
+    int length;
 };
 
 struct Options {
-    int given;            // OPTION_* bits
-    int port;             // n of --port LPTn, else of LPTSPI_PORT (1 to 9); 0 without either
-    const char* port_env; // LPTSPI_PORT's value when it is set and not empty, else NULL
-    const char* log;      // FILE of --log FILE, else NULL
+    int given;             // OPTION_* bits
+    int port;              // n of --port LPTn, else of LPTSPI_PORT (1 to 9); 0 without either
+    const char* port_env;  // LPTSPI_PORT's value when it is set and not empty, else NULL
+    const char* log;       // FILE of --log FILE, else NULL
+    Region keep[MAX_KEEP]; // the regions of --keep, in the order given
+    int keeps;
+    const char* serial;  // OFFSET:FORMAT[=VALUE] of --serial, else NULL
+    const char* serials; // FILE of --serials FILE, else NULL
+    // Why the options were refused (read_options returned -1), a clause for a verdict.
+    char refused[160];
 };
 
 // What a program says of itself: its name, its usage line (printed after a refusal, without a
@@ -35,8 +56,10 @@ struct ProgramText {
 // Returns the index of the first argument that is not an option; 0 having printed the help or the
 // version as asked; or -1 having printed why and then the usage: an option the program does not
 // take ("Error unknown <word> --x ", `word` being how the program has always called its
-// arguments), one given twice, --port without LPT1 to LPT9 after it, or (without --port) an
-// LPTSPI_PORT that is not LPT1 to LPT9 (one line, no usage).
+// arguments), one given twice (but --keep), --port without LPT1 to LPT9 after it, --keep without
+// OFFSET:LENGTH (hex with 0x, or decimal; LENGTH from 1) or more than MAX_KEEP of them, --log,
+// --serial or --serials without the word they take, or (without --port) an LPTSPI_PORT that is
+// not LPT1 to LPT9 (one line, no usage). The reason is kept in `refused` as well.
 int read_options(int argc, char* argv[], int allowed, const char* word, const ProgramText* text,
                  Options* options);
 

@@ -54,8 +54,11 @@ static size_t without_blank_tail(const unsigned char* data, size_t size) {
 int main(int argc, char* argv[]) {
     int trim = 0;
     int first = 1;
-    for (; first < argc && strncmp(argv[first], "--", 2) == 0; first++) {
-        if (strcmp(argv[first], "--help") == 0) {
+    for (; first < argc && (strncmp(argv[first], "--", 2) == 0 || strcmp(argv[first], "-h") == 0 ||
+                            strcmp(argv[first], "/?") == 0);
+         first++) {
+        if (strcmp(argv[first], "--help") == 0 || strcmp(argv[first], "-h") == 0 ||
+            strcmp(argv[first], "/?") == 0) {
             printf("%s", HELP);
             return 0;
         }
@@ -99,6 +102,12 @@ int main(int argc, char* argv[]) {
                     "--trim-blank-tail %s %s",
                     in_name, out_name);
         fprintf(stderr, "\n");
+        return 1;
+    }
+    // An empty image would have lptspi erase a board and write nothing: no slip makes one.
+    if (size == 0) {
+        fprintf(stderr, "lptspi-scramble: %s is empty%s: no image made\n", in_name,
+                whole > 0 ? " but for its blank tail" : "");
         return 1;
     }
     char in_sha[SHA256_HEX];

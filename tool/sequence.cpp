@@ -28,7 +28,9 @@ static int stopped(FlashSession* s) {
     return EXIT_INTERRUPTED;
 }
 
-int program_flash(const Image* image, int port) {
+int program_flash(const Job* job) {
+    const Image* image = job->image;
+    const int port = job->port;
     const unsigned char* bytes = image->bytes;
     const int pages = image->pages;
     FlashSession s;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "board.h"
-#include "image.h"
+#include "job.h"
 
 // Programs the image's pages from flash address 0 on lptspi's own link. Returns the exit status.
-int program_flash(const Image* image, int port);
+int program_flash(const Job* job);

@@ -22,20 +22,15 @@ enum {
     LISTED_FAILS = 32 // failed boards the summary names
 };
 
-static const char* log_path = NULL;
-
 // What the station keeps from board to board.
 struct Station {
     const Image* firmware;
+    const char* log; // or NULL
     char sha[SHA256_HEX];
     int port;
     int boards, passed, failed;
     int failed_numbers[LISTED_FAILS];
 };
-
-void station_log(const char* path) {
-    log_path = path;
-}
 
 // Polls the identification until a board answers (`present`) the same three times in a row, its
 // identification in `id`, or until no chip answers three times in a row. The lines are idle
@@ -90,7 +85,7 @@ static int board_ends(Station* st, BoardRecord* record, const char* result) {
     record->seconds = verdict_seconds();
     record->result = result;
     record->reason = strcmp(result, "fail") == 0 ? verdict_reason() : "";
-    return log_path == NULL || log_board(log_path, record);
+    return st->log == NULL || log_board(st->log, record);
 }
 
 // Writes the board that answered the polls with `id`; the log names the chip the board's
@@ -134,13 +129,16 @@ static int one_board(Station* st, FlashSession* s, const unsigned char* id) {
     return board_ends(st, &record, result == EXIT_VERIFIED ? "pass" : "fail") ? result : -1;
 }
 
-int program_station(const Image* image, int port) {
+int program_station(const Job* job) {
+    const Image* image = job->image;
+    const int port = job->port;
     static Station st;
     st.firmware = image;
+    st.log = job->log;
     st.port = port;
     sha256_hex(image->bytes, (size_t)image->size, st.sha);
     printf("firmware %s: %d pages, sha256 %s\n", image->path, image->pages, st.sha);
-    if (log_path != NULL && !log_ready(log_path))
+    if (st.log != NULL && !log_ready(st.log))
         return EXIT_NOTHING_WRITTEN;
     FlashSession s;
     if (!claim_port(port, LINK_FAST, &s))

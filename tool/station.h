@@ -2,10 +2,7 @@
 // procedure, until Ctrl-C; with --log, a row of the shared log for every board.
 #pragma once
 
-#include "image.h"
-
-// The log --log names, or NULL for none; set before program_station runs.
-void station_log(const char* path);
+#include "job.h"
 
 // Prints the firmware's pages and SHA-256, checks the log, claims the port, then waits for a
 // board (the same plausible identification three polls in a row, 250 ms apart), writes it with
@@ -14,4 +11,4 @@ void station_log(const char* path);
 // boards ends it with a summary: exit 0 when every board passed, 2 otherwise; during a board
 // the board is logged as interrupted and the summary follows, exit 130. A log that cannot be
 // written ends it with 1: before any board when it cannot be opened, else after the board.
-int program_station(const Image* image, int port);
+int program_station(const Job* job);

@@ -10,12 +10,13 @@
 
 #include <stdio.h>
 
-int verify_flash(const Image* image, int port) {
+int verify_flash(const Job* job) {
+    const Image* image = job->image;
     verdict_start();
     FlashSession s;
     // A flash busy with a program or an erase answers reads with garbage; block protection and
     // a set write latch stop erases and programs, not reads.
-    int status = claim_idle_flash(port, LINK_FAST, &s, STATUS_BUSY);
+    int status = claim_idle_flash(job->port, LINK_FAST, &s, STATUS_BUSY);
     int result = EXIT_NOTHING_WRITTEN;
     if (status >= 0) {
         RunWords words;
