@@ -137,9 +137,6 @@ void byte_in(Model& m, uint8_t b) {
         // nothing; unknown commands void the frame.
         m.frame_ignored =
             (!known_command(m, b) || sleeping(m, b) || (m.busy && b != kCmdReadStatus)) ? 1 : 0;
-        if (!m.frame_ignored && b == kCmdReadStatus) {
-            m.so_ready_busy = 0; // SO shifts the status out, RY/BY# or not
-        }
         if (b != kCmdWriteStatus) {
             m.ewsr = 0; // enable-write-status lets through only the frame right after it
         }

@@ -294,7 +294,7 @@ struct Model {
     uint8_t asleep;           // deep power-down: only 0xAB is answered
     uint64_t awake_at;        // after 0xAB released it, the chip answers nothing until then (tRES1)
     uint8_t busy_out;         // SST25 EBSY: while selected in AAI programming, SO shows RY/BY#
-    uint8_t so_ready_busy;    // SO is RY/BY# now (0 busy, 1 ready), until chip select rises
+    uint8_t so_ready_busy;    // SO is RY/BY# (0 busy, 1 ready) whatever is clocked, till CS rises
     uint8_t sfdp[kSfdpBytes]; // what 0x5A reads (all 0xFF: no table, and 0x5A is not answered)
     uint8_t has_sfdp;
     uint8_t busy;       // a program or erase is running until busy_until
