@@ -48,7 +48,13 @@ const Family kFamilies[] = {
      .commands = kHasWriteStatus | kHasErase64k | kHasBulkErase | kHasDeepPowerDown,
      .release = kReleaseSignature, .device_id = 0x13},
     // W25Q80DV: status register 2 (SRP1, QE, LB1-LB3, CMP; SUS read-only), which a one-byte
-    // write status clears CMP and QE of; no 0x31.
+    // write status clears CMP and QE of; no 0x31. Sources: W25Q80DV datasheet (Winbond),
+    // 7.1 status registers and 8.2.9 Write Status Register (not re-read: the one-byte rule as
+    // recalled); Winbond's later W25Q64JV rev. J and W25Q257FV datasheets, 8.2.5: "Previous
+    // generations will clear CMP and QE bits" (confirmed); the first W25Q-BV text, without
+    // CMP: "the QE and SRP1 bits will be cleared to 0" (confirmed). SRP1/SRP0 1/0: power-supply
+    // lock-down until the next power-up, 1/1: one-time program; LB1-LB3 one-time (7.1).
+    // 0xB9/0xAB with the signature 0x13 and 0x90 EF 13 (8.2 instruction set).
     {.name = "w25q80", .jedec_id = 0xEF4014,
      .writable = 0xFC, .nonvolatile = 0xFC,
      .commands = kHasWriteStatus | kErases | kHasDeepPowerDown | kHasRems,
@@ -69,7 +75,9 @@ const Family kFamilies[] = {
                  kHasRems,
      .release = kReleaseSignature, .device_id = 0x13},
     // 16 MiB. W25Q128FV: status register 2 as the W25Q80DV's, also written alone with 0x31; a
-    // one-byte write status leaves it as it is.
+    // one-byte write status leaves it as it is ("the Status Register-2 will not be affected":
+    // W25Q128FV datasheet 8.2.5, the same sentence confirmed in Winbond's W25Q64JV rev. J and
+    // W25Q257FV datasheets). Signature 0x17, 0x90 EF 17 (8.2.34-8.2.35).
     {.name = "w25q128", .jedec_id = 0xEF4018, .size = 1u << 24,
      .writable = 0xFC, .nonvolatile = 0xFC,
      .commands = kHasWriteStatus | kErases | kHasDeepPowerDown | kHasRems | kHasWriteStatus2,
@@ -77,7 +85,12 @@ const Family kFamilies[] = {
      .release = kReleaseSignature, .device_id = 0x17, .sfdp = kWinbondSfdp},
     // SST25: byte programs and AAI words; BP0-BP3 (bits 2-5, volatile) come up 0111, BPL
     // (bit 7) clear; the 080B and 040B take the status write only right after 0x50. 0x90 and
-    // 0xAB read the two IDs; 0x70/0x80 switch SO to RY/BY# during AAI programming.
+    // 0xAB read the two IDs (Read-ID, not re-read); 0x70/0x80 switch SO to RY/BY# during AAI
+    // programming (SST25VF016B datasheet, "Hardware End-of-Write Detection": "asserting CE#
+    // will immediately drive the status ... A '0' indicates the device is busy and a '1'
+    // indicates the device is ready ... Deasserting CE# will return the SO pin to tri-state";
+    // 80H "return[s] SO pin to output Software Status Register data during AAI Word
+    // programming", confirmed as quoted).
     {.name = "sst25vf080b", .jedec_id = 0xBF258E, .power_status = 0x1C,
      .writable = 0xBC, .nonvolatile = 0x00, .protect_bits = 0x3C,
      .protection = kProtectStatusAll, .programming = kProgramByte, .status_enable = kEnableByEwsr,
@@ -130,15 +143,19 @@ const Family kFamilies[] = {
      .commands = kHasWriteStatus | kHasErase4k | kHasErase64k | kHasBulkErase | kHasDeepPowerDown |
                  kHasRems,
      .release = kReleaseSignature, .device_id = 0x13, .sfdp = kMacronixSfdp},
-    // S25FL008A: 16 sectors of 64 KiB, BP0-BP2 and SRWD; its identification's third byte is 0x13,
-    // not the size's logarithm (20).
+    // S25FL008A (Spansion S25FL008A_00 rev. B): 16 sectors of 64 KiB, BP0-BP2 and SRWD; its
+    // identification's third byte is 0x13, not the size's logarithm (20); deep power-down and
+    // the RES signature 0x13 (its family's S25FL004A: "RES command one-byte electronic
+    // signature", confirmed; the byte not re-read).
     {.name = "s25fl008a", .jedec_id = 0x010213,
      .writable = 0x9C, .nonvolatile = 0x9C,
      .commands = kHasWriteStatus | kHasErase64k | kHasBulkErase | kHasDeepPowerDown,
      .release = kReleaseSignature, .device_id = 0x13},
     // Older SST25 parts: no 0x9F and no 0x0B; 0x90 and 0xAB read the maker (0xBF, jedec_id's
     // first byte) and the device; BP0-BP1 (bits 2-3) come up set, BPL is bit 7; 0x50 opens the
-    // status write; 4 KiB (0x20), 32 KiB (0x52) and chip erase; one byte per 0x02.
+    // status write; 4 KiB (0x20), 32 KiB (0x52) and chip erase; one byte per 0x02. SST25VF040
+    // and SST25LF080A datasheets (SST), instruction tables and Read-ID (not re-read; device IDs
+    // 0x44 and 0x80 as the datasheet review gives them).
     {.name = "sst25vf040", .jedec_id = 0xBF0044, .size = 1u << 19, .power_status = 0x0C,
      .writable = 0x8C, .nonvolatile = 0x00, .protect_bits = 0x0C,
      .protection = kProtectStatusAll, .programming = kProgramByteOnly,
