@@ -66,11 +66,12 @@ const FlashChip flash_chips[] = {
      .program_max_us = 5000,
      .status_write_ms = 40,
      .status_write_max_ms = 100},
-    // GD25Q80 datasheet (GigaDevice), AC characteristics: tW, tPP, tBE, tCE.
+    // GD25Q80 datasheet (GigaDevice), AC characteristics: tW, tPP, tBE, tCE (5 s typical: the
+    // datasheet review's figure, as the simulated family has it; the 4 s here before was wrong).
     {.id = {0xC8, 0x40, 0x14},
      .name = "GD25Q80",
      .small_erase = 0x20,
-     .bulk_ms = 4000,
+     .bulk_ms = 5000,
      .bulk_max_ms = 10000,
      .sector_ms = 250,
      .sector_max_ms = 1200,

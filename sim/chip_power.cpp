@@ -42,6 +42,12 @@ void power_up_chip(State& s) {
                   : settings.miso == Miso::lost ? simcore::kMisoLost
                                                 : simcore::kMisoChip;
     m.power_status = settings.status;
+    m.power_status2 = settings.status2;
+    m.start_asleep = settings.asleep ? 1 : 0;
+    m.sfdp_mode = settings.sfdp == Sfdp::none          ? simcore::kSfdpNone
+                  : settings.sfdp == Sfdp::wrong_size  ? simcore::kSfdpWrongSize
+                  : settings.sfdp == Sfdp::wrong_erase ? simcore::kSfdpWrongErase
+                                                       : simcore::kSfdpFamily;
     m.wp_low = settings.wp_low ? 1 : 0;
     m.jedec_id = settings.jedec_id;
     if (!simcore::model_init(m)) {
@@ -57,8 +63,9 @@ void power_up_chip(State& s) {
         s.chip_file.held_elsewhere && s.chip_file.path == settings.chip_path;
     const bool chip_here = !settings.chip_path.empty() && !held_elsewhere;
     ChipState kept;
-    if (!settings.status_given && chip_here && load_state_file(settings.chip_path, kept) &&
-        (kept.flash.empty() || kept.flash == settings.flash)) {
+    const bool have_kept = chip_here && load_state_file(settings.chip_path, kept) &&
+                           (kept.flash.empty() || kept.flash == settings.flash);
+    if (have_kept && !settings.status_given) {
         const uint8_t bits = settings.power_cycle ? m.family->nonvolatile : m.family->writable;
         m.sr = static_cast<uint8_t>((m.sr & ~bits) | (kept.status & bits));
         const size_t n = (simcore::model_protect_bits(m) + 7) / 8;
@@ -71,6 +78,18 @@ void power_up_chip(State& s) {
             m.sr = static_cast<uint8_t>(m.sr | simcore::kSrAai | simcore::kSrWel);
             m.aai_address = kept.aai_address & (m.size - 1) & ~1u;
         }
+    }
+    // Status register 2 is non-volatile; powered off and on, a power-supply lock-down ends.
+    if (have_kept && !settings.status2_given && kept.has_status2) {
+        m.sr2 = static_cast<uint8_t>(kept.status2 & m.family->sr2_writable);
+        if (settings.power_cycle) {
+            simcore::model_power_cycle_status2(m);
+        }
+    }
+    // Deep power-down lasts while the board stays powered.
+    if (have_kept && !settings.asleep_given && !settings.power_cycle && kept.asleep &&
+        (m.family->commands & simcore::kHasDeepPowerDown) != 0) {
+        m.asleep = 1;
     }
     for (const Stuck& st : settings.stuck) {
         if (!simcore::model_add_stuck(m, st.address, st.mask)) {
@@ -94,6 +113,8 @@ bool save_chip_state(std::string& error) {
     const simcore::Model& m = g_hot.model;
     simcore::Model powered_up = m;
     powered_up.power_status = m.family->power_status;
+    powered_up.power_status2 = 0;
+    powered_up.start_asleep = 0;
     simcore::model_init(powered_up);
     ChipState state;
     state.flash = m.family->name;
@@ -109,6 +130,10 @@ bool save_chip_state(std::string& error) {
     state.aai = (m.sr & simcore::kSrAai) != 0;
     state.aai_address = m.aai_address;
     same = same && !state.aai;
+    state.has_status2 = m.family->sr2_writable != 0 && m.sr2 != 0;
+    state.status2 = m.sr2;
+    state.asleep = m.asleep != 0;
+    same = same && !state.has_status2 && !state.asleep;
     return save_state_file(g_hot.state->settings.chip_path, same ? nullptr : &state, error);
 }
 

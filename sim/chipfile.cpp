@@ -301,6 +301,11 @@ bool load_state_file(const std::string& path, ChipState& state) {
         } else if (std::strcmp(word, "aai") == 0) {
             read.aai = true;
             read.aai_address = static_cast<uint32_t>(std::strtoul(text, nullptr, 16));
+        } else if (std::strcmp(word, "status2") == 0) {
+            read.has_status2 = true;
+            read.status2 = static_cast<uint8_t>(std::strtoul(text, nullptr, 16));
+        } else if (std::strcmp(word, "asleep") == 0) {
+            read.asleep = std::strcmp(text, "1") == 0;
         } else if (std::strcmp(word, "protect") == 0) {
             for (size_t k = 0; text[k] != '\0' && text[k + 1] != '\0'; k += 2) {
                 const char pair[3] = {text[k], text[k + 1], '\0'};
@@ -332,6 +337,12 @@ bool save_state_file(const std::string& path, const ChipState* state, std::strin
             text += hex(b);
         }
         text += "\n";
+    }
+    if (state->has_status2) {
+        text += "status2 " + hex(state->status2) + "\n";
+    }
+    if (state->asleep) {
+        text += "asleep 1\n";
     }
     if (state->aai) {
         char line[32];

@@ -18,7 +18,8 @@ uint64_t next_random(Model& m) {
 // otherwise the family's time at the configured corner.
 uint64_t op_time(Model& m, Operation op) {
     const bool program = op == kOpProgram || op == kOpPageWrite;
-    const uint64_t fixed = op == kOpStatusWrite ? kFamilyTime : program ? m.program_ns : m.erase_ns;
+    const bool own = op == kOpStatusWrite || op == kOpRelease; // neither a program nor an erase
+    const uint64_t fixed = own ? kFamilyTime : program ? m.program_ns : m.erase_ns;
     if (fixed != kFamilyTime) {
         return fixed;
     }
@@ -54,6 +55,23 @@ uint8_t next_output(Model& m) {
     switch (m.cmd) {
     case kCmdReadStatus:
         return status_now(m);
+    case kCmdReadStatus2:
+        return m.sr2;
+    case kCmdReadSfdp: // three address bytes and a dummy byte
+        return n >= 5 ? m.sfdp[(m.address + (n - 5)) % kSfdpBytes] : 0xFF;
+    case kCmdReadMfrDevice:
+    case kCmdRelease: {
+        // Three address (or dummy) bytes, then the signature repeated, or the maker and the
+        // device in turn from the one address bit 0 picks.
+        const Family& f = family(m);
+        if (n < 4 || (m.cmd == kCmdRelease && f.release == kReleaseOnly)) {
+            return 0xFF;
+        }
+        if (m.cmd == kCmdRelease && f.release == kReleaseSignature) {
+            return f.device_id;
+        }
+        return ((m.address + (n - 4)) & 1) != 0 ? f.device_id : m.id[0];
+    }
     case kCmdRead:
         if (n >= 4) {
             return m.memory[(m.address + (n - 4)) & (m.size - 1)];
@@ -97,6 +115,9 @@ static bool takes_address(const Model& m, uint8_t cmd) {
     case kCmdProtectSector:
     case kCmdUnprotectSector:
     case kCmdReadSectorProtection:
+    case kCmdReadSfdp:
+    case kCmdReadMfrDevice:
+    case kCmdRelease:
         return true;
     case kCmdAaiProgram:
         return (m.sr & kSrAai) == 0; // only the first word's frame has an address
@@ -112,8 +133,10 @@ void byte_in(Model& m, uint8_t b) {
         settle(m);
         m.cmd = b;
         m.address = 0;
-        // While busy the chip answers read status only; unknown commands void the frame.
-        m.frame_ignored = (!known_command(m, b) || (m.busy && b != kCmdReadStatus)) ? 1 : 0;
+        // While busy the chip answers read status only, asleep 0xAB only, and while it wakes
+        // nothing; unknown commands void the frame.
+        m.frame_ignored =
+            (!known_command(m, b) || sleeping(m, b) || (m.busy && b != kCmdReadStatus)) ? 1 : 0;
         if (b != kCmdWriteStatus) {
             m.ewsr = 0; // enable-write-status lets through only the frame right after it
         }
@@ -140,7 +163,7 @@ void byte_in(Model& m, uint8_t b) {
     switch (m.cmd) {
     case kCmdPageProgram:
     case kCmdPageWrite:
-        if (family(m).programming == kProgramByte) {
+        if (family(m).programming != kProgramPage) {
             if (data == 0) {
                 m.page[0] = b; // a byte program: the bytes after the first are ignored
             }
@@ -156,8 +179,11 @@ void byte_in(Model& m, uint8_t b) {
         }
         break;
     case kCmdWriteStatus:
+    case kCmdWriteStatus2:
         if (data == 0) {
             m.new_sr = b;
+        } else if (data == 1) {
+            m.new_sr2 = b;
         }
         break;
     default:
@@ -212,6 +238,7 @@ void frame_end(Model& m) {
         m.ewsr = 1;
         break;
     case kCmdWriteStatus:
+    case kCmdWriteStatus2:
         // A self-timed cycle: busy, latch set, only read status answered until it ends.
         if (write_status(m, wel)) {
             start_busy(m, op_time(m, kOpStatusWrite));
@@ -219,7 +246,7 @@ void frame_end(Model& m) {
         break;
     case kCmdPageProgram:
         if (wel && n >= 5 && !refused(m, protected_at(m, m.address, false))) {
-            if (f.programming == kProgramByte) {
+            if (f.programming != kProgramPage) {
                 commit(m, m.address, 1, false);
             } else {
                 commit(m, m.address & ~(kPageSize - 1), kPageSize, false);
@@ -286,6 +313,23 @@ void frame_end(Model& m) {
             set_protect_bit(m, m.address / kSectorSize, m.cmd == kCmdProtectSector);
         }
         m.sr = static_cast<uint8_t>(m.sr & ~kSrWel);
+        break;
+    case kCmdDeepPowerDown:
+        if (n == 1) {
+            m.asleep = 1;
+        }
+        break;
+    case kCmdRelease:
+        // Out of deep power-down, the chip answers again once tRES1 has passed; awake, 0xAB
+        // reads the signature or IDs and changes nothing.
+        if (m.asleep) {
+            m.asleep = 0;
+            m.awake_at = m.now_ns + op_time(m, kOpRelease);
+        }
+        break;
+    case kCmdEnableBusyOut:
+    case kCmdDisableBusyOut:
+        m.busy_out = m.cmd == kCmdEnableBusyOut ? 1 : 0;
         break;
     case kCmdGlobalUnlock:
         if (wel) {

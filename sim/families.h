@@ -1,5 +1,5 @@
-// The hardware model's own parts, shared by model.cpp, commands.cpp and families.cpp: the bus and
-// the chip's state, the commands, and each family's rules.
+// The hardware model's own parts, shared by model.cpp, commands.cpp, families.cpp, status.cpp and
+// sfdp.cpp: the bus and the chip's state, the commands, and each family's rules.
 // Freestanding, as model.h says; internal to sim/ (a family's row and find_family are in model.h).
 #pragma once
 
@@ -41,7 +41,7 @@ void byte_in(Model& m, uint8_t b);
 // Chip select rose: the commands that act at the end of a frame do so now.
 void frame_end(Model& m);
 
-// ---- protection ----
+// ---- the status registers and protection (status.cpp) ----
 
 uint32_t sector_count(const Model& m);
 bool protect_bit(const Model& m, uint32_t n);
@@ -63,8 +63,24 @@ bool any_protected(const Model& m);
 // A program or erase the protection refuses: the AT25DF drops its latch, the others keep it.
 bool refused(Model& m, bool refuse);
 
-// Write status at the end of its frame, if the family's way of enabling it was followed: true
-// when it was taken, the write latch still set (its cycle, which the caller starts, clears it).
+// Whether write status is refused: SRWD (SRP0, BPL, SPRL) with the write-protect pin low, or the
+// W25Q's SRP1 (power-supply lock-down, or with SRP0 one-time programmed).
+bool status_locked(const Model& m);
+// Write status (0x01, or 0x31) at the end of its frame, if the family's way of enabling it was
+// followed: true when it was taken, the write latch still set (its cycle, which the caller
+// starts, clears it).
 bool write_status(Model& m, bool wel);
+
+// ---- the parameter table (sfdp.cpp) ----
+
+// Fills m.sfdp with the table the chip publishes (m.sfdp_mode) and sets m.has_sfdp.
+void build_sfdp(Model& m);
+
+// ---- deep power-down and the busy line (model.cpp) ----
+
+// Whether the chip ignores a frame starting now: asleep (all but 0xAB), or not yet awake.
+bool sleeping(const Model& m, uint8_t cmd);
+// SO as RY/BY# (SST25 EBSY): set when the chip is selected in AAI programming.
+void start_busy_out(Model& m);
 
 } // namespace simcore

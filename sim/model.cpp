@@ -28,6 +28,10 @@ void update_status_port(Model& m) {
         level = 0;
     } else {
         level = m.held ? 1 : m.miso; // output is high impedance while held
+        if (m.so_ready_busy && !m.held) {
+            settle(m);
+            level = m.busy ? 0 : 1; // RY/BY#: 0 busy, 1 ready
+        }
     }
     m.status_port = static_cast<uint8_t>(kStatusIdle | (level ? kStatusMiso : 0));
 }
@@ -104,6 +108,7 @@ void falling_edge(Model& m) {
 
 // Chip select fell: nothing of the frame is clocked in yet.
 void start_frame(Model& m) {
+    start_busy_out(m);
     m.cmd = kNoCommand;
     m.frame_ignored = 0;
     m.bits = 0;
@@ -156,10 +161,17 @@ bool model_init(Model& m) {
     if (f.protection == kProtectSectors) {
         m.sr = static_cast<uint8_t>(m.sr & ~(kAtSwp | kAtWpp)); // read from the sectors and the pin
     }
+    m.sr2 = static_cast<uint8_t>(m.power_status2 & f.sr2_writable);
+    m.asleep = m.start_asleep != 0 && (f.commands & kHasDeepPowerDown) != 0 ? 1 : 0;
+    m.awake_at = 0;
+    m.busy_out = 0;
+    m.so_ready_busy = 0;
+    build_sfdp(m);
     m.ewsr = 0;
     m.aai_address = 0;
     m.shift_in = 0;
     m.new_sr = 0;
+    m.new_sr2 = 0;
     start_frame(m);
     m.frame_ignored = 1; // until the chip sees a select
     update_status_port(m);
@@ -174,6 +186,19 @@ bool model_add_stuck(Model& m, uint32_t address, uint8_t mask) {
     m.stuck[m.stuck_count].mask = mask;
     ++m.stuck_count;
     return true;
+}
+
+bool sleeping(const Model& m, uint8_t cmd) {
+    return m.asleep ? cmd != kCmdRelease : m.awake_at > m.now_ns;
+}
+
+void start_busy_out(Model& m) {
+    m.so_ready_busy =
+        m.busy_out != 0 && (m.sr & kSrAai) != 0 && (family(m).commands & kHasBusyOut) != 0 ? 1 : 0;
+}
+
+void model_refresh_miso(Model& m) {
+    update_status_port(m);
 }
 
 void model_advance(Model& m, uint64_t ns) {
@@ -213,6 +238,7 @@ void model_data_write(Model& m, uint8_t value) {
             settle(m);
             start_frame(m);
         } else {
+            m.so_ready_busy = 0; // SO floats again
             frame_end(m);
         }
         set_miso(m, 1);

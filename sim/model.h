@@ -42,9 +42,25 @@ const uint8_t kSrWel = 0x02;
 const uint8_t kSrBp = 0x1C;
 const uint8_t kSrAai = 0x40;  // SST25: auto-address-increment programming under way
 const uint8_t kSrSrwd = 0x80; // also the SST25's BPL and the AT25DF's SPRL: locked while WP is low
+                              // (the W25Q's SRP0)
+
+// Status register 2 (W25Q): read with 0x35, written as the second byte of 0x01 (or with 0x31).
+const uint8_t kSr2Srp1 =
+    0x01; // set: the status is locked (power-supply lock-down; with SRP0, for good)
+const uint8_t kSr2Qe = 0x02;  // quad enable
+const uint8_t kSr2Lb = 0x38;  // LB1-LB3, the security registers' one-time lock bits
+const uint8_t kSr2Cmp = 0x40; // complement protect: the block protection covers the rest
 
 // Chip commands.
 const uint8_t kCmdWriteStatus = 0x01;
+const uint8_t kCmdWriteStatus2 = 0x31;
+const uint8_t kCmdReadStatus2 = 0x35;
+const uint8_t kCmdReadSfdp = 0x5A;
+const uint8_t kCmdEnableBusyOut = 0x70;  // SST25 EBSY: SO shows RY/BY# during AAI programming
+const uint8_t kCmdDisableBusyOut = 0x80; // SST25 DBSY
+const uint8_t kCmdReadMfrDevice = 0x90;  // REMS / the SST25's read-ID
+const uint8_t kCmdRelease = 0xAB;        // release from deep power-down, legacy signature (RES)
+const uint8_t kCmdDeepPowerDown = 0xB9;
 const uint8_t kCmdPageProgram = 0x02;
 const uint8_t kCmdRead = 0x03;
 const uint8_t kCmdWriteDisable = 0x04;
@@ -86,8 +102,10 @@ enum Protection : uint8_t {
 };
 // What one program command writes.
 enum Programming : uint8_t {
-    kProgramPage, // 0x02: up to a page, the address wrapping inside it
-    kProgramByte, // 0x02: its first data byte; 0xAD: words, auto-address-increment (SST25)
+    kProgramPage,     // 0x02: up to a page, the address wrapping inside it
+    kProgramByte,     // 0x02: its first data byte; 0xAD: words, auto-address-increment (SST25)
+    kProgramByteOnly, // 0x02: its first data byte (the older SST25, whose byte sequence 0xAF is
+                      // not modelled)
 };
 // What lets write status through.
 enum StatusEnable : uint8_t {
@@ -95,14 +113,45 @@ enum StatusEnable : uint8_t {
     kEnableByEwsr,   // enable-write-status 0x50 right before it (write enable does not)
     kEnableByEither, // either
 };
-// Commands beyond those every family answers (0x02 0x03 0x04 0x05 0x06 0x0B 0x9F).
-const uint16_t kHasWriteStatus = 1u << 0; // 0x01
-const uint16_t kHasErase4k = 1u << 1;     // 0x20
-const uint16_t kHasErase32k = 1u << 2;    // 0x52
-const uint16_t kHasErase64k = 1u << 3;    // 0xD8 (the SST26: the block the address is in)
-const uint16_t kHasBulkErase = 1u << 4;   // 0xC7 and 0x60
-const uint16_t kHasPageErase = 1u << 5;   // 0xDB, 256 bytes
-const uint16_t kHasPageWrite = 1u << 6;   // 0x0A: the page as sent, unsent bytes kept
+// Commands beyond those every family answers (0x02 0x03 0x04 0x05 0x06, and 0x0B 0x9F unless
+// kNoFastRead, kNoJedecId say otherwise).
+const uint16_t kHasWriteStatus = 1u << 0;   // 0x01
+const uint16_t kHasErase4k = 1u << 1;       // 0x20
+const uint16_t kHasErase32k = 1u << 2;      // 0x52
+const uint16_t kHasErase64k = 1u << 3;      // 0xD8 (the SST26: the block the address is in)
+const uint16_t kHasBulkErase = 1u << 4;     // 0xC7 and 0x60
+const uint16_t kHasPageErase = 1u << 5;     // 0xDB, 256 bytes
+const uint16_t kHasPageWrite = 1u << 6;     // 0x0A: the page as sent, unsent bytes kept
+const uint16_t kHasDeepPowerDown = 1u << 7; // 0xB9, and 0xAB releases (see Release)
+const uint16_t kHasRems = 1u << 8;          // 0x90: manufacturer and device_id (A0 picks the first)
+const uint16_t kHasWriteStatus2 = 1u << 9;  // 0x31: status register 2 alone
+const uint16_t kHasBusyOut = 1u << 10;      // 0x70 and 0x80 (SST25 hardware end-of-write)
+const uint16_t kNoJedecId = 1u << 11;       // 0x9F unknown: a chip older than JEDEC's read-ID
+const uint16_t kNoFastRead = 1u << 12;      // 0x0B unknown
+
+// What 0xAB does besides releasing a chip from deep power-down.
+enum Release : uint8_t {
+    kReleaseNone,      // the chip does not know 0xAB
+    kReleaseOnly,      // release only: no data, whatever follows (M45PE, AT25DF)
+    kReleaseSignature, // after three dummy bytes the one-byte signature, device_id, repeated (RES)
+    kReleaseReadId,    // SST25: a read-ID like 0x90 (three address bytes, then the two IDs)
+};
+
+// The chip's own parameter table (JESD216 SFDP, read with 0x5A): which revision of the standard the
+// family's datasheet gives it, and the facts of it that are not elsewhere in the family's row.
+struct SfdpFacts {
+    uint8_t minor = 0;      // 0: no table; 0 with major 1 is JESD216, 5 JESD216A, 6 JESD216B
+    uint8_t major = 0;      // 1
+    uint8_t pointer = 0;    // where the basic table starts (the parameter header's PTP)
+    uint8_t fast_reads = 0; // DWORD 1 bits 16-22: 1-1-2 (bit 0), 1-2-2 (4), 1-4-4 (5), 1-1-4 (6)
+    uint32_t dword3_4[2] = {
+        0xFFFFFFFF,
+        0xFFFFFFFF};        // the quad and dual fast reads' wait states and instructions, as given
+    uint8_t qer = 0;        // DWORD 15 bits 20-22, JESD216A on: where the quad-enable bit is
+    uint8_t sr1_enable = 0; // DWORD 16 bits 0-6, JESD216A on: how status register 1 is written
+    uint8_t volatile_enable_06 =
+        0; // DWORD 1 bit 4: write enable for volatile bits is 0x06 (1) or 0x50
+};
 
 // One family of chips as its datasheet describes it.
 // A row gives only what differs from the common model: 1 MiB, unprotected at power-up, busy in
@@ -121,6 +170,16 @@ struct Family {
     uint8_t status_enable = kEnableByWrite; // StatusEnable
     uint16_t commands;                      // kHas... bits
     // Busy times: the table in timings.h, one row per family and operation.
+
+    // Status register 2 (0: none). A one-byte write status (0x01 with one data byte) clears
+    // sr2_one_byte_clears (the generation's rule); the lock bits (kSr2Lb) once set stay set.
+    uint8_t sr2_writable = 0;
+    uint8_t sr2_one_byte_clears = 0;
+    uint8_t release = kReleaseNone; // Release: what 0xAB does
+    uint8_t device_id = 0;          // the one-byte signature (0xAB) and the device of 0x90
+    // The chip's parameter table, if its datasheet gives one; its size, erases and times are
+    // taken from the rest of the row and the timing table.
+    SfdpFacts sfdp = {};
 };
 
 // The smallest chip of family `f`, in bytes: a page; and with the block-protection register
@@ -146,6 +205,7 @@ enum Operation : uint8_t {
     kOpErase32k,    // 0x52
     kOpErase64k,    // 0xD8
     kOpEraseChip,   // 0xC7 and 0x60
+    kOpRelease,     // 0xAB out of deep power-down, until the chip answers again (tRES1)
     kOperationCount,
 };
 // Which of a row's times an operation takes: the typical one (the default), the minimum (the
@@ -173,6 +233,12 @@ uint32_t family_time(const Family& f, Operation op, Corner corner);
 // A busy time of the configuration that means "the family's own".
 const uint64_t kFamilyTime = ~0ull;
 
+// Which parameter table the chip publishes: its family's (none if its datasheet gives none), none,
+// or its family's with one lie: the density doubled, or the 4 KiB erase's instruction not the
+// family's (as on a relabelled or cloned part).
+enum SfdpMode : uint8_t { kSfdpFamily = 0, kSfdpNone = 1, kSfdpWrongSize = 2, kSfdpWrongErase = 3 };
+const uint32_t kSfdpBytes = 256; // the table's address space: 0x5A's address wraps at it
+
 // kMisoLost: the chip's output until it starts its first erase, then high for good, as on a board
 // whose supply gives way under the erase current (the mode becomes kMisoHigh then).
 enum MisoMode : uint8_t { kMisoChip = 0, kMisoHigh = 1, kMisoLow = 2, kMisoLost = 3 };
@@ -184,22 +250,25 @@ struct StuckByte {
 
 struct Model {
     // Configuration, set by the owner before model_init().
-    uint16_t base;        // data register; status at base + 1, control at base + 2
-    uint16_t ecr_port;    // the ECR (kLptBase + kEcrOffset on the motherboard port)
-    uint8_t* memory;      // chip contents, `size` bytes, owned by the caller
-    uint32_t size;        // a power of two
-    uint32_t access_ns;   // virtual cost of one port access
-    const Family* family; // null: kFamilies[0]
-    uint64_t program_ns;  // every program's busy time, or kFamilyTime
-    uint64_t erase_ns;    // every erase's busy time, or kFamilyTime
-    uint8_t ecp;          // 1: the port has an ECR at ecr_port
-    uint8_t miso_mode;    // MisoMode
-    uint8_t power_status; // chip status at power-up; bit 0 set means busy for ever
-    uint32_t jedec_id;    // identification as 0xMMTTCC; 0: the family's (see model_init)
-    uint8_t wp_low;       // the write-protect pin held low: with SRWD set, write status is refused
-                          // (the M45PE: the bottom sector refuses programs and erases)
-    uint8_t corner;       // Corner of the family's times (program_ns and erase_ns override it)
-    uint64_t seed;        // kRandom: the seed of the times' sequence
+    uint16_t base;         // data register; status at base + 1, control at base + 2
+    uint16_t ecr_port;     // the ECR (kLptBase + kEcrOffset on the motherboard port)
+    uint8_t* memory;       // chip contents, `size` bytes, owned by the caller
+    uint32_t size;         // a power of two
+    uint32_t access_ns;    // virtual cost of one port access
+    const Family* family;  // null: kFamilies[0]
+    uint64_t program_ns;   // every program's busy time, or kFamilyTime
+    uint64_t erase_ns;     // every erase's busy time, or kFamilyTime
+    uint8_t ecp;           // 1: the port has an ECR at ecr_port
+    uint8_t miso_mode;     // MisoMode
+    uint8_t power_status;  // chip status at power-up; bit 0 set means busy for ever
+    uint32_t jedec_id;     // identification as 0xMMTTCC; 0: the family's (see model_init)
+    uint8_t wp_low;        // the write-protect pin held low: with SRWD set, write status is refused
+                           // (the M45PE: the bottom sector refuses programs and erases)
+    uint8_t corner;        // Corner of the family's times (program_ns and erase_ns override it)
+    uint8_t power_status2; // status register 2 as the run starts (families that have one)
+    uint8_t start_asleep;  // 1: the chip starts in deep power-down (the board's processor left it)
+    uint8_t sfdp_mode;     // SfdpMode: the family's table, none, or one that lies
+    uint64_t seed;         // kRandom: the seed of the times' sequence
     StuckByte stuck[kMaxStuck];
     int stuck_count;
 
@@ -220,7 +289,14 @@ struct Model {
     uint8_t miso;     // the chip's output level (1 while not driven)
 
     // Chip.
-    uint8_t sr;         // status register without the busy bit
+    uint8_t sr;               // status register without the busy bit
+    uint8_t sr2;              // status register 2 (0 in a family without one)
+    uint8_t asleep;           // deep power-down: only 0xAB is answered
+    uint64_t awake_at;        // after 0xAB released it, the chip answers nothing until then (tRES1)
+    uint8_t busy_out;         // SST25 EBSY: while selected in AAI programming, SO shows RY/BY#
+    uint8_t so_ready_busy;    // SO is RY/BY# (0 busy, 1 ready) whatever is clocked, till CS rises
+    uint8_t sfdp[kSfdpBytes]; // what 0x5A reads (all 0xFF: no table, and 0x5A is not answered)
+    uint8_t has_sfdp;
     uint8_t busy;       // a program or erase is running until busy_until
     uint8_t stuck_busy; // never leaves busy (power-up status had bit 0 set)
     uint64_t busy_until;
@@ -242,6 +318,7 @@ struct Model {
     uint32_t address; // address bytes gathered so far
     uint8_t out;      // byte being shifted out
     uint8_t new_sr;   // byte given to write status
+    uint8_t new_sr2;  // its second byte, or 0x31's
     uint8_t page[kPageSize];
 };
 
@@ -258,6 +335,13 @@ uint32_t model_protect_bits(const Model& m);
 
 // Adds a stuck byte; false when the table is full or the address is outside the chip.
 bool model_add_stuck(Model& m, uint32_t address, uint8_t mask);
+
+// A power cycle's effect on status register 2: the power-supply lock-down (SRP1 without SRP0)
+// ends. Called by the owner when it powers a chip up with kept non-volatile bits.
+void model_power_cycle_status2(Model& m);
+
+// The status port's data-in bit again: SO as RY/BY# follows the busy state between accesses.
+void model_refresh_miso(Model& m);
 
 // Advances the virtual clock (a pause).
 void model_advance(Model& m, uint64_t ns);
@@ -276,6 +360,9 @@ inline uint8_t model_read(Model& m, uint16_t address) {
     case kDataOffset:
         return m.data;
     case kStatusOffset:
+        if (m.so_ready_busy) {
+            model_refresh_miso(m);
+        }
         return m.status_port;
     case kControlOffset:
         return m.control;

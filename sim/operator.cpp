@@ -37,8 +37,9 @@ const char* entry_value(const char* name) {
     return it != entry_values().end() ? it->second.c_str() : nullptr;
 }
 
-const char* const kFaults[] = {"noise", "status",   "stuck",      "wp",     "id",
-                               "size",  "erase_ms", "program_us", "timing", "miso"};
+const char* const kFaults[] = {"noise",   "status",   "stuck",      "wp",     "id",
+                               "size",    "erase_ms", "program_us", "timing", "miso",
+                               "status2", "asleep",   "sfdp"};
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -117,7 +118,7 @@ bool plan_boards(const Settings& base, std::vector<Settings>& boards, bool& end,
     boards.clear();
     const std::string accepted =
         "expected FAMILY[:name=value...][,FAMILY...][,end], the names noise, status, stuck, wp, "
-        "id, size, erase_ms, program_us, timing or miso";
+        "id, size, erase_ms, program_us, timing, miso, status2, asleep or sfdp";
     for (const std::string& entry : entries) {
         const std::vector<std::string> parts = split(entry, ':');
         std::map<std::string, std::string>& values = entry_values();

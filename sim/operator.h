@@ -22,9 +22,10 @@ const int kOperatorIdPolls = 8;
 // The boards of `base.boards`, "FAMILY[:name=value...][,FAMILY...][,end]": each board the settings
 // `base` gives with the family and the entry's own values of the LPTSPI_SIM_* settings named in
 // lower case without the prefix (noise, status, stuck, wp, id, size, erase_ms, program_us,
-// timing, miso); a part without "=" continues the value before it, so "stuck=0x300:0x81" and
-// "noise=0.001:7" read as the settings themselves do. Board n's chip file is base.chip_path
-// followed by ".n". `end`: the list ends with ",end". False with a one-line reason in `error`.
+// timing, miso, status2, asleep, sfdp); a part without "=" continues the value before it, so
+// "stuck=0x300:0x81" and "noise=0.001:7" read as the settings themselves do. Board n's chip file is
+// base.chip_path followed by ".n". `end`: the list ends with ",end". False with a one-line reason
+// in `error`.
 bool plan_boards(const Settings& base, std::vector<Settings>& boards, bool& end,
                  std::string& error);
 

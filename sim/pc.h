@@ -30,6 +30,10 @@ struct Stuck {
 // Which of its datasheet times each self-timed operation of the chip takes (see simcore::Corner).
 enum class Timing { typical, min, max, random };
 
+// Which parameter table (SFDP) the chip publishes: its family's, none, or its family's with the
+// density doubled or the 4 KiB erase's instruction not the family's (see simcore::SfdpMode).
+enum class Sfdp { family, none, wrong_size, wrong_erase };
+
 // A busy time of the settings that means "the flash family's own".
 const uint32_t kFamilyTimes = 0xFFFFFFFFu;
 
@@ -49,6 +53,11 @@ struct Settings {
     Hwi hwi = Hwi::current;           // LPTSPI_SIM_HWI
     uint8_t status = 0x00;            // LPTSPI_SIM_STATUS: chip status at power-up (or family's)
     bool status_given = false;        // LPTSPI_SIM_STATUS was set (else the chip file's own)
+    uint8_t status2 = 0x00;           // LPTSPI_SIM_STATUS2: status register 2 as the run starts
+    bool status2_given = false;       // LPTSPI_SIM_STATUS2 was set (else the chip file's own)
+    bool asleep = false;              // LPTSPI_SIM_ASLEEP=1: the chip starts in deep power-down
+    bool asleep_given = false;        // LPTSPI_SIM_ASLEEP was set (else the chip file's own)
+    Sfdp sfdp = Sfdp::family;         // LPTSPI_SIM_SFDP
     bool wp_low = false;              // LPTSPI_SIM_WP=low: the chip's write-protect pin held low
     Signing signing = Signing::accepted; // LPTSPI_SIM_SIGNING (64-bit Windows only)
     Miso miso = Miso::chip;              // LPTSPI_SIM_MISO

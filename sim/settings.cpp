@@ -110,6 +110,34 @@ bool parse_bounded(const char* (*get)(const char*), const char* name, uint64_t m
     return true;
 }
 
+// The settings a family may not have: a second status register, deep power-down, a parameter
+// table to lie about.
+bool check_family_settings(const Settings& s, std::string& error) {
+    const simcore::Family* f = simcore::find_family(s.flash.c_str());
+    if (f == nullptr) {
+        return true;
+    }
+    if (s.status2_given && s.status2 != 0 && f->sr2_writable == 0) {
+        error = bad("LPTSPI_SIM_STATUS2", std::to_string(s.status2).c_str(),
+                    "the " + s.flash + " has no status register 2 (only 0 is accepted)");
+        return false;
+    }
+    if (s.asleep && (f->commands & simcore::kHasDeepPowerDown) == 0) {
+        error = bad("LPTSPI_SIM_ASLEEP", "1", "the " + s.flash + " has no deep power-down");
+        return false;
+    }
+    if ((s.sfdp == Sfdp::wrong_size || s.sfdp == Sfdp::wrong_erase) && f->sfdp.major == 0) {
+        error = bad("LPTSPI_SIM_SFDP", s.sfdp == Sfdp::wrong_size ? "wrong-size" : "wrong-erase",
+                    "the " + s.flash + " publishes no parameter table to lie in");
+        return false;
+    }
+    if (s.sfdp == Sfdp::wrong_erase && (f->commands & simcore::kHasErase4k) == 0) {
+        error = bad("LPTSPI_SIM_SFDP", "wrong-erase", "the " + s.flash + " has no 4 KiB erase");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool set_flash(Settings& s, const std::string& name) {
@@ -188,6 +216,10 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
                                                {"secure-boot", Signing::secure_boot}};
     static const Choice<bool> wps[] = {{"high", false}, {"low", true}};
     static const Choice<bool> powers[] = {{"keep", false}, {"cycle", true}};
+    static const Choice<Sfdp> sfdps[] = {{"family", Sfdp::family},
+                                         {"none", Sfdp::none},
+                                         {"wrong-size", Sfdp::wrong_size},
+                                         {"wrong-erase", Sfdp::wrong_erase}};
     static const Choice<Hwi> hwis[] = {
         {"current", Hwi::current}, {"no-frame", Hwi::no_frame}, {"ports-only", Hwi::ports_only}};
     if (!parse_choice(get, "LPTSPI_SIM_PLATFORM", platforms, s.platform, error) ||
@@ -201,14 +233,18 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         !parse_choice(get, "LPTSPI_SIM_SIGNING", signings, s.signing, error) ||
         !parse_choice(get, "LPTSPI_SIM_WP", wps, s.wp_low, error) ||
         !parse_choice(get, "LPTSPI_SIM_POWER", powers, s.power_cycle, error) ||
+        !parse_choice(get, "LPTSPI_SIM_ASLEEP", flags, s.asleep, error) ||
+        !parse_choice(get, "LPTSPI_SIM_SFDP", sfdps, s.sfdp, error) ||
         !parse_port(get, s.port_lpt, s.port_base, s.ecp_block, error) ||
         !parse_choice(get, "LPTSPI_SIM_REALTIME", flags, s.realtime, error) ||
         !parse_choice(get, "LPTSPI_SIM_REPORT", flags, s.report, error)) {
         return false;
     }
-    uint32_t status = s.status;
+    uint32_t status = s.status, status2 = s.status2;
     if (!parse_bounded(get, "LPTSPI_SIM_STATUS", 255, status, error,
                        "a status byte (hex with 0x, or decimal)") ||
+        !parse_bounded(get, "LPTSPI_SIM_STATUS2", 255, status2, error,
+                       "a status register 2 byte (hex with 0x, or decimal)") ||
         !parse_bounded(get, "LPTSPI_SIM_ID", 0xFFFFFF, s.jedec_id, error,
                        "the identification as 0xMMTTCC (manufacturer, type, capacity)") ||
         !parse_bounded(get, "LPTSPI_SIM_ERASE_MS", 600000, s.erase_ms, error,
@@ -218,8 +254,18 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         return false;
     }
     s.status = static_cast<uint8_t>(status);
+    s.status2 = static_cast<uint8_t>(status2);
     if (const char* v = get("LPTSPI_SIM_STATUS"); v != nullptr && *v != '\0') {
         s.status_given = true;
+    }
+    if (const char* v = get("LPTSPI_SIM_STATUS2"); v != nullptr && *v != '\0') {
+        s.status2_given = true;
+    }
+    if (const char* v = get("LPTSPI_SIM_ASLEEP"); v != nullptr && *v != '\0') {
+        s.asleep_given = true;
+    }
+    if (!check_family_settings(s, error)) {
+        return false;
     }
     if (const char* v = get("LPTSPI_SIM_STUCK"); v != nullptr && *v != '\0') {
         if (!parse_stuck(v, s, s.stuck, error)) {

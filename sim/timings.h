@@ -1,7 +1,7 @@
 // The families' self-timed operations from their datasheets: one row per family and operation,
 // minimum, typical and maximum in microseconds, and where each came from. Included by
-// families.cpp alone (the driver build compiles the model's three files and nothing else), so
-// the table is data in a header; freestanding, like them.
+// families.cpp alone (the driver build compiles the model's files and nothing else), so the table
+// is data in a header; freestanding, like them.
 //
 // The minimum is 0 unless the datasheet gives one, and none of these datasheets does: their
 // tables give typical and maximum times only. A family without a row for an operation is not busy
@@ -55,9 +55,9 @@ inline constexpr Timing kTimings[] = {
     {"mx25l8005", kOpErase4k, 0, 60000, 120000, 0,
      "KH25L8005 datasheet (Macronix, PM1307 rev. 1.1), features: 60 ms typ, 120 ms max a 4 KiB "
      "sector (confirmed)"},
-    {"mx25l8005", kOpErase64k, 0, 700000, 2000000, 0,
-     "MX25L8005 datasheet (Macronix), AC characteristics, tBE: 0.7 s typ (not re-read); the "
-     "KH25L8005's features give 1 s typ, 2 s max (confirmed), whose 2 s is taken as the max"},
+    {"mx25l8005", kOpErase64k, 0, 1000000, 2000000, 0,
+     "KH25L8005 datasheet (Macronix, PM1307 rev. 1.1), features: 1 s typ, 2 s max a 64 KiB block "
+     "(confirmed); the 0.7 s the simulator had (an MX25L8005 figure, never re-read) is gone"},
     {"mx25l8005", kOpEraseChip, 0, 7000000, 20000000, 0,
      "MX25L8005 datasheet (Macronix), AC characteristics, tCE: 7 s typ, 20 s max (neither "
      "re-read: no datasheet text giving the chip erase time was found, so 7 s against 8 s stays "
@@ -78,12 +78,16 @@ inline constexpr Timing kTimings[] = {
 
     {"en25f80", kOpStatusWrite, 0, 10000, 15000, 0,
      "EN25F80 datasheet (Eon), AC characteristics, tW (not re-read)"},
-    {"en25f80", kOpProgram, 0, 1300, 5000, 0,
-     "EN25F80 datasheet (Eon), AC characteristics, tPP (not re-read)"},
-    {"en25f80", kOpErase4k, 0, 90000, 300000, 0,
-     "EN25F80 datasheet (Eon), AC characteristics, tSE (not re-read)"},
-    {"en25f80", kOpErase64k, 0, 500000, 2000000, 0,
-     "EN25F80 datasheet (Eon), AC characteristics, tBE (not re-read)"},
+    {"en25f80", kOpProgram, 0, 1500, 5000, 0,
+     "EN25F80 datasheet (Eon), features: page program 1.5 ms typ (the datasheet review's figure; "
+     "the same in the features of Eon's EN25F20 rev. B 2007/05/15 and EN25LF20 rev. B, "
+     "confirmed); tPP 5 ms max (not re-read)"},
+    {"en25f80", kOpErase4k, 0, 150000, 300000, 0,
+     "EN25F80 datasheet (Eon), features: sector erase 150 ms typ (review's figure; EN25F20 rev. "
+     "B and EN25LF20 rev. B features confirmed); tSE 300 ms max (not re-read)"},
+    {"en25f80", kOpErase64k, 0, 800000, 2000000, 0,
+     "EN25F80 datasheet (Eon), features: block erase 800 ms typ (review's figure; EN25F20 rev. "
+     "B and EN25LF20 rev. B features confirmed); tBE 2 s max (not re-read)"},
     {"en25f80", kOpEraseChip, 0, 8000000, 20000000, 0,
      "EN25F80 datasheet (Eon), AC characteristics, tCE (not re-read)"},
 
@@ -177,6 +181,99 @@ inline constexpr Timing kTimings[] = {
      "M45PE80 datasheet (ST), AC characteristics, tPE (not re-read)"},
     {"m45pe80", kOpErase64k, 0, 1000000, 5000000, 0,
      "M45PE80 datasheet (ST), AC characteristics, tSE (not re-read)"},
+
+    // Deep power-down: tRES1, 0xAB to the chip answering again. The datasheets give it as a
+    // maximum only; it is the typical time as well (0 at the minimum corner).
+    {"m25p80", kOpRelease, 0, 3, 3, 0,
+     "M25P80 datasheet (ST/Micron), AC characteristics, tRES1 3 us max (the datasheet review's "
+     "figure; not re-read)"},
+    {"w25q80", kOpRelease, 0, 3, 3, 0,
+     "W25Q80DV datasheet (Winbond), AC electrical characteristics, tRES1 3 us (review's figure; "
+     "not re-read)"},
+    {"mx25l8005", kOpRelease, 0, 9, 9, 0,
+     "MX25L8005 datasheet (Macronix), AC characteristics, tRES1 8.8 us max, rounded up (not "
+     "re-read: not settled)"},
+    {"gd25q80", kOpRelease, 0, 3, 3, 0,
+     "GD25Q80 datasheet (GigaDevice), AC characteristics, tRES1 (not settled: 3 us, as the "
+     "W25Q's, taken until the datasheet is read)"},
+    {"en25f80", kOpRelease, 0, 3, 3, 0,
+     "EN25F80 datasheet (Eon), AC characteristics, tRES1 (not settled: 3 us, as the M25P80's, "
+     "taken until the datasheet is read)"},
+    {"w25q128", kOpRelease, 0, 3, 3, 0,
+     "W25Q128FV datasheet (Winbond), AC electrical characteristics, tRES1 3 us (review's "
+     "figure; not re-read)"},
+    {"at25df081a", kOpRelease, 0, 30, 30, 0,
+     "AT25DF081A datasheet (Atmel), AC characteristics, tRDPD 30 us (review's figure; not "
+     "re-read)"},
+    {"at26df161a", kOpRelease, 0, 30, 30, 0,
+     "AT26DF161A datasheet (Atmel), AC characteristics, tRDPD (not settled: 30 us, the "
+     "AT25DF081A's)"},
+    {"m45pe80", kOpRelease, 0, 30, 30, 0,
+     "M45PE80 datasheet (ST), AC characteristics, tRDP 30 us (review's figure; not re-read)"},
+
+    // XM25QH80B: its datasheet could not be read here; the W25Q80's times stand in (not settled).
+    {"xm25qh80b", kOpStatusWrite, 0, 10000, 15000, 0, "XM25QH80B (XMC): not settled, W25Q80's tW"},
+    {"xm25qh80b", kOpProgram, 0, 700, 3000, 0, "XM25QH80B (XMC): not settled, W25Q80's tPP"},
+    {"xm25qh80b", kOpErase4k, 0, 30000, 400000, 0, "XM25QH80B (XMC): not settled, W25Q80's tSE"},
+    {"xm25qh80b", kOpErase32k, 0, 120000, 800000, 0, "XM25QH80B (XMC): not settled, W25Q80's tBE1"},
+    {"xm25qh80b", kOpErase64k, 0, 150000, 1000000, 0, "XM25QH80B (XMC): not settled, W25Q80's tBE2"},
+    {"xm25qh80b", kOpEraseChip, 0, 2000000, 6000000, 0, "XM25QH80B (XMC): not settled, W25Q80's tCE"},
+    {"xm25qh80b", kOpRelease, 0, 3, 3, 0, "XM25QH80B (XMC): not settled, W25Q80's tRES1"},
+
+    // MX25L8006E/8008E: the status write from the maker's simulation model; the rest stands in
+    // from the MX25L8005 (not settled) until the 8006E's own datasheet is read.
+    {"mx25l8006e", kOpStatusWrite, 0, 40000, 100000, 0,
+     "MX25L8006E (Macronix): 100 ms max, the maker's simulation model's tdevice_WRR (the "
+     "datasheet review's figure); 40 ms typ (not re-read: not settled)"},
+    {"mx25l8006e", kOpProgram, 0, 1400, 5000, 0,
+     "MX25L8006E (Macronix): not settled, the KH25L8005's 1.4 ms typ, 5 ms max"},
+    {"mx25l8006e", kOpErase4k, 0, 60000, 120000, 0,
+     "MX25L8006E (Macronix): not settled, the KH25L8005's 60 ms typ, 120 ms max"},
+    {"mx25l8006e", kOpErase64k, 0, 700000, 2000000, 0,
+     "MX25L8006E (Macronix): not settled, 0.7 s typ (the figure the simulator had for its ID), "
+     "2 s max"},
+    {"mx25l8006e", kOpEraseChip, 0, 7000000, 20000000, 0,
+     "MX25L8006E (Macronix): not settled, the MX25L8005's 7 s typ, 20 s max"},
+    {"mx25l8006e", kOpRelease, 0, 9, 9, 0,
+     "MX25L8006E (Macronix): not settled, the MX25L8005's tRES1 8.8 us, rounded up"},
+
+    // S25FL008A: the typical times its family's S25FL004A datasheet (Spansion S25FL004A_00 rev. B
+    // amendment 3, distinctive characteristics) gives; every maximum, the status write and tRES
+    // are not settled.
+    {"s25fl008a", kOpStatusWrite, 0, 10000, 15000, 0, "S25FL008A (Spansion): tW not settled"},
+    {"s25fl008a", kOpProgram, 0, 1500, 5000, 0,
+     "S25FL008A (Spansion): 1.5 ms typ a page (S25FL004A rev. B am. 3, confirmed); max not "
+     "settled"},
+    {"s25fl008a", kOpErase64k, 0, 500000, 3000000, 0,
+     "S25FL008A (Spansion): 0.5 s typ a sector (S25FL004A rev. B am. 3, confirmed); max not "
+     "settled"},
+    {"s25fl008a", kOpEraseChip, 0, 3000000, 20000000, 0,
+     "S25FL008A (Spansion): 3 s typ bulk erase is the 4 Mbit S25FL004A's (confirmed); the "
+     "008A's own, and the max, not settled"},
+    {"s25fl008a", kOpRelease, 0, 30, 30, 0, "S25FL008A (Spansion): tRES not settled (30 us)"},
+
+    // The older SST25 parts (features and AC operating characteristics of their datasheets:
+    // byte program 14 us typ, 20 us max; sector and block erase 18 ms typ, 25 ms max; chip erase
+    // 70 ms typ, 100 ms max; not re-read). No status write time.
+    {"sst25vf040", kOpProgram, 0, 14, 20, 0, "SST25VF040 datasheet (SST), TBP (not re-read)"},
+    {"sst25vf040", kOpErase4k, 0, 18000, 25000, 0, "SST25VF040 datasheet (SST), TSE (not re-read)"},
+    {"sst25vf040", kOpErase32k, 0, 18000, 25000, 0, "SST25VF040 datasheet (SST), TBE (not re-read)"},
+    {"sst25vf040", kOpEraseChip, 0, 70000, 100000, 0, "SST25VF040 datasheet (SST), TSCE (not re-read)"},
+    {"sst25lf080a", kOpProgram, 0, 14, 20, 0, "SST25LF080A datasheet (SST), TBP (not re-read)"},
+    {"sst25lf080a", kOpErase4k, 0, 18000, 25000, 0, "SST25LF080A datasheet (SST), TSE (not re-read)"},
+    {"sst25lf080a", kOpErase32k, 0, 18000, 25000, 0, "SST25LF080A datasheet (SST), TBE (not re-read)"},
+    {"sst25lf080a", kOpEraseChip, 0, 70000, 100000, 0, "SST25LF080A datasheet (SST), TSCE (not re-read)"},
+
+    // The made-up chip: the times its own parameter table publishes (typical, and the maximum
+    // its multipliers give: 8x for erases, 6x for the page and the chip erase); its status write
+    // is not in the table.
+    {"sfdp-only", kOpStatusWrite, 0, 10000, 15000, 0, "made up; not in its table"},
+    {"sfdp-only", kOpProgram, 0, 704, 4224, 0, "its table, DWORD 11"},
+    {"sfdp-only", kOpErase4k, 0, 48000, 384000, 0, "its table, DWORD 10"},
+    {"sfdp-only", kOpErase32k, 0, 128000, 1024000, 0, "its table, DWORD 10"},
+    {"sfdp-only", kOpErase64k, 0, 256000, 2048000, 0, "its table, DWORD 10"},
+    {"sfdp-only", kOpEraseChip, 0, 6144000, 36864000, 0, "its table, DWORD 11"},
+    {"sfdp-only", kOpRelease, 0, 3, 3, 0, "its table, DWORD 14"},
 };
 // clang-format on
 

@@ -240,7 +240,7 @@ TEST_F(Chip, AddressesWrapAtTheChipSize) {
 
 TEST_F(Chip, UnknownCommandVoidsTheFrame) {
     spi.write_enable();
-    EXPECT_EQ(spi.frame({0xAB, 0x02, 0x00, 0x00, 0x00, 0x00}), V(6, 0xFF));
+    EXPECT_EQ(spi.frame({0xE7, 0x02, 0x00, 0x00, 0x00, 0x00}), V(6, 0xFF));
     EXPECT_EQ(spi.read_status(), 0x02);
     EXPECT_EQ(sim::chip_contents(), V(kSize, 0xFF));
 }
@@ -300,14 +300,21 @@ TEST_F(Family, IdentificationSizeAndPowerUpStatus) {
                          Row{"sst26vf016b", {0xBF, 0x26, 0x41}, 1u << 21, 0x00},
                          Row{"at25df081a", {0x1F, 0x45, 0x01}, 1u << 20, 0x1C}, // bit 4: WP high
                          Row{"at26df161a", {0x1F, 0x46, 0x01}, 1u << 21, 0x1C},
-                         Row{"m45pe80", {0x20, 0x40, 0x14}, 1u << 20, 0x00}}) {
+                         Row{"m45pe80", {0x20, 0x40, 0x14}, 1u << 20, 0x00},
+                         Row{"xm25qh80b", {0x20, 0x40, 0x14}, 1u << 20, 0x00},
+                         Row{"mx25l8006e", {0xC2, 0x20, 0x14}, 1u << 20, 0x00},
+                         Row{"s25fl008a", {0x01, 0x02, 0x13}, 1u << 20, 0x00},
+                         // Older than JEDEC's read-ID: 0x9F finds the line floating.
+                         Row{"sst25vf040", {0xFF, 0xFF, 0xFF}, 1u << 19, 0x0C},
+                         Row{"sst25lf080a", {0xFF, 0xFF, 0xFF}, 1u << 20, 0x0C},
+                         Row{"sfdp-only", {0x3C, 0x25, 0x01}, 1u << 21, 0x00}}) {
         SCOPED_TRACE(r.name);
         boot_flash(r.name);
         EXPECT_EQ(spi.frame({0x9F, 0, 0, 0}), (V{0xFF, r.id[0], r.id[1], r.id[2]}));
         EXPECT_EQ(sim::chip_contents().size(), r.size);
         EXPECT_EQ(spi.read_status(), r.status);
     }
-    EXPECT_EQ(sim::flash_names().size(), 13u);
+    EXPECT_EQ(sim::flash_names().size(), 19u);
     EXPECT_EQ(sim::flash_names().front(), "m25p80");
 }
 
@@ -323,9 +330,9 @@ TEST_F(Family, EraseCommandsTheirRangesAndTimes) {
     for (const Row& r : {
              Row{"m25p80", {0, 0, k64, 0, all}, {0, 0, 3000, 0, 3000}},
              Row{"w25q80", {k4, k32, k64, 0, all}, {30, 120, 150, 0, 2000}},
-             Row{"mx25l8005", {k4, 0, k64, 0, all}, {60, 0, 700, 0, 7000}},
+             Row{"mx25l8005", {k4, 0, k64, 0, all}, {60, 0, 1000, 0, 7000}},
              Row{"gd25q80", {k4, k32, k64, 0, all}, {50, 160, 250, 0, 5000}},
-             Row{"en25f80", {k4, 0, k64, 0, all}, {90, 0, 500, 0, 8000}},
+             Row{"en25f80", {k4, 0, k64, 0, all}, {150, 0, 800, 0, 8000}},
              Row{"w25q128", {k4, k32, k64, 0, all}, {45, 120, 150, 0, 40000}},
              Row{"sst25vf080b", {k4, k32, k64, 0, all}, {18, 18, 18, 0, 35}},
              Row{"sst25vf040b", {k4, k32, k64, 0, all}, {18, 18, 18, 0, 35}},
@@ -334,6 +341,12 @@ TEST_F(Family, EraseCommandsTheirRangesAndTimes) {
              Row{"at25df081a", {k4, k32, k64, 0, all}, {50, 250, 400, 0, 6000}},
              Row{"at26df161a", {k4, k32, k64, 0, all}, {50, 250, 400, 0, 12000}},
              Row{"m45pe80", {0, 0, k64, 256, 0}, {0, 0, 1000, 10, 0}},
+             Row{"xm25qh80b", {k4, k32, k64, 0, all}, {30, 120, 150, 0, 2000}},
+             Row{"mx25l8006e", {k4, 0, k64, 0, all}, {60, 0, 700, 0, 7000}},
+             Row{"s25fl008a", {0, 0, k64, 0, all}, {0, 0, 500, 0, 3000}},
+             Row{"sst25vf040", {k4, k32, 0, 0, all}, {18, 18, 0, 0, 70}},
+             Row{"sst25lf080a", {k4, k32, 0, 0, all}, {18, 18, 0, 0, 70}},
+             Row{"sfdp-only", {k4, k32, k64, 0, all}, {48, 128, 256, 0, 6144}},
          }) {
         const uint8_t cmds[] = {0x20, 0x52, 0xD8, 0xDB, 0xC7, 0x60};
         for (int i = 0; i < 6; ++i) {
