@@ -106,7 +106,8 @@ const FlashChip flash_chips[] = {
      .status_write_ms = 10,
      .status_write_max_ms = 15},
     // SST25: 0x02 programs one byte, words by auto-address increment; every block protected at
-    // power-up; the third identification byte is a device code, not the size.
+    // power-up (status 0x1C, BP0-BP2 set: the datasheets' software status register, default at
+    // power-up); the third identification byte is a device code, not the size.
     // SST25VF080B datasheet (SST/Microchip), AC operating characteristics: TBP, TSE, TBE, TSCE; the
     // status write has no busy time.
     {.id = {0xBF, 0x25, 0x8E},
@@ -120,7 +121,8 @@ const FlashChip flash_chips[] = {
      .sector_ms = 18,
      .sector_max_ms = 25,
      .program_us = 7,
-     .program_max_us = 10},
+     .program_max_us = 10,
+     .power_up_status = 0x1C},
     // SST25VF040B datasheet (SST/Microchip), AC operating characteristics: TBP, TSE, TBE, TSCE; the
     // status write has no busy time.
     {.id = {0xBF, 0x25, 0x8D},
@@ -135,7 +137,8 @@ const FlashChip flash_chips[] = {
      .sector_ms = 18,
      .sector_max_ms = 25,
      .program_us = 7,
-     .program_max_us = 10},
+     .program_max_us = 10,
+     .power_up_status = 0x1C},
     // SST25VF016B datasheet (SST/Microchip), AC operating characteristics: TBP, TSE, TBE, TSCE; the
     // status write has no busy time.
     {.id = {0xBF, 0x25, 0x41},
@@ -150,9 +153,12 @@ const FlashChip flash_chips[] = {
      .sector_ms = 18,
      .sector_max_ms = 25,
      .program_us = 7,
-     .program_max_us = 10},
+     .program_max_us = 10,
+     .power_up_status = 0x1C},
     // SST26: pages as usual; every block locked at power-up in a register of its own, the
-    // status reading 0x00; a bulk erase is ignored while any block is locked.
+    // status reading 0x00; a bulk erase is ignored while any block is locked. The register at
+    // power-up: 5555 FFFF FFFF, the write-lock bits of the boundary blocks and every block's
+    // lock set (SST26VF016B datasheet, block-protection register, power-up state).
     // SST26VF016B datasheet (Microchip), AC characteristics: TPP, TSE, TBE, TSCE.
     {.id = {0xBF, 0x26, 0x41},
      .name = "SST26VF016B",
@@ -166,9 +172,11 @@ const FlashChip flash_chips[] = {
      .sector_ms = 18,
      .sector_max_ms = 25,
      .program_us = 1000,
-     .program_max_us = 1500},
+     .program_max_us = 1500,
+     .power_up_locks = {0x55, 0x55, 0xFF, 0xFF, 0xFF, 0xFF}},
     // AT25DF/AT26DF: every sector protected at power-up; identification bytes 2-3 are a family
-    // and version code, not the size.
+    // and version code, not the size. A status write with bits 5-2 set protects every sector
+    // again, as at power-up (AT25DF081A datasheet, global protect and unprotect).
     // AT25DF081A datasheet (Atmel/Adesto), AC characteristics: tPP, tBLKE, tCHPE; the status write
     // has no busy time.
     {.id = {0x1F, 0x45, 0x01},
@@ -181,7 +189,8 @@ const FlashChip flash_chips[] = {
      .sector_ms = 400,
      .sector_max_ms = 950,
      .program_us = 1000,
-     .program_max_us = 3000},
+     .program_max_us = 3000,
+     .power_up_status = 0x3C},
     // AT26DF161A datasheet (Atmel), AC characteristics: tPP, tBLKE, tCHPE; the status write has no
     // busy time.
     {.id = {0x1F, 0x46, 0x01},
@@ -195,7 +204,8 @@ const FlashChip flash_chips[] = {
      .sector_ms = 600,
      .sector_max_ms = 1000,
      .program_us = 1500,
-     .program_max_us = 5000},
+     .program_max_us = 5000,
+     .power_up_status = 0x3C},
     // M45PE: no bulk erase (0xC7 and 0x60 are ignored) and no block protection; page erase and
     // 64 KiB sector erase.
     // M45PE80 datasheet (Numonyx), AC characteristics: tPP, tSE; W protects the bottom sector.

@@ -54,6 +54,11 @@ struct FlashChip {
     // Bytes from address 0 that the write-protect pin protects while it is held low, whatever
     // the status says (M45PE: the bottom 64 KiB sector); 0: none.
     int pin_protects = 0;
+    // What the chip comes up with at power-up, which --protect puts back where a run found
+    // nothing protected: the status value whose write protects as at power-up (0: nothing), or
+    // the block-protection register, most significant byte first (all 0: nothing).
+    unsigned char power_up_status = 0;
+    unsigned char power_up_locks[6] = {};
 };
 
 extern const FlashChip flash_chips[];

@@ -18,7 +18,10 @@ enum {
     ENABLE_WRITE_STATUS = 0x50,
     GLOBAL_UNLOCK = 0x98,
     READ_PROTECTION = 0x72,
-    WORD_PROGRAM = 0xAD
+    WORD_PROGRAM = 0xAD,
+    WRITE_PROTECTION = 0x42,
+    PROTECT_SECTOR = 0x36,
+    READ_SECTOR_PROTECTION = 0x3C
 };
 
 // The pause between a write enable and the command it enables. The fast link leaves it out: the
@@ -122,6 +125,31 @@ void mc_global_unlock(FlashSession* s) {
 
 void mc_read_protection(FlashSession* s, unsigned char* bits, int len) {
     query(s, READ_PROTECTION, bits, len);
+}
+
+void mc_write_protection(FlashSession* s, const unsigned char* bits, int len) {
+    write_enable(s);
+    unsigned char block[1 + 32] = {WRITE_PROTECTION};
+    if (len > 32)
+        len = 32;
+    if (len > 0)
+        memcpy(block + 1, bits, (size_t)len);
+    frame(s, block, 1 + (len > 0 ? len : 0), NULL, 0);
+}
+
+int mc_sector_protected(FlashSession* s, int address) {
+    unsigned char block[4] = {READ_SECTOR_PROTECTION};
+    put_address(block + 1, address);
+    unsigned char answer = 0;
+    frame(s, block, 4, &answer, 1);
+    return answer != 0x00;
+}
+
+void mc_protect_sector(FlashSession* s, int address) {
+    write_enable(s);
+    unsigned char block[4] = {PROTECT_SECTOR};
+    put_address(block + 1, address);
+    frame(s, block, 4, NULL, 0);
 }
 
 void mc_write_disable(FlashSession* s) {

@@ -44,6 +44,14 @@ void mc_write_status_ewsr(FlashSession* s, int value);
 void mc_global_unlock(FlashSession* s);
 // The block-protection register (0x72), `len` bytes, most significant first.
 void mc_read_protection(FlashSession* s, unsigned char* bits, int len);
+// Write enable, then write the block-protection register (0x42) with `len` bytes, most
+// significant first.
+void mc_write_protection(FlashSession* s, const unsigned char* bits, int len);
+// Whether the sector that holds `address` is protected (read sector protection, 0x3C: 0xFF
+// protected, 0x00 not).
+int mc_sector_protected(FlashSession* s, int address);
+// Write enable, then protect the sector that holds `address` (0x36).
+void mc_protect_sector(FlashSession* s, int address);
 // Write disable: clears the write-enable latch, so no program or erase is taken.
 void mc_write_disable(FlashSession* s);
 // JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size

@@ -15,6 +15,8 @@ int erase_geometries(const FlashChip* chip, EraseGeometry* list) {
         list[n++] = {0, chip->bulk_erase, chip->bulk_ms, chip->bulk_max_ms};
     if (chip->sector_erase != 0)
         list[n++] = {ERASE_SECTOR, chip->sector_erase, chip->sector_ms, chip->sector_max_ms};
+    if (chip->small_erase != 0)
+        list[n++] = {ERASE_SMALL, chip->small_erase, chip->sector_ms, chip->sector_max_ms};
     if (chip->page_erase != 0)
         list[n++] = {PAGE, chip->page_erase, chip->sector_ms, chip->sector_max_ms};
     return n;

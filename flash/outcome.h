@@ -14,7 +14,9 @@ enum {
     STEP_ERASE_CHECK, // one page of each 64 KiB read blank after it
     STEP_PROGRAM,
     STEP_VERIFY,
-    STEP_READ
+    STEP_READ,
+    STEP_PROTECT, // the protection put back after the write
+    STEP_KEEP     // the board's own bytes read before the erase
 };
 
 // How a step ended.
@@ -32,7 +34,17 @@ enum {
     OUTCOME_READS_DIFFER, // the page at `address` read differently twice
     OUTCOME_LATCH_KEPT,   // the page program at `address` was refused: the latch stayed set
     OUTCOME_WORDS_LEFT,   // the word at `address` was refused: the chip left its word sequence
-    OUTCOME_DIFFERS       // the page at `address` differs from the image
+    OUTCOME_DIFFERS,      // the page at `address` differs from the image
+    OUTCOME_NOT_RESTORED, // the protection put back reads otherwise (`status`, `read`)
+    OUTCOME_OUTSIDE       // a region lies outside the chip
+};
+
+// What restore_protection set.
+enum {
+    RESTORED_NOTHING = 1, // nothing was protected, and the chip comes up unprotected
+    RESTORED_STATUS,      // the status register's protection bits (`status` read back)
+    RESTORED_REGISTER,    // the block-protection register (`read`, `pages` bytes of it)
+    RESTORED_SECTORS      // sectors protected one by one (`address` of them), then the status
 };
 
 // What cleared a chip's protection, for the words that say so.

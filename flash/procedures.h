@@ -29,6 +29,10 @@ struct ProtectionState {
     // The block-protection register, where the chip keeps one.
     unsigned char bits[OUTCOME_REGISTER];
     int len;
+    // Each 64 KiB sector's own protection, one bit a sector from sector 0, where the chip keeps
+    // it per sector and it was read (read_sector_protection); `sectors` 0 when it was not.
+    unsigned char sector_bits[OUTCOME_REGISTER];
+    int sectors;
 };
 
 struct Protection {
@@ -38,11 +42,17 @@ struct Protection {
     int how;           // CLEARED_BY_*
     int status_enable; // the frame before a status write: 0x06 write enable, or 0x50 (EWSR)
     int global_reset;  // a status write that finds the lock set clears only the lock (AT25DF)
+    // Puts back the protection `found` showed, or the chip's power-up protection where it showed
+    // none; returns the outcome's kind (STEP_PROTECT).
+    int (*restore)(FlashSession* s, const ProtectionState* found, FlashOutcome* o);
 };
 
 struct Programming {
-    // Programs the first `pages` pages of `image` into an erased chip; returns the outcome's kind.
-    int (*write)(FlashSession* s, const unsigned char* image, int pages, FlashOutcome* o);
+    // Programs `count` pages of `image` from page `first` (image and flash alike) into erased
+    // flash, telling EVENT_PROGRAMMING with the page number as it goes; returns the outcome's
+    // kind.
+    int (*write)(FlashSession* s, const unsigned char* image, int first, int count,
+                 FlashOutcome* o);
     int words; // one byte per program command: words by auto-address increment, ended by 0x04
 };
 
@@ -53,6 +63,18 @@ extern const Protection PROTECT_GLOBAL_UNPROTECT;
 extern const Protection PROTECT_GLOBAL_UNLOCK;
 extern const Programming PROGRAM_PAGES;
 extern const Programming PROGRAM_WORDS;
+
+// Reads each sector's own protection into `p` where the chip keeps it per sector (the AT25DF's),
+// for restore_protection to put back exactly; nothing otherwise.
+void read_sector_protection(FlashSession* s, ProtectionState* p);
+
+// After a verified write: the protection `found` at the start put back by the family's
+// procedure (the status bits, the block-protection register, the sectors), or where it found
+// none the chip's power-up protection (nothing, for a chip that comes up unprotected), then read
+// back. Returns the outcome's kind (STEP_PROTECT): done with `o->how` saying what was set
+// (RESTORED_*), the status or the register read back in `o->status` / `o->read`; or
+// OUTCOME_NOT_RESTORED when the chip reads otherwise.
+int restore_protection(FlashSession* s, const ProtectionState* found, FlashOutcome* o);
 
 // The family's clearing run whatever `p` shows protected: lptspi's own run needs the status 0x00
 // even where only bits that protect nothing are set (the write latch). Returns as

@@ -19,10 +19,11 @@ static void programming(FlashSession* s, int what, int done, int total) {
 }
 
 // Page programs, each followed by its wait.
-static int program_pages(FlashSession* s, const unsigned char* image, int pages, FlashOutcome* o) {
+static int program_pages(FlashSession* s, const unsigned char* image, int first, int count,
+                         FlashOutcome* o) {
     const double limit = 2 * s->chip.program_max_us / 1e6;
-    programming(s, EVENT_PROGRAM_BEGINS, 0, pages);
-    for (int n = 0; n < pages; n++) {
+    const int pages = first + count;
+    for (int n = first; n < pages; n++) {
         int address = n * PAGE;
         programming(s, EVENT_PROGRAMMING, n, pages);
         if (flash_blank(image + address))
@@ -42,7 +43,6 @@ static int program_pages(FlashSession* s, const unsigned char* image, int pages,
             return o->kind;
         }
     }
-    programming(s, EVENT_PROGRAM_ENDS, pages, pages);
     return OUTCOME_DONE;
 }
 
@@ -60,12 +60,13 @@ static void close_words(FlashSession* s, double limit) {
 // write enable and the first word with its address, then each word alone, write disable to end
 // it. The status is read after every word: a word sent while the chip is still busy with the
 // one before would be lost, and a frame on a fast port may take less than a word's program time.
-static int program_words(FlashSession* s, const unsigned char* image, int pages, FlashOutcome* o) {
+static int program_words(FlashSession* s, const unsigned char* image, int first, int count,
+                         FlashOutcome* o) {
     const double limit = 2 * s->chip.program_max_us / 1e6;
+    const int pages = first + count;
     int in_sequence = 0, status = 0, wait = WAIT_READY, refused = -1;
     o->words = 1;
-    programming(s, EVENT_PROGRAM_BEGINS, 0, pages);
-    for (int n = 0; n < pages && wait == WAIT_READY && refused < 0; n++) {
+    for (int n = first; n < pages && wait == WAIT_READY && refused < 0; n++) {
         int address = n * PAGE;
         programming(s, EVENT_PROGRAMMING, n, pages);
         if (flash_blank(image + address)) {
@@ -108,7 +109,6 @@ static int program_words(FlashSession* s, const unsigned char* image, int pages,
         o->limit = limit;
         return o->kind;
     }
-    programming(s, EVENT_PROGRAM_ENDS, pages, pages);
     return OUTCOME_DONE;
 }
 
@@ -121,5 +121,9 @@ int flash_write(FlashSession* s, ProtectionState* p, const unsigned char* image,
         return o->kind;
     if (flash_erase(s, pages, o) != OUTCOME_DONE || flash_erase_took(s, pages, o) != OUTCOME_DONE)
         return o->kind;
-    return s->chip.program->write(s, image, pages, o);
+    programming(s, EVENT_PROGRAM_BEGINS, 0, pages);
+    if (s->chip.program->write(s, image, 0, pages, o) != OUTCOME_DONE)
+        return o->kind;
+    programming(s, EVENT_PROGRAM_ENDS, pages, pages);
+    return OUTCOME_DONE;
 }

@@ -128,19 +128,27 @@ static int clear_register(FlashSession* s, ProtectionState* p, FlashOutcome* o) 
     return OUTCOME_DONE;
 }
 
-const Protection PROTECT_NONE = {PROTECTED_NOWHERE, clear_nothing, 0, 0, 0};
-const Protection PROTECT_STATUS_WREN = {PROTECTED_IN_STATUS, clear_status, CLEARED_BY_WRITE_STATUS,
-                                        WRITE_ENABLE, 0};
-const Protection PROTECT_STATUS_EWSR = {PROTECTED_IN_STATUS, clear_status, CLEARED_BY_EWSR_STATUS,
-                                        ENABLE_WRITE_STATUS, 0};
+// The procedures that put protection back (restore.cpp).
+int restore_status(FlashSession* s, const ProtectionState* found, FlashOutcome* o);
+int restore_register(FlashSession* s, const ProtectionState* found, FlashOutcome* o);
+int restore_nothing(FlashSession* s, const ProtectionState* found, FlashOutcome* o);
+
+const Protection PROTECT_NONE = {PROTECTED_NOWHERE, clear_nothing, 0, 0, 0, restore_nothing};
+const Protection PROTECT_STATUS_WREN = {
+    PROTECTED_IN_STATUS, clear_status, CLEARED_BY_WRITE_STATUS, WRITE_ENABLE, 0, restore_status};
+const Protection PROTECT_STATUS_EWSR = {
+    PROTECTED_IN_STATUS, clear_status, CLEARED_BY_EWSR_STATUS, ENABLE_WRITE_STATUS, 0,
+    restore_status};
 // Write enable, then write status 0x00: the global unprotect of every sector, refused while the
 // sector-protection lock (SPRL, bit 7) is set with the write-protect pin low; a write that finds
 // SPRL set resets only SPRL.
-const Protection PROTECT_GLOBAL_UNPROTECT = {PROTECTED_IN_STATUS, clear_status,
-                                             CLEARED_BY_GLOBAL_UNPROTECT, WRITE_ENABLE, 1};
+const Protection PROTECT_GLOBAL_UNPROTECT = {
+    PROTECTED_IN_STATUS, clear_status, CLEARED_BY_GLOBAL_UNPROTECT, WRITE_ENABLE, 1,
+    restore_status};
 // Write enable, then the global block-protection unlock (0x98).
-const Protection PROTECT_GLOBAL_UNLOCK = {PROTECTED_IN_REGISTER, clear_register,
-                                          CLEARED_BY_GLOBAL_UNLOCK, WRITE_ENABLE, 0};
+const Protection PROTECT_GLOBAL_UNLOCK = {
+    PROTECTED_IN_REGISTER, clear_register, CLEARED_BY_GLOBAL_UNLOCK, WRITE_ENABLE, 0,
+    restore_register};
 
 int clear_protection(FlashSession* s, ProtectionState* p, FlashOutcome* o) {
     outcome_set(o, STEP_UNPROTECT, OUTCOME_DONE, 0, p->status);

@@ -60,3 +60,34 @@ int flash_read(FlashSession* s, int from, unsigned char* buffer, int size, int p
     told(s, EVENT_READ_ENDS, size / PAGE, size / PAGE, pass);
     return OUTCOME_DONE;
 }
+
+int flash_blank_check(FlashSession* s, int size, FlashOutcome* o) {
+    static unsigned char chunk[CHUNK];
+    const int step = size < CHUNK ? size : CHUNK;
+    outcome_set(o, STEP_READ, OUTCOME_DONE, 0, -1);
+    told(s, EVENT_READ_BEGINS, 0, size / PAGE, 0);
+    for (int address = 0; address < size; address += step) {
+        mc_read(s, address, chunk, step);
+        if (session_stopped(s)) {
+            outcome_set(o, STEP_READ, OUTCOME_INTERRUPTED, address, -1);
+            return o->kind;
+        }
+        for (int at = 0; at < step; at += PAGE) {
+            if (flash_blank(chunk + at))
+                continue;
+            unsigned char again[PAGE];
+            mc_read(s, address + at, again, PAGE);
+            memcpy(o->read, chunk + at, PAGE);
+            const int differ = memcmp(again, chunk + at, PAGE) != 0;
+            outcome_set(o, STEP_READ, differ ? OUTCOME_READS_DIFFER : OUTCOME_NOT_BLANK,
+                        address + at, -1);
+            o->differ = 0;
+            for (int i = 0; i < PAGE; i++)
+                o->differ += chunk[at + i] != 0xFF;
+            return o->kind;
+        }
+        told(s, EVENT_READING, (address + step) / PAGE, size / PAGE, 0);
+    }
+    told(s, EVENT_READ_ENDS, size / PAGE, size / PAGE, 0);
+    return OUTCOME_DONE;
+}

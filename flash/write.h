@@ -6,7 +6,7 @@
 #include "procedures.h"
 #include "session.h"
 
-enum { ERASE_SECTOR = 64 * 1024 };
+enum { ERASE_SECTOR = 64 * 1024, ERASE_SMALL = 4 * 1024 };
 
 // One erase geometry of a chip: `size` bytes (0: the whole chip) erased by `command`, its typical
 // and its longest time.
@@ -43,6 +43,26 @@ int flash_write(FlashSession* s, ProtectionState* p, const unsigned char* image,
 // more, as two reads that differ tell of unreliable reads, not of the flash. Returns the
 // outcome's kind (the page's bytes in `o->read`).
 int flash_verify(FlashSession* s, const unsigned char* image, int pages, FlashOutcome* o);
+
+// Reads the chip's first `size` bytes, told as read number 0: done when every byte is 0xFF;
+// else the first page that is not blank (`address`, its bytes in `read`), read twice: the
+// reads differing, or it is not blank.
+int flash_blank_check(FlashSession* s, int size, FlashOutcome* o);
+
+// What an update did: erase units of `unit` bytes, `written` of `units` rewritten.
+struct UpdateCount {
+    int unit;
+    int units;
+    int written;
+};
+
+// The image's first `pages` pages written where the chip differs: each erase unit the image
+// covers (the family's smallest erase) read and compared; only a unit that differs is erased
+// (after the family's unprotect, on the first), checked blank, programmed and read back.
+// Returns the outcome's kind; tells EVENT_READ_BEGINS (pass 4: comparing, in units) and its
+// progress.
+int flash_update(FlashSession* s, ProtectionState* p, const unsigned char* image, int pages,
+                 UpdateCount* count, FlashOutcome* o);
 
 // `size` bytes from flash address `from` into `buffer`, in frames of `chunk` bytes, told as read
 // number `pass`. Returns the outcome's kind.

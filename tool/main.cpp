@@ -1,5 +1,6 @@
 // lptspi: writes a scrambled firmware image into the SPI flash on a parallel port (LPT1 unless
 // --port names another), or with --verify only compares the flash with the image.
+#include "erase.h"
 #include "fast.h"
 #include "image.h"
 #include "options.h"
@@ -27,26 +28,91 @@ static const ProgramText TEXT = {
     "  --help       shows this help\n"
     "  --version    shows the version\n"
     "Options go before program.bin.\n"};
-static const int ALLOWED = OPTION_PORT | OPTION_FAST | OPTION_VERIFY | OPTION_STATION | OPTION_LOG;
+static const int ALLOWED = OPTION_PORT | OPTION_FAST | OPTION_VERIFY | OPTION_STATION | OPTION_LOG |
+                           OPTION_ERASE | OPTION_BLANK | OPTION_UPDATE | OPTION_KEEP |
+                           OPTION_PROTECT | OPTION_SERIAL | OPTION_SERIALS;
+// The options that choose a run: one at a time, but for --station --update.
+static const int RUNS =
+    OPTION_FAST | OPTION_VERIFY | OPTION_STATION | OPTION_ERASE | OPTION_BLANK | OPTION_UPDATE;
 
-// The runs lptspi has, one row each: the option that chooses it, the run, and what Ctrl-C says
-// of the flash when it stops the run.
+// The runs lptspi has, one row each: the option that chooses it, the run, what Ctrl-C says of
+// the flash when it stops the run, whether it takes program.bin, and the options that shape it
+// (with the words that say which runs take such an option).
 struct Mode {
     int option;
     int (*run)(const Job* job);
     const char* interrupted;
+    int takes_file;
+    int shaped_by;
 };
 static const Mode MODES[] = {
     // The station says itself what Ctrl-C stopped, with its summary.
-    {OPTION_STATION, program_station, ""},
-    {OPTION_VERIFY, verify_flash, "\nInterrupted: the flash was only read, and is as it was\n"},
+    {OPTION_STATION, program_station, "", 1,
+     OPTION_LOG | OPTION_UPDATE | OPTION_KEEP | OPTION_PROTECT | OPTION_SERIAL | OPTION_SERIALS},
+    {OPTION_VERIFY, verify_flash, "\nInterrupted: the flash was only read, and is as it was\n", 1,
+     0},
     {OPTION_FAST, program_fast,
      "\nInterrupted: the flash may be half-written; running lptspi --fast again erases and "
-     "rewrites it whole\n"},
+     "rewrites it whole\n",
+     1, OPTION_KEEP | OPTION_PROTECT | OPTION_SERIAL},
+    {OPTION_UPDATE, program_fast,
+     "\nInterrupted: the flash may be half-written; running lptspi --fast erases and rewrites "
+     "it whole\n",
+     1, OPTION_KEEP | OPTION_PROTECT | OPTION_SERIAL},
+    {OPTION_ERASE, erase_flash,
+     "\nInterrupted: the flash may be half-erased; running lptspi --erase again erases it "
+     "whole\n",
+     0, OPTION_PROTECT},
+    {OPTION_BLANK, blank_check, "\nInterrupted: the flash was only read, and is as it was\n", 0, 0},
     {0, program_flash,
      "\nInterrupted: the flash may be half-written; running lptspi again erases and rewrites it "
-     "whole\n"},
+     "whole\n",
+     1, 0},
 };
+
+// The runs an option that shapes a run goes with, for the refusal.
+static const struct {
+    int option;
+    const char* name;
+    const char* runs;
+} SHAPES[] = {
+    {OPTION_UPDATE, "--update", "alone or with --station"},
+    {OPTION_KEEP, "--keep", "with --fast, --update or --station"},
+    {OPTION_PROTECT, "--protect", "with --fast, --update, --erase or --station"},
+    {OPTION_SERIAL, "--serial", "with --fast, --update or --station"},
+    {OPTION_SERIALS, "--serials", "with --station"},
+};
+
+// The names of the options that choose a run, in the order they are named.
+static const char* run_name(int option) {
+    return option == OPTION_FAST      ? "--fast"
+           : option == OPTION_VERIFY  ? "--verify"
+           : option == OPTION_STATION ? "--station"
+           : option == OPTION_ERASE   ? "--erase"
+           : option == OPTION_BLANK   ? "--blank"
+                                      : "--update";
+}
+
+// Refuses options that do not go together: one line and the usage. Returns 1 when it refused.
+static int options_clash(const Options* options, const Mode* mode) {
+    const int runs = options->given & RUNS & ~(mode->option == OPTION_STATION ? OPTION_UPDATE : 0);
+    if (runs & ~mode->option) {
+        const int other = runs & ~mode->option & -(runs & ~mode->option);
+        printf("Error %s and %s together: one run at a time \n",
+               run_name(mode->option != 0 ? mode->option : other), run_name(other));
+        printf("%s", TEXT.usage);
+        return 1;
+    }
+    for (unsigned i = 0; i < sizeof SHAPES / sizeof SHAPES[0]; i++) {
+        if ((options->given & SHAPES[i].option) && !(mode->shaped_by & SHAPES[i].option) &&
+            SHAPES[i].option != mode->option) {
+            printf("Error %s goes %s \n", SHAPES[i].name, SHAPES[i].runs);
+            printf("%s", TEXT.usage);
+            return 1;
+        }
+    }
+    return 0;
+}
 
 int main(int argc, char* argv[]) {
     // Progress lines end in a carriage return, not a line feed: show each one as it is printed.
@@ -74,25 +140,34 @@ int main(int argc, char* argv[]) {
         printf("%s", TEXT.usage);
         return 1;
     }
-    if (first > 1 && first >= argc) {
+    const Mode* mode = MODES;
+    while (mode->option != 0 && (options.given & mode->option) == 0)
+        mode++;
+    if (options_clash(&options, mode))
+        return 1;
+    if (!mode->takes_file && first < argc) {
+        printf("Error %s takes no file: it works on the whole flash \n", run_name(mode->option));
+        printf("%s", TEXT.usage);
+        return 1;
+    }
+    if (mode->takes_file && first > 1 && first >= argc) {
         wrong_arguments("lptspi", argv, first - 1, "program.bin");
         return 1;
     }
     if (first < argc && option_after_file(argc, argv, first, ALLOWED))
         return 1;
     const int port = options.port != 0 ? options.port : 1;
-    const Mode* mode = MODES;
-    while (mode->option != 0 && (options.given & mode->option) == 0)
-        mode++;
     CatchInterrupts();
 
     // No file at all: the usage lines lptspi has always printed.
-    Image image;
-    int status = first < argc ? load_image(argv[first], &image) : prepare_image(argc, argv, &image);
+    Image image = {};
+    int status = 0;
+    if (mode->takes_file)
+        status = first < argc ? load_image(argv[first], &image) : prepare_image(argc, argv, &image);
     if (status != 0)
         return status;
     Job job = {};
-    job.image = &image;
+    job.image = mode->takes_file ? &image : NULL;
     job.port = port;
     job.keep = options.keep;
     job.keeps = options.keeps;

@@ -24,6 +24,7 @@ enum {
 
 // What the station keeps from board to board.
 struct Station {
+    const Job* job;
     const Image* firmware;
     const char* log; // or NULL
     char sha[SHA256_HEX];
@@ -102,7 +103,8 @@ static int one_board(Station* st, FlashSession* s, const unsigned char* id) {
     // A busy flash is refused; its protection bits are cleared by write_board.
     const int status = board_begin(s, STATUS_BUSY);
     verdict_prefix(prefix);
-    const int result = write_and_judge(s, st->firmware, status);
+    BoardDone done;
+    const int result = write_and_judge(s, st->job, status, &done);
     verdict_prefix(NULL);
 
     BoardRecord record;
@@ -133,6 +135,7 @@ int program_station(const Job* job) {
     const Image* image = job->image;
     const int port = job->port;
     static Station st;
+    st.job = job;
     st.firmware = image;
     st.log = job->log;
     st.port = port;

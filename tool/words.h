@@ -5,8 +5,10 @@
 
 #include "image.h"
 #include "progress.h"
+#include "fast.h"
 #include "../flash/outcome.h"
 #include "../flash/session.h"
+#include "../flash/write.h"
 
 // What the words of one run keep between the events they hear.
 struct RunWords {
@@ -22,6 +24,17 @@ void listen(FlashSession* s, RunWords* words);
 // nothing written for the steps before the erase, a failed write or verify after it, and
 // EXIT_INTERRUPTED after Ctrl-C, which says nothing (the program's note does).
 int say_outcome(const FlashSession* s, const FlashOutcome* o, const Image* image);
+
+// The protection put back (restore_protection's outcome `o`, done) said on one line, and in
+// `text` a clause for the verdict ("protection put back: status 0x1c").
+void say_restored(const FlashSession* s, const FlashOutcome* o, char* text, int size);
+
+// An update's counts said on one line.
+void say_updated(const UpdateCount* count);
+
+// What a board's write did beyond the image, as the verdict's extra clauses (", 2 regions
+// kept"), or "".
+void done_text(const BoardDone* done, char* text, int size);
 
 // Says which chip the identification found ("flash M25P80 (20 20 14), 1024 KiB").
 void say_chip(const FlashSession* s);

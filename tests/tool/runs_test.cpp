@@ -34,7 +34,11 @@ TEST(Runs, PortClaimedOnceForTwoBoardsInARow) {
         sim::set_chip_contents(std::vector<uint8_t>(old.begin(), old.end()));
         testing::internal::CaptureStdout();
         verdict_start();
-        status[board] = write_and_judge(&s, &image, board_begin(&s, STATUS_BUSY));
+        Job job = {};
+        job.image = &image;
+        job.port = 1;
+        BoardDone done;
+        status[board] = write_and_judge(&s, &job, board_begin(&s, STATUS_BUSY), &done);
         said[board] = without_progress(testing::internal::GetCapturedStdout());
         if (board == 0)
             said[board] = claimed + said[board];
