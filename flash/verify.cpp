@@ -50,12 +50,14 @@ int flash_read(FlashSession* s, int from, unsigned char* buffer, int size, int p
     outcome_set(o, STEP_READ, OUTCOME_DONE, from, -1);
     told(s, EVENT_READ_BEGINS, 0, size / PAGE, pass);
     for (int address = 0; address < size; address += CHUNK) {
-        mc_read(s, from + address, buffer + address, CHUNK);
+        mc_read(s, from + address, buffer + address,
+                size - address < CHUNK ? size - address : CHUNK);
         if (session_stopped(s)) {
             outcome_set(o, STEP_READ, OUTCOME_INTERRUPTED, from + address, -1);
             return o->kind;
         }
-        told(s, EVENT_READING, (address + CHUNK) / PAGE, size / PAGE, pass);
+        told(s, EVENT_READING, (address + CHUNK < size ? address + CHUNK : size) / PAGE,
+             size / PAGE, pass);
     }
     told(s, EVENT_READ_ENDS, size / PAGE, size / PAGE, pass);
     return OUTCOME_DONE;

@@ -48,6 +48,7 @@ static int erase_board(FlashSession* s, const Job* job, int status, BoardDone* d
     read_protection(s, status, &protection);
     if (job->protect)
         read_sector_protection(s, &protection);
+    const ProtectionState found = protection; // as the run found it, for --protect
     if (clear_protection(s, &protection, &o) != OUTCOME_DONE ||
         flash_erase(s, s->chip.size / PAGE_SIZE, &o) != OUTCOME_DONE)
         return say_outcome(s, &o, NULL);
@@ -58,7 +59,7 @@ static int erase_board(FlashSession* s, const Job* job, int status, BoardDone* d
         return not_blank(&o, " after the erase: the flash may still be protected (lptspi-check "
                              "shows how)");
     }
-    return job->protect ? protect_again(s, &protection, done) : EXIT_VERIFIED;
+    return job->protect ? protect_again(s, &found, done) : EXIT_VERIFIED;
 }
 
 int erase_flash(const Job* job) {

@@ -35,6 +35,7 @@ static int write_image(FlashSession* s, const Job* job, const Image* board, int 
     read_protection(s, status, &protection);
     if (job->protect)
         read_sector_protection(s, &protection);
+    const ProtectionState found = protection; // as the run found it, for --protect
     int result;
     if (job->update) {
         done->updated = 1;
@@ -49,7 +50,7 @@ static int write_image(FlashSession* s, const Job* job, const Image* board, int 
         result = check_pages(s, board);
     }
     if (result == EXIT_VERIFIED && job->protect)
-        result = protect_again(s, &protection, done);
+        result = protect_again(s, &found, done);
     return result;
 }
 

@@ -231,9 +231,12 @@ void say_restored(const FlashSession* s, const FlashOutcome* o, char* text, int 
 }
 
 void say_updated(const UpdateCount* count) {
-    const char* what = count->unit == PAGE_SIZE ? "page" : "sector";
-    printf("updated %d of %d %ss of %d KiB, %d the same\n", count->written, count->units, what,
-           count->unit / 1024, count->units - count->written);
+    if (count->unit == PAGE_SIZE)
+        printf("updated %d of %d pages, %d the same\n", count->written, count->units,
+               count->units - count->written);
+    else
+        printf("updated %d of %d sectors of %d KiB, %d the same\n", count->written, count->units,
+               count->unit / 1024, count->units - count->written);
 }
 
 void done_text(const BoardDone* done, char* text, int size) {
