@@ -82,6 +82,53 @@ int append_record(const char* path, const char* header, const char* record, char
     return ok ? 0 : 1;
 }
 
+int open_locked(const char* path, LockedFile* locked, char* reason, int reason_size) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    locked->handle = NULL;
+    if (file == INVALID_HANDLE_VALUE)
+        return failed("cannot open it", reason, reason_size);
+    if (!lock_whole(file)) {
+        failed("cannot lock it", reason, reason_size);
+        CloseHandle(file);
+        return 1;
+    }
+    locked->handle = file;
+    return 0;
+}
+
+int read_locked(LockedFile* locked, char* text, int size, char* reason, int reason_size) {
+    HANDLE file = (HANDLE)locked->handle;
+    DWORD got = 0;
+    text[0] = '\0';
+    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+        return failed("cannot read it", reason, reason_size);
+    if (!ReadFile(file, text, (DWORD)(size - 1), &got, NULL))
+        return failed("cannot read it", reason, reason_size);
+    text[got] = '\0';
+    return 0;
+}
+
+int rewrite_locked(LockedFile* locked, const char* text, char* reason, int reason_size) {
+    HANDLE file = (HANDLE)locked->handle;
+    if ((SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+         GetLastError() != NO_ERROR) ||
+        !write_whole(file, text) || !SetEndOfFile(file))
+        return failed("cannot write it", reason, reason_size);
+    return 0;
+}
+
+void close_locked(LockedFile* locked) {
+    HANDLE file = (HANDLE)locked->handle;
+    if (file == NULL)
+        return;
+    unlock_whole(file);
+    CloseHandle(file);
+    locked->handle = NULL;
+}
+
 void computer_name(char* name, int size) {
     DWORD length = (DWORD)size;
     if (!GetComputerNameA(name, &length))

@@ -9,6 +9,22 @@
 int append_record(const char* path, const char* header, const char* record, char* reason,
                   int reason_size);
 
+// A small text file taken under a lock on the whole file, as the log's records are (the counter
+// of serial numbers several stations share): opened (created when there is none) and locked,
+// read, written over in place, then unlocked and closed. Each returns 0 on success; otherwise 1
+// with a short reason in `reason` (at most `reason_size` bytes, always terminated).
+struct LockedFile {
+    void* handle;
+};
+int open_locked(const char* path, LockedFile* file, char* reason, int reason_size);
+// Up to `size` - 1 bytes from the file's start into `text`, terminated.
+int read_locked(LockedFile* file, char* text, int size, char* reason, int reason_size);
+// `text` written from the file's start in one write, the file then cut there. A write cut short
+// leaves the first line whole or the old one: `text` is never shorter than what it replaces
+// for a counter that only grows, and the end is cut only after the write.
+int rewrite_locked(LockedFile* file, const char* text, char* reason, int reason_size);
+void close_locked(LockedFile* file);
+
 // The PC's name, as Windows gives it ("" when it cannot). `size` at least 16.
 void computer_name(char* name, int size);
 

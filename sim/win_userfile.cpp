@@ -200,4 +200,47 @@ BOOL WINAPI UnlockFile(HANDLE hFile, DWORD, DWORD, DWORD, DWORD) {
     return UnlockFileEx(hFile, 0, 0, 0, nullptr);
 }
 
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED) {
+    HandleEntry* h = host_handle(hFile);
+    if (lpNumberOfBytesRead != nullptr) {
+        *lpNumberOfBytesRead = 0;
+    }
+    if (h == nullptr) {
+        return FALSE;
+    }
+    char* p = static_cast<char*>(lpBuffer);
+    DWORD got = 0;
+    while (got < nNumberOfBytesToRead) {
+        const ssize_t n = ::read(h->fd, p + got, nNumberOfBytesToRead - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return fail(windows_error(errno));
+        }
+        if (n == 0) {
+            break; // the end of the file: a short read, as Windows gives it
+        }
+        got += static_cast<DWORD>(n);
+    }
+    if (lpNumberOfBytesRead != nullptr) {
+        *lpNumberOfBytesRead = got;
+    }
+    g_hot.last_error = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+    HandleEntry* h = host_handle(hFile);
+    if (h == nullptr) {
+        return FALSE;
+    }
+    const off_t at = ::lseek(h->fd, 0, SEEK_CUR);
+    if (at < 0 || ::ftruncate(h->fd, at) != 0) {
+        return fail(windows_error(errno));
+    }
+    return TRUE;
+}
+
 } // extern "C"

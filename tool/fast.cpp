@@ -70,9 +70,10 @@ int write_board(FlashSession* s, const Job* job, int status, BoardDone* done) {
         o.pages = s->chip.size / PAGE_SIZE;
         return say_outcome(s, &o, image);
     }
-    if (job->keeps == 0)
+    if (job->keeps == 0 && !job->has_serial)
         return write_image(s, job, image, status, done);
-    // The board's own bytes go into a copy of the image, which is written and verified whole.
+    // The board's serial number and its own bytes go into a copy of the image, which is written
+    // and verified whole.
     Image board = *image;
     board.bytes = (unsigned char*)malloc((size_t)image->pages * PAGE_SIZE + 1);
     if (board.bytes == NULL) {
@@ -81,7 +82,12 @@ int write_board(FlashSession* s, const Job* job, int status, BoardDone* done) {
         return EXIT_NOTHING_WRITTEN;
     }
     memcpy(board.bytes, image->bytes, (size_t)image->pages * PAGE_SIZE);
-    int result = keep_regions(s, job, board.bytes);
+    if (job->has_serial) {
+        serial_bytes(&job->serial, job->serial.value, board.bytes + job->serial.offset);
+        serial_text(&job->serial, job->serial.value, done->serial);
+        printf("serial %s at 0x%06x\n", done->serial, job->serial.offset);
+    }
+    int result = keep_regions(s, job, board.bytes, done->kept_bytes, (int)sizeof done->kept_bytes);
     if (result == 0) {
         done->kept = job->keeps;
         result = write_image(s, job, &board, status, done);

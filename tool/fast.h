@@ -12,8 +12,12 @@ struct BoardDone {
     int kept;    // regions of the board's own bytes kept
     int updated; // --update: `update` counts the units written and skipped
     UpdateCount update;
-    int restored;        // --protect: RESTORED_*, 0 without it
-    char protection[96]; // what the protection put back reads, "status 0x1c"
+    int restored;             // --protect: RESTORED_*, 0 without it
+    char protection[96];      // what the protection put back reads, "status 0x1c"
+    char serial[SERIAL_TEXT]; // the serial number written, or ""
+    // The bytes kept, for the station's log: "0x1000=001a2b000001 0x20=..." (each region's first
+    // 64 bytes, "..." after them).
+    char kept_bytes[8 * (16 + 2 * 64 + 4)];
 };
 
 // The fast run's whole procedure on one board whose session has begun (board_begin) with its

@@ -4,6 +4,7 @@
 
 #include "image.h"
 #include "options.h"
+#include "serial.h"
 
 struct Job {
     const Image* image; // NULL for the runs that take none (--erase, --blank)
@@ -12,7 +13,8 @@ struct Job {
     int keeps;
     int protect;         // the protection the chip had put back after the write (--protect)
     int update;          // only the erase units that differ are written (--update)
-    const char* serial;  // OFFSET:FORMAT[=VALUE] of --serial, or NULL
+    int has_serial;      // --serial: a serial number goes into each board's image
+    Serial serial;       // where and how, and the board's number (given, or taken for it)
     const char* serials; // the counter file of --serials, or NULL
     const char* log;     // the station's log of --log, or NULL
 };

@@ -14,6 +14,25 @@ enum { SHOWN_BYTES = 16 };
 
 int regions_refused(const Job* job) {
     const int bytes = job->image->pages * PAGE_SIZE;
+    if (job->has_serial) {
+        const Serial* n = &job->serial;
+        if (n->offset + n->length > bytes) {
+            printf("Error --serial at 0x%x (%d bytes) lies outside %s (%d bytes in %d pages): "
+                   "nothing touched \n",
+                   n->offset, n->length, job->image->path, bytes, job->image->pages);
+            fail_because("the serial number lies outside %s: nothing touched", job->image->path);
+            return 1;
+        }
+        for (int i = 0; i < job->keeps; i++) {
+            const Region* q = &job->keep[i];
+            if (n->offset < q->offset + q->length && q->offset < n->offset + n->length) {
+                printf("Error --serial at 0x%x overlaps --keep 0x%x:%d: nothing touched \n",
+                       n->offset, q->offset, q->length);
+                fail_because("the serial number and a region to keep overlap: nothing touched");
+                return 1;
+            }
+        }
+    }
     for (int i = 0; i < job->keeps; i++) {
         const Region* r = &job->keep[i];
         if (r->offset + r->length > bytes) {
@@ -37,7 +56,11 @@ int regions_refused(const Job* job) {
     return 0;
 }
 
-int keep_regions(FlashSession* s, const Job* job, unsigned char* board) {
+enum { LOGGED_BYTES = 64 };
+
+int keep_regions(FlashSession* s, const Job* job, unsigned char* board, char* logged, int size) {
+    int used = 0;
+    logged[0] = '\0';
     for (int i = 0; i < job->keeps; i++) {
         const Region* r = &job->keep[i];
         if (r->offset + r->length > s->chip.size) {
@@ -81,6 +104,13 @@ int keep_regions(FlashSession* s, const Job* job, unsigned char* board) {
         for (int k = 0; k < r->length && k < SHOWN_BYTES; k++)
             printf(" %02x", first[k]);
         printf("%s\n", r->length > SHOWN_BYTES ? " ..." : "");
+        if (used < size)
+            used += snprintf(logged + used, (size_t)(size - used), "%s0x%x=", i > 0 ? " " : "",
+                             r->offset);
+        for (int k = 0; k < r->length && k < LOGGED_BYTES && used < size; k++)
+            used += snprintf(logged + used, (size_t)(size - used), "%02x", first[k]);
+        if (r->length > LOGGED_BYTES && used < size)
+            used += snprintf(logged + used, (size_t)(size - used), "...");
         free(first);
     }
     return 0;

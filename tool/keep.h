@@ -15,4 +15,5 @@ int regions_refused(const Job* job);
 // copy of the image's bytes), showing each region's first 16 bytes. Returns 0 when the run can
 // go on; else the exit status, having said why: a region outside the chip, two reads that
 // differ (nothing erased either way), or Ctrl-C.
-int keep_regions(FlashSession* s, const Job* job, unsigned char* board);
+// The regions' bytes are also written into `logged` (`size` bytes) for the station's log.
+int keep_regions(FlashSession* s, const Job* job, unsigned char* board, char* logged, int size);

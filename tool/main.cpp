@@ -145,6 +145,32 @@ int main(int argc, char* argv[]) {
         mode++;
     if (options_clash(&options, mode))
         return 1;
+    // A serial number: given with the number for one board, or from a counter for a station.
+    Serial serial = {};
+    if (options.serial != NULL) {
+        char why[160];
+        if (!parse_serial(options.serial, &serial, why, (int)sizeof why)) {
+            printf("Error %s \n", why);
+            printf("%s", TEXT.usage);
+            return 1;
+        }
+        const int station = mode->option == OPTION_STATION;
+        if (station && (serial.given || options.serials == NULL)) {
+            printf("Error --station takes --serial OFFSET:FORMAT with --serials FILE, the counter "
+                   "file the numbers come from \n");
+            printf("%s", TEXT.usage);
+            return 1;
+        }
+        if (!station && !serial.given) {
+            printf("Error --serial OFFSET:FORMAT=VALUE: one board takes the number given \n");
+            printf("%s", TEXT.usage);
+            return 1;
+        }
+    } else if (options.serials != NULL) {
+        printf("Error --serials without --serial: where the number goes is not said \n");
+        printf("%s", TEXT.usage);
+        return 1;
+    }
     if (!mode->takes_file && first < argc) {
         printf("Error %s takes no file: it works on the whole flash \n", run_name(mode->option));
         printf("%s", TEXT.usage);
@@ -173,7 +199,8 @@ int main(int argc, char* argv[]) {
     job.keeps = options.keeps;
     job.protect = (options.given & OPTION_PROTECT) != 0;
     job.update = (options.given & OPTION_UPDATE) != 0;
-    job.serial = options.serial;
+    job.has_serial = options.serial != NULL;
+    job.serial = serial;
     job.serials = options.serials;
     job.log = options.log;
     status = mode->run(&job);

@@ -3,6 +3,8 @@
 
 #include "board.h"
 #include "fast.h"
+#include "keep.h"
+#include "serial.h"
 #include "sha256.h"
 #include "stationlog.h"
 #include "verdict.h"
@@ -100,11 +102,22 @@ static int one_board(Station* st, FlashSession* s, const unsigned char* id) {
     verdict_start();
     s->kind = 0;
     s->chip.name = "the flash";
+    // The board's serial number, taken before its write: a board that fails keeps its number,
+    // which is never handed out again.
+    Job job = *st->job;
+    char serial[SERIAL_TEXT] = "";
+    if (job.has_serial) {
+        if (take_serial(job.serials, &job.serial, &job.serial.value) != 0) {
+            st->boards--; // not touched
+            return -1;
+        }
+        serial_text(&job.serial, job.serial.value, serial);
+    }
     // A busy flash is refused; its protection bits are cleared by write_board.
     const int status = board_begin(s, STATUS_BUSY);
     verdict_prefix(prefix);
     BoardDone done;
-    const int result = write_and_judge(s, st->job, status, &done);
+    const int result = write_and_judge(s, &job, status, &done);
     verdict_prefix(NULL);
 
     BoardRecord record;
@@ -119,6 +132,8 @@ static int one_board(Station* st, FlashSession* s, const unsigned char* id) {
     record.image = st->firmware->path;
     record.sha256 = st->sha;
     record.pages = st->firmware->pages;
+    record.serial = serial;
+    record.kept = done.kept_bytes;
     if (result == EXIT_INTERRUPTED) {
         printf("\nboard %d: interrupted: the flash may be half-written; putting the board back "
                "erases and rewrites it whole\n",
@@ -141,7 +156,7 @@ int program_station(const Job* job) {
     st.port = port;
     sha256_hex(image->bytes, (size_t)image->size, st.sha);
     printf("firmware %s: %d pages, sha256 %s\n", image->path, image->pages, st.sha);
-    if (st.log != NULL && !log_ready(st.log))
+    if (regions_refused(job) || (st.log != NULL && !log_ready(st.log)))
         return EXIT_NOTHING_WRITTEN;
     FlashSession s;
     if (!claim_port(port, LINK_FAST, &s))

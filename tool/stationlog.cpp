@@ -7,7 +7,7 @@
 #include <string.h>
 
 const char* const LOG_HEADER = "time,computer,port,board,chip,id,image,sha256,pages,seconds,"
-                               "result,reason\r\n";
+                               "result,reason,serial,kept\r\n";
 
 enum { ROW_SIZE = 4096 };
 
@@ -53,8 +53,20 @@ int log_board(const char* path, const BoardRecord* r) {
     snprintf(id, sizeof id, "%02x%02x%02x", r->id[0], r->id[1], r->id[2]);
     snprintf(pages, sizeof pages, "%d", r->pages);
     snprintf(seconds, sizeof seconds, "%.1f", r->seconds);
-    const char* fields[] = {when,     computer,  port,  number,  r->chip,   id,
-                            r->image, r->sha256, pages, seconds, r->result, r->reason};
+    const char* fields[] = {when,
+                            computer,
+                            port,
+                            number,
+                            r->chip,
+                            id,
+                            r->image,
+                            r->sha256,
+                            pages,
+                            seconds,
+                            r->result,
+                            r->reason,
+                            r->serial != NULL ? r->serial : "",
+                            r->kept != NULL ? r->kept : ""};
     const int count = (int)(sizeof fields / sizeof fields[0]);
     int at = 0;
     row[0] = '\0';

@@ -14,6 +14,8 @@ struct BoardRecord {
     double seconds;      // the board's time, from its session's start to its verdict
     const char* result;  // "pass", "fail" or "interrupted"
     const char* reason;  // for a failure its first line, else ""
+    const char* serial;  // the serial number written into the board, or ""
+    const char* kept;    // the board's own bytes kept through the write, or ""
 };
 
 // The log's first row, naming the columns.

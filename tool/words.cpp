@@ -248,6 +248,8 @@ void done_text(const BoardDone* done, char* text, int size) {
     if (done->updated && used < size)
         used += snprintf(text + used, (size_t)(size - used), ", %d written, %d skipped",
                          done->update.written, done->update.units - done->update.written);
+    if (done->serial[0] != '\0' && used < size)
+        used += snprintf(text + used, (size_t)(size - used), ", serial %s", done->serial);
     if (done->restored != 0 && used < size)
         snprintf(text + used, (size_t)(size - used), ", %s", done->protection);
 }

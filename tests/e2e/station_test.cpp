@@ -11,6 +11,7 @@
 #include <cctype>
 #include <csignal>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,9 +68,9 @@ std::vector<std::vector<std::string>> rows_of(const std::string& log) {
     return rows;
 }
 
-const std::vector<std::string> HEADER = {"time",  "computer", "port",   "board",
-                                         "chip",  "id",       "image",  "sha256",
-                                         "pages", "seconds",  "result", "reason"};
+const std::vector<std::string> HEADER = {"time",   "computer", "port",   "board", "chip",
+                                         "id",     "image",    "sha256", "pages", "seconds",
+                                         "result", "reason",   "serial", "kept"};
 
 class StationTest : public testing::Test {
   protected:
@@ -158,7 +159,7 @@ TEST_F(StationTest, WritesBoardAfterBoardUntilCtrlC) {
         EXPECT_EQ(row, (std::vector<std::string>{
                            "", "SIMULATED-PC", "LPT1", std::to_string(n), e.name, e.id, image, sha,
                            "12", "", e.passes ? "pass" : "fail",
-                           e.passes ? "" : "page 3 differs from " + image + " (1 byte)"}));
+                           e.passes ? "" : "page 3 differs from " + image + " (1 byte)", "", ""}));
     }
 }
 
@@ -264,6 +265,104 @@ TEST_F(StationTest, TwoStationsShareOneLog) {
         numbers.push_back(std::to_string(n));
     EXPECT_EQ(boards_by_port["LPT1"], numbers);
     EXPECT_EQ(boards_by_port["LPT2"], numbers);
+}
+
+// Two stations side by side take serial numbers from one counter file and log to one log: 24
+// boards, 24 numbers, none handed out twice; a board that fails keeps its number, logged with it,
+// and the counter file holds the next number, as a line a person can edit.
+TEST_F(StationTest, TwoStationsShareOneCounterFile) {
+    const std::string raw = pattern(256, 3);
+    write_file(image, scramble(raw));
+    const std::string counter = dir + "/serials.txt";
+    write_file(counter, "000100\n");
+    std::string list;
+    for (int n = 0; n < 12; n++)
+        list += n == 4 ? "m25p80:erase_ms=1:stuck=0x30:0xFF," : "m25p80:erase_ms=1,";
+    list += "end";
+    Env second = {{"LPTSPI_SIM_CHIP", dir + "/other"},
+                  {"LPTSPI_SIM_BOARDS", list},
+                  {"LPTSPI_SIM_PORT", "LPT2:legacy"}};
+    const std::vector<std::string> serial = {"--serial", "0x20:dec:6", "--serials", counter};
+    std::vector<std::string> argv1 = {TOOL, "--station", "--log", log};
+    argv1.insert(argv1.end(), serial.begin(), serial.end());
+    argv1.push_back(image);
+    std::vector<std::string> argv2 = argv1;
+    argv2.insert(argv2.begin() + 1, {"--port", "LPT2"});
+    Child one(argv1, boards(list));
+    Child two(argv2, second);
+    RunResult a = one.finish(), b = two.finish();
+    EXPECT_EQ(a.status, 2) << a.out;
+    EXPECT_EQ(b.status, 2) << b.out;
+    const auto rows = rows_of(read_file(log));
+    ASSERT_EQ(rows.size(), 25u);
+    std::set<std::string> numbers;
+    for (size_t i = 1; i < rows.size(); i++) {
+        ASSERT_EQ(rows[i].size(), HEADER.size()) << i;
+        const std::string& number = rows[i][12];
+        numbers.insert(number);
+        EXPECT_EQ(rows[i][10], rows[i][3] == "5" ? "fail" : "pass") << i;
+        // Each board holds the number its row gives.
+        const std::string board = (rows[i][2] == "LPT1" ? chip : dir + "/other") + "." + rows[i][3];
+        EXPECT_EQ(read_file(board).substr(0x20, 6), number) << board;
+    }
+    ASSERT_EQ(numbers.size(), 24u) << "a number handed out twice";
+    EXPECT_EQ(*numbers.begin(), "000100");
+    EXPECT_EQ(*numbers.rbegin(), "000123");
+    EXPECT_EQ(read_file(counter), "000124\r\n");
+}
+
+// A serial number given for one board, in each format, and what the command line must not give.
+TEST_F(StationTest, SerialNumberFormats) {
+    write_file(image, scramble(pattern(512, 4)));
+    const struct {
+        std::vector<std::string> args;
+        std::string bytes; // at 0x40, or "": refused, exit 1
+        std::string said;  // the verdict's clause, or the refusal's first line
+    } cases[] = {
+        {{"--fast", "--serial", "0x40:dec:8=1234"}, "00001234", ", serial 00001234"},
+        {{"--fast", "--serial", "64:le32=0x12345678"}, "\x78\x56\x34\x12", ", serial 305419896"},
+        {{"--update", "--serial", "0x40:be32=305419896"}, "\x12\x34\x56\x78", ", serial 305419896"},
+        {{"--fast", "--serial", "0x40:mac=00:1a:2b:00:00:01"},
+         std::string("\x00\x1a\x2b\x00\x00\x01", 6),
+         ", serial 00:1a:2b:00:00:01"},
+        {{"--fast", "--serial", "0x40:dec:4=12345"}, "", "Error 12345 is not a dec:4 number \n"},
+        {{"--fast", "--serial", "0x40:hex"},
+         "",
+         "Error --serial formats are dec:N, le32, be32 and mac, not hex \n"},
+        {{"--fast", "--serial", "0x40:le32"},
+         "",
+         "Error --serial OFFSET:FORMAT=VALUE: one board takes the number given \n"},
+        {{"--station", "--serial", "0x40:le32=1", "--serials", "x"},
+         "",
+         "Error --station takes --serial OFFSET:FORMAT with --serials FILE, the counter file the "
+         "numbers come from \n"},
+        {{"--station", "--serials", "x"},
+         "",
+         "Error --serials without --serial: where the number goes is not said \n"},
+        {{"--fast", "--serial", "0x1fe:le32=1"},
+         "",
+         "Error --serial at 0x1fe (4 bytes) lies outside " + image +
+             " (512 bytes in 2 pages): nothing touched \n"},
+        {{"--fast", "--keep", "0x42:2", "--serial", "0x40:le32=1"},
+         "",
+         "Error --serial at 0x40 overlaps --keep 0x42:2: nothing touched \n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[2]);
+        std::remove(chip.c_str());
+        std::vector<std::string> argv = {TOOL};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        argv.push_back(image);
+        const RunResult result = run_program(argv, {{"LPTSPI_SIM_CHIP", chip}});
+        if (c.bytes.empty()) {
+            EXPECT_EQ(result.out.substr(0, c.said.size()), c.said) << result.out;
+            EXPECT_EQ(result.status, 1);
+            continue;
+        }
+        EXPECT_EQ(result.status, 0) << result.out;
+        EXPECT_NE(result.out.find(c.said + ", "), std::string::npos) << result.out;
+        EXPECT_EQ(read_file(chip).substr(0x40, c.bytes.size()), c.bytes);
+    }
 }
 
 } // namespace
