@@ -43,14 +43,16 @@ bool save_chip_file(const ChipFile& f, const std::string& path, const std::vecto
 // The chip's protection state lives beside the chip file, in "<chip file>.status", while it
 // differs from the chip's power-up state: the status register's stored bits as two hex digits on
 // the first line (all an older file holds), then "flash NAME", the family it belongs to, and,
-// for a family with a protection register, "protect HEX", its bytes most significant first, and,
-// while an SST25 is inside an auto-address-increment program, "aai HEX", the next word's address.
+// for a family with a protection register, "protect HEX", its bytes most significant first,
+// while an SST25 is inside an auto-address-increment program, "aai HEX", the next word's address,
+// and otherwise, while the write latch is set, "latch".
 struct ChipState {
     uint8_t status = 0;
     std::string flash;            // empty in an older file: it belongs to whichever family runs
     std::vector<uint8_t> protect; // empty when the file has none
     bool aai = false;             // auto-address-increment under way (no line: not)
     uint32_t aai_address = 0;
+    bool latch = false; // the write latch set outside such a program (no line: clear)
 };
 // False, `state` unchanged, when there is no such file or its first line is not a status byte.
 bool load_state_file(const std::string& path, ChipState& state);

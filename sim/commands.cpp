@@ -245,6 +245,10 @@ void frame_end(Model& m) {
         if (refused(m, protected_at(m, m.aai_address, false))) {
             break;
         }
+        if (m.aai_ends && m.aai_address == m.aai_end) {
+            m.sr = static_cast<uint8_t>(m.sr & ~(kSrAai | kSrWel)); // as after write disable
+            break;
+        }
         m.sr = static_cast<uint8_t>(m.sr | kSrAai);
         commit(m, m.aai_address, 2, false); // an even address: both bytes in one page
         m.aai_address = (m.aai_address + 2) & (m.size - 1);

@@ -202,6 +202,9 @@ struct Model {
     uint64_t seed;        // kRandom: the seed of the times' sequence
     StuckByte stuck[kMaxStuck];
     int stuck_count;
+    uint8_t aai_ends; // SST25: the word sequence ends when the word for aai_end arrives
+    uint32_t aai_end; // that word's (even) address: it is not programmed, the chip leaves the
+                      // sequence and its write latch clears
 
     // Clock and counter.
     uint64_t now_ns;

@@ -32,6 +32,8 @@ enum class Timing { typical, min, max, random };
 
 // A busy time of the settings that means "the flash family's own".
 const uint32_t kFamilyTimes = 0xFFFFFFFFu;
+// An address of the settings that means "none".
+const uint32_t kNoAddress = 0xFFFFFFFFu;
 
 struct Settings {
     std::string flash = "m25p80";     // LPTSPI_SIM_FLASH: the chip's family (see set_flash)
@@ -53,6 +55,7 @@ struct Settings {
     Signing signing = Signing::accepted; // LPTSPI_SIM_SIGNING (64-bit Windows only)
     Miso miso = Miso::chip;              // LPTSPI_SIM_MISO
     std::vector<Stuck> stuck;            // LPTSPI_SIM_STUCK
+    uint32_t aai_end = kNoAddress;       // LPTSPI_SIM_AAI_END: the SST25's word sequence ends here
     bool ioctl_fail = false;             // LPTSPI_SIM_IOCTL=fail
     uint32_t erase_ms = kFamilyTimes;    // LPTSPI_SIM_ERASE_MS: every erase's busy time
     uint32_t program_us = kFamilyTimes;  // LPTSPI_SIM_PROGRAM_US: every program's busy time
