@@ -112,6 +112,7 @@ void byte_in(Model& m, uint8_t b) {
         settle(m);
         m.cmd = b;
         m.address = 0;
+        m.beyond_id = static_cast<uint8_t>(m.beyond_id | (b != kCmdReadId));
         // While busy the chip answers read status only; unknown commands void the frame.
         m.frame_ignored = (!known_command(m, b) || (m.busy && b != kCmdReadStatus)) ? 1 : 0;
         if (b != kCmdWriteStatus) {

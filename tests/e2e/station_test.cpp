@@ -83,16 +83,19 @@ class StationTest : public testing::Test {
     }
 };
 
-// Five boards from power-up, the SST25 protected as it comes, the W25Q80 with a stuck byte, and
-// Ctrl-C from the operator after the last: a verdict numbered by board, the bell for the failure
-// alone, the summary, exit 2; each chip file holds the image, the failed one with its stuck
-// bits; the log has its header and a row for every board.
+// Five boards from power-up, the first two bouncing as they go on (their identification read
+// with a byte or all three as ones, then with one byte so twice in a row), the SST25 protected as
+// it comes, the W25Q80 with a stuck byte, and Ctrl-C from the operator after the last: a verdict
+// numbered by board, the bell for the failure alone, the summary, exit 2; each chip file holds
+// the image, the failed one with its stuck bits; the log has its header and a row for every
+// board, its identification as the board gives it once settled.
 TEST_F(StationTest, WritesBoardAfterBoardUntilCtrlC) {
     const std::string raw = pattern(3000, 5);
     write_file(image, scramble(raw));
     RunResult run =
         run_program({TOOL, "--station", "--log", log, image},
-                    boards("m25p80,sst25vf080b,w25q80:stuck=0x300:0x81,gd25q80,mx25l8005,end"));
+                    boards("m25p80:bounce=6,sst25vf080b:bounce=6,w25q80:stuck=0x300:0x81,gd25q80,"
+                           "mx25l8005,end"));
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_EQ(run.err, "");
     const std::string sha = sha256_of(raw);
