@@ -70,6 +70,7 @@ struct Settings {
     bool realtime = false;               // LPTSPI_SIM_REALTIME: _sleep really sleeps
     bool report = false;                 // LPTSPI_SIM_REPORT: summary on standard error at exit
     std::string boards;                  // LPTSPI_SIM_BOARDS: the operator's boards (operator.h)
+    uint32_t lock_held_ms = 0; // LPTSPI_SIM_LOCK_HELD: another program's hold on a file's lock
 };
 
 // Makes the chip one of the flash family `name` (lower case, e.g. "sst25vf080b"): the family,
