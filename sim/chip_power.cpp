@@ -50,6 +50,8 @@ void power_up_chip(State& s) {
                                                        : simcore::kSfdpFamily;
     m.wp_low = settings.wp_low ? 1 : 0;
     m.jedec_id = settings.jedec_id;
+    m.aai_ends = settings.aai_end != kNoAddress ? 1 : 0;
+    m.aai_end = settings.aai_end & ~1u;
     if (!simcore::model_init(m)) {
         // parse_settings never gives such a size: the caller built its Settings wrongly.
         std::fprintf(stderr, "lptspi-sim: chip size %u is not a power of two of at least %u\n",
@@ -77,6 +79,9 @@ void power_up_chip(State& s) {
         if (!settings.power_cycle && kept.aai && m.family->programming == simcore::kProgramByte) {
             m.sr = static_cast<uint8_t>(m.sr | simcore::kSrAai | simcore::kSrWel);
             m.aai_address = kept.aai_address & (m.size - 1) & ~1u;
+        }
+        if (!settings.power_cycle && kept.latch) {
+            m.sr = static_cast<uint8_t>(m.sr | simcore::kSrWel);
         }
     }
     // Status register 2 is non-volatile; powered off and on, a power-supply lock-down ends.
@@ -134,6 +139,9 @@ bool save_chip_state(std::string& error) {
     state.status2 = m.sr2;
     state.asleep = m.asleep != 0;
     same = same && !state.has_status2 && !state.asleep;
+    // So does a write latch that no program, erase or status write is left to clear.
+    state.latch = !state.aai && !m.busy && (m.sr & simcore::kSrWel) != 0;
+    same = same && !state.latch;
     return save_state_file(g_hot.state->settings.chip_path, same ? nullptr : &state, error);
 }
 

@@ -293,8 +293,12 @@ bool load_state_file(const std::string& path, ChipState& state) {
     char line[256];
     while (ok && std::fgets(line, sizeof line, f) != nullptr) {
         char word[16] = {}, text[200] = {};
-        if (std::sscanf(line, "%15s %199s", word, text) != 2) {
-            continue; // the rest of the first line, or a blank one
+        const int words = std::sscanf(line, "%15s %199s", word, text);
+        if (words == 1 && std::strcmp(word, "latch") == 0) {
+            read.latch = true;
+        }
+        if (words != 2) {
+            continue; // the rest of the first line, a blank one, or a word alone
         }
         if (std::strcmp(word, "flash") == 0) {
             read.flash = text;
@@ -348,6 +352,9 @@ bool save_state_file(const std::string& path, const ChipState* state, std::strin
         char line[32];
         std::snprintf(line, sizeof line, "aai %06x\n", static_cast<unsigned>(state->aai_address));
         text += line;
+    }
+    if (state->latch) {
+        text += "latch\n";
     }
     const std::string temporary = name + ".tmp";
     std::FILE* f = std::fopen(temporary.c_str(), "w");

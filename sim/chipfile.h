@@ -43,10 +43,10 @@ bool save_chip_file(const ChipFile& f, const std::string& path, const std::vecto
 // The chip's protection state lives beside the chip file, in "<chip file>.status", while it
 // differs from the chip's power-up state: the status register's stored bits as two hex digits on
 // the first line (all an older file holds), then "flash NAME", the family it belongs to, and,
-// for a family with a protection register, "protect HEX", its bytes most significant first, and,
-// while an SST25 is inside an auto-address-increment program, "aai HEX", the next word's address;
-// "status2 HEX", status register 2 where the family has one and it is not 00; "asleep 1" while
-// the chip is in deep power-down.
+// for a family with a protection register, "protect HEX", its bytes most significant first,
+// while an SST25 is inside an auto-address-increment program, "aai HEX", the next word's address,
+// and otherwise, while the write latch is set, "latch"; "status2 HEX", status register 2 where
+// the family has one and it is not 00; "asleep 1" while the chip is in deep power-down.
 struct ChipState {
     uint8_t status = 0;
     std::string flash;            // empty in an older file: it belongs to whichever family runs
@@ -56,6 +56,7 @@ struct ChipState {
     bool has_status2 = false; // "status2 HEX": status register 2 (W25Q)
     uint8_t status2 = 0;
     bool asleep = false; // "asleep 1": in deep power-down
+    bool latch = false;  // the write latch set outside such a program (no line: clear)
 };
 // False, `state` unchanged, when there is no such file or its first line is not a status byte.
 bool load_state_file(const std::string& path, ChipState& state);

@@ -133,6 +133,7 @@ void byte_in(Model& m, uint8_t b) {
         settle(m);
         m.cmd = b;
         m.address = 0;
+        m.beyond_id = static_cast<uint8_t>(m.beyond_id | (b != kCmdReadId));
         // While busy the chip answers read status only, asleep 0xAB only, and while it wakes
         // nothing; unknown commands void the frame.
         m.frame_ignored =
@@ -270,6 +271,10 @@ void frame_end(Model& m) {
             m.aai_address = m.address & ~1u;
         }
         if (refused(m, protected_at(m, m.aai_address, false))) {
+            break;
+        }
+        if (m.aai_ends && m.aai_address == m.aai_end) {
+            m.sr = static_cast<uint8_t>(m.sr & ~(kSrAai | kSrWel)); // as after write disable
             break;
         }
         m.sr = static_cast<uint8_t>(m.sr | kSrAai);

@@ -271,6 +271,9 @@ struct Model {
     uint64_t seed;         // kRandom: the seed of the times' sequence
     StuckByte stuck[kMaxStuck];
     int stuck_count;
+    uint8_t aai_ends; // SST25: the word sequence ends when the word for aai_end arrives
+    uint32_t aai_end; // that word's (even) address: it is not programmed, the chip leaves the
+                      // sequence and its write latch clears
 
     // Clock and counter.
     uint64_t now_ns;
@@ -303,6 +306,7 @@ struct Model {
     const Timing* times[kOperationCount]; // the family's rows, set by model_init
     uint64_t random;                      // kRandom: the state of the sequence
     uint8_t id[3];        // what read identification answers: manufacturer, type, capacity
+    uint8_t beyond_id;    // a frame other than read identification began since power-up
     uint8_t ewsr;         // enable-write-status was the last frame: the next may write the status
     uint32_t aai_address; // SST25: where the next auto-address-increment word goes
     // The protection register: the AT25DF's bit per 64 KiB sector, the SST26's block-protection

@@ -1,6 +1,7 @@
 // The operator of a simulated programming station: boards on and off the cable, and Ctrl-C.
 #include "operator.h"
 
+#include "settings_values.h"
 #include "state.h"
 
 #include <csignal>
@@ -13,7 +14,7 @@ namespace sim::detail {
 namespace {
 
 struct Operator {
-    std::vector<Settings> boards;
+    std::vector<Board> boards;
     bool end = false;  // Ctrl-C after the last board
     size_t placed = 0; // boards put on the cable so far
     bool present = false;
@@ -21,6 +22,8 @@ struct Operator {
     int id_polls = 0;      // pauses in a row right after a read identification
     bool worked = false;   // the program did something else with the board
     bool pressed = false;  // Ctrl-C sent
+    int bounced = 0;       // pauses since the board was put on, while it bounces
+    uint8_t id[3] = {};    // the board's own identification
 };
 
 Operator* g_operator = nullptr;
@@ -39,7 +42,7 @@ const char* entry_value(const char* name) {
 
 const char* const kFaults[] = {"noise",   "status",   "stuck",      "wp",     "id",
                                "size",    "erase_ms", "program_us", "timing", "miso",
-                               "status2", "asleep",   "sfdp"};
+                               "status2", "asleep",   "sfdp",       "bounce"};
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -73,12 +76,25 @@ void leave_empty(Operator& o) {
     o.since_ns = g_hot.model.now_ns;
 }
 
+// A bouncing board's identification, a pause after another: the bytes that read all ones (bit n
+// for byte n), the pattern starting again after its last.
+const uint8_t kBounceOnes[] = {0x4, 0x4, 0x7, 0x1, 0x4, 0x4};
+
+// What the board's identification reads now: while it bounces, the pattern's next reading.
+void bounce(const Operator& o) {
+    const bool bouncing = o.bounced < o.boards[o.placed - 1].bounce;
+    const int step = o.bounced % static_cast<int>(sizeof kBounceOnes);
+    for (int i = 0; i < 3; ++i) {
+        g_hot.model.id[i] = bouncing && (kBounceOnes[step] >> i & 1) ? 0xFF : o.id[i];
+    }
+}
+
 void place_board(Operator& o) {
     State& s = state();
     simcore::Model& m = g_hot.model;
     const uint64_t now = m.now_ns, accesses = m.accesses;
     const uint8_t data = m.data, control = m.control, ecr = m.ecr;
-    s.settings = o.boards[o.placed++];
+    s.settings = o.boards[o.placed++].settings;
     power_up_chip(s);
     if (!s.chip_error.empty()) {
         std::exit(3); // the reason is on standard error
@@ -92,6 +108,11 @@ void place_board(Operator& o) {
     o.present = true;
     o.id_polls = 0;
     o.worked = false;
+    o.bounced = 0;
+    for (int i = 0; i < 3; ++i) {
+        o.id[i] = m.id[i];
+    }
+    bounce(o);
 }
 
 void take_board(Operator& o) {
@@ -108,8 +129,7 @@ void take_board(Operator& o) {
 
 } // namespace
 
-bool plan_boards(const Settings& base, std::vector<Settings>& boards, bool& end,
-                 std::string& error) {
+bool plan_boards(const Settings& base, std::vector<Board>& boards, bool& end, std::string& error) {
     std::vector<std::string> entries = split(base.boards, ',');
     end = entries.size() > 1 && entries.back() == "end";
     if (end) {
@@ -118,7 +138,7 @@ bool plan_boards(const Settings& base, std::vector<Settings>& boards, bool& end,
     boards.clear();
     const std::string accepted =
         "expected FAMILY[:name=value...][,FAMILY...][,end], the names noise, status, stuck, wp, "
-        "id, size, erase_ms, program_us, timing, miso, status2, asleep or sfdp";
+        "id, size, erase_ms, program_us, timing, miso, status2, asleep, sfdp or bounce";
     for (const std::string& entry : entries) {
         const std::vector<std::string> parts = split(entry, ':');
         std::map<std::string, std::string>& values = entry_values();
@@ -145,14 +165,24 @@ bool plan_boards(const Settings& base, std::vector<Settings>& boards, bool& end,
             error = "LPTSPI_SIM_BOARDS=" + base.boards + ": " + entry + ": " + accepted;
             return false;
         }
-        Settings board = base;
+        Board board;
+        board.settings = base;
         std::string why;
-        if (!parse_settings(entry_value, board, why)) {
+        if (!parse_settings(entry_value, board.settings, why)) {
             error = "LPTSPI_SIM_BOARDS=" + base.boards + ": " + entry + ": " + why;
             return false;
         }
-        board.chip_path = base.chip_path + "." + std::to_string(boards.size() + 1);
-        board.power_cycle = true; // off the shelf: only its non-volatile bits kept
+        uint64_t pauses = 0;
+        if (const char* v = entry_value("LPTSPI_SIM_BOUNCE")) {
+            if (!parse_number(v, pauses) || pauses > kMaxBounce) {
+                error = "LPTSPI_SIM_BOARDS=" + base.boards + ": " + entry +
+                        ": expected bounce=N, pauses from 0 to " + std::to_string(kMaxBounce);
+                return false;
+            }
+        }
+        board.bounce = static_cast<int>(pauses);
+        board.settings.chip_path = base.chip_path + "." + std::to_string(boards.size() + 1);
+        board.settings.power_cycle = true; // off the shelf: only its non-volatile bits kept
         boards.push_back(board);
     }
     if (boards.empty()) {
@@ -181,13 +211,15 @@ void operator_pause() {
         return;
     }
     Operator& o = *g_operator;
+    if (o.present && o.bounced < o.boards[o.placed - 1].bounce) {
+        ++o.bounced;
+        bounce(o);
+    }
     if (o.present) {
-        if (g_hot.model.cmd == simcore::kCmdReadId) {
-            ++o.id_polls;
-        } else {
-            o.id_polls = 0;
-            o.worked = true;
-        }
+        // The program has done something else with the board once the chip saw another
+        // command, whether or not it paused right after it.
+        o.id_polls = g_hot.model.cmd == simcore::kCmdReadId ? o.id_polls + 1 : 0;
+        o.worked = o.worked || g_hot.model.beyond_id != 0;
         if (o.worked && o.id_polls >= kOperatorIdPolls) {
             take_board(o);
         }

@@ -19,15 +19,24 @@ const uint64_t kOperatorAbsentNs = 2000000000ull;
 // once the program has done anything else with it.
 const int kOperatorIdPolls = 8;
 
+// A board whose contacts bounce as it goes on: for the program's first pauses after it is put on,
+// its identification reads, in turn, with its third byte all ones twice, all ones, with its first
+// byte all ones, with its third byte all ones twice, and so on from the start (operator.cpp).
+const int kMaxBounce = 1000;
+
+struct Board {
+    Settings settings;
+    int bounce = 0; // pauses of the program the identification flickers for
+};
+
 // The boards of `base.boards`, "FAMILY[:name=value...][,FAMILY...][,end]": each board the settings
 // `base` gives with the family and the entry's own values of the LPTSPI_SIM_* settings named in
 // lower case without the prefix (noise, status, stuck, wp, id, size, erase_ms, program_us,
-// timing, miso, status2, asleep, sfdp); a part without "=" continues the value before it, so
-// "stuck=0x300:0x81" and "noise=0.001:7" read as the settings themselves do. Board n's chip file is
-// base.chip_path followed by ".n". `end`: the list ends with ",end". False with a one-line reason
-// in `error`.
-bool plan_boards(const Settings& base, std::vector<Settings>& boards, bool& end,
-                 std::string& error);
+// timing, miso, status2, asleep, sfdp), and `bounce=N`, N pauses of bouncing contacts; a part
+// without "=" continues the value before it, so "stuck=0x300:0x81" and "noise=0.001:7" read as
+// the settings themselves do. Board n's chip file is base.chip_path followed by ".n". `end`: the
+// list ends with ",end". False with a one-line reason in `error`.
+bool plan_boards(const Settings& base, std::vector<Board>& boards, bool& end, std::string& error);
 
 // Starts the operator on the PC just powered up from `base` (which names boards): nothing on the
 // cable yet. False with a one-line reason in `error`.

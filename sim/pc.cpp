@@ -166,6 +166,11 @@ void reset(const Settings& settings) {
     s.kernel_calls.clear();
     s.system_directory = "C:\\WINDOWS\\system32";
     s.wow64_redirection_off = false;
+    if (s.held_fd >= 0) {
+        ::close(s.held_fd);
+    }
+    s.hold_taken = false;
+    s.held_fd = -1;
     g_hot.last_ioctl = IoctlRecord{};
     g_hot.ports = hwi_ports{};
     g_hot.driver_requests = 0;

@@ -36,6 +36,8 @@ enum class Sfdp { family, none, wrong_size, wrong_erase };
 
 // A busy time of the settings that means "the flash family's own".
 const uint32_t kFamilyTimes = 0xFFFFFFFFu;
+// An address of the settings that means "none".
+const uint32_t kNoAddress = 0xFFFFFFFFu;
 
 struct Settings {
     std::string flash = "m25p80";     // LPTSPI_SIM_FLASH: the chip's family (see set_flash)
@@ -62,6 +64,7 @@ struct Settings {
     Signing signing = Signing::accepted; // LPTSPI_SIM_SIGNING (64-bit Windows only)
     Miso miso = Miso::chip;              // LPTSPI_SIM_MISO
     std::vector<Stuck> stuck;            // LPTSPI_SIM_STUCK
+    uint32_t aai_end = kNoAddress;       // LPTSPI_SIM_AAI_END: the SST25's word sequence ends here
     bool ioctl_fail = false;             // LPTSPI_SIM_IOCTL=fail
     uint32_t erase_ms = kFamilyTimes;    // LPTSPI_SIM_ERASE_MS: every erase's busy time
     uint32_t program_us = kFamilyTimes;  // LPTSPI_SIM_PROGRAM_US: every program's busy time
@@ -76,6 +79,7 @@ struct Settings {
     bool realtime = false;               // LPTSPI_SIM_REALTIME: _sleep really sleeps
     bool report = false;                 // LPTSPI_SIM_REPORT: summary on standard error at exit
     std::string boards;                  // LPTSPI_SIM_BOARDS: the operator's boards (operator.h)
+    uint32_t lock_held_ms = 0; // LPTSPI_SIM_LOCK_HELD: another program's hold on a file's lock
 };
 
 // Makes the chip one of the flash family `name` (lower case, e.g. "sst25vf080b"): the family,

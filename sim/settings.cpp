@@ -250,7 +250,11 @@ bool parse_settings(const char* (*get)(const char* name), Settings& out, std::st
         !parse_bounded(get, "LPTSPI_SIM_ERASE_MS", 600000, s.erase_ms, error,
                        "an erase time in milliseconds") ||
         !parse_bounded(get, "LPTSPI_SIM_PROGRAM_US", 1000000, s.program_us, error,
-                       "a program time in microseconds")) {
+                       "a program time in microseconds") ||
+        !parse_bounded(get, "LPTSPI_SIM_AAI_END", s.chip_size - 1, s.aai_end, error,
+                       "an address inside the chip (hex with 0x, or decimal)") ||
+        !parse_bounded(get, "LPTSPI_SIM_LOCK_HELD", 600000, s.lock_held_ms, error,
+                       "a time in milliseconds")) {
         return false;
     }
     s.status = static_cast<uint8_t>(status);

@@ -67,6 +67,11 @@ struct State {
     std::string system_directory;
     bool wow64_redirection_off = false;         // Wow64DisableWow64FsRedirection was called
     PHANDLER_ROUTINE console_handler = nullptr; // SetConsoleCtrlHandler's, the latest added
+    // LPTSPI_SIM_LOCK_HELD: the other program's descriptor of the first user file the program
+    // locked, holding its lock until held_until_ns on the virtual clock.
+    bool hold_taken = false;
+    int held_fd = -1;
+    uint64_t held_until_ns = 0;
 };
 
 // The last DeviceIoControl request; plain fields so that Hot stays constant-initialised.

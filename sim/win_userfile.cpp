@@ -45,6 +45,50 @@ HandleEntry* host_handle(HANDLE h) {
     return e;
 }
 
+// LPTSPI_SIM_LOCK_HELD: another program takes the lock of the first user file the program locks,
+// at the program's first attempt, through a descriptor of its own (flock locks belong to an open
+// file, so it holds against the program's as another process would), and lets go once the virtual
+// clock has moved on by the setting's time. A lock that waits (`waits`) waits for it: the virtual
+// clock moves on to the moment it lets go.
+void other_holder(const HandleEntry& h, bool waits) {
+    State& s = state();
+    const uint64_t now = g_hot.model.now_ns;
+    if (s.settings.lock_held_ms != 0 && !s.hold_taken) {
+        s.hold_taken = true;
+        s.held_fd = ::open(h.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        if (s.held_fd >= 0 && ::flock(s.held_fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(s.held_fd); // held by someone else already: theirs is the hold
+            s.held_fd = -1;
+        }
+        s.held_until_ns = now + static_cast<uint64_t>(s.settings.lock_held_ms) * 1000000u;
+    }
+    if (s.held_fd < 0) {
+        return;
+    }
+    if (waits && now < s.held_until_ns) {
+        simcore::model_advance(g_hot.model, s.held_until_ns - now);
+    }
+    if (g_hot.model.now_ns >= s.held_until_ns) {
+        ::close(s.held_fd);
+        s.held_fd = -1;
+    }
+}
+
+BOOL lock_user_file(HandleEntry& h, bool waits, bool exclusive) {
+    other_holder(h, waits);
+    const int how = (exclusive ? LOCK_EX : LOCK_SH) | (waits ? 0 : LOCK_NB);
+    while (::flock(h.fd, how) != 0) {
+        if (errno != EINTR) {
+            return fail(windows_error(errno));
+        }
+    }
+    return TRUE;
+}
+
+BOOL unlock_user_file(HandleEntry& h) {
+    return ::flock(h.fd, LOCK_UN) == 0 ? TRUE : fail(ERROR_ACCESS_DENIED);
+}
+
 } // namespace
 
 namespace sim::win {
@@ -166,38 +210,34 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     return static_cast<DWORD>(st.st_size);
 }
 
-// The whole file is locked, whatever range is asked for: the tool locks whole files.
+// The whole file is locked, whatever range is asked for: the tool locks whole files. The 95/98/Me
+// family has no LockFileEx and UnlockFileEx (ERROR_CALL_NOT_IMPLEMENTED): there LockFile, which
+// never waits, is the only lock.
 BOOL WINAPI LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD, DWORD, DWORD, LPOVERLAPPED) {
+    if (state().settings.platform == Platform::win9x) {
+        return fail(ERROR_CALL_NOT_IMPLEMENTED);
+    }
     HandleEntry* h = host_handle(hFile);
-    if (h == nullptr) {
-        return FALSE;
-    }
-    int how = (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) ? LOCK_EX : LOCK_SH;
-    if (dwFlags & LOCKFILE_FAIL_IMMEDIATELY) {
-        how |= LOCK_NB;
-    }
-    while (::flock(h->fd, how) != 0) {
-        if (errno != EINTR) {
-            return fail(windows_error(errno));
-        }
-    }
-    return TRUE;
+    return h != nullptr && lock_user_file(*h, (dwFlags & LOCKFILE_FAIL_IMMEDIATELY) == 0,
+                                          (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) != 0);
 }
 
 BOOL WINAPI UnlockFileEx(HANDLE hFile, DWORD, DWORD, DWORD, LPOVERLAPPED) {
-    HandleEntry* h = host_handle(hFile);
-    if (h == nullptr) {
-        return FALSE;
+    if (state().settings.platform == Platform::win9x) {
+        return fail(ERROR_CALL_NOT_IMPLEMENTED);
     }
-    return ::flock(h->fd, LOCK_UN) == 0 ? TRUE : fail(ERROR_ACCESS_DENIED);
+    HandleEntry* h = host_handle(hFile);
+    return h != nullptr && unlock_user_file(*h);
 }
 
 BOOL WINAPI LockFile(HANDLE hFile, DWORD, DWORD, DWORD, DWORD) {
-    return LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 0, 0, nullptr);
+    HandleEntry* h = host_handle(hFile);
+    return h != nullptr && lock_user_file(*h, false, true);
 }
 
 BOOL WINAPI UnlockFile(HANDLE hFile, DWORD, DWORD, DWORD, DWORD) {
-    return UnlockFileEx(hFile, 0, 0, 0, nullptr);
+    HandleEntry* h = host_handle(hFile);
+    return h != nullptr && unlock_user_file(*h);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,

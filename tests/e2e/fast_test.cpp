@@ -123,26 +123,48 @@ TEST_F(FastTest, ProgramsEveryFamilyFromPowerUp) {
 // clears its protection (enable-write-status first), the bulk erase and its wait, the erase's
 // first page read back, then one sequence of words for page 0 (its address in the first frame
 // only, the status read after every word), write disable and a status check, none for the blank
-// page 1, a new sequence for page 2; verification.
+// page 1, a new sequence for page 2; verification. A word the chip refuses ends the run there.
 TEST_F(FastTest, WordProgramsDecodeAsFrames) {
     const std::string raw = random_bytes(PAGE, 3) + std::string(PAGE, '\xFF') + pattern(PAGE, 4);
     const std::string expected_chip = programmed(raw) + std::string(1024 * KIB - 3 * PAGE, '\xFF');
     RunResult result =
         run(raw, "", {{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_TRACE", dir + "/trace"}});
     EXPECT_EQ(result.status, 0) << result.out;
-    std::string expected = "R 077a\nW 077a 34\nR 077a x3\nW 077a 35\nW 037a 00\nR 0379\n"
-                           "idle\nS 100\n05=1c\n9f 00 00 00 x2\n50\n01 00\n05=00*16\n"
-                           "06\nc7\n05=03*16 x87\n05=00*16\n0b 00 00 00 +257\n";
-    for (int page : {0, 2}) {
-        expected += format("06\nad 00 %02x 00 +2\n05=42*2\n", page);
-        for (size_t i = page * PAGE + 2; i < (page + 1) * PAGE; i += 2)
-            expected += format("ad %02x ", static_cast<unsigned char>(raw[i])) +
-                        format("%02x\n05=42*2\n", static_cast<unsigned char>(raw[i + 1]));
-        expected += "04\n05=00*2\n";
-    }
-    expected += "0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
-    EXPECT_EQ(decode_frames(read_file(dir + "/trace")), expected);
+    const std::string erased = "R 077a\nW 077a 34\nR 077a x3\nW 077a 35\nW 037a 00\nR 0379\n"
+                               "idle\nS 100\n05=1c\n9f 00 00 00 x2\n50\n01 00\n05=00*16\n"
+                               "06\nc7\n05=03*16 x87\n05=00*16\n0b 00 00 00 +257\n";
+    // The frames of page `page`'s words before `end`, each with the status read after it.
+    const auto words = [&](int page, size_t end) {
+        std::string frames = format("06\nad 00 %02x 00 +2\n05=42*2\n", page);
+        for (size_t i = page * PAGE + 2; i < end; i += 2)
+            frames += format("ad %02x ", static_cast<unsigned char>(raw[i])) +
+                      format("%02x\n05=42*2\n", static_cast<unsigned char>(raw[i + 1]));
+        return frames;
+    };
+    const std::string page0 = words(0, PAGE) + "04\n05=00*2\n";
+    EXPECT_EQ(decode_frames(read_file(dir + "/trace")),
+              erased + page0 + words(2, 3 * PAGE) + "04\n05=00*2\n0b 00 00 00 +257\n" +
+                  "0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n");
     EXPECT_TRUE(read_file(chip) == expected_chip);
+
+    // A word the chip refuses, leaving its word sequence at 0x210: the run stops at that word,
+    // sends write disable and names it; the words before it are programmed, none after it.
+    result = run(raw, "",
+                 {{"LPTSPI_SIM_FLASH", "sst25vf080b"},
+                  {"LPTSPI_SIM_AAI_END", "0x210"},
+                  {"LPTSPI_SIM_TRACE", dir + "/trace"}});
+    EXPECT_EQ(result.status, 2);
+    const std::string refused =
+        "!!! the word at 0x000210 was not programmed: the flash left its word sequence (status "
+        "0x00) and may still be protected (lptspi-check shows how) \nFAIL: the word at 0x000210 "
+        "was not programmed: the flash left its word sequence\n";
+    ASSERT_GE(result.out.size(), refused.size());
+    EXPECT_EQ(result.out.substr(result.out.size() - refused.size()), refused);
+    EXPECT_EQ(decode_frames(read_file(dir + "/trace")),
+              erased + page0 + words(2, 0x210) + format("ad %02x ", raw[0x210] & 0xFF) +
+                  format("%02x\n05=00*2\n04\nidle\nS 100\n", raw[0x211] & 0xFF));
+    EXPECT_TRUE(read_file(chip) ==
+                expected_chip.substr(0, 0x210) + std::string(1024 * KIB - 0x210, '\xFF'));
 
     // A chip left in the middle of a word sequence takes write disable first.
     result = run(raw, "", {{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_STATUS", "0x5C"}});
@@ -210,8 +232,8 @@ std::string busy(int status, const std::string& time, const std::string& what) {
            what + "\n";
 }
 
-// Each way the fast run stops (the transcript's end): before the erase with status 1 and the
-// chip as it was, after it with status 2.
+// Each way the fast run stops (the transcript's end): before the erase with status 1, the chip
+// as it was and its write latch clear, after it with status 2.
 TEST_F(FastTest, StopsBeforeOrAfterTheErase) {
     const struct {
         Env env;
@@ -304,6 +326,11 @@ TEST_F(FastTest, StopsBeforeOrAfterTheErase) {
         const bool erased = c.status == 2 && c.tail.find("not blank") == std::string::npos &&
                             c.tail.find("not programmed") == std::string::npos;
         EXPECT_EQ(read_file(chip).substr(0, old.size()) == old, !erased);
+        // Stopped before the erase, the chip is left with its write latch clear (in the state a
+        // board that stays powered keeps): nothing may erase it now.
+        if (c.status == 1) {
+            EXPECT_EQ(read_file(chip + ".status").find("latch"), std::string::npos);
+        }
     }
 }
 

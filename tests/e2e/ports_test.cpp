@@ -107,7 +107,7 @@ TEST_F(PortTest, ProgramsAndBacksUpTheCardNamedLpt3) {
 
 // Where the driver cannot say where a port is (an older driver, the 95/98/Me family), LPT1 to
 // LPT3 are at their usual places and LPT4 to LPT9 are refused before the port is touched; this
-// package's driver finds LPT5 where the system put it.
+// package's driver finds LPT5 and LPT9 where the system put them.
 TEST_F(PortTest, UsualPlacesAndPortsOnlyTheDriverFinds) {
     write_file(image, scramble(pattern(300)));
     const Env old = {{"LPTSPI_SIM_HWI", "ports-only"}};
@@ -127,6 +127,9 @@ TEST_F(PortTest, UsualPlacesAndPortsOnlyTheDriverFinds) {
          {"0278", "0279", "027a", "067a"}},
         {at({}, "LPT5:0xD010"),
          "LPT5 \nOn windows system 2 \nLPT5 at 0xd010, no ECP \n",
+         {"d010", "d011", "d012"}},
+        {at({}, "LPT9:0xD010"),
+         "LPT9 \nOn windows system 2 \nLPT9 at 0xd010, no ECP \n",
          {"d010", "d011", "d012"}},
     };
     for (const auto& r : runs) {
@@ -257,7 +260,7 @@ TEST_F(PortTest, OptionRefusals) {
     EXPECT_TRUE(read_file(chip) == before);
 
     // A default port that is not one: refused by every program, but where --port overrides it.
-    for (const char* port : {"COM1", "LPT0", "3"}) {
+    for (const char* port : {"COM1", "LPT0", "3", "LPT10"}) {
         const Env env = {CARD_AS_LPT3[0], {"LPTSPI_PORT", port}};
         const std::string out =
             std::string("Error LPTSPI_PORT takes LPT1 to LPT9, not ") + port + " \n";
@@ -327,8 +330,8 @@ TEST_F(PortTest, CheckListsThePortsAndChecksTheOneNamed) {
     EXPECT_EQ(registers(trace), CARD_REGISTERS);
 }
 
-// LPTSPI_PORT names the port of every program, as --port does, which overrides it; lptspi-check
-// says it is set.
+// LPTSPI_PORT names the port of every program, as --port does, which overrides it, up to LPT9;
+// lptspi-check says it is set.
 TEST_F(PortTest, LptspiPortIsTheDefaultPort) {
     write_file(image, scramble(pattern(300)));
     const Env lpt3 = {CARD_AS_LPT3[0], {"LPTSPI_PORT", "lpt3"}};
@@ -343,6 +346,11 @@ TEST_F(PortTest, LptspiPortIsTheDefaultPort) {
     EXPECT_TRUE(read_file(dir + "/b.bin") == scramble(programmed(pattern(300))));
     refused({TOOL, "--port", "LPT2", image}, lpt3,
             replaced(PORT_IN_USE + GAME_OVER, "LPT1", "LPT2"));
+    // The last port there is.
+    result = run({TOOL, image}, {{"LPTSPI_SIM_PORT", "LPT9:0xD010"}, {"LPTSPI_PORT", "LPT9"}});
+    const std::string lpt9 = "Opening parallel port LPT9 \nOn windows system 2 \nLPT9 at 0xd010";
+    EXPECT_EQ(result.out.substr(0, lpt9.size()), lpt9);
+    EXPECT_EQ(result.status, 0);
 
     const std::string claimed = "port: LPT3 is free, and claimed for this check\n";
     RunResult check = run({CHECK}, lpt3);

@@ -1,6 +1,8 @@
 // lptspi --station on the simulated PC with its operator: boards of several families one after
-// another, their verdicts, chip files and log rows; Ctrl-C during a board; the refusals that
-// touch no port; two stations appending to one log at once.
+// another, some bouncing as they go on, their verdicts, chip files and log rows; Ctrl-C during a
+// board; the refusals that touch no port; two stations appending to one log at once, and a log
+// another program holds.
+#include "../support/frames.h"
 #include "../support/process.h"
 #include "../support/runs.h"
 
@@ -10,9 +12,14 @@
 
 #include <cctype>
 #include <csignal>
+#include <fcntl.h>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -72,6 +79,24 @@ const std::vector<std::string> HEADER = {"time",   "computer", "port",   "board"
                                          "id",     "image",    "sha256", "pages", "seconds",
                                          "result", "reason",   "serial", "kept"};
 
+// Whether a process waits for the flock on the empty file `path`: the kernel lists its request
+// in /proc/locks behind "->". Asked until one does, for 20 s at most, or until `path` is
+// written (by a program that did not wait).
+bool waited_for(const std::string& path) {
+    struct stat st {};
+    const std::string inode = ":" + std::to_string(stat(path.c_str(), &st) == 0 ? st.st_ino : 0);
+    for (int ms = 0; ms < 20000 && stat(path.c_str(), &st) == 0 && st.st_size == 0; ms++) {
+        std::istringstream locks(read_file("/proc/locks"));
+        for (std::string line; std::getline(locks, line);) {
+            if (line.find("-> FLOCK") != std::string::npos &&
+                line.find(inode + " ") != std::string::npos)
+                return true;
+        }
+        usleep(1000);
+    }
+    return false;
+}
+
 class StationTest : public testing::Test {
   protected:
     std::string dir = make_temp_dir();
@@ -84,16 +109,19 @@ class StationTest : public testing::Test {
     }
 };
 
-// Five boards from power-up, the SST25 protected as it comes, the W25Q80 with a stuck byte, and
-// Ctrl-C from the operator after the last: a verdict numbered by board, the bell for the failure
-// alone, the summary, exit 2; each chip file holds the image, the failed one with its stuck
-// bits; the log has its header and a row for every board.
+// Five boards from power-up, the first two bouncing as they go on (their identification read
+// with a byte or all three as ones, then with one byte so twice in a row), the SST25 protected
+// as it comes, the W25Q80 with a stuck byte, and Ctrl-C from the operator after the last: a
+// verdict numbered by board, the bell for the failure alone, the summary, exit 2; each chip
+// file holds the image, the failed one with its stuck bits; the log has its header and a row
+// for every board, its identification as the board gives it once settled.
 TEST_F(StationTest, WritesBoardAfterBoardUntilCtrlC) {
     const std::string raw = pattern(3000, 5);
     write_file(image, scramble(raw));
     RunResult run =
         run_program({TOOL, "--station", "--log", log, image},
-                    boards("m25p80,sst25vf080b,w25q80:stuck=0x300:0x81,gd25q80,mx25l8005,end"));
+                    boards("m25p80:bounce=6,sst25vf080b:bounce=6,w25q80:stuck=0x300:0x81,gd25q80,"
+                           "mx25l8005,end"));
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_EQ(run.err, "");
     const std::string sha = sha256_of(raw);
@@ -216,7 +244,8 @@ TEST_F(StationTest, RefusesBeforeTouchingThePort) {
          "Error --station and --fast together: --station writes every board as --fast does \n" +
              usage},
         {{TOOL, "--verify", "--station", image},
-         "Error --station and --verify together: --station writes every board as --fast does \n" +
+         "Error --station and --verify together: --station writes every board as --fast does "
+         "\n" +
              usage},
         {{TOOL, "--log", log, image},
          "Error --log without --station: only the station keeps a log \n" + usage},
@@ -232,8 +261,8 @@ TEST_F(StationTest, RefusesBeforeTouchingThePort) {
     }
 }
 
-// Two simulated PCs, each a station on a port of its own, append to one log at once: one header,
-// every row whole, none lost.
+// Two simulated PCs, each a station on a port of its own, append to one log at once: one
+// header, every row whole, none lost.
 TEST_F(StationTest, TwoStationsShareOneLog) {
     const std::string raw = pattern(256, 2);
     write_file(image, scramble(raw));
@@ -268,8 +297,8 @@ TEST_F(StationTest, TwoStationsShareOneLog) {
 }
 
 // Two stations side by side take serial numbers from one counter file and log to one log: 24
-// boards, 24 numbers, none handed out twice; a board that fails keeps its number, logged with it,
-// and the counter file holds the next number, as a line a person can edit.
+// boards, 24 numbers, none handed out twice; a board that fails keeps its number, logged with
+// it, and the counter file holds the next number, as a line a person can edit.
 TEST_F(StationTest, TwoStationsShareOneCounterFile) {
     const std::string raw = pattern(256, 3);
     write_file(image, scramble(raw));
@@ -334,7 +363,8 @@ TEST_F(StationTest, SerialNumberFormats) {
          "Error --serial OFFSET:FORMAT=VALUE: one board takes the number given \n"},
         {{"--station", "--serial", "0x40:le32=1", "--serials", "x"},
          "",
-         "Error --station takes --serial OFFSET:FORMAT with --serials FILE, the counter file the "
+         "Error --station takes --serial OFFSET:FORMAT with --serials FILE, the counter file "
+         "the "
          "numbers come from \n"},
         {{"--station", "--serials", "x"},
          "",
@@ -362,6 +392,69 @@ TEST_F(StationTest, SerialNumberFormats) {
         EXPECT_EQ(result.status, 0) << result.out;
         EXPECT_NE(result.out.find(c.said + ", "), std::string::npos) << result.out;
         EXPECT_EQ(read_file(chip).substr(0x40, c.bytes.size()), c.bytes);
+    }
+}
+
+// Another program holds the log's lock when the station starts (this test, through a real
+// flock, as the simulated PC's lock is): the station waits for it; the holder writes the header
+// and a row of its own and lets go; the station then appends its board's row after that one,
+// whole, and no second header. On the 95/98/Me family, without LockFileEx, LockFile is tried
+// every 10 ms: the simulated PC's other holder lets go after 0.5 s, and the station goes on; or
+// only after 30 s, by when the station has given up, touching no port.
+TEST_F(StationTest, WaitsForTheLogHeldElsewhere) {
+    const std::string raw = pattern(256, 4);
+    write_file(image, scramble(raw));
+    write_file(log, "");
+    const int holder = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    Child station({TOOL, "--station", "--log", log, image}, boards("m25p80,end"));
+    const bool waited = waited_for(log);
+    std::string theirs;
+    for (const std::string& field : HEADER)
+        theirs += field + (&field == &HEADER.back() ? "\r\n" : ",");
+    theirs += "2026-12-08T16:37:51+01:00,OTHER-PC,LPT2,7,M25P80,202014,other.bin," + sha256_of("") +
+              ",1,0.4,pass,,,\r\n";
+    EXPECT_EQ(write(holder, theirs.data(), theirs.size()), static_cast<ssize_t>(theirs.size()));
+    close(holder);
+    RunResult run = station.finish();
+    ASSERT_TRUE(waited) << read_file(log);
+    EXPECT_EQ(run.status, 0) << run.out;
+    const auto rows = rows_of(read_file(log));
+    ASSERT_EQ(rows.size(), 3u) << read_file(log);
+    EXPECT_EQ(read_file(log).substr(0, theirs.size()), theirs);
+    std::vector<std::string> ours = rows[2];
+    ASSERT_EQ(ours.size(), HEADER.size());
+    ours[0] = ours[9] = "";
+    EXPECT_EQ(ours, (std::vector<std::string>{"", "SIMULATED-PC", "LPT1", "1", "M25P80", "202014",
+                                              image, sha256_of(raw), "1", "", "pass", "", "", ""}));
+
+    const std::string trace = dir + "/trace";
+    const struct {
+        const char* held;
+        int status;
+        std::string tail, events; // the transcript's end, the trace's start
+        size_t rows;
+    } cases[] = {
+        {"500", 0, "\n1 board: 1 passed, 0 failed\n", "S 10 x50\nR 077a\n", 2},
+        {"30010", 1,
+         "Error the log " + log +
+             " cannot be written (cannot lock it: The process cannot access the file because "
+             "another process has locked a portion of the file): no board touched \n",
+         "S 10 x3000\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.held);
+        std::remove(log.c_str());
+        Env env = boards("m25p80,end");
+        env.insert(env.end(), {{"LPTSPI_SIM_PLATFORM", "9x"},
+                               {"LPTSPI_SIM_LOCK_HELD", c.held},
+                               {"LPTSPI_SIM_TRACE", trace}});
+        run = run_program({TOOL, "--station", "--log", log, image}, env);
+        EXPECT_EQ(run.status, c.status) << run.out;
+        ASSERT_GE(run.out.size(), c.tail.size());
+        EXPECT_EQ(run.out.substr(run.out.size() - c.tail.size()), c.tail);
+        EXPECT_EQ(decode_frames(read_file(trace)).substr(0, c.events.size()), c.events);
+        EXPECT_EQ(rows_of(read_file(log)).size(), c.rows);
     }
 }
 

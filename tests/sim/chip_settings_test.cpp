@@ -66,19 +66,20 @@ TEST(ChipSettings, StationBoardsNameThem) {
     sim::Settings base;
     base.chip_path = "/tmp/chip.bin";
     base.boards = "w25q80:status2=0x02:asleep=1,mx25l8006e:sfdp=wrong-size,end";
-    std::vector<sim::Settings> boards;
+    std::vector<sim::detail::Board> boards;
     bool end = false;
     std::string error;
     ASSERT_TRUE(sim::detail::plan_boards(base, boards, end, error)) << error;
     ASSERT_EQ(boards.size(), 2u);
-    EXPECT_EQ(boards[0].status2, 0x02);
-    EXPECT_TRUE(boards[0].asleep);
-    EXPECT_EQ(boards[1].sfdp, sim::Sfdp::wrong_size);
+    EXPECT_EQ(boards[0].settings.status2, 0x02);
+    EXPECT_TRUE(boards[0].settings.asleep);
+    EXPECT_EQ(boards[1].settings.sfdp, sim::Sfdp::wrong_size);
     base.boards = "m25p80:sleep=1";
     EXPECT_FALSE(sim::detail::plan_boards(base, boards, end, error));
     EXPECT_EQ(error, "LPTSPI_SIM_BOARDS=m25p80:sleep=1: m25p80:sleep=1: expected "
                      "FAMILY[:name=value...][,FAMILY...][,end], the names noise, status, stuck, "
-                     "wp, id, size, erase_ms, program_us, timing, miso, status2, asleep or sfdp");
+                     "wp, id, size, erase_ms, program_us, timing, miso, status2, asleep, sfdp or "
+                     "bounce");
 }
 
 } // namespace

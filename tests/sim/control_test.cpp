@@ -42,7 +42,8 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
                              "SCM=user ECP=0 STATUS=0x1C MISO=low STUCK=0x10:0x80,4096:1 "
                              "IOCTL=fail ERASE_MS=0 PROGRAM_US=0x10 TRACE=/tmp/t.txt REALTIME=1 "
                              "REPORT=1 SIZE=0x200000 NOISE=0.25:0x2A PORT=0xD010,0xD000 "
-                             "HWI=ports-only ID=0xEF4018 FLASH=sst25vf016b POWER=cycle";
+                             "HWI=ports-only ID=0xEF4018 FLASH=sst25vf016b POWER=cycle "
+                             "AAI_END=0x1FFFFF LOCK_HELD=500";
     sim::Settings s;
     std::string error;
     ASSERT_TRUE(parse(good, s, error)) << error;
@@ -62,6 +63,7 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
     EXPECT_EQ(std::tie(s.port_base, s.ecp_block, s.hwi, s.jedec_id),
               std::make_tuple(0xD010, 0xD000, sim::Hwi::ports_only, 0xEF4018u));
     EXPECT_EQ(std::tie(s.flash, s.power_cycle), std::make_tuple("sst25vf016b", true));
+    EXPECT_EQ(std::tie(s.aai_end, s.lock_held_ms), std::make_tuple(0x1FFFFFu, 500u));
     // A family brings its size and power-up status; the other settings override them.
     for (auto [vars, size, status] :
          {std::tuple{"FLASH=w25q128", 1u << 24, 0x00},
@@ -105,7 +107,8 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
                "NOISE=inf PORT=card PORT=0x50 PORT=0xFFFC PORT=0xD010, PORT=0xD010,0xD011 "
                "PORT=0xD010,0xD00E PORT=,0xD000 PORT=LPT0:0xD010 PORT=LPT3: PORT=LPT3 "
                "PORT=lpt3:legacy PORT=LPT10:0xD010 PORT=LPT3:card HWI=old ID=0x1000000 ID=-1 "
-               "FLASH=M25P80 FLASH=sst26 FLASH=25vf080b POWER=off POWER=1 " +
+               "FLASH=M25P80 FLASH=sst26 FLASH=25vf080b POWER=off POWER=1 AAI_END=0x100000 "
+               "AAI_END=-2 LOCK_HELD=600001 LOCK_HELD=1s " +
                too_many_stuck + " CHIP=" + dir + /* a directory */
                " CHIP=" + dir + "/big.bin")) {   // larger than the chip
         SCOPED_TRACE(var);
