@@ -1,10 +1,12 @@
 // lptspi-sim and lptspi-scramble as a user runs them: image refusals, making images, and every
 // program's --help and --version.
 #include "../support/process.h"
+#include "../support/runs.h"
 #include "sha256.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -238,6 +240,66 @@ TEST(Programs, HelpAndVersion) {
     // Not after an unknown option, which the usage answers as ever.
     EXPECT_EQ(run_program({TOOL, "--slow", "--help"}).out,
               "Error unknown option --slow \nlptspi [--port LPTn] [--fast | --verify] program.bin");
+}
+
+// The simulated PC without a chip file says once, as a run first reaches the port, that the chip
+// is not kept; a run that never reaches it (the help, a refused image) and a run with a chip file
+// say nothing. Families are named in either case.
+TEST(SimulatedPc, SaysTheChipIsNotKeptAndTakesFamilyNamesInEitherCase) {
+    const std::string dir = make_temp_dir(), image = dir + "/image.bin", chip = dir + "/chip.bin";
+    const std::string raw = firmware(700);
+    write_file(image, scramble(raw));
+    const std::string note = "lptspi-sim: no LPTSPI_SIM_CHIP: the chip starts erased and is not "
+                             "kept after this run (LPTSPI_SIM_CHIP=FILE keeps it)\n";
+    const struct {
+        std::vector<std::string> argv;
+        Env env;
+        std::string err, said; // standard error; a line standard output holds
+        int status;
+    } cases[] = {
+        {{TOOL, "--fast", image}, {}, note, "PASS: M25P80 holds", 0},
+        {{TOOL, image}, {}, note, "done!", 0},
+        {{BACKUP, dir + "/backup.bin"}, {}, note, "the flash is blank", 0},
+        {{CHECK}, {}, note, "flash: id 20 20 14", 0},
+        {{TOOL, "--fast", image},
+         {{"LPTSPI_SIM_REPORT", "1"}},
+         note + "lptspi-sim: port accesses: ",
+         "PASS: M25P80 holds",
+         0},
+        {{TOOL, "--fast", image}, {{"LPTSPI_SIM_CHIP", chip}}, "", "PASS: M25P80 holds", 0},
+        {{TOOL, "--help"}, {}, "", "lptspi [--port LPTn]", 0},
+        {{TOOL, "--fast", dir + "/none.bin"}, {}, "", "Cant open", 1},
+        {{TOOL, "--fast", image},
+         {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_FLASH", "SST25VF080B"}},
+         "",
+         "flash SST25VF080B (bf 25 8e), 1024 KiB\n",
+         0},
+        {{TOOL, "--fast", image},
+         {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_FLASH", "W25q80"}},
+         "",
+         "flash W25Q80 (ef 40 14), 1024 KiB\n",
+         0},
+        {{TOOL, "--fast", image},
+         {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_FLASH", "M25P81"}},
+         "lptspi-sim: LPTSPI_SIM_FLASH=M25P81: expected m25p80, ",
+         "",
+         3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argv.back() + (c.env.empty() ? "" : " " + c.env.back().second));
+        std::remove(chip.c_str());
+        std::remove((dir + "/backup.bin").c_str());
+        RunResult run = run_program(c.argv, c.env);
+        EXPECT_EQ(run.status, c.status) << run.out;
+        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+        if (c.err.find("port accesses") == std::string::npos && c.status != 3) {
+            EXPECT_EQ(run.err, c.err) << "said more than once, or more";
+        }
+        EXPECT_NE(run.out.find(c.said), std::string::npos) << run.out;
+        if (c.env.size() > 1 && c.status == 0) {
+            EXPECT_TRUE(read_file(chip).substr(0, 768) == programmed(raw));
+        }
+    }
 }
 
 } // namespace
