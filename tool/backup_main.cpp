@@ -13,7 +13,7 @@ static const ProgramText TEXT = {
     "reads the SPI flash on the parallel port twice into backup.bin, an image lptspi writes back\n"
     "  --port LPTn  the port LPT1 to LPT9 instead of LPT1 (the environment's LPTSPI_PORT=LPTn "
     "too)\n"
-    "  --help       shows this help\n"
+    "  --help       shows this help (-h and /? too)\n"
     "  --version    shows the version\n"
     "Options go before backup.bin, which must not exist yet.\n"};
 

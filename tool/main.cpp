@@ -15,18 +15,36 @@
 static const ProgramText TEXT = {
     "lptspi", "lptspi [--port LPTn] [--fast | --verify] program.bin",
     "lptspi [--port LPTn] [--fast | --verify] program.bin\n"
-    "lptspi [--port LPTn] --station [--log FILE] program.bin\n"
+    "lptspi [--port LPTn] --fast [--keep OFFSET:LENGTH]... [--protect] "
+    "[--serial OFFSET:FORMAT=VALUE] program.bin\n"
+    "lptspi [--port LPTn] --update [--keep OFFSET:LENGTH]... [--protect] program.bin\n"
+    "lptspi [--port LPTn] --station [--update] [--log FILE] [--serial OFFSET:FORMAT --serials "
+    "FILE] program.bin\n"
+    "lptspi [--port LPTn] --erase [--protect]\n"
+    "lptspi [--port LPTn] --blank\n"
     "writes program.bin, a scrambled firmware image, into the SPI flash on the parallel port\n"
     "  --port LPTn  the port LPT1 to LPT9 instead of LPT1 (the environment's LPTSPI_PORT=LPTn "
     "too)\n"
     "  --fast       a faster link that also programs every flash family lptspi-check names\n"
     "  --verify     only compares the flash with program.bin: nothing erased or written\n"
+    "  --update     writes as --fast does, but only the erase units that differ from program.bin\n"
     "  --station    writes board after board as --fast does, each one as it is put on the\n"
     "               cable, until Ctrl-C\n"
     "  --log FILE   with --station: appends a CSV row for every board to FILE\n"
-    "  --help       shows this help\n"
+    "  --keep OFFSET:LENGTH\n"
+    "               keeps the board's own bytes there through the write (up to 8 regions)\n"
+    "  --protect    puts back the protection the chip had, once it is written and verified\n"
+    "  --serial OFFSET:FORMAT=VALUE\n"
+    "               with --fast: writes VALUE at OFFSET as FORMAT (dec:N, le32, be32 or mac)\n"
+    "  --serial OFFSET:FORMAT\n"
+    "               with --station: each board's number goes at OFFSET as FORMAT\n"
+    "  --serials FILE\n"
+    "               with --station and --serial: the counter file that hands out the numbers\n"
+    "  --erase      erases the whole flash and reads it blank: no image\n"
+    "  --blank      only reads whether every byte of the flash is erased (ff)\n"
+    "  --help       shows this help (-h and /? too)\n"
     "  --version    shows the version\n"
-    "Options go before program.bin.\n"};
+    "Options go before program.bin. Offsets and lengths are hex with 0x, or decimal.\n"};
 static const int ALLOWED = OPTION_PORT | OPTION_FAST | OPTION_VERIFY | OPTION_STATION | OPTION_LOG;
 
 // The runs lptspi has, one row each: the option that chooses it, the run, and what Ctrl-C says

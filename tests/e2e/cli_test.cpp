@@ -192,27 +192,38 @@ TEST(Scramble, ReportsUsageAndIoErrors) {
     EXPECT_EQ(folder.err, "lptspi-scramble: cannot read " + dir + ": Is a directory\n");
 }
 
-// --help: the usage, then every option on a line of its own; --version: the build's version.
-// Both end with status 0 before anything else is looked at, the port and LPTSPI_PORT included.
+// --help (or -h, or /?): the usage, a line for each mode, then every option on a line of its
+// own; --version: the build's version. Both end with status 0 before anything else is looked
+// at, the port and LPTSPI_PORT included.
 TEST(Programs, HelpAndVersion) {
     const std::string dir = make_temp_dir();
+    const std::string port = "lptspi [--port LPTn] ";
     const struct {
         std::string program, name, usage;
-        std::vector<std::string> options;
+        std::vector<std::string> options, modes; // the modes: more usage lines
     } programs[] = {
         {TOOL,
          "lptspi",
          "lptspi [--port LPTn] [--fast | --verify] program.bin",
-         {"--port LPTn", "--fast", "--verify"}},
-        {BACKUP, "lptspi-backup", "lptspi-backup [--port LPTn] backup.bin", {"--port LPTn"}},
+         {"--port LPTn", "--fast", "--verify", "--update", "--station", "--log FILE", "--keep",
+          "--protect", "--serial", "--serials FILE", "--erase", "--blank"},
+         {port + "--fast [--keep OFFSET:LENGTH]... [--protect] [--serial OFFSET:FORMAT=VALUE] "
+                 "program.bin",
+          port + "--update [--keep OFFSET:LENGTH]... [--protect] program.bin",
+          port + "--station [--update] [--log FILE] [--serial OFFSET:FORMAT --serials FILE] "
+                 "program.bin",
+          port + "--erase [--protect]", port + "--blank"}},
+        {BACKUP, "lptspi-backup", "lptspi-backup [--port LPTn] backup.bin", {"--port LPTn"}, {}},
         {CHECK,
          "lptspi-check",
          "lptspi-check [--port LPTn] [--fast] [--pins] [--unprotect]",
-         {"--port LPTn", "--fast", "--pins", "--unprotect"}},
+         {"--port LPTn", "--fast", "--pins", "--unprotect"},
+         {}},
         {SCRAMBLE,
          "lptspi-scramble",
          "lptspi-scramble [--trim-blank-tail] IN OUT",
-         {"--trim-blank-tail"}},
+         {"--trim-blank-tail"},
+         {}},
     };
     const Env env = {{"LPTSPI_SIM_TRACE", dir + "/trace"}, {"LPTSPI_PORT", "COM1"}};
     for (const auto& p : programs) {
@@ -222,9 +233,25 @@ TEST(Programs, HelpAndVersion) {
         EXPECT_EQ(help.out.substr(0, p.usage.size() + 1), p.usage + "\n");
         std::vector<std::string> options = p.options;
         options.insert(options.end(), {"--help", "--version"});
-        for (const std::string& option : options)
-            EXPECT_NE(help.out.find("\n  " + option + "  "), std::string::npos) << option << " in\n"
-                                                                                << help.out;
+        for (const std::string& option : options) {
+            EXPECT_TRUE(help.out.find("\n  " + option + " ") != std::string::npos ||
+                        help.out.find("\n  " + option + "\n") != std::string::npos)
+                << option << " in\n"
+                << help.out;
+        }
+        for (const std::string& mode : p.modes)
+            EXPECT_NE(help.out.find("\n" + mode + "\n"), std::string::npos) << mode;
+        // The short names, alone or before an option the program would refuse.
+        for (const std::vector<std::string>& other :
+             {std::vector<std::string>{"-h"}, {"/?"}, {"-h", "--slow"}, {"/?", "--port"}}) {
+            SCOPED_TRACE(other[0] + " " + (other.size() > 1 ? other[1] : ""));
+            std::vector<std::string> argv{p.program};
+            argv.insert(argv.end(), other.begin(), other.end());
+            RunResult same = run_program(argv, env);
+            EXPECT_EQ(same.status, 0);
+            EXPECT_EQ(same.out, help.out);
+            EXPECT_EQ(same.err, "");
+        }
 
         RunResult version = run_program({p.program, "--version"}, env);
         EXPECT_EQ(version.status, 0);
