@@ -5,6 +5,7 @@
 #include "options.h"
 #include "sequence.h"
 #include "station.h"
+#include "verdict.h"
 #include "verify.h"
 
 #include "../port/interrupt.h"
@@ -66,6 +67,20 @@ static const Mode MODES[] = {
      "whole\n"},
 };
 
+// A run refused before the port is touched, `why` (printf-style with `word`) being its clause:
+// the runs with a verdict end with FAIL, lptspi's own run says only what it always said.
+// Returns 1.
+static int refused(int verdict, int line_open, const char* why, const char* word) {
+    return verdict ? say_refused(1, line_open, why, word) : 1;
+}
+
+// Options that do not go together: "Error <which>: <why> ", the usage and the verdict.
+static int clash(const char* which, const char* why) {
+    printf("Error %s: %s \n", which, why);
+    printf("%s", TEXT.usage);
+    return refused(1, 1, "%s", which);
+}
+
 int main(int argc, char* argv[]) {
     // Progress lines end in a carriage return, not a line feed: show each one as it is printed.
     setvbuf(stdout, NULL, _IONBF, 0);
@@ -74,30 +89,26 @@ int main(int argc, char* argv[]) {
     // always did, whatever follows the image, but for an option that belongs before it.
     Options options;
     int first = read_options(argc, argv, ALLOWED, "option", &TEXT, &options);
+    // Every run but lptspi's own (the only one that takes no option but --port) ends with a
+    // verdict, its refusals included.
+    const int verdict = (options.asked & ALLOWED & ~OPTION_PORT) != 0;
     if (first <= 0)
-        return first < 0 ? 1 : 0;
-    if ((options.given & OPTION_FAST) && (options.given & OPTION_VERIFY)) {
-        printf("Error --fast and --verify together: --verify writes nothing \n");
-        printf("%s", TEXT.usage);
-        return 1;
-    }
-    if ((options.given & OPTION_STATION) && (options.given & (OPTION_FAST | OPTION_VERIFY))) {
-        printf("Error --station and %s together: --station writes every board as --fast does \n",
-               (options.given & OPTION_FAST) ? "--fast" : "--verify");
-        printf("%s", TEXT.usage);
-        return 1;
-    }
-    if ((options.given & OPTION_LOG) && !(options.given & OPTION_STATION)) {
-        printf("Error --log without --station: only the station keeps a log \n");
-        printf("%s", TEXT.usage);
-        return 1;
-    }
+        return first < 0 ? refused(verdict, options.line_open, "%s", options.refused) : 0;
+    if ((options.given & OPTION_FAST) && (options.given & OPTION_VERIFY))
+        return clash("--fast and --verify together", "--verify writes nothing");
+    if ((options.given & OPTION_STATION) && (options.given & (OPTION_FAST | OPTION_VERIFY)))
+        return clash((options.given & OPTION_FAST) ? "--station and --fast together"
+                                                   : "--station and --verify together",
+                     "--station writes every board as --fast does");
+    if ((options.given & OPTION_LOG) && !(options.given & OPTION_STATION))
+        return clash("--log without --station", "only the station keeps a log");
     if (first > 1 && first >= argc) {
         wrong_arguments("lptspi", argv, first - 1, "program.bin");
-        return 1;
+        return refused(verdict, 1, "%s", "wrong number of arguments");
     }
-    if (first < argc && option_after_file(argc, argv, first, ALLOWED))
-        return 1;
+    const int late = first < argc ? option_after_file(argc, argv, first, ALLOWED) : 0;
+    if (late != 0)
+        return refused(verdict, 0, "%s after the file", argv[late]);
     const int port = options.port != 0 ? options.port : 1;
     const Mode* mode = MODES;
     while (mode->option != 0 && (options.given & mode->option) == 0)
@@ -105,10 +116,10 @@ int main(int argc, char* argv[]) {
     CatchInterrupts();
 
     // No file at all: the usage lines lptspi has always printed.
-    Image image;
+    Image image = {};
     int status = first < argc ? load_image(argv[first], &image) : prepare_image(argc, argv, &image);
     if (status != 0)
-        return status;
+        return refused(verdict, 0, "%s", image.refused);
     Job job = {};
     job.image = &image;
     job.port = port;

@@ -1,6 +1,7 @@
 // The station's log rows: the columns in RFC 4180 quoting, appended through port/logfile.
 #include "stationlog.h"
 
+#include "verdict.h"
 #include "../port/logfile.h"
 
 #include <stdio.h>
@@ -41,6 +42,7 @@ int log_ready(const char* path) {
     if (append_record(path, LOG_HEADER, "", reason, (int)sizeof reason) == 0)
         return 1;
     printf("Error the log %s cannot be written (%s): no board touched \n", path, reason);
+    fail_because("the log %s cannot be written (%s): no board touched", path, reason);
     return 0;
 }
 

@@ -217,7 +217,9 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
 }
 
 // Unknown and malformed options, options after the file and a wrong LPTSPI_PORT: the usage
-// naming every option (or one line), status 1, the port untouched and the chip as it was.
+// naming every option (or one line), status 1, the port untouched and the chip as it was. The
+// runs with a verdict end with FAIL on a line of its own, lptspi's own run and lptspi-check as
+// they always did.
 TEST_F(PortTest, OptionRefusals) {
     write_file(image, scramble(pattern(300)));
     const std::string lptspi = "lptspi [--port LPTn] [--fast | --verify] program.bin";
@@ -225,29 +227,48 @@ TEST_F(PortTest, OptionRefusals) {
     const std::string check = "lptspi-check [--port LPTn] [--fast] [--pins] [--unprotect]";
     const std::string late = ": options go before the file, nothing done \n";
     const std::string takes = "Error --port takes LPT1 to LPT9";
+    const std::string nothing = ": nothing done\n";
     const struct {
         Args argv;
         std::string out;
     } cases[] = {
         {{TOOL, "--port"}, takes + " \n" + lptspi},
         {{TOOL, "--port", "LPT0", image}, takes + ", not LPT0 \n" + lptspi},
-        {{TOOL, "--fast", "--port", "LPT10", image}, takes + ", not LPT10 \n" + lptspi},
+        {{TOOL, "--fast", "--port", "LPT10", image},
+         takes + ", not LPT10 \n" + lptspi + "\nFAIL: --port takes LPT1 to LPT9, not LPT10" +
+             nothing},
+        {{TOOL, "--port", "LPT0", "--verify", image},
+         takes + ", not LPT0 \n" + lptspi + "\nFAIL: --port takes LPT1 to LPT9, not LPT0" +
+             nothing},
         {{TOOL, "--port=LPT3", image}, "Error unknown option --port=LPT3 \n" + lptspi},
+        {{TOOL, "--fast", "--port=LPT3", image},
+         "Error unknown option --port=LPT3 \n" + lptspi + "\nFAIL: unknown option --port=LPT3" +
+             nothing},
         {{TOOL, "--port", "LPT3", "--port", "LPT4", image}, "Error --port given twice \n" + lptspi},
         {{TOOL, "--verify", "--fast", image},
-         "Error --fast and --verify together: --verify writes nothing \n" + lptspi},
+         "Error --fast and --verify together: --verify writes nothing \n" + lptspi +
+             "\nFAIL: --fast and --verify together" + nothing},
         {{TOOL, "--port", "LPT3", "--verify"},
-         "Error wrong number of arguments passed \nlptspi --port LPT3 --verify program.bin"},
+         "Error wrong number of arguments passed \nlptspi --port LPT3 --verify program.bin\nFAIL: "
+         "wrong number of arguments" +
+             nothing},
+        {{TOOL, "--port", "LPT3"},
+         "Error wrong number of arguments passed \nlptspi --port LPT3 program.bin"},
         {{BACKUP, "--port", "LPT3"},
-         "Error wrong number of arguments passed \nlptspi-backup --port LPT3 backup.bin"},
-        {{BACKUP, "--fast", dir + "/a.bin"}, "Error unknown option --fast \n" + backup},
+         "Error wrong number of arguments passed \nlptspi-backup --port LPT3 backup.bin\nFAIL: "
+         "wrong number of arguments" +
+             nothing},
+        {{BACKUP, "--fast", dir + "/a.bin"},
+         "Error unknown option --fast \n" + backup + "\nFAIL: unknown option --fast" + nothing},
         {{CHECK, "--pins", "--port", "COM1"}, takes + ", not COM1 \n" + check},
         {{CHECK, "--port", "LPT3", "LPT3"}, "Error unknown argument LPT3 \n" + check},
         // An option after the file would otherwise be ignored: an erase where none was meant.
         {{TOOL, image, "--verify"}, "Error --verify after " + image + late},
-        {{TOOL, "--fast", image, "extra", "--port", "LPT3"}, "Error --port after " + image + late},
+        {{TOOL, "--fast", image, "extra", "--port", "LPT3"},
+         "Error --port after " + image + late + "FAIL: --port after the file" + nothing},
         {{TOOL, image, "--help"}, "Error --help after " + image + late},
-        {{BACKUP, dir + "/a.bin", "--port", "LPT3"}, "Error --port after " + dir + "/a.bin" + late},
+        {{BACKUP, dir + "/a.bin", "--port", "LPT3"},
+         "Error --port after " + dir + "/a.bin" + late + "FAIL: --port after the file" + nothing},
     };
     const std::string before = pattern(1 << 20, 5);
     write_file(chip, before);
@@ -256,13 +277,19 @@ TEST_F(PortTest, OptionRefusals) {
     EXPECT_NE(access((dir + "/a.bin").c_str(), F_OK), 0);
     EXPECT_TRUE(read_file(chip) == before);
 
-    // A default port that is not one: refused by every program, but where --port overrides it.
+    // A default port that is not one: refused by every program, but where --port overrides it;
+    // the runs with a verdict end with FAIL.
     for (const char* port : {"COM1", "LPT0", "3"}) {
         const Env env = {CARD_AS_LPT3[0], {"LPTSPI_PORT", port}};
         const std::string out =
             std::string("Error LPTSPI_PORT takes LPT1 to LPT9, not ") + port + " \n";
-        for (const Args& argv : {Args{TOOL, image}, Args{BACKUP, dir + "/a.bin"}, Args{CHECK}})
+        const std::string fail =
+            std::string("FAIL: LPTSPI_PORT takes LPT1 to LPT9, not ") + port + nothing;
+        for (const Args& argv : {Args{TOOL, image}, Args{CHECK}})
             refused(argv, env, out);
+        for (const Args& argv : {Args{BACKUP, dir + "/a.bin"}, Args{TOOL, "--fast", image},
+                                 Args{TOOL, "--verify", image}, Args{TOOL, "--station", image}})
+            refused(argv, env, out + fail);
         EXPECT_EQ(run({TOOL, "--port", "LPT3", image}, env).status, 0);
     }
 }

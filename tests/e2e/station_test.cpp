@@ -192,8 +192,8 @@ TEST_F(StationTest, CtrlCDuringABoardLogsItInterrupted) {
 }
 
 // What the station refuses before it touches the port: a log it cannot open, options that do
-// not go with it. One line and the usage where it is the command line's fault, exit 1, no port
-// access at all.
+// not go with it. One line and the usage where it is the command line's fault, the verdict on a
+// line of its own, exit 1, no port access at all.
 TEST_F(StationTest, RefusesBeforeTouchingThePort) {
     write_file(image, scramble(pattern(300, 1)));
     const std::string trace = dir + "/trace";
@@ -207,18 +207,24 @@ TEST_F(StationTest, RefusesBeforeTouchingThePort) {
         {{TOOL, "--station", "--log", dir + "/missing/log.csv", image},
          firmware + "Error the log " + dir +
              "/missing/log.csv cannot be written (cannot open it: The system cannot find the "
-             "path specified): no board touched \n"},
+             "path specified): no board touched \nFAIL: the log " +
+             dir +
+             "/missing/log.csv cannot be written (cannot open it: The system cannot find the "
+             "path specified): no board touched\n"},
         {{TOOL, "--station", "--log", dir, image},
          firmware + "Error the log " + dir +
-             " cannot be written (cannot open it: Access is denied): no board touched \n"},
+             " cannot be written (cannot open it: Access is denied): no board touched \nFAIL: the "
+             "log " +
+             dir + " cannot be written (cannot open it: Access is denied): no board touched\n"},
         {{TOOL, "--station", "--fast", image},
          "Error --station and --fast together: --station writes every board as --fast does \n" +
-             usage},
+             usage + "\nFAIL: --station and --fast together: nothing done\n"},
         {{TOOL, "--verify", "--station", image},
          "Error --station and --verify together: --station writes every board as --fast does \n" +
-             usage},
+             usage + "\nFAIL: --station and --verify together: nothing done\n"},
         {{TOOL, "--log", log, image},
-         "Error --log without --station: only the station keeps a log \n" + usage},
+         "Error --log without --station: only the station keeps a log \n" + usage +
+             "\nFAIL: --log without --station: nothing done\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argv[1] + " " + c.argv[2]);
