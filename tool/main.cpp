@@ -120,6 +120,14 @@ int main(int argc, char* argv[]) {
     int status = first < argc ? load_image(argv[first], &image) : prepare_image(argc, argv, &image);
     if (status != 0)
         return refused(verdict, 0, "%s", image.refused);
+    // An empty image would leave every board erased, or pass any board: only lptspi's own run
+    // takes one, as it always did.
+    if (verdict && image.size == 0) {
+        printf("Error %s is empty: nothing to write (lptspi --erase erases the flash) \n",
+               image.path);
+        free_image(&image);
+        return refused(verdict, 0, "%s is empty", argv[first]);
+    }
     Job job = {};
     job.image = &image;
     job.port = port;

@@ -150,4 +150,29 @@ TEST_F(RefusedTest, EveryRefusalEndsWithAVerdict) {
     }
 }
 
+// An empty image: every run with a verdict refuses it before the port is touched (it would leave
+// every board erased, or pass any board), pointing to --erase; the station makes no log. Only
+// lptspi's own run takes it, as it always did: the chip bulk-erased, nothing programmed.
+TEST_F(RefusedTest, EmptyImageIsRefusedButByLptspisOwnRun) {
+    const std::string empty = dir + "/empty.bin", log = dir + "/log.csv";
+    write_file(empty, "");
+    const std::string said = "Error " + empty +
+                             " is empty: nothing to write (lptspi --erase erases the flash) \n"
+                             "FAIL: " +
+                             empty + " is empty" + NOTHING;
+    for (const Args& argv :
+         {Args{TOOL, "--fast", empty}, Args{TOOL, "--verify", empty},
+          Args{TOOL, "--station", empty}, Args{TOOL, "--station", "--log", log, empty},
+          Args{TOOL, "--port", "LPT1", "--fast", empty}}) {
+        SCOPED_TRACE(argv[1] + " " + argv[2]);
+        refused(argv, {{"LPTSPI_SIM_BOARDS", "m25p80,end"}}, said);
+    }
+    RunResult plain = run_program({TOOL, empty}, {{"LPTSPI_SIM_CHIP", chip}});
+    EXPECT_EQ(plain.status, 0);
+    const std::string end = "\n0 pages ...\n\ndone, verifying...\n\ndone!";
+    ASSERT_GE(plain.out.size(), end.size());
+    EXPECT_EQ(plain.out.substr(plain.out.size() - end.size()), end);
+    EXPECT_TRUE(read_file(chip) == std::string(1 << 20, '\xFF'));
+}
+
 } // namespace
