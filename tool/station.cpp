@@ -140,7 +140,7 @@ int program_station(const Job* job) {
     printf("firmware %s: %d pages, sha256 %s\n", image->path, image->pages, st.sha);
     // Before the first board, the station's own verdict: why it cannot start.
     verdict_start();
-    if (st.log != NULL && !log_ready(st.log))
+    if (st.log != NULL && !log_ready(st.log, image->path))
         return say_verdict(EXIT_NOTHING_WRITTEN, "%s", "");
     FlashSession s;
     if (!claim_port(port, LINK_FAST, &s))

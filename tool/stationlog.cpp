@@ -37,7 +37,39 @@ static void add_field(char* row, int* at, const char* field, int last) {
     *at = (int)(out - row);
 }
 
-int log_ready(const char* path) {
+// Whether the file at `path` holds a station log or nothing yet: none there, empty, or its first
+// line the header (ended by CR LF, LF or the file's end). A file that cannot be read is left to
+// the append, which says why.
+static int holds_log(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (file == NULL)
+        return 1;
+    char start[256];
+    const size_t got = fread(start, 1, sizeof start, file);
+    fclose(file);
+    const size_t line = strlen(LOG_HEADER) - 2; // without its CR LF
+    if (got == 0)
+        return 1;
+    if (got < line || memcmp(start, LOG_HEADER, line) != 0)
+        return 0;
+    const char* end = start + line;
+    const size_t left = got - line;
+    return left == 0 || end[0] == '\n' || (end[0] == '\r' && (left == 1 || end[1] == '\n'));
+}
+
+int log_ready(const char* path, const char* image) {
+    if (same_file(path, image)) {
+        printf("Error the log %s is the image file itself: no board touched \n", path);
+        fail_because("the log %s is the image file itself: no board touched", path);
+        return 0;
+    }
+    if (!holds_log(path)) {
+        printf("Error %s is not a station log (its first line is not the log's header): no board "
+               "touched \n",
+               path);
+        fail_because("%s is not a station log: no board touched", path);
+        return 0;
+    }
     char reason[256];
     if (append_record(path, LOG_HEADER, "", reason, (int)sizeof reason) == 0)
         return 1;

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <map>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -234,6 +235,73 @@ TEST_F(StationTest, RefusesBeforeTouchingThePort) {
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, c.said);
         EXPECT_EQ(read_file(trace), "") << "the port was touched";
+    }
+}
+
+// A log that is not a log: the image file itself, by any name the system gives it (another
+// spelling, a symbolic or a hard link), or a file whose first line is not the log's header, is
+// refused before the port is touched, the file left as it was. An empty file, or a log whose
+// header ends in a line feed alone, is taken.
+TEST_F(StationTest, RefusesALogThatIsNotALog) {
+    const std::string raw = pattern(300, 3);
+    write_file(image, scramble(raw));
+    const std::string firmware = "firmware " + image + ": 2 pages, sha256 " + sha256_of(raw) + "\n";
+    const std::string symbolic = dir + "/symbolic.csv", hard = dir + "/hard.csv";
+    ASSERT_EQ(symlink("image.bin", symbolic.c_str()), 0);
+    ASSERT_EQ(link(image.c_str(), hard.c_str()), 0);
+    const std::string header = "time,computer,port,board,chip,id,image,sha256,pages,seconds,result,"
+                               "reason";
+    const struct {
+        std::string log, holds; // the log named, and what it holds before (unless it is the image)
+        bool image_itself, taken;
+    } cases[] = {
+        {image, "", true, false},
+        {dir + "/./image.bin", "", true, false},
+        {symbolic, "", true, false},
+        {hard, "", true, false},
+        {log, "firmware notes\n" + header + "\r\n", false, false},
+        {log, "time,computer,port\r\n", false, false},
+        {log, header.substr(0, 20), false, false},
+        {log, header + ",serial\r\n", false, false},
+        {log, std::string("\0\x01\x02", 3), false, false},
+        {log, "", false, true},
+        {log, header + "\n", false, true},
+    };
+    const std::string trace = dir + "/trace";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.log + ": " + c.holds);
+        if (!c.image_itself)
+            write_file(c.log, c.holds);
+        const std::string before = read_file(c.log);
+        Env env = boards("m25p80,end");
+        env.emplace_back("LPTSPI_SIM_TRACE", trace);
+        RunResult run = run_program({TOOL, "--station", "--log", c.log, image}, env);
+        if (c.taken) {
+            // The header when the file was empty, then one row, after what the file held.
+            EXPECT_EQ(run.status, 0) << run.out;
+            const std::string after = read_file(c.log);
+            const std::string added = after.substr(before.size());
+            ASSERT_EQ(after.substr(0, before.size()), before);
+            const auto rows = rows_of(added);
+            ASSERT_EQ(rows.size(), before.empty() ? 2u : 1u) << after;
+            if (before.empty()) {
+                EXPECT_EQ(rows[0], HEADER);
+            }
+            ASSERT_EQ(rows.back().size(), HEADER.size());
+            EXPECT_EQ(rows.back()[10], "pass");
+            continue;
+        }
+        const std::string why = c.image_itself ? "the log " + c.log + " is the image file itself"
+                                               : c.log + " is not a station log";
+        const std::string said =
+            c.image_itself
+                ? "Error " + why + ": no board touched \n"
+                : "Error " + why + " (its first line is not the log's header): no board touched \n";
+        EXPECT_EQ(run.out, firmware + said + "FAIL: " + why + ": no board touched\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(read_file(trace), "") << "the port was touched";
+        EXPECT_TRUE(read_file(c.log) == before) << "the file was changed";
+        EXPECT_TRUE(read_file(image) == scramble(raw)) << "the image was changed";
     }
 }
 
