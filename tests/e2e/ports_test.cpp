@@ -171,7 +171,10 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
                               "left\nverifying    66%  2 of 3 pages, 0:00 left\n";
     const std::string status = "R 077a\nW 077a 34\nR 077a x3\nW 077a 35\nW 037a 00\nR 0379\n"
                                "idle\nS 100\n05=00\n";
-    const std::string reads = "0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
+    // The identification read twice, which names the chip in the verdict, then the pages.
+    const std::string ids = "9f 00 00 00 x2\n";
+    const std::string reads =
+        ids + "0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
     const struct {
         std::string flash_status, chip, out; // the transcript after the port's opening
         int status;
@@ -189,11 +192,11 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
              "failed to verify \n" +
              listed + "and 4 more bytes differ\nFAIL: page 1 differs from " + image +
              " (20 bytes)\n",
-         2, status + "0b 00 00 00 +257\n0b 00 01 00 +257 x2\nidle\nS 100\n"},
+         2, status + ids + "0b 00 00 00 +257\n0b 00 01 00 +257 x2\nidle\nS 100\n"},
         // Protected: it reads alike.
         {"0x9E", holds,
          "serial flash in idle state 0x9e\n\n" + pages + "verifying   100%  3 of 3 pages\n" +
-             pass_line("the flash", image, 3, raw) + "0.2 s)\n",
+             pass_line("M25P80", image, 3, raw) + "0.2 s)\n",
          0, replaced(status, "05=00", "05=9e") + reads},
         {"0x01", holds,
          "serial flash not idle! reporting state 0x01\n\nFAIL: the flash is not idle (status "
@@ -209,11 +212,11 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
         EXPECT_EQ(decode_frames(trace), c.events);
         EXPECT_TRUE(read_file(chip) == c.chip);
     }
-    // One driver request a frame: 4 frames, 10 single accesses, the question where LPT1 is.
+    // One driver request a frame: 6 frames, 10 single accesses, the question where LPT1 is.
     const std::string err = run_program({TOOL, "--verify", image},
                                         {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_REPORT", "1"}})
                                 .err;
-    EXPECT_NE(err.find("lptspi-sim: driver requests: 15\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("lptspi-sim: driver requests: 17\n"), std::string::npos) << err;
 }
 
 // Unknown and malformed options, options after the file and a wrong LPTSPI_PORT: the usage
