@@ -5,6 +5,7 @@
 
 #include "system.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -127,6 +128,34 @@ void close_locked(LockedFile* locked) {
     unlock_whole(file);
     CloseHandle(file);
     locked->handle = NULL;
+}
+
+// The file `path` opened for reading, shared with every other opener, and what the system tells
+// of it; 0 when it cannot be opened or told.
+static int file_information(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    const int told = GetFileInformationByHandle(file, info) != 0;
+    CloseHandle(file);
+    return told;
+}
+
+int same_file(const char* one, const char* other) {
+    BY_HANDLE_FILE_INFORMATION a, b;
+    memset(&a, 0, sizeof a);
+    memset(&b, 0, sizeof b);
+    if (!file_information(one, &a) || !file_information(other, &b))
+        return 0;
+    if (a.nFileIndexHigh == 0 && a.nFileIndexLow == 0) {
+        for (; *one != '\0' && tolower((unsigned char)*one) == tolower((unsigned char)*other);
+             one++, other++) {
+        }
+        return *one == '\0' && *other == '\0';
+    }
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 void computer_name(char* name, int size) {

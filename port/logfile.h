@@ -1,5 +1,6 @@
 // A log file several programs share: each record appended whole under a lock on the file, so
-// none is mixed with another or lost; and the PC's name and local time that records carry.
+// none is mixed with another or lost; whether a log's name reaches another file; and the PC's
+// name and local time that records carry.
 #pragma once
 
 // Opens `path` for writing (creating it when there is none), locks the whole file, writes
@@ -24,6 +25,12 @@ int read_locked(LockedFile* file, char* text, int size, char* reason, int reason
 // for a counter that only grows, and the end is cut only after the write.
 int rewrite_locked(LockedFile* file, const char* text, char* reason, int reason_size);
 void close_locked(LockedFile* file);
+
+// Whether the names `one` and `other` reach one file, as the system tells files apart (the
+// volume and the file's index on it), whatever the names: two spellings, a link. 1 when they do,
+// else 0, also when either cannot be opened for reading. Where the system gives no index (0, as
+// the 95/98/Me family may on FAT), the names are compared as given, in either case.
+int same_file(const char* one, const char* other);
 
 // The PC's name, as Windows gives it ("" when it cannot). `size` at least 16.
 void computer_name(char* name, int size);

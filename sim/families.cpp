@@ -183,12 +183,17 @@ const int kFamilyCount = static_cast<int>(sizeof kFamilies / sizeof kFamilies[0]
 
 namespace {
 
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names match in either case: M25P80 is the m25p80.
 bool same_name(const char* a, const char* b) {
-    while (*a != '\0' && *a == *b) {
+    while (*a != '\0' && lower(*a) == lower(*b)) {
         ++a;
         ++b;
     }
-    return *a == *b;
+    return lower(*a) == lower(*b);
 }
 
 } // namespace

@@ -192,7 +192,7 @@ constexpr uint32_t smallest_size(const Family& f) {
 extern const Family kFamilies[]; // the first one is the default chip
 extern const int kFamilyCount;
 
-// The family of that name, or null.
+// The family of that name (in either case), or null.
 const Family* find_family(const char* name);
 
 // The self-timed operations, each a row of the families' timing table (timings.h).

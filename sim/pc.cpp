@@ -33,6 +33,14 @@ char hex_digit(unsigned v) {
 
 void observe_access(bool write, uint16_t address, uint8_t value) {
     State& s = *g_hot.state;
+    if (g_hot.unkept_chip) {
+        // Said once, before the run's first port access: what the run writes is lost at its
+        // end, which the next run would otherwise find out by surprise.
+        g_hot.unkept_chip = false;
+        g_hot.observe = g_hot.recording || s.trace != nullptr;
+        std::fprintf(stderr, "lptspi-sim: no LPTSPI_SIM_CHIP: the chip starts erased and is not "
+                             "kept after this run (LPTSPI_SIM_CHIP=FILE keeps it)\n");
+    }
     if (g_hot.recording) {
         s.record.push_back(Access{write, address, value});
     }
@@ -351,6 +359,10 @@ void boot_from_environment() {
     if (!state().chip_error.empty()) {
         std::exit(3); // the reason is on standard error
     }
+    // Without a chip file the first port access says that the chip is not kept (see
+    // observe_access): runs that never reach the port, --help or a refused image, say nothing.
+    g_hot.unkept_chip = s.chip_path.empty();
+    g_hot.observe = g_hot.observe || g_hot.unkept_chip;
     if (!s.boards.empty() && !start_operator(s, error)) {
         std::fprintf(stderr, "lptspi-sim: %s\n", error.c_str());
         std::exit(3);

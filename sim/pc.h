@@ -82,8 +82,9 @@ struct Settings {
     uint32_t lock_held_ms = 0; // LPTSPI_SIM_LOCK_HELD: another program's hold on a file's lock
 };
 
-// Makes the chip one of the flash family `name` (lower case, e.g. "sst25vf080b"): the family,
-// its size and its power-up status; false, `s` unchanged, for a name no family has.
+// Makes the chip one of the flash family `name` (in either case, e.g. "sst25vf080b" or
+// "SST25VF080B"; kept as the table spells it): the family, its size and its power-up status;
+// false, `s` unchanged, for a name no family has.
 bool set_flash(Settings& s, const std::string& name);
 // The families' names, the default first.
 std::vector<std::string> flash_names();
@@ -186,8 +187,9 @@ void set_system_directory(const std::string& windows_path);
 // Reads the LPTSPI_SIM_* settings from the environment, claims the chip file and boots; on a bad
 // value or an unusable chip file prints one line to standard error and exits with status 3. A chip
 // file locked by another lptspi-sim leaves LPT1 held by another process (as LPTSPI_SIM_LPT=busy)
-// and the file alone. Registers shutdown() to run at exit (status 3 if the chip cannot be saved)
-// and the handling of SIGINT, SIGTERM and SIGHUP (see chipfile.h); ignores SIGPIPE.
+// and the file alone. Without a chip file the run's first port access says on standard error, once,
+// that the chip is not kept. Registers shutdown() to run at exit (status 3 if the chip cannot be
+// saved) and the handling of SIGINT, SIGTERM and SIGHUP (see chipfile.h); ignores SIGPIPE.
 void boot_from_environment();
 
 } // namespace sim

@@ -145,7 +145,7 @@ bool set_flash(Settings& s, const std::string& name) {
     if (f == nullptr) {
         return false;
     }
-    s.flash = name;
+    s.flash = f->name; // as the table spells it, whatever the case it was given in
     s.chip_size = f->size;
     s.status = f->power_status;
     return true;

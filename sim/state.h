@@ -88,8 +88,9 @@ struct IoctlRecord {
 // any static initialiser and cheap to reach.
 struct Hot {
     simcore::Model model;
-    bool observe; // recording or tracing: port accesses go through observe_access()
+    bool observe; // recording, tracing or a note due: port accesses go through observe_access()
     bool recording;
+    bool unkept_chip;     // no chip file: the first port access says that the chip is not kept
     bool port_io_allowed; // _inp/_outp work only on the 95/98/Me family
     DWORD last_error;
     IoctlRecord last_ioctl;

@@ -1,7 +1,7 @@
 // Kernel32's calls on the user's files: what the tool names without a drive letter is a file of
-// the host's file system, as the C runtime reaches it too. Opened, positioned, sized, written and
-// locked (flock: one lock for the whole file, shared by every process that opens it) as Windows
-// does these calls.
+// the host's file system, as the C runtime reaches it too. Opened, positioned, sized, written,
+// told apart (GetFileInformationByHandle) and locked (flock: one lock for the whole file, shared
+// by every process that opens it) as Windows does these calls.
 #include "win_internal.h"
 
 #include <cerrno>
@@ -208,6 +208,31 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     }
     g_hot.last_error = ERROR_SUCCESS;
     return static_cast<DWORD>(st.st_size);
+}
+
+// A user's file as Windows tells files apart: its volume (the host's device) and its index on the
+// volume (the host's inode), so that two names of one file, a link included, give the same.
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
+                                       LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    HandleEntry* h = host_handle(hFile);
+    struct stat st {};
+    if (h == nullptr || lpFileInformation == nullptr) {
+        return fail(h == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    }
+    if (::fstat(h->fd, &st) != 0) {
+        return fail(windows_error(errno));
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    info.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    info.dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+    info.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
+    info.nFileSizeLow = static_cast<DWORD>(st.st_size);
+    info.nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+    info.nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_ino) >> 32);
+    info.nFileIndexLow = static_cast<DWORD>(st.st_ino);
+    *lpFileInformation = info;
+    g_hot.last_error = ERROR_SUCCESS;
+    return TRUE;
 }
 
 // The whole file is locked, whatever range is asked for: the tool locks whole files. The 95/98/Me

@@ -17,7 +17,7 @@ static const ProgramText TEXT = {
     "  --pins       also holds each output pin at its working level in turn, 3 s each, for a "
     "meter\n"
     "  --unprotect  also clears the flash's block protection\n"
-    "  --help       shows this help\n"
+    "  --help       shows this help (-h and /? too)\n"
     "  --version    shows the version\n"};
 
 int main(int argc, char* argv[]) {

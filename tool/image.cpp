@@ -38,15 +38,21 @@ void free_image(Image* image) {
 int load_image(const char* name, Image* image) {
     FILE* file = NULL;
     int size = 0;
-    int status = open_image(name, &file, &size);
+    int status = open_image(name, &file, &size, image);
     return status != 0 ? status : read_image(file, name, size, image);
 }
 
-int open_image(const char* name, FILE** opened, int* bytes) {
+// The file `name` refused for the clause `format` ("%s cannot be read"): noted in the image.
+static int refused(Image* image, const char* format, const char* name) {
+    snprintf(image->refused, sizeof image->refused, format, name);
+    return 1;
+}
+
+int open_image(const char* name, FILE** opened, int* bytes, Image* image) {
     FILE* file = fopen(name, "rb");
     if (file == NULL) {
         printf("Cant open %s \n", name);
-        return 1;
+        return refused(image, "%s cannot be opened", name);
     }
 
     // A directory opens for reading on some systems but yields no bytes: find that out before
@@ -55,7 +61,7 @@ int open_image(const char* name, FILE** opened, int* bytes) {
     if (first == EOF && ferror(file)) {
         fclose(file);
         printf("Cant read %s \n", name);
-        return 1;
+        return refused(image, "%s cannot be read", name);
     }
 
     long end = -1;
@@ -64,12 +70,12 @@ int open_image(const char* name, FILE** opened, int* bytes) {
     if (end < 0 || fseek(file, 0, SEEK_SET) != 0) {
         fclose(file);
         printf("Cant find the size of %s \n", name);
-        return 1;
+        return refused(image, "the size of %s cannot be found", name);
     }
     if (end > MAX_IMAGE_SIZE) {
         fclose(file);
         printf("\n Error program greater than 1MB program don't fit\n");
-        return 1;
+        return refused(image, "%s is larger than 4095 pages of 256 bytes", name);
     }
     *opened = file;
     *bytes = (int)end;
@@ -84,7 +90,7 @@ int read_image(FILE* file, const char* name, int size, Image* image) {
     if (data == NULL) {
         fclose(file);
         printf("Cant malloc memory for program ! \n");
-        return 1;
+        return refused(image, "no memory for %s", name);
     }
     memset(data, 0, (size_t)length);
     // The read asks for 255 bytes more than the size, so exactly the size must arrive: fewer and
@@ -97,7 +103,7 @@ int read_image(FILE* file, const char* name, int size, Image* image) {
     if (failed || got != (size_t)size) {
         free(data);
         printf("Cant read %s \n", name);
-        return 1;
+        return refused(image, "%s cannot be read", name);
     }
 
     descramble(data, length);

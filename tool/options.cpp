@@ -52,7 +52,27 @@ static int refuse(Options* options, const char* usage, const char* format, const
     snprintf(options->refused, sizeof options->refused, format, word);
     printf("Error %s \n", options->refused);
     printf("%s", usage);
+    options->line_open = 1;
     return -1;
+}
+
+// Whether the option `bit` takes the word after it.
+static int takes_word(int bit) {
+    return (bit & (OPTION_PORT | OPTION_LOG | OPTION_KEEP | OPTION_SERIAL | OPTION_SERIALS)) != 0;
+}
+
+// The OPTION_* bits of the leading words that name options, each word an option takes skipped as
+// read_options skips it, read to the end of the options whatever read_options refuses.
+static int asked_options(int argc, char* argv[]) {
+    int asked = 0;
+    for (int i = 1;
+         i < argc && (strncmp(argv[i], "--", 2) == 0 || option_bit(argv[i]) == OPTION_HELP); i++) {
+        const int bit = option_bit(argv[i]);
+        asked |= bit;
+        if (takes_word(bit))
+            i++;
+    }
+    return asked;
 }
 
 // A number in hex with 0x, or decimal, that fills the whole of `text`, from 0 to 0x7FFFFFFF;
@@ -91,6 +111,7 @@ static const char* word_after(int argc, char* argv[], int i) {
 int read_options(int argc, char* argv[], int allowed, const char* word, const ProgramText* text,
                  Options* options) {
     memset(options, 0, sizeof *options);
+    options->asked = asked_options(argc, argv);
     allowed |= EVERY_PROGRAM;
     int i = 1;
     for (; i < argc && (strncmp(argv[i], "--", 2) == 0 || option_bit(argv[i]) == OPTION_HELP);
@@ -102,6 +123,7 @@ int read_options(int argc, char* argv[], int allowed, const char* word, const Pr
             snprintf(options->refused, sizeof options->refused, "%s %s", unknown, argv[i]);
             printf("Error %s \n", options->refused);
             printf("%s", text->usage);
+            options->line_open = 1;
             return -1;
         }
         if (bit == OPTION_HELP) {
@@ -172,7 +194,7 @@ int option_after_file(int argc, char* argv[], int file, int allowed) {
         if (option_bit(argv[i]) & (allowed | EVERY_PROGRAM)) {
             printf("Error %s after %s: options go before the file, nothing done \n", argv[i],
                    argv[file]);
-            return 1;
+            return i;
         }
     }
     return 0;

@@ -42,6 +42,11 @@ struct Options {
     const char* serials; // FILE of --serials FILE, else NULL
     // Why the options were refused (read_options returned -1), a clause for a verdict.
     char refused[160];
+    // The refusal ended with the usage line, which is printed without a line feed.
+    int line_open;
+    // The OPTION_* bits of every leading word that names an option, also past one refused: what
+    // the command line asked for.
+    int asked;
 };
 
 // What a program says of itself: its name, its usage line (printed after a refusal, without a
@@ -59,13 +64,14 @@ struct ProgramText {
 // arguments), one given twice (but --keep), --port without LPT1 to LPT9 after it, --keep without
 // OFFSET:LENGTH (hex with 0x, or decimal; LENGTH from 1) or more than MAX_KEEP of them, --log,
 // --serial or --serials without the word they take, or (without --port) an LPTSPI_PORT that is
-// not LPT1 to LPT9 (one line, no usage). The reason is kept in `refused` as well.
+// not LPT1 to LPT9 (one line, no usage). The reason is kept in `refused` as well, and
+// `line_open` says whether the usage ended the refusal. `asked` is filled in either way.
 int read_options(int argc, char* argv[], int allowed, const char* word, const ProgramText* text,
                  Options* options);
 
 // Whether an option the program takes (`allowed`) follows the file argv[file]: if so, prints one
-// line saying options go before the file and returns 1. Other words after the file are left to
-// the program.
+// line saying options go before the file and returns the option's index in argv; else 0. Other
+// words after the file are left to the program.
 int option_after_file(int argc, char* argv[], int file, int allowed);
 
 // "Error wrong number of arguments passed ", then the usage as given: `program`, the `count`

@@ -17,7 +17,7 @@ static const char HELP[] =
     "writes OUT, IN exclusive-or'ed with lptspi's key: an image from firmware, or firmware from "
     "an image\n"
     "  --trim-blank-tail  leaves out the blank pages (all 0xFF) at IN's end\n"
-    "  --help             shows this help\n"
+    "  --help             shows this help (-h and /? too)\n"
     "  --version          shows the version\n"
     "Prints the SHA-256 of what it read from IN and of OUT.\n";
 

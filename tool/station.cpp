@@ -156,11 +156,14 @@ int program_station(const Job* job) {
     st.port = port;
     sha256_hex(image->bytes, (size_t)image->size, st.sha);
     printf("firmware %s: %d pages, sha256 %s\n", image->path, image->pages, st.sha);
-    if (regions_refused(job) || (st.log != NULL && !log_ready(st.log)))
-        return EXIT_NOTHING_WRITTEN;
+    // Before the first board, the station's own verdict: why it cannot start.
+    verdict_start();
+    if (regions_refused(job) ||
+        (st.log != NULL && !log_ready(st.log, image->path, job->has_serial || job->keeps > 0)))
+        return say_verdict(EXIT_NOTHING_WRITTEN, "%s", "");
     FlashSession s;
     if (!claim_port(port, LINK_FAST, &s))
-        return EXIT_NOTHING_WRITTEN;
+        return say_verdict(EXIT_NOTHING_WRITTEN, "%s", "");
     session_idle(&s);
     unsigned char id[3];
     for (;;) {
@@ -174,7 +177,11 @@ int program_station(const Job* job) {
         }
         if (result < 0) { // only a log that could not be written ends the station so
             summary(&st);
-            return EXIT_NOTHING_WRITTEN;
+            verdict_start();
+            fail_because("the log %s cannot be written (see above): the station ended after "
+                         "board %d",
+                         st.log, st.boards);
+            return say_verdict(EXIT_NOTHING_WRITTEN, "%s", "");
         }
         printf("remove the board\n");
         if (!wait_for_board(&s, 0, id))

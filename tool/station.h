@@ -10,5 +10,6 @@
 // failure, asks for it to be removed and waits until no chip answers, and so on. Ctrl-C between
 // boards ends it with a summary: exit 0 when every board passed, 2 otherwise; during a board
 // the board is logged as interrupted and the summary follows, exit 130. A log that cannot be
-// written ends it with 1: before any board when it cannot be opened, else after the board.
+// written ends it with 1 and a FAIL verdict: before any board when it cannot be opened or is no
+// log (log_ready), else after the board; so does a port that cannot be claimed.
 int program_station(const Job* job);

@@ -21,10 +21,14 @@ struct BoardRecord {
 // The log's first row, naming the columns.
 extern const char* const LOG_HEADER;
 
-// Makes sure the log at `path` can be opened and written before any board is touched: creates it
-// with its header row when it is new. Returns 1 when it can; otherwise 0, having said why in one
-// line.
-int log_ready(const char* path);
+// Makes sure the log at `path` is a log that can be opened and written before any board is
+// touched: not the image file `image` itself (by any name), missing, empty or starting with the
+// header row (a file that starts otherwise is no log); creates it with its header row when it is
+// new. Returns 1 when it can; otherwise 0, having said why in one line and noted it for the
+// verdict.
+// A log with the earlier columns (no serial, no kept) still takes rows in its own columns, but
+// not for a station that has these to log (`new_columns`).
+int log_ready(const char* path, const char* image, int new_columns);
 
 // Appends the row of `record` to the log at `path` (its header first when the file is new).
 // Returns 1 when it is written; otherwise 0, having said why in one line.

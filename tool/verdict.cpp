@@ -54,6 +54,18 @@ int say_verdict(int status, const char* passed, ...) {
     return status;
 }
 
+int say_refused(int status, int line_open, const char* why, ...) {
+    if (line_open)
+        printf("\n");
+    va_list args;
+    va_start(args, why);
+    printf("FAIL: ");
+    vprintf(why, args);
+    printf(": nothing done\n");
+    va_end(args);
+    return status;
+}
+
 void short_sha256(const unsigned char* bytes, int count, char* text, int size) {
     char hex[SHA256_HEX];
     sha256_hex(bytes, (size_t)count, hex);

@@ -20,6 +20,15 @@ int say_verdict(int status, const char* passed, ...)
 #endif
     ;
 
+// A run refused before it touched the port: "FAIL: <why>: nothing done" (printf-style), on a
+// line of its own even when the line printed last was left open (`line_open`: the usage line,
+// printed without a line feed). Returns `status`.
+int say_refused(int status, int line_open, const char* why, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
 // Text printed before every verdict line from now on ("board 3: "), or NULL for none.
 void verdict_prefix(const char* text);
 

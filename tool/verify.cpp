@@ -6,6 +6,7 @@
 #include "verdict.h"
 #include "words.h"
 #include "../flash/commands.h"
+#include "../flash/identify.h"
 #include "../port/interrupt.h"
 
 #include <stdio.h>
@@ -22,6 +23,14 @@ int verify_flash(const Job* job) {
         RunWords words;
         listen(&s, &words);
         end_cut_words(&s, &status);
+        // The chip named for the verdict; one that does not say what it is ("the flash") is
+        // compared all the same, as reading needs nothing of its row.
+        unsigned char ids[2][3];
+        FlashOutcome o = {};
+        if (flash_identify(&s, 2, ids, &o) == OUTCOME_INTERRUPTED) {
+            session_idle(&s);
+            return EXIT_INTERRUPTED;
+        }
         printf("%d pages ...\n", image->pages);
         printf("verifying...\n");
         result = check_pages(&s, image);
@@ -36,6 +45,6 @@ int verify_flash(const Job* job) {
     }
     char sha[32];
     short_sha256(image->bytes, image->size, sha, sizeof sha);
-    return say_verdict(result, "the flash holds %s (%d pages, firmware sha256 %s, %.1f s)",
+    return say_verdict(result, "%s holds %s (%d pages, firmware sha256 %s, %.1f s)", s.chip.name,
                        image->path, image->pages, sha, verdict_seconds());
 }

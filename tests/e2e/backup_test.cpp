@@ -264,7 +264,8 @@ TEST_F(BackupTest, NeverReplacesAnythingAndFindsOutBeforeReading) {
     for (const std::vector<std::string>& argv :
          {std::vector<std::string>{BACKUP}, std::vector<std::string>{BACKUP, out, out}}) {
         RunResult usage = run_program(argv, {{"LPTSPI_SIM_TRACE", trace}});
-        EXPECT_EQ(usage.out, "Error wrong number of arguments passed \nlptspi-backup backup.bin");
+        EXPECT_EQ(usage.out, "Error wrong number of arguments passed \nlptspi-backup backup.bin\n"
+                             "FAIL: wrong number of arguments: nothing done\n");
         EXPECT_EQ(usage.status, 1);
         EXPECT_EQ(read_file(trace), "");
     }

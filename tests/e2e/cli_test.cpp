@@ -1,10 +1,12 @@
 // lptspi-sim and lptspi-scramble as a user runs them: image refusals, making images, and every
 // program's --help and --version.
 #include "../support/process.h"
+#include "../support/runs.h"
 #include "sha256.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -190,27 +192,38 @@ TEST(Scramble, ReportsUsageAndIoErrors) {
     EXPECT_EQ(folder.err, "lptspi-scramble: cannot read " + dir + ": Is a directory\n");
 }
 
-// --help: the usage, then every option on a line of its own; --version: the build's version.
-// Both end with status 0 before anything else is looked at, the port and LPTSPI_PORT included.
+// --help (or -h, or /?): the usage, a line for each mode, then every option on a line of its
+// own; --version: the build's version. Both end with status 0 before anything else is looked
+// at, the port and LPTSPI_PORT included.
 TEST(Programs, HelpAndVersion) {
     const std::string dir = make_temp_dir();
+    const std::string port = "lptspi [--port LPTn] ";
     const struct {
         std::string program, name, usage;
-        std::vector<std::string> options;
+        std::vector<std::string> options, modes; // the modes: more usage lines
     } programs[] = {
         {TOOL,
          "lptspi",
          "lptspi [--port LPTn] [--fast | --verify] program.bin",
-         {"--port LPTn", "--fast", "--verify"}},
-        {BACKUP, "lptspi-backup", "lptspi-backup [--port LPTn] backup.bin", {"--port LPTn"}},
+         {"--port LPTn", "--fast", "--verify", "--update", "--station", "--log FILE", "--keep",
+          "--protect", "--serial", "--serials FILE", "--erase", "--blank"},
+         {port + "--fast [--keep OFFSET:LENGTH]... [--protect] [--serial OFFSET:FORMAT=VALUE] "
+                 "program.bin",
+          port + "--update [--keep OFFSET:LENGTH]... [--protect] program.bin",
+          port + "--station [--update] [--log FILE] [--serial OFFSET:FORMAT --serials FILE] "
+                 "program.bin",
+          port + "--erase [--protect]", port + "--blank"}},
+        {BACKUP, "lptspi-backup", "lptspi-backup [--port LPTn] backup.bin", {"--port LPTn"}, {}},
         {CHECK,
          "lptspi-check",
          "lptspi-check [--port LPTn] [--fast] [--pins] [--unprotect]",
-         {"--port LPTn", "--fast", "--pins", "--unprotect"}},
+         {"--port LPTn", "--fast", "--pins", "--unprotect"},
+         {}},
         {SCRAMBLE,
          "lptspi-scramble",
          "lptspi-scramble [--trim-blank-tail] IN OUT",
-         {"--trim-blank-tail"}},
+         {"--trim-blank-tail"},
+         {}},
     };
     const Env env = {{"LPTSPI_SIM_TRACE", dir + "/trace"}, {"LPTSPI_PORT", "COM1"}};
     for (const auto& p : programs) {
@@ -220,9 +233,25 @@ TEST(Programs, HelpAndVersion) {
         EXPECT_EQ(help.out.substr(0, p.usage.size() + 1), p.usage + "\n");
         std::vector<std::string> options = p.options;
         options.insert(options.end(), {"--help", "--version"});
-        for (const std::string& option : options)
-            EXPECT_NE(help.out.find("\n  " + option + "  "), std::string::npos) << option << " in\n"
-                                                                                << help.out;
+        for (const std::string& option : options) {
+            EXPECT_TRUE(help.out.find("\n  " + option + " ") != std::string::npos ||
+                        help.out.find("\n  " + option + "\n") != std::string::npos)
+                << option << " in\n"
+                << help.out;
+        }
+        for (const std::string& mode : p.modes)
+            EXPECT_NE(help.out.find("\n" + mode + "\n"), std::string::npos) << mode;
+        // The short names, alone or before an option the program would refuse.
+        for (const std::vector<std::string>& other :
+             {std::vector<std::string>{"-h"}, {"/?"}, {"-h", "--slow"}, {"/?", "--port"}}) {
+            SCOPED_TRACE(other[0] + " " + (other.size() > 1 ? other[1] : ""));
+            std::vector<std::string> argv{p.program};
+            argv.insert(argv.end(), other.begin(), other.end());
+            RunResult same = run_program(argv, env);
+            EXPECT_EQ(same.status, 0);
+            EXPECT_EQ(same.out, help.out);
+            EXPECT_EQ(same.err, "");
+        }
 
         RunResult version = run_program({p.program, "--version"}, env);
         EXPECT_EQ(version.status, 0);
@@ -238,6 +267,66 @@ TEST(Programs, HelpAndVersion) {
     // Not after an unknown option, which the usage answers as ever.
     EXPECT_EQ(run_program({TOOL, "--slow", "--help"}).out,
               "Error unknown option --slow \nlptspi [--port LPTn] [--fast | --verify] program.bin");
+}
+
+// The simulated PC without a chip file says once, as a run first reaches the port, that the chip
+// is not kept; a run that never reaches it (the help, a refused image) and a run with a chip file
+// say nothing. Families are named in either case.
+TEST(SimulatedPc, SaysTheChipIsNotKeptAndTakesFamilyNamesInEitherCase) {
+    const std::string dir = make_temp_dir(), image = dir + "/image.bin", chip = dir + "/chip.bin";
+    const std::string raw = firmware(700);
+    write_file(image, scramble(raw));
+    const std::string note = "lptspi-sim: no LPTSPI_SIM_CHIP: the chip starts erased and is not "
+                             "kept after this run (LPTSPI_SIM_CHIP=FILE keeps it)\n";
+    const struct {
+        std::vector<std::string> argv;
+        Env env;
+        std::string err, said; // standard error; a line standard output holds
+        int status;
+    } cases[] = {
+        {{TOOL, "--fast", image}, {}, note, "PASS: M25P80 holds", 0},
+        {{TOOL, image}, {}, note, "done!", 0},
+        {{BACKUP, dir + "/backup.bin"}, {}, note, "the flash is blank", 0},
+        {{CHECK}, {}, note, "flash: id 20 20 14", 0},
+        {{TOOL, "--fast", image},
+         {{"LPTSPI_SIM_REPORT", "1"}},
+         note + "lptspi-sim: port accesses: ",
+         "PASS: M25P80 holds",
+         0},
+        {{TOOL, "--fast", image}, {{"LPTSPI_SIM_CHIP", chip}}, "", "PASS: M25P80 holds", 0},
+        {{TOOL, "--help"}, {}, "", "lptspi [--port LPTn]", 0},
+        {{TOOL, "--fast", dir + "/none.bin"}, {}, "", "Cant open", 1},
+        {{TOOL, "--fast", image},
+         {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_FLASH", "SST25VF080B"}},
+         "",
+         "flash SST25VF080B (bf 25 8e), 1024 KiB\n",
+         0},
+        {{TOOL, "--fast", image},
+         {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_FLASH", "W25q80"}},
+         "",
+         "flash W25Q80 (ef 40 14), 1024 KiB\n",
+         0},
+        {{TOOL, "--fast", image},
+         {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_FLASH", "M25P81"}},
+         "lptspi-sim: LPTSPI_SIM_FLASH=M25P81: expected m25p80, ",
+         "",
+         3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argv.back() + (c.env.empty() ? "" : " " + c.env.back().second));
+        std::remove(chip.c_str());
+        std::remove((dir + "/backup.bin").c_str());
+        RunResult run = run_program(c.argv, c.env);
+        EXPECT_EQ(run.status, c.status) << run.out;
+        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+        if (c.err.find("port accesses") == std::string::npos && c.status != 3) {
+            EXPECT_EQ(run.err, c.err) << "said more than once, or more";
+        }
+        EXPECT_NE(run.out.find(c.said), std::string::npos) << run.out;
+        if (c.env.size() > 1 && c.status == 0) {
+            EXPECT_TRUE(read_file(chip).substr(0, 768) == programmed(raw));
+        }
+    }
 }
 
 } // namespace

@@ -174,7 +174,10 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
                               "left\nverifying    66%  2 of 3 pages, 0:00 left\n";
     const std::string status = "R 077a\nW 077a 34\nR 077a x3\nW 077a 35\nW 037a 00\nR 0379\n"
                                "idle\nS 100\n05=00\n";
-    const std::string reads = "0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
+    // The identification read twice, which names the chip in the verdict, then the pages.
+    const std::string ids = "9f 00 00 00 x2\n";
+    const std::string reads =
+        ids + "0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
     const struct {
         std::string flash_status, chip, out; // the transcript after the port's opening
         int status;
@@ -192,11 +195,11 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
              "failed to verify \n" +
              listed + "and 4 more bytes differ\nFAIL: page 1 differs from " + image +
              " (20 bytes)\n",
-         2, status + "0b 00 00 00 +257\n0b 00 01 00 +257 x2\nidle\nS 100\n"},
+         2, status + ids + "0b 00 00 00 +257\n0b 00 01 00 +257 x2\nidle\nS 100\n"},
         // Protected: it reads alike.
         {"0x9E", holds,
          "serial flash in idle state 0x9e\n\n" + pages + "verifying   100%  3 of 3 pages\n" +
-             pass_line("the flash", image, 3, raw) + "0.2 s)\n",
+             pass_line("M25P80", image, 3, raw) + "0.2 s)\n",
          0, replaced(status, "05=00", "05=9e") + reads},
         {"0x01", holds,
          "serial flash not idle! reporting state 0x01\n\nFAIL: the flash is not idle (status "
@@ -212,15 +215,17 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
         EXPECT_EQ(decode_frames(trace), c.events);
         EXPECT_TRUE(read_file(chip) == c.chip);
     }
-    // One driver request a frame: 4 frames, 10 single accesses, the question where LPT1 is.
+    // One driver request a frame: 6 frames, 10 single accesses, the question where LPT1 is.
     const std::string err = run_program({TOOL, "--verify", image},
                                         {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_REPORT", "1"}})
                                 .err;
-    EXPECT_NE(err.find("lptspi-sim: driver requests: 15\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("lptspi-sim: driver requests: 17\n"), std::string::npos) << err;
 }
 
 // Unknown and malformed options, options after the file and a wrong LPTSPI_PORT: the usage
-// naming every option (or one line), status 1, the port untouched and the chip as it was.
+// naming every option (or one line), status 1, the port untouched and the chip as it was. The
+// runs with a verdict end with FAIL on a line of its own, lptspi's own run and lptspi-check as
+// they always did.
 TEST_F(PortTest, OptionRefusals) {
     write_file(image, scramble(pattern(300)));
     const std::string lptspi = "lptspi [--port LPTn] [--fast | --verify] program.bin";
@@ -228,29 +233,48 @@ TEST_F(PortTest, OptionRefusals) {
     const std::string check = "lptspi-check [--port LPTn] [--fast] [--pins] [--unprotect]";
     const std::string late = ": options go before the file, nothing done \n";
     const std::string takes = "Error --port takes LPT1 to LPT9";
+    const std::string nothing = ": nothing done\n";
     const struct {
         Args argv;
         std::string out;
     } cases[] = {
         {{TOOL, "--port"}, takes + " \n" + lptspi},
         {{TOOL, "--port", "LPT0", image}, takes + ", not LPT0 \n" + lptspi},
-        {{TOOL, "--fast", "--port", "LPT10", image}, takes + ", not LPT10 \n" + lptspi},
+        {{TOOL, "--fast", "--port", "LPT10", image},
+         takes + ", not LPT10 \n" + lptspi + "\nFAIL: --port takes LPT1 to LPT9, not LPT10" +
+             nothing},
+        {{TOOL, "--port", "LPT0", "--verify", image},
+         takes + ", not LPT0 \n" + lptspi + "\nFAIL: --port takes LPT1 to LPT9, not LPT0" +
+             nothing},
         {{TOOL, "--port=LPT3", image}, "Error unknown option --port=LPT3 \n" + lptspi},
+        {{TOOL, "--fast", "--port=LPT3", image},
+         "Error unknown option --port=LPT3 \n" + lptspi + "\nFAIL: unknown option --port=LPT3" +
+             nothing},
         {{TOOL, "--port", "LPT3", "--port", "LPT4", image}, "Error --port given twice \n" + lptspi},
         {{TOOL, "--verify", "--fast", image},
-         "Error --fast and --verify together: --verify writes nothing \n" + lptspi},
+         "Error --fast and --verify together: --verify writes nothing \n" + lptspi +
+             "\nFAIL: --fast and --verify together" + nothing},
         {{TOOL, "--port", "LPT3", "--verify"},
-         "Error wrong number of arguments passed \nlptspi --port LPT3 --verify program.bin"},
+         "Error wrong number of arguments passed \nlptspi --port LPT3 --verify program.bin\nFAIL: "
+         "wrong number of arguments" +
+             nothing},
+        {{TOOL, "--port", "LPT3"},
+         "Error wrong number of arguments passed \nlptspi --port LPT3 program.bin"},
         {{BACKUP, "--port", "LPT3"},
-         "Error wrong number of arguments passed \nlptspi-backup --port LPT3 backup.bin"},
-        {{BACKUP, "--fast", dir + "/a.bin"}, "Error unknown option --fast \n" + backup},
+         "Error wrong number of arguments passed \nlptspi-backup --port LPT3 backup.bin\nFAIL: "
+         "wrong number of arguments" +
+             nothing},
+        {{BACKUP, "--fast", dir + "/a.bin"},
+         "Error unknown option --fast \n" + backup + "\nFAIL: unknown option --fast" + nothing},
         {{CHECK, "--pins", "--port", "COM1"}, takes + ", not COM1 \n" + check},
         {{CHECK, "--port", "LPT3", "LPT3"}, "Error unknown argument LPT3 \n" + check},
         // An option after the file would otherwise be ignored: an erase where none was meant.
         {{TOOL, image, "--verify"}, "Error --verify after " + image + late},
-        {{TOOL, "--fast", image, "extra", "--port", "LPT3"}, "Error --port after " + image + late},
+        {{TOOL, "--fast", image, "extra", "--port", "LPT3"},
+         "Error --port after " + image + late + "FAIL: --port after the file" + nothing},
         {{TOOL, image, "--help"}, "Error --help after " + image + late},
-        {{BACKUP, dir + "/a.bin", "--port", "LPT3"}, "Error --port after " + dir + "/a.bin" + late},
+        {{BACKUP, dir + "/a.bin", "--port", "LPT3"},
+         "Error --port after " + dir + "/a.bin" + late + "FAIL: --port after the file" + nothing},
     };
     const std::string before = pattern(1 << 20, 5);
     write_file(chip, before);
@@ -259,13 +283,19 @@ TEST_F(PortTest, OptionRefusals) {
     EXPECT_NE(access((dir + "/a.bin").c_str(), F_OK), 0);
     EXPECT_TRUE(read_file(chip) == before);
 
-    // A default port that is not one: refused by every program, but where --port overrides it.
+    // A default port that is not one: refused by every program, but where --port overrides it;
+    // the runs with a verdict end with FAIL.
     for (const char* port : {"COM1", "LPT0", "3", "LPT10"}) {
         const Env env = {CARD_AS_LPT3[0], {"LPTSPI_PORT", port}};
         const std::string out =
             std::string("Error LPTSPI_PORT takes LPT1 to LPT9, not ") + port + " \n";
-        for (const Args& argv : {Args{TOOL, image}, Args{BACKUP, dir + "/a.bin"}, Args{CHECK}})
+        const std::string fail =
+            std::string("FAIL: LPTSPI_PORT takes LPT1 to LPT9, not ") + port + nothing;
+        for (const Args& argv : {Args{TOOL, image}, Args{CHECK}})
             refused(argv, env, out);
+        for (const Args& argv : {Args{BACKUP, dir + "/a.bin"}, Args{TOOL, "--fast", image},
+                                 Args{TOOL, "--verify", image}, Args{TOOL, "--station", image}})
+            refused(argv, env, out + fail);
         EXPECT_EQ(run({TOOL, "--port", "LPT3", image}, env).status, 0);
     }
 }

@@ -209,7 +209,8 @@ TEST_F(RunTest, Options) {
         EXPECT_EQ(trace, "");
     }
     RunResult alone = run_program({TOOL, "--fast"});
-    EXPECT_EQ(alone.out, "Error wrong number of arguments passed \nlptspi --fast program.bin");
+    EXPECT_EQ(alone.out, "Error wrong number of arguments passed \nlptspi --fast program.bin\n"
+                         "FAIL: wrong number of arguments: nothing done\n");
     EXPECT_EQ(alone.status, 1);
     // After the image, words that are not its options are ignored, as they always were: the run
     // is the plain one.

@@ -221,8 +221,8 @@ TEST_F(StationTest, CtrlCDuringABoardLogsItInterrupted) {
 }
 
 // What the station refuses before it touches the port: a log it cannot open, options that do
-// not go with it. One line and the usage where it is the command line's fault, exit 1, no port
-// access at all.
+// not go with it. One line and the usage where it is the command line's fault, the verdict on a
+// line of its own, exit 1, no port access at all.
 TEST_F(StationTest, RefusesBeforeTouchingThePort) {
     write_file(image, scramble(pattern(300, 1)));
     const std::string trace = dir + "/trace";
@@ -236,19 +236,24 @@ TEST_F(StationTest, RefusesBeforeTouchingThePort) {
         {{TOOL, "--station", "--log", dir + "/missing/log.csv", image},
          firmware + "Error the log " + dir +
              "/missing/log.csv cannot be written (cannot open it: The system cannot find the "
-             "path specified): no board touched \n"},
+             "path specified): no board touched \nFAIL: the log " +
+             dir +
+             "/missing/log.csv cannot be written (cannot open it: The system cannot find the "
+             "path specified): no board touched\n"},
         {{TOOL, "--station", "--log", dir, image},
          firmware + "Error the log " + dir +
-             " cannot be written (cannot open it: Access is denied): no board touched \n"},
+             " cannot be written (cannot open it: Access is denied): no board touched \nFAIL: the "
+             "log " +
+             dir + " cannot be written (cannot open it: Access is denied): no board touched\n"},
         {{TOOL, "--station", "--fast", image},
          "Error --station and --fast together: --station writes every board as --fast does \n" +
-             usage},
+             usage + "\nFAIL: --station and --fast together: nothing done\n"},
         {{TOOL, "--verify", "--station", image},
-         "Error --station and --verify together: --station writes every board as --fast does "
-         "\n" +
-             usage},
+         "Error --station and --verify together: --station writes every board as --fast does \n" +
+             usage + "\nFAIL: --station and --verify together: nothing done\n"},
         {{TOOL, "--log", log, image},
-         "Error --log without --station: only the station keeps a log \n" + usage},
+         "Error --log without --station: only the station keeps a log \n" + usage +
+             "\nFAIL: --log without --station: nothing done\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argv[1] + " " + c.argv[2]);
@@ -261,6 +266,98 @@ TEST_F(StationTest, RefusesBeforeTouchingThePort) {
     }
 }
 
+// A log that is not a log: the image file itself, by any name the system gives it (another
+// spelling, a symbolic or a hard link), or a file whose first line is not the log's header, is
+// refused before the port is touched, the file left as it was. An empty file, or a log whose
+// header ends in a line feed alone, is taken.
+TEST_F(StationTest, RefusesALogThatIsNotALog) {
+    const std::string raw = pattern(300, 3);
+    write_file(image, scramble(raw));
+    const std::string firmware = "firmware " + image + ": 2 pages, sha256 " + sha256_of(raw) + "\n";
+    const std::string symbolic = dir + "/symbolic.csv", hard = dir + "/hard.csv";
+    ASSERT_EQ(symlink("image.bin", symbolic.c_str()), 0);
+    ASSERT_EQ(link(image.c_str(), hard.c_str()), 0);
+    const std::string header = "time,computer,port,board,chip,id,image,sha256,pages,seconds,result,"
+                               "reason";
+    const struct {
+        std::string log, holds; // the log named, and what it holds before (unless it is the image)
+        bool image_itself, taken;
+    } cases[] = {
+        {image, "", true, false},
+        {dir + "/./image.bin", "", true, false},
+        {symbolic, "", true, false},
+        {hard, "", true, false},
+        {log, "firmware notes\n" + header + "\r\n", false, false},
+        {log, "time,computer,port\r\n", false, false},
+        {log, header.substr(0, 20), false, false},
+        {log, header + ",serial\r\n", false, false},
+        {log, std::string("\0\x01\x02", 3), false, false},
+        {log, "", false, true},
+        {log, header + "\n", false, true},
+    };
+    const std::string trace = dir + "/trace";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.log + ": " + c.holds);
+        if (!c.image_itself)
+            write_file(c.log, c.holds);
+        const std::string before = read_file(c.log);
+        Env env = boards("m25p80,end");
+        env.emplace_back("LPTSPI_SIM_TRACE", trace);
+        RunResult run = run_program({TOOL, "--station", "--log", c.log, image}, env);
+        if (c.taken) {
+            // The header when the file was empty, then one row, after what the file held.
+            EXPECT_EQ(run.status, 0) << run.out;
+            const std::string after = read_file(c.log);
+            const std::string added = after.substr(before.size());
+            ASSERT_EQ(after.substr(0, before.size()), before);
+            const auto rows = rows_of(added);
+            ASSERT_EQ(rows.size(), before.empty() ? 2u : 1u) << after;
+            if (before.empty()) {
+                EXPECT_EQ(rows[0], HEADER);
+            }
+            // A log of the earlier columns takes its rows in its own twelve.
+            ASSERT_EQ(rows.back().size(), before.empty() ? HEADER.size() : 12u);
+            EXPECT_EQ(rows.back()[10], "pass");
+            continue;
+        }
+        const std::string why = c.image_itself ? "the log " + c.log + " is the image file itself"
+                                               : c.log + " is not a station log";
+        const std::string said =
+            c.image_itself
+                ? "Error " + why + ": no board touched \n"
+                : "Error " + why + " (its first line is not the log's header): no board touched \n";
+        EXPECT_EQ(run.out, firmware + said + "FAIL: " + why + ": no board touched\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(read_file(trace), "") << "the port was touched";
+        EXPECT_TRUE(read_file(c.log) == before) << "the file was changed";
+        EXPECT_TRUE(read_file(image) == scramble(raw)) << "the image was changed";
+    }
+}
+
+// A log that stops taking rows (here a folder put in its place between two boards) ends the
+// station after the board whose row failed: its line, the summary, and the station's verdict.
+TEST_F(StationTest, LogThatFailsAfterABoardEndsWithAVerdict) {
+    write_file(image, scramble(pattern(300, 4)));
+    // In real time the operator takes each board away 2 s after its end: time to swap the log.
+    Env env = boards("m25p80:erase_ms=1,m25p80:erase_ms=1,end");
+    env.emplace_back("LPTSPI_SIM_REALTIME", "1");
+    Child run({TOOL, "--station", "--log", log, image}, env);
+    ASSERT_TRUE(run.wait_for("remove the board\n"));
+    ASSERT_EQ(std::remove(log.c_str()), 0);
+    ASSERT_EQ(mkdir(log.c_str(), 0700), 0);
+    RunResult result = run.finish();
+    EXPECT_EQ(result.status, 1);
+    const std::string end = "!!! the log " + log +
+                            " cannot be written (cannot open it: Access is denied): the station "
+                            "ends \n2 boards: 2 passed, 0 failed\nFAIL: the log " +
+                            log +
+                            " cannot be written (see above): the station ended after board 2\n";
+    ASSERT_GE(result.out.size(), end.size());
+    EXPECT_EQ(result.out.substr(result.out.size() - end.size()), end);
+}
+
+// Two simulated PCs, each a station on a port of its own, append to one log at once: one header,
+// every row whole, none lost.
 // Two simulated PCs, each a station on a port of its own, append to one log at once: one
 // header, every row whole, none lost.
 TEST_F(StationTest, TwoStationsShareOneLog) {
@@ -363,8 +460,7 @@ TEST_F(StationTest, SerialNumberFormats) {
          "Error --serial OFFSET:FORMAT=VALUE: one board takes the number given \n"},
         {{"--station", "--serial", "0x40:le32=1", "--serials", "x"},
          "",
-         "Error --station takes --serial OFFSET:FORMAT with --serials FILE, the counter file "
-         "the "
+         "Error --station takes --serial OFFSET:FORMAT with --serials FILE: the counter file the "
          "numbers come from \n"},
         {{"--station", "--serials", "x"},
          "",
@@ -439,7 +535,11 @@ TEST_F(StationTest, WaitsForTheLogHeldElsewhere) {
         {"30010", 1,
          "Error the log " + log +
              " cannot be written (cannot lock it: The process cannot access the file because "
-             "another process has locked a portion of the file): no board touched \n",
+             "another process has locked a portion of the file): no board touched \nFAIL: the "
+             "log " +
+             log +
+             " cannot be written (cannot lock it: The process cannot access the file because "
+             "another process has locked a portion of the file): no board touched\n",
          "S 10 x3000\n", 0},
     };
     for (const auto& c : cases) {

@@ -74,6 +74,14 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
         ASSERT_TRUE(parse(vars, t, error)) << error;
         EXPECT_EQ(std::tie(t.chip_size, t.status), std::make_tuple(size, status)) << vars;
     }
+    // A family's name in either case, kept as the table spells it.
+    for (auto [vars, flash] :
+         {std::pair{"FLASH=M25P80", "m25p80"}, std::pair{"FLASH=Sst25VF080B", "sst25vf080b"},
+          std::pair{"FLASH=SFDP-ONLY", "sfdp-only"}}) {
+        sim::Settings t;
+        ASSERT_TRUE(parse(vars, t, error)) << error;
+        EXPECT_EQ(t.flash, flash) << vars;
+    }
     EXPECT_EQ(s.port_lpt, 1);
     ASSERT_TRUE(parse("PORT=LPT3:0xD010,0xD000", s, error)) << error;
     EXPECT_EQ(std::tie(s.port_lpt, s.port_base, s.ecp_block), std::make_tuple(3, 0xD010, 0xD000));
@@ -107,7 +115,7 @@ TEST(Settings, GoodValuesAreReadAndBadValuesNameTheVariable) {
                "NOISE=inf PORT=card PORT=0x50 PORT=0xFFFC PORT=0xD010, PORT=0xD010,0xD011 "
                "PORT=0xD010,0xD00E PORT=,0xD000 PORT=LPT0:0xD010 PORT=LPT3: PORT=LPT3 "
                "PORT=lpt3:legacy PORT=LPT10:0xD010 PORT=LPT3:card HWI=old ID=0x1000000 ID=-1 "
-               "FLASH=M25P80 FLASH=sst26 FLASH=25vf080b POWER=off POWER=1 AAI_END=0x100000 "
+               "FLASH=M25P81 FLASH=sst26 FLASH=25vf080b POWER=off POWER=1 AAI_END=0x100000 "
                "AAI_END=-2 LOCK_HELD=600001 LOCK_HELD=1s " +
                too_many_stuck + " CHIP=" + dir + /* a directory */
                " CHIP=" + dir + "/big.bin")) {   // larger than the chip

@@ -99,12 +99,13 @@ TEST_F(ImageTest, FileThatGrowsOrShrinksBeforeTheReadIsRefused) {
         FILE* opened = nullptr;
         int size = -1;
         testing::internal::CaptureStdout();
-        ASSERT_EQ(open_image(path.c_str(), &opened, &size), 0);
+        ASSERT_EQ(open_image(path.c_str(), &opened, &size, &image), 0);
         change_file(path, c.change);
         const int status = read_image(opened, path.c_str(), size, &image);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cant read " + path + " \n");
         EXPECT_EQ(status, 1);
         EXPECT_EQ(image.bytes, nullptr);
+        EXPECT_EQ(std::string(image.refused), path + " cannot be read");
     }
     // Unchanged, the same file loads.
     Loaded loaded = load(file(pattern(1000)));

@@ -20,7 +20,7 @@ TEST(Runs, PortClaimedOnceForTwoBoardsInARow) {
     std::string raw = pattern(5 * 256, 8);
     std::string bytes = programmed(raw);
     Image image{reinterpret_cast<unsigned char*>(bytes.data()), 5, static_cast<int>(raw.size()),
-                "image.bin"};
+                "image.bin", {}};
     std::string said[2];
     int status[2];
     int handles[2];
