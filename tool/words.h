@@ -12,6 +12,7 @@
 struct RunWords {
     FlashWatch watch;
     Progress progress;
+    const FlashSession* session; // whose chip the words name
 };
 
 // From now on the session's procedures are heard by `words`, which puts them into words.
@@ -23,7 +24,8 @@ void listen(FlashSession* s, RunWords* words);
 // EXIT_INTERRUPTED after Ctrl-C, which says nothing (the program's note does).
 int say_outcome(const FlashSession* s, const FlashOutcome* o, const Image* image);
 
-// Says which chip the identification found ("flash M25P80 (20 20 14), 1024 KiB").
+// Says which chip the identification found ("flash M25P80 (20 20 14), 1024 KiB"; a chip its
+// own parameter table describes, or one that shares a family's identification, as such).
 void say_chip(const FlashSession* s);
 
 // Lists the first `limit` bytes of a page that differ ("0a7: a5 != b5", offset, read, expected);
