@@ -119,11 +119,15 @@ TEST_F(FastTest, ProgramsEveryFamilyFromPowerUp) {
     }
 }
 
-// The word-programmed family's trace, frame by frame: identification, the status write that
-// clears its protection (enable-write-status first), the bulk erase and its wait, the erase's
-// first page read back, then one sequence of words for page 0 (its address in the first frame
-// only, the status read after every word), write disable and a status check, none for the blank
-// page 1, a new sequence for page 2; verification.
+// The word-programmed family's trace, frame by frame: the chip woken from deep power-down (a
+// bare 0xab, then the table's longest release time), identification and its parameter table (none
+// here), the status write that clears its protection (enable-write-status first), the bulk erase
+// and its wait, the erase's first page read back, then the busy line on (0x70) and one sequence of
+// words for page 0 (its address in the first frame only, each word waited for on the busy line:
+// selected, data-in read until ready twice, the 7 us a word takes; read status after the page's
+// first word finds the line's ones, the chip still in its sequence), write disable and a status
+// check, none for the blank page 1, a new sequence for page 2; the busy line off (0x80);
+// verification.
 TEST_F(FastTest, WordProgramsDecodeAsFrames) {
     const std::string raw = random_bytes(PAGE, 3) + std::string(PAGE, '\xFF') + pattern(PAGE, 4);
     const std::string expected_chip = programmed(raw) + std::string(1024 * KIB - 3 * PAGE, '\xFF');
@@ -131,16 +135,17 @@ TEST_F(FastTest, WordProgramsDecodeAsFrames) {
         run(raw, "", {{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_TRACE", dir + "/trace"}});
     EXPECT_EQ(result.status, 0) << result.out;
     std::string expected = "R 077a\nW 077a 34\nR 077a x3\nW 077a 35\nW 037a 00\nR 0379\n"
-                           "idle\nS 100\n05=1c\n9f 00 00 00 x2\n50\n01 00\n05=00*16\n"
-                           "06\nc7\n05=03*16 x87\n05=00*16\n0b 00 00 00 +257\n";
+                           "idle\nS 100\nab\nR 0378 x31\n05=1c\n9f 00 00 00 x2\n5a 00 00 00 +17\n"
+                           "50\n01 00\n05=00*16\n06\nc7\n05=03*16 x87\n05=00*16\n0b 00 00 00 +257\n"
+                           "70\n";
     for (int page : {0, 2}) {
-        expected += format("06\nad 00 %02x 00 +2\n05=42*2\n", page);
+        expected += format("06\nad 00 %02x 00 +2\nline=1*7\n05=ff\n", page);
         for (size_t i = page * PAGE + 2; i < (page + 1) * PAGE; i += 2)
             expected += format("ad %02x ", static_cast<unsigned char>(raw[i])) +
-                        format("%02x\n05=42*2\n", static_cast<unsigned char>(raw[i + 1]));
+                        format("%02x\nline=1*7\n", static_cast<unsigned char>(raw[i + 1]));
         expected += "04\n05=00*2\n";
     }
-    expected += "0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
+    expected += "80\n0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
     EXPECT_EQ(decode_frames(read_file(dir + "/trace")), expected);
     EXPECT_TRUE(read_file(chip) == expected_chip);
 
@@ -202,9 +207,11 @@ std::string locked(int status, const char* bit) {
            "programmer; nothing erased \n";
 }
 
+// `status` -1: a word waited for on the busy line.
 std::string busy(int status, const std::string& time, const std::string& what) {
-    return format("!!! the flash stayed busy (status 0x%02x) for ", status) + time + " after " +
-           what +
+    return (status < 0 ? std::string("!!! the flash stayed busy (its busy line low) for ")
+                       : format("!!! the flash stayed busy (status 0x%02x) for ", status)) +
+           time + " after " + what +
            ", twice the longest its datasheet gives: check the chip's power supply, switch the "
            "board off and on and run again \nFAIL: the flash stayed busy after " +
            what + "\n";
@@ -281,7 +288,7 @@ TEST_F(FastTest, StopsBeforeOrAfterTheErase) {
          2},
         {{{"LPTSPI_SIM_FLASH", "sst25vf080b"}, {"LPTSPI_SIM_PROGRAM_US", "1000"}},
          5,
-         "5 pages ...\n" + busy(0x43, "20 us", "a word program"),
+         "5 pages ...\n" + busy(-1, "20 us", "a word program"),
          2},
         // Data-in stuck high during a wait: the chip stopped answering when its erase began.
         {{{"LPTSPI_SIM_MISO", "lost"}},
