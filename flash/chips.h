@@ -40,6 +40,7 @@ struct Status2Bits {
     unsigned char quad;     // quad enable (QE): a board that boots in quad mode needs it kept
     unsigned char writable; // the bits a status write changes; the rest read as they are
     const char* names[8];   // each bit's name, bit 0 first
+    unsigned char one_time; // bits that once set stay set (LB1-LB3: the security registers' locks)
 };
 
 extern const Status2Bits STATUS2_W25Q; // SRP1, QE, LB1-LB3, CMP, SUS

@@ -27,34 +27,48 @@ static const char* fast_on_status(const FlashChip* chip, int status, int pin_loc
     return "lptspi --fast clears the protection itself";
 }
 
-// Status register 2, each bit that matters and what it means for lptspi and lptspi --fast.
-static void say_status2(int status, int status2, const FlashChip* chip, const CheckFindings* f) {
+// Appends `clause` to the line being built in `line`, after "; " where it is not the first.
+static void add_clause(char* line, size_t size, const char* clause) {
+    const size_t used = strlen(line);
+    snprintf(line + used, size - used, "%s%s", used ? "; " : "", clause);
+}
+
+// Status register 2, each bit the family gives a meaning and what it means for lptspi and lptspi
+// --fast: QE, CMP, SRP1 (with SRP0 from the first register), and the one-time lock bits set.
+static void say_status2(int status, int status2, const FlashChip* chip) {
     const Status2Bits* bits = chip->status2;
-    char locks[32] = "";
+    char line[512] = "", locks[32] = "";
+    add_clause(line, sizeof line,
+               (status2 & bits->quad)
+                   ? "QE set: quad mode on, which lptspi --fast and lptspi-check "
+                     "--unprotect keep"
+                   : "QE clear");
+    if (bits->protect != 0)
+        add_clause(line, sizeof line,
+                   (status2 & bits->protect)
+                       ? "CMP set: the BP bits' protection turned over (with none set the whole "
+                         "chip is protected): lptspi --fast clears it, and for lptspi, "
+                         "lptspi-check --unprotect"
+                       : "CMP clear");
+    if (bits->lockdown != 0)
+        add_clause(line, sizeof line,
+                   !(status2 & bits->lockdown) ? "SRP1 clear: not locked down"
+                   : (status & chip->status->lock)
+                       ? "SRP1 and SRP0 set: the status registers locked for good (one-time "
+                         "program): no status write is ever taken"
+                       : "SRP1 set: the status registers locked down until the power is cycled "
+                         "(no status write is taken): switch the board off and on");
     for (int bit = 0; bit < 8; bit++) {
-        const unsigned mask = 1u << bit;
-        if ((status2 & mask) && mask != bits->lockdown && mask != bits->quad &&
-            mask != bits->protect && (bits->writable & mask) && bits->names[bit][0] != 'b') {
+        if (status2 & bits->one_time & (1 << bit)) {
             strcat(locks, locks[0] ? " " : "");
             strcat(locks, bits->names[bit]);
         }
     }
-    const int srp0 = (status & chip->status->lock) != 0;
-    printf("flash: status register 2 0x%02x: %s; %s; %s%s%s%s\n", status2,
-           (status2 & bits->quad) ? "QE set: quad mode on, which lptspi --fast and "
-                                    "lptspi-check --unprotect keep"
-                                  : "QE clear",
-           (status2 & bits->protect) ? "CMP set: the BP bits' protection turned over (with none "
-                                       "set the whole chip is protected): lptspi --fast clears it, "
-                                       "and for lptspi, lptspi-check --unprotect"
-                                     : "CMP clear",
-           !(status2 & bits->lockdown) ? "SRP1 clear: not locked down"
-           : srp0 ? "SRP1 and SRP0 set: the status registers locked for good (one-time program): "
-                    "no status write is ever taken"
-                  : "SRP1 set: the status registers locked down until the power is cycled (no "
-                    "status write is taken): switch the board off and on",
-           locks[0] ? "; " : "", locks, locks[0] ? " set (one-time, kept)" : "");
-    (void)f;
+    if (locks[0]) {
+        strcat(locks, " set (one-time, kept)");
+        add_clause(line, sizeof line, locks);
+    }
+    printf("flash: status register 2 0x%02x: %s\n", status2, line);
 }
 
 // The status decoded with the bit names of the chip's family (the common ones for a chip not in
@@ -91,7 +105,7 @@ void say_status(int status, const FlashChip* chip, const CheckFindings* f) {
                : "",
            others[0] ? ", also " : "", others, lock);
     if (chip != NULL && chip->status2 != NULL && f->protection.status2 >= 0)
-        say_status2(status, f->protection.status2, chip, f);
+        say_status2(status, f->protection.status2, chip);
     if (status & STATUS_BUSY)
         printf("flash: busy: an erase or a program is still running, or the chip is stuck: wait "
                "and run again, or switch the board off and on\n");

@@ -47,8 +47,9 @@ void table_contradiction(char* text, int size, const FlashSession* s) {
     char clause[96];
     text[0] = '\0';
     if (t->differs & TABLE_SIZE) {
-        snprintf(clause, sizeof clause, "its table gives %lld KiB, %s has %d KiB", t->bytes / 1024,
-                 chip->name, chip->size / 1024);
+        const long long kib = t->bytes / 1024;
+        snprintf(clause, sizeof clause, "its table gives %d KiB, %s has %d KiB",
+                 kib > 0x7FFFFFFF ? 0x7FFFFFFF : (int)kib, chip->name, chip->size / 1024);
         add(text, size, clause);
     }
     const struct {

@@ -136,7 +136,7 @@ TEST_F(DatasheetTest, UnprotectKeepsQuadEnableAndClearsCmp) {
 // CMP turning no BP bit into the whole chip protected, which lptspi's bulk erase then meets;
 // SRP1, which refuses every status write until the power is cycled, or for good with SRP0 set:
 // protection that stays then, which lptspi --fast refuses before its erase. Locked down with
-// nothing protected, it is written as it is.
+// nothing protected, it is written as it is. The one-time lock bits are named, and kept.
 TEST_F(DatasheetTest, CheckNamesStatusRegister2) {
     const std::string locked = "the status registers are locked down with protection on";
     const struct {
@@ -177,6 +177,14 @@ TEST_F(DatasheetTest, CheckNamesStatusRegister2) {
          "registers locked down until the power is cycled (no status write is taken): switch the "
          "board off and on\n",
          0, 0, 0},
+        {"0x1C", "0x0A",
+         "flash: status 0x1c: not busy, write latch clear, block protection on (BP0 BP1 BP2), "
+         "status register not locked\nflash: status register 2 0x0a: QE set: quad mode on, which "
+         "lptspi --fast and lptspi-check --unprotect keep; CMP clear; SRP1 clear: not locked "
+         "down; LB1 set (one-time, kept)\nflash: lptspi refuses a flash whose status is not 0x00: "
+         "lptspi --fast clears the protection itself; for lptspi, lptspi-check --unprotect clears "
+         "it\n",
+         2, 0, 0},
     };
     const std::string raw = pattern(600, 5), old = pattern(1024 * KIB, 6);
     for (const auto& r : rows) {
