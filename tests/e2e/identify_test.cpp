@@ -94,6 +94,15 @@ TEST_F(IdentifyTest, SharedAndOlderIdentifications) {
                           : old;
         EXPECT_TRUE(read_file(chip) == expected);
     }
+    // lptspi-backup says the same of the XM25QH80B, and reads the size its identification gives.
+    board(pattern(2048, 5) + std::string(1024 * KIB - 2048, '\xFF'));
+    RunResult shared = run({BACKUP, dir + "/backup.bin"},
+                           {{"LPTSPI_SIM_FLASH", "xm25qh80b"}, {"LPTSPI_SIM_STATUS", "0x1C"}});
+    EXPECT_TRUE(has(shared.out, "flash id 20 40 14, 1024 KiB: M45PE80's identification, but its "
+                                "status shows bits M45PE80 does not have: taken as a common "
+                                "25-series chip of the size its identification gives\n"))
+        << shared.out;
+    EXPECT_EQ(shared.status, 0);
     // The older parts: lptspi-check names them, and judges lptspi and lptspi --fast unable;
     // lptspi-backup reads nothing.
     for (const char* flash : {"sst25vf040", "sst25lf080a"}) {
