@@ -86,13 +86,12 @@ static int clear_nothing(FlashSession*, ProtectionState*, FlashOutcome*) {
     return OUTCOME_DONE;
 }
 
-// Whether the status registers read `now` and `now2` show nothing protected.
+// Whether the status registers read `now` and `now2` show nothing protected: the status holds
+// nothing but the bits an unprotected idle chip of the family reads and the bits it keeps, and no
+// bit of the second register protects.
 static int cleared(const FlashChip* chip, int now, int now2) {
     const StatusBits* bits = chip->status;
-    if (chip->status2 == NULL)
-        return status_unprotected(chip, now);
-    return (now & (bits->protect | bits->lock | STATUS_LATCH)) == 0 &&
-           !status2_protects(chip, now2);
+    return (now & ~(bits->idle | bits->keep)) == 0 && !status2_protects(chip, now2);
 }
 
 // Writes back the status registers with the family's protection bits cleared, every bit it keeps

@@ -2,7 +2,9 @@
 // deep power-down: the chip woken, the kind of answer, the row's name and size, and the chip's own
 // parameter table held against the row, or made into the row of a chip the table does not list,
 // whose waits must still cover the simulated family's maxima.
+#include "flash/commands.h"
 #include "flash/identify.h"
+#include "flash/procedures.h"
 #include "flash/wake.h"
 #include "sim/model.h"
 #include "../support/bus.h"
@@ -87,6 +89,54 @@ TEST_F(IdentifyTest, EveryFamilyWokenAndNamedWithItsTable) {
         EXPECT_GE(s.chip.program_max_us, family_time(*family, kOpProgram, kMaximum));
         EXPECT_GE(s.chip.status_write_max_ms * 1000LL,
                   family_time(*family, kOpStatusWrite, kMaximum));
+    }
+}
+
+// A chip a parameter table describes keeps its quad-enable bit where the table places it, in status
+// register 2: read and written with the first, its BP bits cleared and QE kept (CMP, which the
+// table does not name, as read). The board is a simulated W25Q80, whose register 2 holds those
+// bits; the table is the one the row is made from. (A quad-enable bit at status bit 6 is not
+// shown here: the simulated chips keep their write latch while bit 6 is set, as the SST25 does in
+// a word sequence.)
+TEST_F(IdentifyTest, TableRowKeepsQuadEnableWhereTheTablePlacesIt) {
+    const struct {
+        const char* flash;
+        int qe;
+        uint8_t status, status2;
+        int after, after2; // the registers after the unprotect
+    } cases[] = {
+        {"w25q80", QE_STATUS2_BIT1, 0x1C, 0x02, 0x00, 0x02},
+        {"w25q80", QE_STATUS2_BIT1, 0x00, 0x42, 0x00, 0x42}, // CMP unknown to a table: kept
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.flash) + " " + std::to_string(c.qe));
+        sim::Settings settings;
+        ASSERT_TRUE(sim::set_flash(settings, c.flash));
+        settings.status = c.status;
+        settings.status_given = true;
+        settings.status2 = c.status2;
+        settings.status2_given = true;
+        power_up(settings);
+        FlashSession s;
+        session_open(&s, LINK_FAST);
+        const int status = session_begin(&s);
+        const unsigned char id[3] = {0x3C, 0x25, 0x01};
+        FlashTable t = {};
+        t.valid = 1;
+        t.bytes = 1 << 20;
+        t.qe = c.qe;
+        t.status_enable = 0x06;
+        common_chip(id, &s.chip);
+        ASSERT_TRUE(chip_from_table(&t, &s.chip));
+        s.kind = CHIP_TABLE;
+        ProtectionState p;
+        read_protection(&s, status, &p);
+        FlashOutcome o = {};
+        EXPECT_EQ(clear_protection(&s, &p, &o), OUTCOME_DONE);
+        EXPECT_EQ(mc_read_status(&s), c.after);
+        if (c.after2 >= 0) {
+            EXPECT_EQ(mc_read_status2(&s), c.after2);
+        }
     }
 }
 
