@@ -19,6 +19,12 @@ enum {
     GLOBAL_UNLOCK = 0x98,
     READ_PROTECTION = 0x72,
     WORD_PROGRAM = 0xAD,
+    READ_STATUS2 = 0x35,
+    RELEASE = 0xAB,
+    READ_MAKER_DEVICE = 0x90,
+    READ_SFDP = 0x5A,
+    BUSY_LINE_ON = 0x70,
+    BUSY_LINE_OFF = 0x80,
     WRITE_PROTECTION = 0x42,
     PROTECT_SECTOR = 0x36,
     READ_SECTOR_PROTECTION = 0x3C
@@ -150,6 +156,47 @@ void mc_protect_sector(FlashSession* s, int address) {
     unsigned char block[4] = {PROTECT_SECTOR};
     put_address(block + 1, address);
     frame(s, block, 4, NULL, 0);
+}
+
+int mc_read_status2(FlashSession* s) {
+    unsigned char status = 0;
+    query(s, READ_STATUS2, &status, 1);
+    return status;
+}
+
+void mc_write_statuses(FlashSession* s, int enable, int value, int value2) {
+    if (enable == ENABLE_WRITE_STATUS)
+        command(s, ENABLE_WRITE_STATUS);
+    else
+        write_enable(s);
+    unsigned char block[3] = {WRITE_STATUS, (unsigned char)(value & 0xFF),
+                              (unsigned char)(value2 & 0xFF)};
+    frame(s, block, value2 >= 0 ? 3 : 2, NULL, 0);
+}
+
+void mc_release(FlashSession* s) {
+    command(s, RELEASE);
+}
+
+void mc_read_maker_device(FlashSession* s, unsigned char* two) {
+    unsigned char block[4] = {READ_MAKER_DEVICE, 0, 0, 0};
+    frame(s, block, 4, two, 2);
+}
+
+int mc_read_signature(FlashSession* s) {
+    unsigned char block[4] = {RELEASE, 0, 0, 0}, signature = 0;
+    frame(s, block, 4, &signature, 1);
+    return signature;
+}
+
+void mc_read_sfdp(FlashSession* s, int address, unsigned char* buf, int len) {
+    unsigned char header[5] = {READ_SFDP, 0, 0, 0, 0x00}; // the last byte is the dummy
+    put_address(header + 1, address);
+    frame(s, header, 5, buf, len);
+}
+
+void mc_busy_line(FlashSession* s, int on) {
+    command(s, on ? BUSY_LINE_ON : BUSY_LINE_OFF);
 }
 
 void mc_write_disable(FlashSession* s) {

@@ -52,6 +52,25 @@ void mc_write_protection(FlashSession* s, const unsigned char* bits, int len);
 int mc_sector_protected(FlashSession* s, int address);
 // Write enable, then protect the sector that holds `address` (0x36).
 void mc_protect_sector(FlashSession* s, int address);
+// Status register 2 (0x35), on families that have one.
+int mc_read_status2(FlashSession* s);
+// The status write that writes both status registers together: `enable` (0x06 write enable, with
+// its pause on lptspi's link, or 0x50 enable-write-status), then write status with `value` and,
+// where `value2` is not -1, `value2` as its second byte.
+void mc_write_statuses(FlashSession* s, int enable, int value, int value2);
+// Release from deep power-down (0xAB) alone, ended by chip select: wakes a chip a board's
+// processor put into deep power-down; on chips without it, a read of the identification that
+// chip select ends, which changes nothing.
+void mc_release(FlashSession* s);
+// The older identification (0x90 with three address bytes 0): maker and device.
+void mc_read_maker_device(FlashSession* s, unsigned char* two);
+// The electronic signature (0xAB with three dummy bytes): one byte.
+int mc_read_signature(FlashSession* s);
+// `len` bytes of the parameter table (SFDP, 0x5A) from `address`, after its dummy byte.
+void mc_read_sfdp(FlashSession* s, int address, unsigned char* buf, int len);
+// The SST25's busy line: 0x70 (EBSY) makes data-out show RY/BY# while the chip is selected during
+// a word sequence; 0x80 (DBSY) ends that.
+void mc_busy_line(FlashSession* s, int on);
 // Write disable: clears the write-enable latch, so no program or erase is taken.
 void mc_write_disable(FlashSession* s);
 // JEDEC identification: manufacturer, memory type and capacity, the base-2 logarithm of the size

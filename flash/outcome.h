@@ -36,7 +36,9 @@ enum {
     OUTCOME_WORDS_LEFT,   // the word at `address` was refused: the chip left its word sequence
     OUTCOME_DIFFERS,      // the page at `address` differs from the image
     OUTCOME_NOT_RESTORED, // the protection put back reads otherwise (`status`, `read`)
-    OUTCOME_OUTSIDE       // a region lies outside the chip
+    OUTCOME_OUTSIDE,      // a region lies outside the chip
+    OUTCOME_OLDER_CHIP,   // no answer to 0x9F, only to the older identification: not supported
+    OUTCOME_TABLE_DIFFERS // the chip's parameter table contradicts its row (session's table)
 };
 
 // What restore_protection set.
@@ -61,7 +63,8 @@ struct FlashOutcome {
     int step; // STEP_*
     int kind; // OUTCOME_*
     int address;
-    int status;      // the status last read
+    int status;      // the status last read (-1: none; a word waited for on the busy line)
+    int status2;     // the second status register, where the step read it
     double limit;    // the seconds waited, where a wait ended it
     int pages;       // the chip's pages, for OUTCOME_TOO_SMALL
     int words;       // the program step programmed words, not pages
@@ -76,7 +79,9 @@ struct FlashOutcome {
 
 // The events a procedure tells its listener.
 enum {
-    EVENT_CLEARED = 1,    // protection cleared: `before` (status, or register) and `after`, `how`
+    // protection cleared: `before` (status, or register) and `after`, `how`; the status
+    // `written`; the second register's `before2`, `after2`, `written2` (-1: none)
+    EVENT_CLEARED = 1,
     EVENT_ERASE_BEGINS,   // `total` units of `unit` bytes (0: the whole chip, `total` its usual ms)
     EVENT_ERASING,        // `done` ms of a whole-chip erase, or units erased; `status`
     EVENT_ERASE_ENDS,     // `done`
@@ -98,6 +103,7 @@ struct FlashEvent {
     int status; // the flash's last status, or -1
     int pass;
     int before, after, how;
+    int written, before2, after2, written2;
     const unsigned char* bits; // a register's bytes before, `len` of them
     int len;
 };

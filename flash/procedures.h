@@ -16,14 +16,18 @@ enum {
 // Whether a lock bit holds the protection while the write-protect pin is low.
 enum {
     PIN_LOCK_NONE = 0,
-    PIN_LOCK_HELD = 1,   // the status shows the pin low, or the clearing was ignored
-    PIN_LOCK_UNKNOWN = 2 // the lock bit is set and no command reads the pin
+    PIN_LOCK_HELD = 1,    // the status shows the pin low, or the clearing was ignored
+    PIN_LOCK_UNKNOWN = 2, // the lock bit is set and no command reads the pin
+    // Protection on with the status registers locked down (SRP1), whatever the pin: no status
+    // write is taken until the power is cycled, or ever (SRP0 set too)
+    PIN_LOCK_DOWN = 3
 };
 
 // What protects a chip, as read.
 struct ProtectionState {
     int where;    // PROTECTED_*
     int status;   // the status register it was read with
+    int status2;  // the second status register, read with it where the family has one; else -1
     int protects; // whether anything is protected
     int pin_lock; // PIN_LOCK_*
     // The block-protection register, where the chip keeps one.
@@ -54,6 +58,9 @@ struct Programming {
     int (*write)(FlashSession* s, const unsigned char* image, int first, int count,
                  FlashOutcome* o);
     int words; // one byte per program command: words by auto-address increment, ended by 0x04
+    // Each word waited for on the busy line (SST25: RY/BY# on data-out after 0x70), not by read
+    // status
+    int busy_line;
 };
 
 extern const Protection PROTECT_NONE;
@@ -63,6 +70,7 @@ extern const Protection PROTECT_GLOBAL_UNPROTECT;
 extern const Protection PROTECT_GLOBAL_UNLOCK;
 extern const Programming PROGRAM_PAGES;
 extern const Programming PROGRAM_WORDS;
+extern const Programming PROGRAM_WORDS_BUSY_LINE;
 
 // Reads each sector's own protection into `p` where the chip keeps it per sector (the AT25DF's),
 // for restore_protection to put back exactly; nothing otherwise.
@@ -91,6 +99,11 @@ const StatusBits* family_status_bits(const FlashChip* chip);
 // the family reads (the AT25DF's write-protect pin).
 int status_unprotected(const FlashChip* chip, int status);
 
+// What the unprotect writes into the status registers read as `status` and `status2` (-1: none):
+// the family's protection bits cleared, the bits it keeps as read.
+int kept_status(const FlashChip* chip, int status);
+int kept_status2(const FlashChip* chip, int status2);
+
 // Reads what protects the session's chip, its status `status` already read.
 void read_protection(FlashSession* s, int status, ProtectionState* p);
 
@@ -117,9 +130,12 @@ int plain_run_obstacles(const FlashChip* chip, int status);
 
 // Why the fast run would refuse the chip before it erases: 0 for none.
 enum {
-    FAST_BUSY = 1,   // the flash is busy
-    FAST_NO_SIZE,    // not in the table, and the identification gives no size
-    FAST_PIN_LOCK,   // the write-protect pin holds the protection
-    FAST_PIN_UNKNOWN // a lock bit set, the pin not readable: only if the pin is high
+    FAST_BUSY = 1,    // the flash is busy
+    FAST_NO_SIZE,     // not in the table, and the identification gives no size
+    FAST_PIN_LOCK,    // the write-protect pin holds the protection
+    FAST_PIN_UNKNOWN, // a lock bit set, the pin not readable: only if the pin is high
+    FAST_LOCKED_DOWN, // protected, the status registers locked down (SRP1)
+    FAST_OLDER,       // a chip of the older generation, not supported
+    FAST_TABLE        // its parameter table contradicts the row of its identification
 };
-int fast_refusal(int kind, int status, int pin_lock);
+int fast_refusal(int kind, int status, int pin_lock, int table_differs);

@@ -37,23 +37,46 @@ static void read_register(FlashSession* s, ProtectionState* p) {
         p->protects = p->protects || p->bits[i] != 0;
 }
 
+int kept_status(const FlashChip* chip, int status) {
+    return status & family_status_bits(chip)->keep;
+}
+
+int kept_status2(const FlashChip* chip, int status2) {
+    const Status2Bits* bits = chip != NULL ? chip->status2 : NULL;
+    if (bits == NULL || status2 < 0)
+        return -1;
+    return status2 & ~bits->protect & bits->writable;
+}
+
+// Whether the second status register protects: CMP set turns the BP bits' protection over.
+static int status2_protects(const FlashChip* chip, int status2) {
+    return chip->status2 != NULL && status2 >= 0 && (status2 & chip->status2->protect) != 0;
+}
+
 void read_protection(FlashSession* s, int status, ProtectionState* p) {
     *p = ProtectionState();
     p->where = s->chip.protection->where;
     p->status = status;
+    p->status2 = -1;
     if (p->where == PROTECTED_IN_REGISTER) {
         read_register(s, p);
-    } else {
-        p->protects = status_protects(&s->chip, status);
-        p->pin_lock = pin_lock_of(&s->chip, status);
+        return;
     }
+    if (s->chip.status2 != NULL)
+        p->status2 = mc_read_status2(s);
+    p->protects = status_protects(&s->chip, status) || status2_protects(&s->chip, p->status2);
+    p->pin_lock = pin_lock_of(&s->chip, status);
+    // SRP1 refuses every status write, whatever the pin.
+    if (p->protects && p->status2 >= 0 && (p->status2 & s->chip.status2->lockdown) != 0)
+        p->pin_lock = PIN_LOCK_DOWN;
 }
 
 // The write-enable latch cleared after a protection that stayed: the write enable may still
 // stand, and nothing may erase this chip now.
 static int stayed(FlashSession* s, ProtectionState* p, FlashOutcome* o) {
     mc_write_disable(s);
-    p->pin_lock = PIN_LOCK_HELD;
+    if (p->pin_lock != PIN_LOCK_DOWN)
+        p->pin_lock = PIN_LOCK_HELD;
     outcome_set(o, STEP_UNPROTECT, OUTCOME_STILL_LOCKED, 0, o->status);
     o->in_register = p->where == PROTECTED_IN_REGISTER;
     return OUTCOME_STILL_LOCKED;
@@ -63,28 +86,35 @@ static int clear_nothing(FlashSession*, ProtectionState*, FlashOutcome*) {
     return OUTCOME_DONE;
 }
 
-static void write_status_zero(FlashSession* s) {
-    if (s->chip.protection->status_enable == ENABLE_WRITE_STATUS)
-        mc_write_status_ewsr(s, 0x00);
-    else
-        mc_write_status(s, 0x00);
+// Whether the status registers read `now` and `now2` show nothing protected: the status holds
+// nothing but the bits an unprotected idle chip of the family reads and the bits it keeps, and no
+// bit of the second register protects.
+static int cleared(const FlashChip* chip, int now, int now2) {
+    const StatusBits* bits = chip->status;
+    return (now & ~(bits->idle | bits->keep)) == 0 && !status2_protects(chip, now2);
 }
 
-// Write status 0x00 after the family's status-write enable, waiting for its cycle to end; where
-// the write finds the lock set and clears only that (the AT25DF's global unprotect), once more.
+// Writes back the status registers with the family's protection bits cleared, every bit it keeps
+// as read (a second register in the same frame, so that a one-byte write cannot clear it), after
+// the family's status-write enable, and waits for its cycle to end; where the write finds the lock
+// set and clears only that (the AT25DF's global unprotect), once more.
 static int clear_status(FlashSession* s, ProtectionState* p, FlashOutcome* o) {
     const StatusBits* bits = s->chip.status;
-    const int status = p->status;
-    int now = 0;
-    write_status_zero(s);
+    const int status = p->status, enable = s->chip.protection->status_enable;
+    const int value = kept_status(&s->chip, status), value2 = kept_status2(&s->chip, p->status2);
+    int now = 0, now2 = -1;
+    mc_write_statuses(s, enable, value, value2);
     // The status write is a cycle of its own: busy, the write latch set, until it ends.
     int wait = wait_status_write(s, &now);
     if (wait == WAIT_READY && s->chip.protection->global_reset && (status & bits->lock) &&
         !(now & bits->lock) && (now & bits->protect)) {
-        write_status_zero(s);
+        mc_write_statuses(s, enable, value, value2);
         wait = wait_status_write(s, &now);
     }
+    if (wait == WAIT_READY && value2 >= 0)
+        now2 = mc_read_status2(s);
     o->status = now;
+    o->status2 = now2;
     if (wait != WAIT_READY) {
         outcome_set(o, STEP_UNPROTECT, wait_outcome(wait), 0, now);
         o->limit = status_write_limit(&s->chip);
@@ -92,13 +122,18 @@ static int clear_status(FlashSession* s, ProtectionState* p, FlashOutcome* o) {
             mc_write_disable(s);
         return o->kind;
     }
-    if (!status_unprotected(&s->chip, now))
+    if (!cleared(&s->chip, now, now2))
         return stayed(s, p, o);
+    const int before2 = p->status2;
     read_protection(s, now, p);
     FlashEvent e = {};
     e.what = EVENT_CLEARED;
     e.before = status;
     e.after = now;
+    e.written = value;
+    e.before2 = before2;
+    e.after2 = now2;
+    e.written2 = value2;
     e.how = s->chip.protection->how;
     o->how = e.how;
     tell(s, &e);
@@ -182,11 +217,17 @@ int plain_run_obstacles(const FlashChip* chip, int status) {
            (chip->bulk_erase == 0 ? PLAIN_NO_BULK : 0) | (chip->program->words ? PLAIN_BYTES : 0);
 }
 
-int fast_refusal(int kind, int status, int pin_lock) {
+int fast_refusal(int kind, int status, int pin_lock, int table_differs) {
     if (status & STATUS_BUSY)
         return FAST_BUSY;
+    if (kind == CHIP_OLDER)
+        return FAST_OLDER;
     if (kind == CHIP_NO_SIZE)
         return FAST_NO_SIZE;
+    if (table_differs)
+        return FAST_TABLE;
+    if (pin_lock == PIN_LOCK_DOWN)
+        return FAST_LOCKED_DOWN;
     if (pin_lock == PIN_LOCK_HELD)
         return FAST_PIN_LOCK;
     if (pin_lock == PIN_LOCK_UNKNOWN)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "chips.h"
+#include "sfdp.h"
 
 // The link a session speaks.
 enum {
@@ -48,6 +49,10 @@ struct FlashSession {
     FlashChip chip;
     int kind;
     unsigned char id[3];
+    // The chip's own parameter table, as read with the identification; and where 0x9F found no
+    // chip, what the older identification (0x90: maker, device; else 0xAB's signature) read.
+    FlashTable table;
+    unsigned char older[2];
 };
 
 // A session on the claimed port (baseport) with the link `link`: no chip identified yet.

@@ -2,8 +2,11 @@
 #include "wait.h"
 
 #include "commands.h"
+#include "link.h"
 #include "outcome.h"
+#include "../driver/adapter.h"
 #include "../port/clock.h"
+#include "../port/registers.h"
 
 int wait_ready(FlashSession* s, double limit, int readings, int* status) {
     unsigned char statuses[STATUS_READINGS];
@@ -30,6 +33,26 @@ int wait_ready(FlashSession* s, double limit, int readings, int* status) {
         if ((*status & STATUS_BUSY) != 0 && now - start > limit)
             return WAIT_BUSY;
     }
+}
+
+int wait_busy_line(FlashSession* s, double limit) {
+    // Between frames: where the program may stop.
+    if (session_note_stop(s) && !s->closing)
+        return WAIT_STOPPED;
+    const double start = seconds_now();
+    int ready = 0;
+    begin(s);
+    while (ready < 2) {
+        const double now = seconds_now();
+        const int line = (Inp32(s->status) & ADAPTER_MISO) != 0;
+        ready = line ? ready + 1 : 0;
+        if (!line && now - start > limit) {
+            end(s);
+            return WAIT_BUSY;
+        }
+    }
+    end(s);
+    return WAIT_READY;
 }
 
 int wait_outcome(int wait) {

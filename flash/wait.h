@@ -22,6 +22,13 @@ enum {
 // last status in `*status`.
 int wait_ready(FlashSession* s, double limit, int readings, int* status);
 
+// Waits for a word of an SST25's word sequence on its busy line (0x70 sent): the chip selected,
+// nothing clocked, its data-out shows RY/BY# (1 ready); it ends on two readings in a row that show
+// it ready, and gives up once `limit` seconds have passed with it still busy, or at once when a
+// stop was noted. A chip that has left its word sequence shows ready at once (its data-out
+// floats high): read status, which such a chip answers, tells.
+int wait_busy_line(FlashSession* s, double limit);
+
 // The outcome (outcome.h) of a wait that did not end ready.
 int wait_outcome(int wait);
 

@@ -32,7 +32,9 @@ int flash_blank(const unsigned char* page);
 int flash_erase(FlashSession* s, int pages, FlashOutcome* o);
 int flash_erase_took(FlashSession* s, int pages, FlashOutcome* o);
 
-// The image's first `pages` pages written into the identified chip: its protection cleared by
+// The image's first `pages` pages written into the identified chip, unless its parameter table
+// contradicts the row of its identification (refused before anything is done): its protection
+// cleared by
 // the family's procedure (`p`, as read at the start), the chip erased by its plan, the erase
 // checked (one page of each 64 KiB must read blank; a page that is not is read again), the pages
 // programmed as the family programs. Returns the outcome's kind; tells the listener each step.

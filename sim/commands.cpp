@@ -133,7 +133,8 @@ void byte_in(Model& m, uint8_t b) {
         settle(m);
         m.cmd = b;
         m.address = 0;
-        m.beyond_id = static_cast<uint8_t>(m.beyond_id | (b != kCmdReadId));
+        // A station polls with read identification, the chip woken first (release, 0xAB).
+        m.beyond_id = static_cast<uint8_t>(m.beyond_id | (b != kCmdReadId && b != kCmdRelease));
         // While busy the chip answers read status only, asleep 0xAB only, and while it wakes
         // nothing; unknown commands void the frame.
         m.frame_ignored =

@@ -2,6 +2,7 @@
 #include "backup.h"
 
 #include "board.h"
+#include "identity.h"
 #include "image.h"
 #include "outfile.h"
 #include "progress.h"
@@ -46,15 +47,37 @@ static int read_span(FlashSession* s, unsigned char* buffer, int from, int size,
     return flash_read(s, from, buffer, size, pass, &o) == OUTCOME_DONE;
 }
 
-// The chip that answers `id`, its row in `*chip`, and the size to read: the table's, or else the
-// size the identification gives (1 MiB when it gives none); 0 when no flash answered.
-static int flash_size(const unsigned char* id, int kind, const FlashChip* chip) {
+// The chip that answers `id`, its row in `*chip`, and the size to read: the table's, the chip's
+// own parameter table's, or else the size the identification gives (1 MiB when it gives none); 0
+// when no flash answered, or only one of the older generation that lptspi does not support.
+static int flash_size(const FlashSession* s, const unsigned char* id, int kind,
+                      const FlashChip* chip) {
     if (kind == CHIP_KNOWN) {
         printf("flash %s (%02x %02x %02x), %d KiB\n", chip->name, id[0], id[1], id[2],
                chip->size / 1024);
         return chip->size;
     }
     printf("flash id %02x %02x %02x", id[0], id[1], id[2]);
+    if (kind == CHIP_TABLE) {
+        printf(", %d KiB: not in lptspi's table of flash chips, its own parameter table (SFDP) "
+               "gives its size\n",
+               chip->size / 1024);
+        return chip->size;
+    }
+    if (kind == CHIP_OLDER) {
+        char older[128];
+        say_older(s, older, sizeof older);
+        printf(", but %s: lptspi does not support it\n", older);
+        fail_because("the flash answers only the older identification: nothing read");
+        return 0;
+    }
+    if (kind == CHIP_OTHER) {
+        const FlashChip* row = find_chip(id);
+        printf(", %d KiB: %s's identification, but its status shows bits %s does not have: taken "
+               "as a common 25-series chip of the size its identification gives\n",
+               chip->size / 1024, row->name, row->name);
+        return chip->size;
+    }
     if (kind == CHIP_SILENT) {
         printf(": no flash answered\n");
         fail_because("no flash answered (id %02x %02x %02x)", id[0], id[1], id[2]);
@@ -221,8 +244,9 @@ static int back_up(NewFile* file, FlashSession* s) {
     }
     const int kind = s->kind;
     const FlashChip* chip = &s->chip;
-    say_protection(s, status);
-    int size = flash_size(id, kind, chip);
+    if (kind != CHIP_OLDER)
+        say_protection(s, status);
+    int size = flash_size(s, id, kind, chip);
     if (size == 0)
         return EXIT_BACKUP_NOT_WRITTEN;
 
@@ -236,7 +260,10 @@ static int back_up(NewFile* file, FlashSession* s) {
         return EXIT_BACKUP_NOT_WRITTEN;
     }
     int result = EXIT_BACKUP_SAVED;
-    int pages = read_checked(s, bytes, second, size, kind == CHIP_KNOWN, file->path, &result);
+    // The table's size, or the chip's own parameter table's, is the chip's; an identification's
+    // capacity code is checked by the reads beyond it.
+    const int sized = kind == CHIP_KNOWN || kind == CHIP_TABLE;
+    int pages = read_checked(s, bytes, second, size, sized, file->path, &result);
     free(second);
     if (pages >= 0) {
         int saved = save(file, bytes, pages);

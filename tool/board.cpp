@@ -5,6 +5,7 @@
 #include "words.h"
 #include "verdict.h"
 #include "../flash/commands.h"
+#include "../flash/wake.h"
 #include "../flash/write.h"
 #include "../port/interrupt.h"
 #include "../port/opening.h"
@@ -26,7 +27,9 @@ int claim_port(int number, int link, FlashSession* s) {
 }
 
 int board_begin(FlashSession* s, int busy_bits) {
-    int status = session_begin(s);
+    // Every run but lptspi's own first wakes a chip that a board's processor left in deep
+    // power-down: asleep, it answers nothing but its release.
+    int status = s->link == LINK_PLAIN ? session_begin(s) : session_begin_awake(s);
     if (session_stopped(s))
         return -1;
     if ((status & busy_bits) != 0) {

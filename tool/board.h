@@ -23,11 +23,12 @@ enum {
 // why when it cannot. Returns 1 when the port is claimed.
 int claim_port(int number, int link, FlashSession* s);
 
-// A board's session begins on the claimed port: writes the idle lines, pauses and reads the
-// flash's status. The flash is idle when none of `busy_bits` is set in it: a run that erases and
-// writes needs 0x00 (0xFF), a run that only reads needs the busy bit clear. Returns the status (0
-// to 255) when the flash is idle, having said so; otherwise -1, having said why (the status of a
-// flash that is not idle, which is left untouched).
+// A board's session begins on the claimed port: writes the idle lines, pauses, on every link but
+// lptspi's own wakes the chip from deep power-down, and reads the flash's status. The flash is idle
+// when none of `busy_bits` is set in it: a run that erases and writes needs 0x00 (0xFF), a run that
+// only reads needs the busy bit clear. Returns the status (0 to 255) when the flash is idle, having
+// said so; otherwise -1, having said why (the status of a flash that is not idle, which is left
+// untouched).
 int board_begin(FlashSession* s, int busy_bits);
 
 // claim_port, then board_begin: -1 having said why when either fails.

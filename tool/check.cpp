@@ -33,13 +33,17 @@ static int verdict(const CheckFindings* f) {
 // protection the write-protect pin holds. (It clears protection, erases sector by sector where
 // there is no bulk erase and programs words where the family takes those.)
 static int fast_verdict(const CheckFindings* f) {
-    const int refusal = fast_refusal(f->no_size ? CHIP_NO_SIZE : CHIP_KNOWN,
-                                     f->busy ? STATUS_BUSY : 0, f->pin_lock);
-    const char* why = f->wiring                  ? "the flash or its wiring needs attention"
-                      : refusal == FAST_BUSY     ? "the flash is busy"
-                      : refusal == FAST_NO_SIZE  ? "it takes no chip whose size it does not know"
-                      : refusal == FAST_PIN_LOCK ? "the write-protect pin holds the protection"
-                                                 : NULL;
+    const int kind = f->older ? CHIP_OLDER : f->no_size ? CHIP_NO_SIZE : CHIP_KNOWN;
+    const int refusal = fast_refusal(kind, f->busy ? STATUS_BUSY : 0, f->pin_lock, f->table);
+    const char* why =
+        f->wiring                 ? "the flash or its wiring needs attention"
+        : refusal == FAST_BUSY    ? "the flash is busy"
+        : refusal == FAST_OLDER   ? "it does not support a chip of the older generation"
+        : refusal == FAST_NO_SIZE ? "it takes no chip whose size it does not know"
+        : refusal == FAST_TABLE   ? "the chip's own parameter table contradicts its identification"
+        : refusal == FAST_LOCKED_DOWN ? "the status registers are locked down with protection on"
+        : refusal == FAST_PIN_LOCK    ? "the write-protect pin holds the protection"
+                                      : NULL;
     if (why != NULL) {
         printf("result: lptspi --fast cannot write this flash as it is: %s (see above)\n", why);
         return CHECK_FLASH_OR_WIRING;

@@ -2,10 +2,12 @@
 // reliably the chip reads; its protection is check_protection.cpp's.
 #include "check_parts.h"
 
+#include "identity.h"
 #include "image.h"
 #include "protection.h"
 #include "../flash/commands.h"
 #include "../flash/identify.h"
+#include "../flash/wake.h"
 #include "../port/registers.h"
 #include "../port/system.h"
 
@@ -18,7 +20,8 @@ enum {
 };
 
 // Returns 1 when a chip answers on the data-in line, the identification read three times into
-// `o` (and the session's chip when the reads agree); -1 when Ctrl-C stopped it.
+// `o` (and the session's chip when the reads agree); -1 when Ctrl-C stopped it. A chip that
+// answers nothing at first is sent release from deep power-down before it is identified.
 static int check_lines(FlashSession* s, unsigned char ids[3][3], int* status, FlashOutcome* o) {
     session_idle(s);
     _sleep(100);
@@ -28,7 +31,9 @@ static int check_lines(FlashSession* s, unsigned char ids[3][3], int* status, Fl
         printf("lines: data-in (pin 10) reads low with the flash released: it is shorted to "
                "ground, or a chip holds it low\n");
 
+    const int released = wake_if_silent(s);
     flash_identify(s, 3, ids, o);
+    const int woke = released && chip_answers(ids[0]);
     *status = mc_read_status(s);
     if (end_cut_words(s, status))
         flash_identify(s, 3, ids, o);
@@ -54,6 +59,11 @@ static int check_lines(FlashSession* s, unsigned char ids[3][3], int* status, Fl
         return 0;
     }
     printf("lines: data-in follows the flash when it is selected and clocked: a chip answers\n");
+    if (woke)
+        printf("flash: the chip answered nothing until its release from deep power-down (0xab): "
+               "it was asleep, as a board's processor may leave it, and woke; lptspi --fast, "
+               "--verify, lptspi-backup and the station wake it themselves, lptspi does not (it "
+               "would find status 0xff: not idle)\n");
     return 1;
 }
 
@@ -87,6 +97,24 @@ static const char* maker(int code) {
     return "unknown maker";
 }
 
+// What a chip's own parameter table says of a chip the table of families does not list.
+static void say_table(const FlashTable* t, const FlashChip* chip) {
+    char erases[96] = "";
+    for (int i = 0; i < t->erase_count; i++) {
+        const size_t used = strlen(erases);
+        snprintf(erases + used, sizeof erases - used, "%s%d KiB (0x%02x)", i ? ", " : "",
+                 t->erases[i].size / 1024, t->erases[i].command);
+    }
+    printf("flash: not in lptspi's table of flash chips, but its own parameter table (SFDP %d.%d) "
+           "describes it: %d KiB, erases %s, the status written after 0x%02x, %s; lptspi --fast "
+           "takes it as that table says\n",
+           t->major, t->minor, chip->size / 1024, erases[0] ? erases : "none listed",
+           t->status_enable,
+           t->qe == QE_NOT_GIVEN ? "its quad-enable bit not given"
+           : t->qe == QE_NONE    ? "no quad-enable bit"
+                                 : "a quad-enable bit, which the unprotect keeps");
+}
+
 // Says what the identification tells and which family of the table answers it (in `*chip`, or
 // NULL); returns the size, or 0 when the identification does not give one.
 static int say_id(const FlashSession* s, unsigned char ids[3][3], const FlashOutcome* o,
@@ -101,7 +129,18 @@ static int say_id(const FlashSession* s, unsigned char ids[3][3], const FlashOut
         f->wiring = 1;
         return 0;
     }
-    *chip = s->kind == CHIP_KNOWN ? &s->chip : NULL; // NULL: not in the table
+    if (o->kind == OUTCOME_OLDER_CHIP) {
+        char older[128];
+        say_older(s, older, sizeof older);
+        printf("flash: id %02x %02x %02x, the same three times: no answer to the identification "
+               "(0x9f), but %s: a chip of the older generation, which lptspi does not support\n",
+               id[0], id[1], id[2], older);
+        f->older = 1;
+        f->family = 1;
+        return 0;
+    }
+    // NULL: not in the table; a chip its own parameter table describes is the row made of it.
+    *chip = s->kind == CHIP_KNOWN || s->kind == CHIP_TABLE ? &s->chip : NULL;
     const int size = s->chip.size;
     if (size == 0) {
         printf("flash: id %02x %02x %02x, the same three times: %s (%02x), capacity code %02x, a "
@@ -110,12 +149,27 @@ static int say_id(const FlashSession* s, unsigned char ids[3][3], const FlashOut
         f->no_size = 1; // lptspi --fast takes no such chip
         return 0;
     }
+    const int named = s->kind == CHIP_KNOWN;
     printf("flash: id %02x %02x %02x, the same three times: %s (%02x)%s%s, %d KiB\n", id[0], id[1],
-           id[2], maker(id[0]), id[0], *chip != NULL ? " " : "", *chip != NULL ? (*chip)->name : "",
-           size / 1024);
-    if (*chip == NULL)
+           id[2], maker(id[0]), id[0], named ? " " : "", named ? s->chip.name : "", size / 1024);
+    if (s->kind == CHIP_TABLE)
+        say_table(&s->table, &s->chip);
+    else if (s->kind == CHIP_OTHER)
+        printf("flash: the identification of %s, but status bits %s does not have: another chip "
+               "that answers it, taken as a common 25-series chip of the size its identification "
+               "gives\n",
+               find_chip(id)->name, find_chip(id)->name);
+    else if (*chip == NULL)
         printf("flash: not in lptspi's table of flash chips: taken as a common 25-series chip of "
                "the size its identification gives\n");
+    if (s->kind == CHIP_KNOWN && s->table.differs) {
+        char differs[192];
+        table_contradiction(differs, sizeof differs, s);
+        printf("flash: its own parameter table (SFDP) contradicts %s: %s: a relabelled or cloned "
+               "chip, or a wrong table: lptspi --fast refuses it\n",
+               s->chip.name, differs);
+        f->table = 1;
+    }
     return size;
 }
 
@@ -220,9 +274,9 @@ void check_flash(FlashSession* s, const CheckOptions* options, CheckFindings* f)
         size = say_id(s, ids, &o, &chip, f);
     // A bit that shows the write-protect pin is the family's problem, not the status's.
     f->status = (status & ~(chip != NULL ? chip->status->idle : 0)) != 0x00;
-    f->family = plain_run_obstacles(chip, status) != 0;
+    f->family = f->family || plain_run_obstacles(chip, status) != 0;
     f->busy = (status & STATUS_BUSY) != 0;
-    if (chip == NULL && s->kind == CHIP_KNOWN) {
+    if (chip == NULL && (s->kind == CHIP_KNOWN || s->kind == CHIP_TABLE)) {
         // Busy: the family is not taken from an identification read meanwhile.
         s->chip = FlashChip();
         s->chip.name = "the flash";
@@ -230,6 +284,9 @@ void check_flash(FlashSession* s, const CheckOptions* options, CheckFindings* f)
     }
     read_protection(s, status, &f->protection);
     f->pin_lock = f->protection.pin_lock;
+    // Status register 2's CMP refuses lptspi's bulk erase as much as the BP bits do.
+    if (f->protection.status2 >= 0 && f->protection.protects)
+        f->status = 1;
     say_status(status, chip, f);
     say_family(chip, status);
     say_locks(s, chip, f);
@@ -237,11 +294,15 @@ void check_flash(FlashSession* s, const CheckOptions* options, CheckFindings* f)
         return;
     if (status & STATUS_BUSY)
         printf("reads: not checked while the flash is busy\n");
+    else if (f->older)
+        printf("reads: not checked on a chip lptspi does not support\n");
     else
         check_reads(s, size != 0 ? size : RELIABILITY_BYTES, f);
     if (session_stopped(s))
         return;
-    if (options->unprotect && f->wiring)
+    if (options->unprotect && f->older)
+        printf("unprotect: not tried on a chip lptspi does not support\n");
+    else if (options->unprotect && f->wiring)
         printf("unprotect: not tried while the reads are unreliable\n");
     else if (options->unprotect)
         unprotect(s, status, chip, f);

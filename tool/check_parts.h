@@ -30,6 +30,10 @@ struct CheckFindings {
     int busy;
     int no_size;
     int pin_lock;
+    // A chip of the older generation (no 0x9F), and a parameter table that contradicts the row of
+    // the chip's identification: lptspi --fast refuses both.
+    int older;
+    int table;
     // What protects the chip, as read (the pin lock as found: pin_lock follows --unprotect).
     ProtectionState protection;
 };

@@ -7,7 +7,18 @@
 const char* const UNLOCK_IGNORED = "the chip ignored the unlock (as it does with its write-protect "
                                    "pin low and WPEN set): hold the write-protect pin high";
 
-void status_kept_reason(char* text, int size, const FlashChip* chip, int now) {
+void status_kept_reason(char* text, int size, const FlashChip* chip, int now, int now2) {
+    const Status2Bits* bits2 = chip != NULL ? chip->status2 : NULL;
+    if (bits2 != NULL && now2 >= 0 && (now2 & bits2->lockdown) != 0) {
+        snprintf(text, (size_t)size,
+                 "the status is still 0x%02x, status register 2 0x%02x: %s is set, which locks the "
+                 "status registers down (%s): no status write is taken",
+                 now, now2, bits2->names[0],
+                 (now & family_status_bits(chip)->lock)
+                     ? "for good, with SRP0 set too: the chip's protection can never be cleared"
+                     : "until the power is cycled: switch the board off and on");
+        return;
+    }
     snprintf(text, (size_t)size,
              "the status is still 0x%02x: the status register is locked (%s set while the chip's "
              "write-protect pin is held low) or the chip ignores the command: hold the "

@@ -5,8 +5,9 @@
 #include "../flash/procedures.h"
 #include "../flash/session.h"
 
-// Why the status stayed `now` after the protection's procedure, one clause for a message.
-void status_kept_reason(char* text, int size, const FlashChip* chip, int now);
+// Why the status stayed `now` (and status register 2 `now2`, -1 where not read) after the
+// protection's procedure, one clause for a message.
+void status_kept_reason(char* text, int size, const FlashChip* chip, int now, int now2);
 
 // `len` bytes of the register as "55 55 ff", for a message.
 void format_locks(char* text, int size, const unsigned char* bits, int len);

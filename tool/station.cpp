@@ -11,6 +11,7 @@
 #include "../flash/chips.h"
 #include "../flash/commands.h"
 #include "../flash/identify.h"
+#include "../flash/wake.h"
 #include "../port/interrupt.h"
 #include "../port/system.h"
 
@@ -35,13 +36,14 @@ struct Station {
     int failed_numbers[LISTED_FAILS];
 };
 
-// Polls the identification until a board answers (`present`) the same three times in a row, its
-// identification in `id`, or until no chip answers three times in a row. The lines are idle
-// between polls. Returns 0 when Ctrl-C stopped it.
+// Polls the identification (the chip woken first) until a board answers (`present`) the same three
+// times in a row, its identification in `id`, or until no chip answers three times in a row. The
+// lines are idle between polls. Returns 0 when Ctrl-C stopped it.
 static int wait_for_board(FlashSession* s, int present, unsigned char* id) {
     unsigned char now[3], last[3] = {0, 0, 0};
     int agree = 0;
     for (;;) {
+        flash_wake(s); // a board whose processor left its chip asleep
         mc_read_id(s, now);
         session_idle(s);
         if (session_stopped(s))

@@ -20,8 +20,12 @@ void say_wait_failed(int outcome, int status, const char* what, double limit) {
         snprintf(time, sizeof time, "%.0f ms", limit * 1e3);
     else
         snprintf(time, sizeof time, "%.0f us", limit * 1e6);
-    printf("!!! the flash stayed busy (status 0x%02x) for %s after %s, twice the longest its "
-           "datasheet gives: check the chip's power supply, switch the board off and on and run "
-           "again \n",
-           status, time, what);
+    char shown[32];
+    if (status >= 0)
+        snprintf(shown, sizeof shown, "status 0x%02x", status);
+    else
+        snprintf(shown, sizeof shown, "its busy line low");
+    printf("!!! the flash stayed busy (%s) for %s after %s, twice the longest its datasheet "
+           "gives: check the chip's power supply, switch the board off and on and run again \n",
+           shown, time, what);
 }

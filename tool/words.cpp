@@ -2,6 +2,7 @@
 #include "words.h"
 
 #include "board.h"
+#include "identity.h"
 #include "protection.h"
 #include "verdict.h"
 #include "waits.h"
@@ -11,6 +12,26 @@
 #include <stdio.h>
 
 enum { LISTED_DIFFERENCES = 16 };
+
+// A status register cleared of its protection bits, the bits kept named; status register 2 where
+// it held anything.
+static void say_cleared(const FlashSession* s, const FlashEvent* e) {
+    const char* how = e->how == CLEARED_BY_EWSR_STATUS ? "enable-write-status and write status"
+                                                       : "write enable and write status";
+    if (e->how == CLEARED_BY_GLOBAL_UNPROTECT) {
+        printf("flash protected (status 0x%02x): cleared to 0x%02x by the global unprotect\n",
+               e->before, e->after);
+    } else if (e->before2 <= 0 || s == NULL || s->chip.status2 == NULL) {
+        printf("flash protected (status 0x%02x): cleared to 0x%02x by %s 0x%02x\n", e->before,
+               e->after, how, e->written);
+    } else {
+        const Status2Bits* bits = s->chip.status2;
+        printf("flash protected (status 0x%02x, status register 2 0x%02x): cleared to 0x%02x, "
+               "0x%02x by %s 0x%02x 0x%02x%s\n",
+               e->before, e->before2, e->after, e->after2, how, e->written, e->written2,
+               (e->written2 & bits->quad) ? " (QE kept)" : "");
+    }
+}
 
 static void heard(void* listener, const FlashEvent* e) {
     RunWords* w = (RunWords*)listener;
@@ -27,10 +48,7 @@ static void heard(void* listener, const FlashEvent* e) {
                    before);
             return;
         }
-        printf("flash protected (status 0x%02x): cleared to 0x%02x by %s\n", e->before, e->after,
-               e->how == CLEARED_BY_GLOBAL_UNPROTECT ? "the global unprotect"
-               : e->how == CLEARED_BY_EWSR_STATUS    ? "enable-write-status and write status 0x00"
-                                                     : "write enable and write status 0x00");
+        say_cleared(w->session, e);
         return;
     case EVENT_ERASE_BEGINS:
         if (e->unit == 0) {
@@ -70,15 +88,26 @@ static void heard(void* listener, const FlashEvent* e) {
 void listen(FlashSession* s, RunWords* words) {
     words->watch.heard = heard;
     words->watch.listener = words;
+    words->session = s;
     s->watch = &words->watch;
 }
 
 void say_chip(const FlashSession* s) {
     const unsigned char* id = s->id;
-    if (s->kind == CHIP_KNOWN)
+    if (s->kind == CHIP_KNOWN) {
         printf("flash %s (%02x %02x %02x), %d KiB\n", s->chip.name, id[0], id[1], id[2],
                s->chip.size / 1024);
-    else
+    } else if (s->kind == CHIP_TABLE) {
+        printf("flash id %02x %02x %02x not in the table: its own parameter table (SFDP) "
+               "describes a flash of %d KiB, taken as it says\n",
+               id[0], id[1], id[2], s->chip.size / 1024);
+    } else if (s->kind == CHIP_OTHER) {
+        const FlashChip* row = find_chip(id);
+        printf("flash id %02x %02x %02x is %s's, but its status shows bits %s does not have: "
+               "another chip with that identification, treated as a common 25-series flash of %d "
+               "KiB\n",
+               id[0], id[1], id[2], row->name, row->name, s->chip.size / 1024);
+    } else
         printf("flash id %02x %02x %02x not in the table: treated as a common 25-series flash of "
                "%d KiB\n",
                id[0], id[1], id[2], s->chip.size / 1024);
@@ -121,6 +150,21 @@ static int before_erase(const FlashSession* s, const FlashOutcome* o) {
                "reads are unreliable, nothing erased \n",
                id[0], id[1], id[2], o->again[0], o->again[1], o->again[2]);
         fail_because("the flash's identification read differently twice: nothing erased");
+    } else if (o->step == STEP_IDENTIFY && o->kind == OUTCOME_OLDER_CHIP) {
+        char older[96];
+        say_older(s, older, sizeof older);
+        printf("!!! flash id %02x %02x %02x, but %s: lptspi does not support it: nothing erased \n",
+               id[0], id[1], id[2], older);
+        fail_because("the flash answers only the older identification (%s): nothing erased", older);
+    } else if (o->step == STEP_IDENTIFY && o->kind == OUTCOME_TABLE_DIFFERS) {
+        char differs[160];
+        table_contradiction(differs, sizeof differs, s);
+        printf("!!! %s's own parameter table (SFDP) contradicts its identification: %s: a "
+               "relabelled or cloned chip, or a wrong table; nothing erased \n",
+               s->chip.name, differs);
+        fail_because("the flash's parameter table contradicts its identification (%s): nothing "
+                     "erased",
+                     s->chip.name);
     } else if (o->step == STEP_IDENTIFY) {
         printf("!!! flash id %02x %02x %02x not in the table, and it gives no size (no chip "
                "answering reads 00 00 00): nothing erased \n",
@@ -137,7 +181,7 @@ static int before_erase(const FlashSession* s, const FlashOutcome* o) {
         if (o->in_register)
             snprintf(reason, sizeof reason, "%s", UNLOCK_IGNORED);
         else
-            status_kept_reason(reason, sizeof reason, &s->chip, o->status);
+            status_kept_reason(reason, sizeof reason, &s->chip, o->status, o->status2);
         printf("!!! the protection cannot be cleared: %s; nothing erased \n", reason);
         fail_because("the flash's protection cannot be cleared (see above): nothing erased");
     } else {

@@ -14,6 +14,7 @@
 struct RunWords {
     FlashWatch watch;
     Progress progress;
+    const FlashSession* session; // whose chip the words name
 };
 
 // From now on the session's procedures are heard by `words`, which puts them into words.
@@ -36,7 +37,8 @@ void say_updated(const UpdateCount* count);
 // kept"), or "".
 void done_text(const BoardDone* done, char* text, int size);
 
-// Says which chip the identification found ("flash M25P80 (20 20 14), 1024 KiB").
+// Says which chip the identification found ("flash M25P80 (20 20 14), 1024 KiB"; a chip its
+// own parameter table describes, or one that shares a family's identification, as such).
 void say_chip(const FlashSession* s);
 
 // Lists the first `limit` bytes of a page that differ ("0a7: a5 != b5", offset, read, expected);

@@ -33,6 +33,9 @@ std::string id_line(const char* id, const char* maker, int kib, std::string fami
 }
 const std::string CLEAR = "flash: status 0x00: not busy, write latch clear, no block protection, "
                           "status register not locked\n";
+// The W25Q's status register 2 as it comes from the factory.
+const std::string CLEAR2 =
+    "flash: status register 2 0x00: QE clear; CMP clear; SRP1 clear: not locked down\n";
 const std::string NOT_IDLE = "flash: lptspi refuses a flash whose status is not 0x00: "
                              "lptspi --fast clears the protection itself\n";
 const std::string READY = "result: everything lptspi needs was found\n";
@@ -85,8 +88,8 @@ const std::vector<Family>& families() {
     static const std::vector<Family> all = {
         {"m25p80", "20 20 14", "ST/Micron (20)", 1024, CLEAR + READY, NOTHING + READY, 0, 0,
          VERIFIED, VERIFIED},
-        {"w25q80", "ef 40 14", "Winbond (ef)", 1024, CLEAR + READY, NOTHING + READY, 0, 0, VERIFIED,
-         VERIFIED},
+        {"w25q80", "ef 40 14", "Winbond (ef)", 1024, CLEAR + CLEAR2 + READY, NOTHING + READY, 0, 0,
+         VERIFIED, VERIFIED},
         {"mx25l8005", "c2 20 14", "Macronix (c2)", 1024, CLEAR + READY, NOTHING + READY, 0, 0,
          VERIFIED, VERIFIED},
         {"gd25q80", "c8 40 14", "GigaDevice (c8)", 1024, CLEAR + READY, NOTHING + READY, 0, 0,
@@ -94,7 +97,7 @@ const std::vector<Family>& families() {
         {"en25f80", "1c 31 14", "EON (1c)", 1024, CLEAR + READY, NOTHING + READY, 0, 0, VERIFIED,
          VERIFIED},
         {"w25q128", "ef 40 18", "Winbond (ef)", 16384,
-         CLEAR +
+         CLEAR + CLEAR2 +
              "flash: W25Q128 takes about 40 s to erase, up to 200 s: lptspi shows status = 03 "
              "meanwhile\n" +
              READY,

@@ -253,7 +253,8 @@ TEST_F(FilesTest, CtrlCLeavesTheLinesIdleInEveryProgram) {
 }
 
 // Ctrl-C in the middle of an SST25's word sequence: write disable ends it before the lines are
-// left idle, or the chip (its power kept) would take nothing but words until switched off.
+// left idle, or the chip (its power kept) would take nothing but words until switched off; then
+// 0x80 turns its busy line off.
 TEST_F(FilesTest, CtrlCEndsAWordSequenceFirst) {
     const std::string trace = dir + "/trace";
     Child run({TOOL, "--fast", image_of(pattern(256 * 256, 6))},
@@ -267,7 +268,7 @@ TEST_F(FilesTest, CtrlCEndsAWordSequenceFirst) {
     ASSERT_GE(result.out.size(), note.size());
     EXPECT_EQ(result.out.substr(result.out.size() - note.size()), note);
     const std::string frames = decode_frames(read_file(trace));
-    EXPECT_EQ(frames.substr(frames.size() - 9), "\n04\nidle\n")
+    EXPECT_EQ(frames.substr(frames.size() - 12), "\n04\n80\nidle\n")
         << frames.substr(frames.size() - 80);
 }
 

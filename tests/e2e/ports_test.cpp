@@ -155,7 +155,8 @@ TEST_F(PortTest, UsualPlacesAndPortsOnlyTheDriverFinds) {
 }
 
 // lptspi --verify: the page lines and failure lines of the default run's verification, on the
-// fast link, reading only; the flash's protection does not stop it, only a busy flash does.
+// fast link, reading only, the chip woken from deep power-down first (0xab and the table's longest
+// release time); the flash's protection does not stop it, only a busy flash does.
 TEST_F(PortTest, VerifyReadsAndComparesOnly) {
     const std::string raw = pattern(600, 9);
     write_file(image, scramble(raw));
@@ -173,9 +174,9 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
     const std::string pages = "3 pages ...\nverifying...\nverifying    33%  1 of 3 pages, 0:00 "
                               "left\nverifying    66%  2 of 3 pages, 0:00 left\n";
     const std::string status = "R 077a\nW 077a 34\nR 077a x3\nW 077a 35\nW 037a 00\nR 0379\n"
-                               "idle\nS 100\n05=00\n";
+                               "idle\nS 100\nab\nR 0378 x31\n05=00\n";
     // The identification read twice, which names the chip in the verdict, then the pages.
-    const std::string ids = "9f 00 00 00 x2\n";
+    const std::string ids = "9f 00 00 00 x2\n5a 00 00 00 +17\n";
     const std::string reads =
         ids + "0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\nidle\nS 100\n";
     const struct {
@@ -215,11 +216,13 @@ TEST_F(PortTest, VerifyReadsAndComparesOnly) {
         EXPECT_EQ(decode_frames(trace), c.events);
         EXPECT_TRUE(read_file(chip) == c.chip);
     }
-    // One driver request a frame: 6 frames, 10 single accesses, the question where LPT1 is.
+    // One driver request a frame: 8 frames (the release, the status, the identification twice,
+    // the parameter table, 3 pages), 41 single accesses (31 of them the wait after the release),
+    // the question where LPT1 is.
     const std::string err = run_program({TOOL, "--verify", image},
                                         {{"LPTSPI_SIM_CHIP", chip}, {"LPTSPI_SIM_REPORT", "1"}})
                                 .err;
-    EXPECT_NE(err.find("lptspi-sim: driver requests: 17\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("lptspi-sim: driver requests: 50\n"), std::string::npos) << err;
 }
 
 // Unknown and malformed options, options after the file and a wrong LPTSPI_PORT: the usage

@@ -143,7 +143,9 @@ TEST_F(RunTest, CardWhereverTheSystemPutIt) {
 }
 
 // lptspi --fast: the same phases and messages on the fast link, one driver request a frame, no
-// pause after a write enable, the chip identified (twice) and named, the erase polled (16
+// pause after a write enable, the chip woken from deep power-down (0xab, then the table's longest
+// release time), identified (twice), its parameter table read (none here) and named, the erase
+// polled (16
 // readings a frame) and shown when it changes and every 100 ms, the erase's first page read
 // back blank, a blank page (page 1) left as the erase left it and still verified.
 TEST_F(RunTest, FastRunInOrder) {
@@ -160,14 +162,16 @@ TEST_F(RunTest, FastRunInOrder) {
     // The erase over in a quarter of a second; three pages a third at a time.
     EXPECT_EQ(shown, "erasing 100\nprogramming 33 66 100\nverifying 33 66 100\n");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(events, ECP_SETUP + "idle\nS 100\n05=00\n9f 00 00 00 x2\n"
+    EXPECT_EQ(events, ECP_SETUP + "idle\nS 100\nab\nR 0378 x31\n05=00\n9f 00 00 00 x2\n"
+                                  "5a 00 00 00 +17\n"
                                   "06\nc7\n05=03*16 x621\n05=00*16 x2\n0b 00 00 00 +257\n"
                                   "06\n02 00 00 00 +256\n05=03*16 x3\n05=00*16\n"
                                   "06\n02 00 02 00 +256\n05=03*16 x3\n05=00*16\n"
                                   "0b 00 00 00 +257\n0b 00 01 00 +257\n0b 00 02 00 +257\n"
                                   "idle\nS 100\n");
-    // 644 frames, 10 single accesses (the ECP set-up, the idle lines), the question where LPT1 is.
-    EXPECT_NE(result.err.find("lptspi-sim: driver requests: 655\n"), std::string::npos)
+    // 646 frames, 41 single accesses (the ECP set-up, the idle lines, the wait after the
+    // release), the question where LPT1 is.
+    EXPECT_NE(result.err.find("lptspi-sim: driver requests: 688\n"), std::string::npos)
         << result.err;
     EXPECT_EQ(chip_bytes().substr(0, 768), programmed(raw));
     EXPECT_EQ(chip_bytes().substr(768), std::string(CHIP_SIZE - 768, '\xFF'));

@@ -18,9 +18,10 @@ TEST(ChipTable, EraseCommandsAndTimes) {
         const FlashChip& chip = flash_chips[i];
         SCOPED_TRACE(chip.name);
         const bool m45pe = std::strcmp(chip.name, "M45PE80") == 0;
-        const bool m25p = std::strcmp(chip.name, "M25P80") == 0;
+        const bool m25p =
+            std::strcmp(chip.name, "M25P80") == 0 || std::strcmp(chip.name, "S25FL008A") == 0;
         // Every family erases 64 KiB with 0xD8; all but the M45PE (page erase 0xDB) in bulk with
-        // 0xC7, and all but the M25P80 and the M45PE 4 KiB with 0x20.
+        // 0xC7, and all but the M25P80, the S25FL008A and the M45PE 4 KiB with 0x20.
         EXPECT_EQ(chip.sector_erase, 0xD8);
         EXPECT_EQ(chip.bulk_erase, m45pe ? 0x00 : 0xC7);
         EXPECT_EQ(chip.page_erase, m45pe ? 0xDB : 0x00);
@@ -77,7 +78,27 @@ namespace {
 // families share a listed identification: the MX25L8006E the MX25L8005's row, which must cover
 // both; the XM25QH80B the M45PE80's, whose procedure it does not take (status bits the M45PE80
 // lacks send it to the common procedure), so it is held against the common model. A family that
-// does not answer 0x9F is one the tool does not program.
+// does not answer 0x9F is one the tool does not program. Every chip is woken from deep power-down
+// before it is identified, so the table's longest release (tRES1) must cover every family's, and
+// each row's its own family's.
+TEST(ChipTable, ReleaseFromDeepPowerDownCoversEveryFamily) {
+    using namespace simcore;
+    for (int k = 0; k < kFamilyCount; k++) {
+        const Family& family = kFamilies[k];
+        SCOPED_TRACE(family.name);
+        EXPECT_GE(longest_release_us(),
+                  static_cast<int>(family_time(family, kOpRelease, kMaximum)));
+        const unsigned char id[3] = {static_cast<unsigned char>(family.jedec_id >> 16),
+                                     static_cast<unsigned char>(family.jedec_id >> 8),
+                                     static_cast<unsigned char>(family.jedec_id)};
+        FlashChip chip;
+        if (resolve_chip(id, &chip) == CHIP_KNOWN && std::strcmp(family.name, "xm25qh80b") != 0) {
+            EXPECT_GE(chip.release_us, static_cast<int>(family_time(family, kOpRelease, kMaximum)));
+        }
+    }
+    EXPECT_EQ(longest_release_us(), 30);
+}
+
 TEST(ChipTable, MaximaAreNeverBelowTheSimulatedFamilies) {
     using namespace simcore;
     const unsigned char unlisted[3] = {0x7A, 0x00, 0x19};

@@ -16,7 +16,7 @@ std::string decode_frames(const std::string& trace, const std::string& data) {
             events.emplace_back(event, 1);
     };
     unsigned lines = 0, out = 0, in = 0;
-    int bits = 0, sample = 0;
+    int bits = 0, sample = 0, reads = 0;
     bool selected = false, sampled = false, bad = false, all_sampled = true, query = false;
     std::vector<unsigned> bytes;
     std::istringstream trace_lines(trace);
@@ -24,6 +24,7 @@ std::string decode_frames(const std::string& trace, const std::string& data) {
         if (line[0] == 'R' && selected && line.compare(2, 4, status) == 0) {
             sampled = !(lines & 0x08);
             sample = (std::stoi(line.substr(7), nullptr, 16) >> 6) & 1;
+            reads++;
             continue;
         }
         if (line[0] != 'W' || line.compare(2, 4, data) != 0) {
@@ -34,12 +35,14 @@ std::string decode_frames(const std::string& trace, const std::string& data) {
         if (!selected && !(value & 0x04)) { // chip select falls: a frame begins
             selected = true, sampled = false, all_sampled = true, query = true;
             bad = (value & 0x08) || !(value & 0x01);
-            bits = 0, out = 0, in = 0;
+            bits = 0, out = 0, in = 0, reads = 0;
             bytes.clear();
         } else if (selected && (value & 0x04)) { // chip select rises
             selected = false;
             query = query && bytes.size() > 1 && (bytes[0] & 0xFF) == 0x05;
             char text[48] = "bad frame";
+            if (!bad && bits == 0 && bytes.empty() && reads > 0)
+                std::snprintf(text, sizeof text, "line=%d*%d", sample, reads);
             if (!bad && bits == 0 && query)
                 std::snprintf(text, sizeof text, bytes.size() > 2 ? "05=%02x*%zu" : "05=%02x",
                               bytes.back() >> 8, bytes.size() - 1);
