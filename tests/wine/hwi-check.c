@@ -11,8 +11,16 @@
  *   hwi-check load FILE            store FILE in the chip from address 0
  *   hwi-check dump FILE            write the whole chip to FILE
  *   hwi-check place BASE ECP       move the simulated port there as LPT1 (ECP 0: no ECP block)
+ *   hwi-check board BASE           the chip requests reach the board of the port at BASE
+ *   hwi-check choose FAMILY STATUS CORNER PROGRAM-US ERASE-US
+ *                                  the board's chip: STATUS and the times "-" for the family's,
+ *                                  CORNER typical, min or max
+ *   hwi-check cable on|off         put the board on the cable, or take it away
  *   hwi-check lpt1                 open LPT1 the way lptspi does
  *
+ * Verbs may follow one another in one run, which stops at the first that fails, e.g.
+ * "hwi-check create PATH start query" or
+ * "hwi-check board 0x278 choose sst25vf080b - typical - - load FILE cable on".
  * Exit status 0 on success; otherwise 1 with the reason on standard error. */
 #include <windows.h>
 #include <stdio.h>
@@ -20,6 +28,7 @@
 #include <string.h>
 
 #include "hwi_dispatch.h"
+#include "sim_requests.h"
 
 #define SERVICE "hwinterface"
 #define CHUNK 65536
@@ -339,46 +348,167 @@ static int place(HANDLE device, const char* base, const char* ecp) {
     return 0;
 }
 
-int main(int argc, char* argv[]) {
-    const char* verb = argc > 1 ? argv[1] : "";
-    HANDLE device;
-    int rc;
-    if (strcmp(verb, "create") == 0 && argc == 3)
-        return service_create(argv[2]);
-    if (strcmp(verb, "start") == 0 || strcmp(verb, "stop") == 0 || strcmp(verb, "delete") == 0)
-        return service_control(verb);
+/* The simulated driver's own requests: a choice it takes (the chip it had, erased), and those it
+ * refuses. */
+static void check_sim_requests(HANDLE device) {
+    unsigned char in[HWI_SIM_CHOOSE_IN];
+    DWORD returned, error;
+    memset(in, 0, sizeof in);
+    memcpy(in, "m25p80", 6);
+    put_le32(in + 20, HWI_SIM_LOAD_PROGRAM_US); /* the chip as the driver loaded it */
+    put_le32(in + 24, HWI_SIM_LOAD_ERASE_US);
+    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in, NULL, 0, &returned);
+    expect("choose m25p80: error", error, 0);
+    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in - 1, NULL, 0, &returned);
+    expect("choose with 27 input bytes: error", error, ERROR_INSUFFICIENT_BUFFER);
+    in[16] = HWI_SIM_DEEP_POWER_DOWN;
+    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in, NULL, 0, &returned);
+    expect("choose in deep power-down: error", error, ERROR_INVALID_PARAMETER);
+    in[16] = 0;
+    memcpy(in, "m25p81", 6);
+    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in, NULL, 0, &returned);
+    expect("choose m25p81: error", error, ERROR_INVALID_PARAMETER);
+    in[0] = 2;
+    error = request(device, HWI_SIM_IOCTL_CABLE, in, 1, NULL, 0, &returned);
+    expect("cable 2: error", error, ERROR_INVALID_PARAMETER);
+    in[0] = 0xBC;
+    in[1] = 0x03;
+    error = request(device, HWI_SIM_IOCTL_SELECT_BOARD, in, 2, NULL, 0, &returned);
+    expect("board 0x3bc: error", error, ERROR_INVALID_PARAMETER);
+}
+
+static int choose(HANDLE device, char* argv[]) {
+    static const char* const corners[] = {"typical", "min", "max"};
+    unsigned char in[HWI_SIM_CHOOSE_IN];
+    unsigned long i, times[2];
+    DWORD returned, error;
+    memset(in, 0, sizeof in);
+    if (strlen(argv[0]) > HWI_SIM_NAME_MAX)
+        return fail("the family's name is too long");
+    memcpy(in, argv[0], strlen(argv[0]));
+    if (strcmp(argv[1], "-") != 0) {
+        in[16] = HWI_SIM_STATUS_GIVEN;
+        in[17] = (unsigned char)strtoul(argv[1], NULL, 0);
+    }
+    for (i = 0; i < 3 && strcmp(argv[2], corners[i]) != 0; i++)
+        ;
+    in[18] = (unsigned char)i; /* 3 for a corner it does not know: refused */
+    for (i = 0; i < 2; i++) {
+        times[i] =
+            strcmp(argv[3 + i], "-") == 0 ? HWI_SIM_FAMILY_TIME : strtoul(argv[3 + i], NULL, 0);
+        put_le32(in + 20 + 4 * i, times[i]);
+    }
+    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in, NULL, 0, &returned);
+    if (error != 0) {
+        SetLastError(error);
+        return fail("the driver refused the chip");
+    }
+    return 0;
+}
+
+static int simple(HANDLE device, DWORD code, unsigned long value, DWORD size, const char* what) {
+    unsigned char in[2] = {(unsigned char)value, (unsigned char)(value >> 8)};
+    DWORD returned, error = request(device, code, in, size, NULL, 0, &returned);
+    if (error != 0) {
+        SetLastError(error);
+        return fail(what);
+    }
+    return 0;
+}
+
+/* The verbs and the arguments each takes; those from "requests" on use the device. */
+static const struct {
+    const char* verb;
+    int args;
+} verbs[] = {{"create", 1}, {"start", 0},    {"stop", 0},  {"delete", 0},  {"query", 0},
+             {"lpt1", 0},   {"requests", 0}, {"ports", 0}, {"read-id", 0}, {"load", 1},
+             {"dump", 1},   {"place", 2},    {"board", 1}, {"choose", 5},  {"cable", 1}};
+#define FIRST_DEVICE_VERB 6
+
+/* The verb's index in `verbs`, or -1. */
+static int verb_index(const char* verb) {
+    int i;
+    for (i = 0; i < (int)(sizeof verbs / sizeof verbs[0]); i++) {
+        if (strcmp(verb, verbs[i].verb) == 0)
+            return i;
+    }
+    return -1;
+}
+
+static int service_verb(const char* verb, char* argv[]) {
+    HANDLE lpt;
+    if (strcmp(verb, "create") == 0)
+        return service_create(argv[0]);
     if (strcmp(verb, "query") == 0)
         return service_query();
-    if (strcmp(verb, "lpt1") == 0) {
-        device = CreateFileA("LPT1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (strcmp(verb, "lpt1") != 0)
+        return service_control(verb);
+    lpt = CreateFileA("LPT1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (lpt == INVALID_HANDLE_VALUE)
+        return fail("cannot open LPT1");
+    CloseHandle(lpt);
+    return 0;
+}
+
+static int device_verb(HANDLE device, const char* verb, char* argv[]) {
+    if (strcmp(verb, "requests") == 0) {
+        check_requests(device);
+        check_sim_requests(device);
+        return failures ? 1 : 0;
+    }
+    if (strcmp(verb, "ports") == 0)
+        return check_ports(device);
+    if (strcmp(verb, "read-id") == 0)
+        return read_id(device);
+    if (strcmp(verb, "load") == 0)
+        return load(device, argv[0]);
+    if (strcmp(verb, "dump") == 0)
+        return dump(device, argv[0]);
+    if (strcmp(verb, "place") == 0)
+        return place(device, argv[0], argv[1]);
+    if (strcmp(verb, "board") == 0)
+        return simple(device, HWI_SIM_IOCTL_SELECT_BOARD, strtoul(argv[0], NULL, 0), 2,
+                      "the driver refused the board");
+    if (strcmp(verb, "choose") == 0)
+        return choose(device, argv);
+    if (strcmp(argv[0], "on") != 0 && strcmp(argv[0], "off") != 0)
+        return fail("cable takes on or off");
+    return simple(device, HWI_SIM_IOCTL_CABLE, strcmp(argv[0], "on") == 0, 1,
+                  "the driver refused the cable");
+}
+
+/* The verbs one after another, stopping at the first that fails; the device verbs in a row
+ * share one handle, closed before a verb on the service. */
+int main(int argc, char* argv[]) {
+    HANDLE device = INVALID_HANDLE_VALUE;
+    int rc = 0, i, v;
+    for (i = 1; i < argc || argc < 2; i += 1 + verbs[v].args) {
+        v = argc < 2 ? -1 : verb_index(argv[i]);
+        if (v < 0 || i + verbs[v].args >= argc) {
+            fprintf(stderr, "usage: hwi-check VERB... with VERB create PATH | start | stop | "
+                            "delete | query | lpt1 | requests | ports | read-id | load FILE | "
+                            "dump FILE | place BASE ECP | board BASE | choose FAMILY STATUS "
+                            "CORNER PROGRAM-US ERASE-US | cable on|off\n");
+            return 2;
+        }
+    }
+    for (i = 1; i < argc && rc == 0; i += 1 + verbs[v].args) {
+        v = verb_index(argv[i]);
+        if (v < FIRST_DEVICE_VERB) {
+            if (device != INVALID_HANDLE_VALUE)
+                CloseHandle(device);
+            device = INVALID_HANDLE_VALUE;
+            rc = service_verb(argv[i], argv + i + 1);
+            continue;
+        }
         if (device == INVALID_HANDLE_VALUE)
-            return fail("cannot open LPT1");
+            device = open_device();
+        if (device == INVALID_HANDLE_VALUE)
+            rc = fail("cannot open \\\\.\\hwinterface");
+        else
+            rc = device_verb(device, argv[i], argv + i + 1);
+    }
+    if (device != INVALID_HANDLE_VALUE)
         CloseHandle(device);
-        return 0;
-    }
-    if (strcmp(verb, "requests") != 0 && strcmp(verb, "ports") != 0 &&
-        strcmp(verb, "read-id") != 0 &&
-        !((strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0) && argc == 3) &&
-        !(strcmp(verb, "place") == 0 && argc == 4)) {
-        fprintf(stderr, "usage: hwi-check create PATH | start | stop | delete | query | requests "
-                        "| ports | read-id | load FILE | dump FILE | place BASE ECP | lpt1\n");
-        return 2;
-    }
-    device = open_device();
-    if (device == INVALID_HANDLE_VALUE)
-        return fail("cannot open \\\\.\\hwinterface");
-    if (strcmp(verb, "requests") == 0)
-        rc = check_requests(device);
-    else if (strcmp(verb, "ports") == 0)
-        rc = check_ports(device);
-    else if (strcmp(verb, "read-id") == 0)
-        rc = read_id(device);
-    else if (strcmp(verb, "load") == 0)
-        rc = load(device, argv[2]);
-    else if (strcmp(verb, "place") == 0)
-        rc = place(device, argv[2], argv[3]);
-    else
-        rc = dump(device, argv[2]);
-    CloseHandle(device);
     return rc;
 }
