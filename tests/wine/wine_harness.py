@@ -5,7 +5,7 @@
                                               make the template prefix (once per test run;
                                               skipped when the driver's build lacks the driver)
   wine_harness.py run SCENARIO --template DIR --windows-build DIR [--driver-build DIR]
-                          [--key FILE] [--work DIR]
+                          [--key FILE] [--work DIR] [--host-build DIR]
   wine_harness.py remove --template DIR       delete the template prefix
   wine_harness.py list                        the scenarios
 
@@ -21,6 +21,10 @@ the driver service survives between steps, and ends with the service stopped and
 `wineserver -k` on that prefix only and the prefix removed. Its work folder stays when it fails,
 with wine.log: what Wine's system processes and the driver hosts printed (LPTSPI_WINEDEBUG, e.g.
 "+ntoskrnl", is handed on as WINEDEBUG to see more).
+
+The scenarios of families.py (each flash family's runs) and station.py (lptspi --station) also
+run the host build's programs (--host-build, the default preset's) on the simulated PC with the
+equivalent LPTSPI_SIM_* settings, and compare the two.
 
 Standard output of the Windows programs is compared byte for byte. They write it through the C
 runtime in text mode, which stores every "\\n" as "\\r\\n" (Wine passes the bytes through
@@ -123,10 +127,7 @@ class Prefix:
         started = time.monotonic()
         copy_prefix(template, path)
         # LPT1 has to open for lptspi's claim; nothing is ever written through it.
-        lpt1 = os.path.join(path, "dosdevices", "lpt1")
-        if os.path.lexists(lpt1):
-            os.remove(lpt1)
-        os.symlink("/dev/null", lpt1)
+        self.link_port(1)
         subprocess.run([WINESERVER, "-p"], env=self.env, check=True, timeout=60)
         # The system's processes (services.exe, and winedevice.exe hosting the drivers) keep the
         # standard handles of the first program in the prefix: one that does nothing starts them
@@ -136,6 +137,13 @@ class Prefix:
             subprocess.run([WINE64, "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=system_log, stderr=system_log, timeout=300)
         log("prefix %s ready in %.1f s" % (path, time.monotonic() - started))
+
+    def link_port(self, n):
+        """LPTn opens, for a program's claim on it, as a link to /dev/null."""
+        lpt = os.path.join(self.path, "dosdevices", "lpt%d" % n)
+        if os.path.lexists(lpt):
+            os.remove(lpt)
+        os.symlink("/dev/null", lpt)
 
     def install(self, driver):
         dest = os.path.join(self.path, "drive_c", "windows", "system32", "drivers",
@@ -276,11 +284,12 @@ class Scenario:
             f.write(data)
         self.helper_run("load", windows_path(path))
 
-    def dump_chip(self, size=CHIP_SIZE):
+    def dump_chip(self, size=CHIP_SIZE, board=None):
+        """The chip of the first port's board, or of the board of the port at `board`."""
         path = os.path.join(self.work, "chip-out.bin")
         if os.path.exists(path):
             os.remove(path)
-        self.helper_run("dump", windows_path(path))
+        self.helper_run(*(["board", board] if board else []), "dump", windows_path(path))
         with open(path, "rb") as f:
             data = f.read()
         if len(data) != size:
@@ -685,7 +694,7 @@ def scenario_scramble_read_only(s):
                 raise Failure("after attrib %s: out.img or link.img is not as expected" % flag)
 
 
-SCENARIOS = {
+SCENARIOS = {  # and those of families.py and station.py, see scenarios()
     "driver-requests": scenario_driver_requests,
     "driver-reload": scenario_driver_reload,
     "driver-running": scenario_driver_running,
@@ -701,6 +710,16 @@ SCENARIOS = {
 }
 
 
+def scenarios():
+    """Every scenario: this file's, and those of the files beside it, which use its helpers."""
+    import families
+    import station
+    table = dict(SCENARIOS)
+    table.update(families.SCENARIOS)
+    table.update(station.SCENARIOS)
+    return table
+
+
 def run_scenario(args):
     work = args.work or tempfile.mkdtemp(prefix="lptspi-wine-%s-" % args.scenario)
     if os.path.exists(work):
@@ -710,7 +729,7 @@ def run_scenario(args):
     scenario = None
     try:
         scenario = Scenario(args, work)
-        SCENARIOS[args.scenario](scenario)
+        scenarios()[args.scenario](scenario)
         status = 0
         log("PASS %s" % args.scenario)
     except Skip as e:
@@ -735,7 +754,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("command", choices=["prefix", "run", "remove", "list"])
-    parser.add_argument("scenario", nargs="?", choices=sorted(SCENARIOS))
+    parser.add_argument("scenario", nargs="?", choices=sorted(scenarios()))
     parser.add_argument("--template", help="template prefix directory")
     parser.add_argument("--windows-build", help="the Windows build whose programs run "
                         "(windows-x64 or windows-x86)")
@@ -744,10 +763,13 @@ def main():
     parser.add_argument("--key", help="key file the Windows build embedded (default: its "
                         "LPTSPI_KEY_FILE)")
     parser.add_argument("--work", help="scenario work directory (default: a new temporary one)")
+    parser.add_argument("--host-build", help="the host build whose programs on the simulated PC "
+                        "the runs of families.py and station.py are compared with (lptspi-sim, "
+                        "lptspi-check-sim, lptspi-backup-sim)")
     args = parser.parse_args()
 
     if args.command == "list":
-        for name, function in sorted(SCENARIOS.items()):
+        for name, function in sorted(scenarios().items()):
             print("%-18s %s" % (name, " ".join(function.__doc__.split())))
         return 0
     if not args.template:
@@ -779,8 +801,14 @@ def main():
         args.driver_build = os.path.abspath(args.driver_build)
     if args.work:
         args.work = os.path.abspath(args.work)
+    if args.host_build:
+        args.host_build = os.path.abspath(args.host_build)
     return run_scenario(args)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # The scenario files import this file as wine_harness: run that one copy of it, so that the
+    # exceptions they raise are the ones run_scenario catches.
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import wine_harness
+    sys.exit(wine_harness.main())
