@@ -3,11 +3,13 @@
 // board carrying a 25-series flash chip from sim/model.cpp, so that the Windows builds of the
 // programs run end to end under Wine.
 //
-// Time: every port access costs 1 us of virtual time (the model's access_ns), and the real time
-// that passed since the previous request is added on top as each request arrives, so the tool's
-// pauses (it sleeps 100 ms between erase polls) count as they would on a real PC. The clock is
-// read once a request, not once an access: a 4 KiB frame is some 130,000 accesses, and reading
-// the clock through Wine costs more than an access of the model.
+// Time: the chip's clock is the PC's. As each request arrives, the real time that passed since the
+// previous one is added to the boards' clocks, and a port access costs nothing more (the model's
+// access_ns is 0): the accesses' own time is in the real time already. So an erase or a program
+// takes as long on the programs' Windows clocks as the chip's times say, never less, and a
+// program that waits too short a time for it is caught. The clock is read once a request, not
+// once an access: a 4 KiB frame is some 130,000 accesses, and reading the clock through Wine costs
+// more than an access of the model.
 //
 // Each board's chip is chosen as the simulated PC chooses its own (sim/chip_choice.h), here by
 // the test requests of sim_requests.h: the family, its status at power-up, its timing corner and,
@@ -28,7 +30,7 @@
 
 namespace {
 
-const uint32_t kAccessNs = 1000;
+const uint32_t kAccessNs = 0; // the real time of an access is counted with the request's
 const uint16_t kSecondEcp = HWI_SIM_SECOND_PORT + 0x400;
 
 // A port's board: the chip on it and whether it is on the cable.
