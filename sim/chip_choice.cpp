@@ -10,7 +10,7 @@ bool choose_chip(Model& m, const ChipChoice& c) {
     }
     const Family& f = c.family != nullptr ? *c.family : kFamilies[0];
     m.family = &f;
-    m.size = c.size != 0 ? c.size : f.size;
+    m.size = c.size != kFamilySize ? c.size : f.size;
     m.power_status = c.status >= 0 ? static_cast<uint8_t>(c.status) : f.power_status;
     m.corner = c.corner;
     m.seed = c.seed;

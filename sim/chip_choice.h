@@ -7,9 +7,12 @@
 
 namespace simcore {
 
+// A size of the choice that means "the family's own".
+const uint32_t kFamilySize = ~0u;
+
 struct ChipChoice {
     const Family* family = nullptr;    // null: the default chip (kFamilies[0])
-    uint32_t size = 0;                 // bytes, a power of two; 0: the family's
+    uint32_t size = kFamilySize;       // bytes, a power of two, or the family's
     int16_t status = -1;               // the status register at power-up; -1: the family's
     Corner corner = kTypical;          // which of its datasheet times each operation takes
     uint64_t seed = 1;                 // kRandom: the seed of the times' sequence

@@ -61,7 +61,7 @@
 #include "../chip_choice.h"
 
 /* The choice a choose-chip request's input makes: HWI_STATUS_SUCCESS with `choice` filled in
- * (its size 0: the family's), or the status the request is refused with, `choice` unchanged.
+ * (its size the family's), or the status the request is refused with, `choice` unchanged.
  * Freestanding, as the model is: the driver and the host's tests both call it. */
 hwi_status sim_choice_from_request(const unsigned char* in, unsigned long in_len,
                                    simcore::ChipChoice& choice);
