@@ -27,15 +27,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "hwi_dispatch.h"
-#include "sim_requests.h"
+#include "hwi-check.h"
 
 #define SERVICE "hwinterface"
 #define CHUNK 65536
 
-static int failures;
+int failures;
 
-static int fail(const char* what) {
+int fail(const char* what) {
     fprintf(stderr, "hwi-check: %s (error %lu)\n", what, GetLastError());
     return 1;
 }
@@ -137,15 +136,15 @@ static HANDLE open_device(void) {
 }
 
 /* One request; returns the Win32 error (0 on success) and the bytes returned. */
-static DWORD request(HANDLE device, DWORD code, const void* in, DWORD in_len, void* out,
-                     DWORD out_len, DWORD* returned) {
+DWORD request(HANDLE device, DWORD code, const void* in, DWORD in_len, void* out, DWORD out_len,
+              DWORD* returned) {
     *returned = 0xFFFFFFFF;
     if (DeviceIoControl(device, code, (void*)in, in_len, out, out_len, returned, NULL))
         return 0;
     return GetLastError();
 }
 
-static void expect(const char* what, unsigned long got, unsigned long wanted) {
+void expect(const char* what, unsigned long got, unsigned long wanted) {
     if (got == wanted) {
         printf("ok   %s = %#lx\n", what, got);
         return;
@@ -278,7 +277,7 @@ static int read_id(HANDLE device) {
 }
 
 /* The chip requests' 4-byte little-endian offset or size. */
-static void put_le32(unsigned char* out, unsigned long value) {
+void put_le32(unsigned char* out, unsigned long value) {
     out[0] = (unsigned char)value;
     out[1] = (unsigned char)(value >> 8);
     out[2] = (unsigned char)(value >> 16);
@@ -348,74 +347,6 @@ static int place(HANDLE device, const char* base, const char* ecp) {
     return 0;
 }
 
-/* The simulated driver's own requests: a choice it takes (the chip it had, erased), and those it
- * refuses. */
-static void check_sim_requests(HANDLE device) {
-    unsigned char in[HWI_SIM_CHOOSE_IN];
-    DWORD returned, error;
-    memset(in, 0, sizeof in);
-    memcpy(in, "m25p80", 6);
-    put_le32(in + 20, HWI_SIM_LOAD_PROGRAM_US); /* the chip as the driver loaded it */
-    put_le32(in + 24, HWI_SIM_LOAD_ERASE_US);
-    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in, NULL, 0, &returned);
-    expect("choose m25p80: error", error, 0);
-    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in - 1, NULL, 0, &returned);
-    expect("choose with 27 input bytes: error", error, ERROR_INSUFFICIENT_BUFFER);
-    in[16] = HWI_SIM_DEEP_POWER_DOWN;
-    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in, NULL, 0, &returned);
-    expect("choose in deep power-down: error", error, ERROR_INVALID_PARAMETER);
-    in[16] = 0;
-    memcpy(in, "m25p81", 6);
-    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in, NULL, 0, &returned);
-    expect("choose m25p81: error", error, ERROR_INVALID_PARAMETER);
-    in[0] = 2;
-    error = request(device, HWI_SIM_IOCTL_CABLE, in, 1, NULL, 0, &returned);
-    expect("cable 2: error", error, ERROR_INVALID_PARAMETER);
-    in[0] = 0xBC;
-    in[1] = 0x03;
-    error = request(device, HWI_SIM_IOCTL_SELECT_BOARD, in, 2, NULL, 0, &returned);
-    expect("board 0x3bc: error", error, ERROR_INVALID_PARAMETER);
-}
-
-static int choose(HANDLE device, char* argv[]) {
-    static const char* const corners[] = {"typical", "min", "max"};
-    unsigned char in[HWI_SIM_CHOOSE_IN];
-    unsigned long i, times[2];
-    DWORD returned, error;
-    memset(in, 0, sizeof in);
-    if (strlen(argv[0]) > HWI_SIM_NAME_MAX)
-        return fail("the family's name is too long");
-    memcpy(in, argv[0], strlen(argv[0]));
-    if (strcmp(argv[1], "-") != 0) {
-        in[16] = HWI_SIM_STATUS_GIVEN;
-        in[17] = (unsigned char)strtoul(argv[1], NULL, 0);
-    }
-    for (i = 0; i < 3 && strcmp(argv[2], corners[i]) != 0; i++)
-        ;
-    in[18] = (unsigned char)i; /* 3 for a corner it does not know: refused */
-    for (i = 0; i < 2; i++) {
-        times[i] =
-            strcmp(argv[3 + i], "-") == 0 ? HWI_SIM_FAMILY_TIME : strtoul(argv[3 + i], NULL, 0);
-        put_le32(in + 20 + 4 * i, times[i]);
-    }
-    error = request(device, HWI_SIM_IOCTL_CHOOSE_CHIP, in, sizeof in, NULL, 0, &returned);
-    if (error != 0) {
-        SetLastError(error);
-        return fail("the driver refused the chip");
-    }
-    return 0;
-}
-
-static int simple(HANDLE device, DWORD code, unsigned long value, DWORD size, const char* what) {
-    unsigned char in[2] = {(unsigned char)value, (unsigned char)(value >> 8)};
-    DWORD returned, error = request(device, code, in, size, NULL, 0, &returned);
-    if (error != 0) {
-        SetLastError(error);
-        return fail(what);
-    }
-    return 0;
-}
-
 /* The verbs and the arguments each takes; those from "requests" on use the device. */
 static const struct {
     const char* verb;
@@ -453,7 +384,7 @@ static int service_verb(const char* verb, char* argv[]) {
 static int device_verb(HANDLE device, const char* verb, char* argv[]) {
     if (strcmp(verb, "requests") == 0) {
         check_requests(device);
-        check_sim_requests(device);
+        check_board_requests(device);
         return failures ? 1 : 0;
     }
     if (strcmp(verb, "ports") == 0)
@@ -467,14 +398,14 @@ static int device_verb(HANDLE device, const char* verb, char* argv[]) {
     if (strcmp(verb, "place") == 0)
         return place(device, argv[0], argv[1]);
     if (strcmp(verb, "board") == 0)
-        return simple(device, HWI_SIM_IOCTL_SELECT_BOARD, strtoul(argv[0], NULL, 0), 2,
-                      "the driver refused the board");
+        return board_request(device, HWI_SIM_IOCTL_SELECT_BOARD, strtoul(argv[0], NULL, 0), 2,
+                             "the driver refused the board");
     if (strcmp(verb, "choose") == 0)
-        return choose(device, argv);
+        return choose_chip(device, argv);
     if (strcmp(argv[0], "on") != 0 && strcmp(argv[0], "off") != 0)
         return fail("cable takes on or off");
-    return simple(device, HWI_SIM_IOCTL_CABLE, strcmp(argv[0], "on") == 0, 1,
-                  "the driver refused the cable");
+    return board_request(device, HWI_SIM_IOCTL_CABLE, strcmp(argv[0], "on") == 0, 1,
+                         "the driver refused the cable");
 }
 
 /* The verbs one after another, stopping at the first that fails; the device verbs in a row
