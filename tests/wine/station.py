@@ -12,7 +12,6 @@ import os
 import random
 import re
 import signal
-import socket
 import subprocess
 import time
 
@@ -158,10 +157,16 @@ def host_station(s, port, boards, image, folder):
     return result, read_log(os.path.join(folder, "log.csv")), left
 
 
-def wine_computer_name():
-    """What GetComputerNameA answers under Wine: the host's name up to its first dot, in capitals,
-    at most 15 characters."""
-    return socket.gethostname().split(".")[0].upper()[:15]
+def wine_computer_name(prefix):
+    """What GetComputerNameA answers in `prefix`: the name wineboot gave the PC from the host's
+    (its first label, in capitals), as the prefix's registry keeps it."""
+    with open(os.path.join(prefix, "system.reg"), encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    found = re.search(r'^\[System\\\\CurrentControlSet\\\\Control\\\\ComputerName\\\\ComputerName\]'
+                      r'[^\[]*?^"ComputerName"="([^"]*)"', text, re.MULTILINE)
+    if not found:
+        raise h.Failure("no computer name in %s/system.reg" % prefix)
+    return found.group(1)
 
 
 def read_log(path):
@@ -197,7 +202,8 @@ def check_row(row, host_row, station, number):
                         "(%s to %s)" % (what, row[0], time.ctime(station.started),
                                         time.ctime(station.ended)))
     seconds = re.match(r"^\d+\.\d$", row[9])
-    expected = [wine_computer_name(), "LPT%d" % station.port, str(number)] + host_row[4:9]
+    expected = [wine_computer_name(station.s.prefix.path), "LPT%d" % station.port,
+                str(number)] + host_row[4:9]
     if row[1:4] + row[4:9] != expected or not seconds or \
             float(row[9]) > station.ended - station.started or row[10:] != host_row[10:]:
         raise h.Failure("%s: row %r, expected %r with seconds of the run and %r" %
