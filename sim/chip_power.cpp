@@ -2,6 +2,8 @@
 // the state kept beside it, and that state saved while it differs from the power-up state.
 #include "state.h"
 
+#include "chip_choice.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,24 +18,27 @@ void power_up_chip(State& s) {
     simcore::Model& m = g_hot.model;
     m = simcore::Model{};
     m.memory = s.memory.data();
-    m.size = settings.chip_size;
     m.access_ns = settings.access_ns;
-    m.family = simcore::find_family(settings.flash.c_str());
-    if (m.family == nullptr) {
+    simcore::ChipChoice chip;
+    chip.family = simcore::find_family(settings.flash.c_str());
+    if (chip.family == nullptr) {
         std::fprintf(stderr, "lptspi-sim: no flash family is called %s\n", settings.flash.c_str());
         std::abort(); // parse_settings never gives one: the caller built its Settings wrongly
     }
-    m.program_ns = settings.program_us == kFamilyTimes
-                       ? simcore::kFamilyTime
-                       : static_cast<uint64_t>(settings.program_us) * 1000u;
-    m.erase_ns = settings.erase_ms == kFamilyTimes
-                     ? simcore::kFamilyTime
-                     : static_cast<uint64_t>(settings.erase_ms) * 1000000u;
-    m.corner = settings.timing == Timing::min      ? simcore::kMinimum
-               : settings.timing == Timing::max    ? simcore::kMaximum
-               : settings.timing == Timing::random ? simcore::kRandom
-                                                   : simcore::kTypical;
-    m.seed = settings.timing_seed;
+    chip.size = settings.chip_size;
+    chip.status = settings.status;
+    chip.corner = settings.timing == Timing::min      ? simcore::kMinimum
+                  : settings.timing == Timing::max    ? simcore::kMaximum
+                  : settings.timing == Timing::random ? simcore::kRandom
+                                                      : simcore::kTypical;
+    chip.seed = settings.timing_seed;
+    chip.program_ns = settings.program_us == kFamilyTimes
+                          ? simcore::kFamilyTime
+                          : static_cast<uint64_t>(settings.program_us) * 1000u;
+    chip.erase_ns = settings.erase_ms == kFamilyTimes
+                        ? simcore::kFamilyTime
+                        : static_cast<uint64_t>(settings.erase_ms) * 1000000u;
+    simcore::choose_chip(m, chip); // the settings never ask for deep power-down
     m.base = settings.port_base;
     m.ecr_port = static_cast<uint16_t>(settings.ecp_block + simcore::kEcpEcrOffset);
     m.ecp = settings.ecp && settings.ecp_block != 0 ? 1 : 0;
@@ -41,7 +46,6 @@ void power_up_chip(State& s) {
                   : settings.miso == Miso::low  ? simcore::kMisoLow
                   : settings.miso == Miso::lost ? simcore::kMisoLost
                                                 : simcore::kMisoChip;
-    m.power_status = settings.status;
     m.power_status2 = settings.status2;
     m.start_asleep = settings.asleep ? 1 : 0;
     m.sfdp_mode = settings.sfdp == Sfdp::none          ? simcore::kSfdpNone

@@ -11,22 +11,30 @@
  *   hwi-check load FILE            store FILE in the chip from address 0
  *   hwi-check dump FILE            write the whole chip to FILE
  *   hwi-check place BASE ECP       move the simulated port there as LPT1 (ECP 0: no ECP block)
+ *   hwi-check board BASE           the chip requests reach the board of the port at BASE
+ *   hwi-check choose FAMILY STATUS CORNER PROGRAM-US ERASE-US
+ *                                  the board's chip: STATUS and the times "-" for the family's,
+ *                                  CORNER typical, min or max
+ *   hwi-check cable on|off         put the board on the cable, or take it away
  *   hwi-check lpt1                 open LPT1 the way lptspi does
  *
+ * Verbs may follow one another in one run, which stops at the first that fails, e.g.
+ * "hwi-check create PATH start query" or
+ * "hwi-check board 0x278 choose sst25vf080b - typical - - load FILE cable on".
  * Exit status 0 on success; otherwise 1 with the reason on standard error. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "hwi_dispatch.h"
+#include "hwi-check.h"
 
 #define SERVICE "hwinterface"
 #define CHUNK 65536
 
-static int failures;
+int failures;
 
-static int fail(const char* what) {
+int fail(const char* what) {
     fprintf(stderr, "hwi-check: %s (error %lu)\n", what, GetLastError());
     return 1;
 }
@@ -128,15 +136,15 @@ static HANDLE open_device(void) {
 }
 
 /* One request; returns the Win32 error (0 on success) and the bytes returned. */
-static DWORD request(HANDLE device, DWORD code, const void* in, DWORD in_len, void* out,
-                     DWORD out_len, DWORD* returned) {
+DWORD request(HANDLE device, DWORD code, const void* in, DWORD in_len, void* out, DWORD out_len,
+              DWORD* returned) {
     *returned = 0xFFFFFFFF;
     if (DeviceIoControl(device, code, (void*)in, in_len, out, out_len, returned, NULL))
         return 0;
     return GetLastError();
 }
 
-static void expect(const char* what, unsigned long got, unsigned long wanted) {
+void expect(const char* what, unsigned long got, unsigned long wanted) {
     if (got == wanted) {
         printf("ok   %s = %#lx\n", what, got);
         return;
@@ -269,7 +277,7 @@ static int read_id(HANDLE device) {
 }
 
 /* The chip requests' 4-byte little-endian offset or size. */
-static void put_le32(unsigned char* out, unsigned long value) {
+void put_le32(unsigned char* out, unsigned long value) {
     out[0] = (unsigned char)value;
     out[1] = (unsigned char)(value >> 8);
     out[2] = (unsigned char)(value >> 16);
@@ -339,46 +347,99 @@ static int place(HANDLE device, const char* base, const char* ecp) {
     return 0;
 }
 
-int main(int argc, char* argv[]) {
-    const char* verb = argc > 1 ? argv[1] : "";
-    HANDLE device;
-    int rc;
-    if (strcmp(verb, "create") == 0 && argc == 3)
-        return service_create(argv[2]);
-    if (strcmp(verb, "start") == 0 || strcmp(verb, "stop") == 0 || strcmp(verb, "delete") == 0)
-        return service_control(verb);
+/* The verbs and the arguments each takes; those from "requests" on use the device. */
+static const struct {
+    const char* verb;
+    int args;
+} verbs[] = {{"create", 1}, {"start", 0},    {"stop", 0},  {"delete", 0},  {"query", 0},
+             {"lpt1", 0},   {"requests", 0}, {"ports", 0}, {"read-id", 0}, {"load", 1},
+             {"dump", 1},   {"place", 2},    {"board", 1}, {"choose", 5},  {"cable", 1}};
+#define FIRST_DEVICE_VERB 6
+
+/* The verb's index in `verbs`, or -1. */
+static int verb_index(const char* verb) {
+    int i;
+    for (i = 0; i < (int)(sizeof verbs / sizeof verbs[0]); i++) {
+        if (strcmp(verb, verbs[i].verb) == 0)
+            return i;
+    }
+    return -1;
+}
+
+static int service_verb(const char* verb, char* argv[]) {
+    HANDLE lpt;
+    if (strcmp(verb, "create") == 0)
+        return service_create(argv[0]);
     if (strcmp(verb, "query") == 0)
         return service_query();
-    if (strcmp(verb, "lpt1") == 0) {
-        device = CreateFileA("LPT1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (strcmp(verb, "lpt1") != 0)
+        return service_control(verb);
+    lpt = CreateFileA("LPT1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (lpt == INVALID_HANDLE_VALUE)
+        return fail("cannot open LPT1");
+    CloseHandle(lpt);
+    return 0;
+}
+
+static int device_verb(HANDLE device, const char* verb, char* argv[]) {
+    if (strcmp(verb, "requests") == 0) {
+        check_requests(device);
+        check_board_requests(device);
+        return failures ? 1 : 0;
+    }
+    if (strcmp(verb, "ports") == 0)
+        return check_ports(device);
+    if (strcmp(verb, "read-id") == 0)
+        return read_id(device);
+    if (strcmp(verb, "load") == 0)
+        return load(device, argv[0]);
+    if (strcmp(verb, "dump") == 0)
+        return dump(device, argv[0]);
+    if (strcmp(verb, "place") == 0)
+        return place(device, argv[0], argv[1]);
+    if (strcmp(verb, "board") == 0)
+        return board_request(device, HWI_SIM_IOCTL_SELECT_BOARD, strtoul(argv[0], NULL, 0), 2,
+                             "the driver refused the board");
+    if (strcmp(verb, "choose") == 0)
+        return choose_chip(device, argv);
+    if (strcmp(argv[0], "on") != 0 && strcmp(argv[0], "off") != 0)
+        return fail("cable takes on or off");
+    return board_request(device, HWI_SIM_IOCTL_CABLE, strcmp(argv[0], "on") == 0, 1,
+                         "the driver refused the cable");
+}
+
+/* The verbs one after another, stopping at the first that fails; the device verbs in a row
+ * share one handle, closed before a verb on the service. */
+int main(int argc, char* argv[]) {
+    HANDLE device = INVALID_HANDLE_VALUE;
+    int rc = 0, i, v;
+    for (i = 1; i < argc || argc < 2; i += 1 + verbs[v].args) {
+        v = argc < 2 ? -1 : verb_index(argv[i]);
+        if (v < 0 || i + verbs[v].args >= argc) {
+            fprintf(stderr, "usage: hwi-check VERB... with VERB create PATH | start | stop | "
+                            "delete | query | lpt1 | requests | ports | read-id | load FILE | "
+                            "dump FILE | place BASE ECP | board BASE | choose FAMILY STATUS "
+                            "CORNER PROGRAM-US ERASE-US | cable on|off\n");
+            return 2;
+        }
+    }
+    for (i = 1; i < argc && rc == 0; i += 1 + verbs[v].args) {
+        v = verb_index(argv[i]);
+        if (v < FIRST_DEVICE_VERB) {
+            if (device != INVALID_HANDLE_VALUE)
+                CloseHandle(device);
+            device = INVALID_HANDLE_VALUE;
+            rc = service_verb(argv[i], argv + i + 1);
+            continue;
+        }
         if (device == INVALID_HANDLE_VALUE)
-            return fail("cannot open LPT1");
+            device = open_device();
+        if (device == INVALID_HANDLE_VALUE)
+            rc = fail("cannot open \\\\.\\hwinterface");
+        else
+            rc = device_verb(device, argv[i], argv + i + 1);
+    }
+    if (device != INVALID_HANDLE_VALUE)
         CloseHandle(device);
-        return 0;
-    }
-    if (strcmp(verb, "requests") != 0 && strcmp(verb, "ports") != 0 &&
-        strcmp(verb, "read-id") != 0 &&
-        !((strcmp(verb, "load") == 0 || strcmp(verb, "dump") == 0) && argc == 3) &&
-        !(strcmp(verb, "place") == 0 && argc == 4)) {
-        fprintf(stderr, "usage: hwi-check create PATH | start | stop | delete | query | requests "
-                        "| ports | read-id | load FILE | dump FILE | place BASE ECP | lpt1\n");
-        return 2;
-    }
-    device = open_device();
-    if (device == INVALID_HANDLE_VALUE)
-        return fail("cannot open \\\\.\\hwinterface");
-    if (strcmp(verb, "requests") == 0)
-        rc = check_requests(device);
-    else if (strcmp(verb, "ports") == 0)
-        rc = check_ports(device);
-    else if (strcmp(verb, "read-id") == 0)
-        rc = read_id(device);
-    else if (strcmp(verb, "load") == 0)
-        rc = load(device, argv[2]);
-    else if (strcmp(verb, "place") == 0)
-        rc = place(device, argv[2], argv[3]);
-    else
-        rc = dump(device, argv[2]);
-    CloseHandle(device);
     return rc;
 }
