@@ -20,7 +20,8 @@ import wine_harness as h
 
 WAITING = b"waiting for a board on LPT%d (Ctrl-C ends)\r\n"
 REMOVE = b"remove the board\r\n"
-LOG_HEADER = b"time,computer,port,board,chip,id,image,sha256,pages,seconds,result,reason\r\n"
+LOG_HEADER = (b"time,computer,port,board,chip,id,image,sha256,pages,seconds,result,reason,serial,"
+              b"kept\r\n")
 BASES = {1: 0x378, 2: 0x278}
 TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d$")
 
@@ -178,8 +179,8 @@ def read_log(path):
         raise h.Failure("%s does not start with the one header: %r" % (path, data))
     rows = list(csv.reader(io.StringIO(data[len(LOG_HEADER):].decode(), newline="")))
     if not data.endswith(b"\r\n") or data.count(b"\r\n") != len(rows) + 1 or \
-            any(len(row) != 12 for row in rows):
-        raise h.Failure("%s is not whole rows of 12 fields, each ended by CR LF: %r" %
+            any(len(row) != 14 for row in rows):
+        raise h.Failure("%s is not whole rows of 14 fields, each ended by CR LF: %r" %
                         (path, data))
     return rows
 
