@@ -55,17 +55,28 @@ static int write_whole(HANDLE file, const char* text) {
     return WriteFile(file, text, length, &written, NULL) && written == length;
 }
 
-int append_record(const char* path, const char* header, const char* record, char* reason,
-                  int reason_size) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return failed("cannot open it", reason, reason_size);
+// Opens `path` with `access` (creating it when there is none), shared with every other opener,
+// and locks it whole: the file, or INVALID_HANDLE_VALUE having said why in `reason`.
+static HANDLE open_and_lock(const char* path, DWORD access, char* reason, int reason_size) {
+    HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        failed("cannot open it", reason, reason_size);
+        return INVALID_HANDLE_VALUE;
+    }
     if (!lock_whole(file)) {
         failed("cannot lock it", reason, reason_size);
         CloseHandle(file);
-        return 1;
+        return INVALID_HANDLE_VALUE;
     }
+    return file;
+}
+
+int append_record(const char* path, const char* header, const char* record, char* reason,
+                  int reason_size) {
+    HANDLE file = open_and_lock(path, GENERIC_WRITE, reason, reason_size);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
     // Under the lock the end is where the last record ended, whoever wrote it.
     DWORD high = 0;
     DWORD size = GetFileSize(file, &high);
@@ -84,19 +95,9 @@ int append_record(const char* path, const char* header, const char* record, char
 }
 
 int open_locked(const char* path, LockedFile* locked, char* reason, int reason_size) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    locked->handle = NULL;
-    if (file == INVALID_HANDLE_VALUE)
-        return failed("cannot open it", reason, reason_size);
-    if (!lock_whole(file)) {
-        failed("cannot lock it", reason, reason_size);
-        CloseHandle(file);
-        return 1;
-    }
-    locked->handle = file;
-    return 0;
+    HANDLE file = open_and_lock(path, GENERIC_READ | GENERIC_WRITE, reason, reason_size);
+    locked->handle = file == INVALID_HANDLE_VALUE ? NULL : file;
+    return locked->handle == NULL;
 }
 
 int read_locked(LockedFile* locked, char* text, int size, char* reason, int reason_size) {

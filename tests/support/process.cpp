@@ -11,11 +11,9 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
-#include <pty.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -62,24 +60,12 @@ std::vector<char*> c_pointers(const std::vector<std::string>& strings) {
 
 } // namespace
 
-Child::Child(const std::vector<std::string>& argv, const Env& env, bool stdout_closed,
-             bool stdout_terminal) {
+Child::Child(const std::vector<std::string>& argv, const Env& env, bool stdout_closed) {
     const std::vector<std::string> environment = child_environment(env);
     std::vector<char*> args = c_pointers(argv), envp = c_pointers(environment);
 
     int out[2], err[2];
-    if (stdout_terminal) {
-        // The parent reads the terminal's master side, the program writes its other side.
-        if (openpty(&out[0], &out[1], nullptr, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        termios raw{};
-        tcgetattr(out[1], &raw);
-        cfmakeraw(&raw);
-        tcsetattr(out[1], TCSANOW, &raw);
-    } else if (pipe(out) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    if (pipe(err) != 0)
+    if (pipe(out) != 0 || pipe(err) != 0)
         throw std::runtime_error("pipe failed");
     if (stdout_closed) {
         close(out[0]);

@@ -18,14 +18,11 @@ struct RunResult {
 };
 
 // A program running in the background with the environment cleared of LPTSPI_SIM_* and
-// LPTSPI_PORT and then given `env`, its output gathered while the test waits. Killed if still
-// running when destroyed.
+// LPTSPI_PORT and then given `env`, its output gathered while the test waits. Killed if still running when destroyed.
 class Child {
   public:
-    // With `stdout_closed` the program's standard output is a pipe nobody reads any more; with
-    // `stdout_terminal` it is a terminal (a pseudo-terminal passing bytes as they are written).
-    Child(const std::vector<std::string>& argv, const Env& env, bool stdout_closed = false,
-          bool stdout_terminal = false);
+    // With `stdout_closed` the program's standard output is a pipe nobody reads any more.
+    Child(const std::vector<std::string>& argv, const Env& env, bool stdout_closed = false);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
