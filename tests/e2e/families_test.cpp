@@ -152,19 +152,6 @@ const std::vector<Family>& families() {
     return all;
 }
 
-// The lines of a check about the flash, its protection and the result.
-std::string findings(const std::string& out) {
-    std::istringstream in(out);
-    std::string line, kept;
-    while (std::getline(in, line)) {
-        for (const char* head : {"flash: ", "unprotect: ", "result: "}) {
-            if (line.rfind(head, 0) == 0)
-                kept += line + "\n";
-        }
-    }
-    return kept;
-}
-
 class FamilyTest : public testing::Test {
   protected:
     std::string dir = make_temp_dir();

@@ -74,32 +74,4 @@ TEST(Progress, EraseRunningPastItsUsualTimeSaysSoEveryTenSeconds) {
     }
 }
 
-// On a console the line itself says so, rewritten in place with no line of its own, and the
-// erase's last line covers it whole.
-TEST(Progress, EraseRunningPastItsUsualTimeSaysSoInItsConsoleLine) {
-    const std::string dir = make_temp_dir(), image = dir + "/image.bin";
-    write_file(image, scramble(pattern(3000, 2)));
-    Child child({TOOL, "--fast", image},
-                {{"LPTSPI_SIM_CHIP", dir + "/chip"}, {"LPTSPI_SIM_ERASE_MS", "25000"}}, false,
-                true);
-    RunResult run = child.finish();
-    EXPECT_EQ(run.status, 0);
-    const std::string late = "\rerasing     longer than usual: ";
-    const size_t first = run.out.find(late);
-    ASSERT_NE(first, std::string::npos) << run.out;
-    const size_t end = run.out.find("\rerasing     100%, 25.0 s", first);
-    ASSERT_NE(end, std::string::npos);
-    const std::string rewritten = run.out.substr(first, end - first);
-    EXPECT_EQ(rewritten.find('\n'), std::string::npos) << "a line of its own on a console";
-    EXPECT_NE(rewritten.find(late + "0:08 so far, usually 8.0 s (status 03)   "),
-              std::string::npos);
-    EXPECT_NE(rewritten.find(late + "0:24 so far, usually 8.0 s (status 03)   "),
-              std::string::npos);
-    // The last line: the erase's end, blanks over the rest of the longer line, a line feed.
-    const size_t last = rewritten.rfind('\r');
-    const std::string ended = run.out.substr(end, run.out.find('\n', end) + 1 - end);
-    EXPECT_EQ(ended,
-              "\rerasing     100%, 25.0 s" + std::string(rewritten.size() - last - 25, ' ') + "\n");
-}
-
 } // namespace

@@ -334,28 +334,6 @@ TEST_F(StationTest, RefusesALogThatIsNotALog) {
     }
 }
 
-// A log that stops taking rows (here a folder put in its place between two boards) ends the
-// station after the board whose row failed: its line, the summary, and the station's verdict.
-TEST_F(StationTest, LogThatFailsAfterABoardEndsWithAVerdict) {
-    write_file(image, scramble(pattern(300, 4)));
-    // In real time the operator takes each board away 2 s after its end: time to swap the log.
-    Env env = boards("m25p80:erase_ms=1,m25p80:erase_ms=1,end");
-    env.emplace_back("LPTSPI_SIM_REALTIME", "1");
-    Child run({TOOL, "--station", "--log", log, image}, env);
-    ASSERT_TRUE(run.wait_for("remove the board\n"));
-    ASSERT_EQ(std::remove(log.c_str()), 0);
-    ASSERT_EQ(mkdir(log.c_str(), 0700), 0);
-    RunResult result = run.finish();
-    EXPECT_EQ(result.status, 1);
-    const std::string end = "!!! the log " + log +
-                            " cannot be written (cannot open it: Access is denied): the station "
-                            "ends \n2 boards: 2 passed, 0 failed\nFAIL: the log " +
-                            log +
-                            " cannot be written (see above): the station ended after board 2\n";
-    ASSERT_GE(result.out.size(), end.size());
-    EXPECT_EQ(result.out.substr(result.out.size() - end.size()), end);
-}
-
 // Two simulated PCs, each a station on a port of its own, append to one log at once: one header,
 // every row whole, none lost.
 // Two simulated PCs, each a station on a port of its own, append to one log at once: one

@@ -5,6 +5,7 @@
 #include "key.h"
 
 #include <cstdio>
+#include <sstream>
 
 std::string pattern(size_t size, int seed) {
     std::string bytes(size, '\0');
@@ -89,4 +90,16 @@ std::string saved_lines(int pages, const std::string& contents, const std::strin
     return format("%d pages saved to ", pages) + path + "\n" + image_hex + "  " + path + "\n" +
            firmware_hex + "  (the firmware in it)\nPASS: " + chip + " saved to " + path +
            " (firmware sha256 " + std::string(firmware_hex, 12) + "...)\n";
+}
+
+std::string findings(const std::string& out) {
+    std::istringstream in(out);
+    std::string line, kept;
+    while (std::getline(in, line)) {
+        for (const char* head : {"flash: ", "unprotect: ", "result: "}) {
+            if (line.rfind(head, 0) == 0)
+                kept += line + "\n";
+        }
+    }
+    return kept;
 }

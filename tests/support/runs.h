@@ -37,6 +37,10 @@ std::string without_progress(const std::string& out, std::string* shown = nullpt
 std::string pass_line(const std::string& holder, const std::string& path, int pages,
                       const std::string& firmware);
 
+// The lines of an lptspi-check transcript about the flash, its protection and the result (those
+// starting "flash: ", "unprotect: " or "result: ").
+std::string findings(const std::string& out);
+
 // `out` with the time its verdict line ends with taken out: "(..., 12.3 s)" becomes "(...)".
 std::string untimed(std::string out);
 
