@@ -45,9 +45,7 @@ static int erase_board(FlashSession* s, const Job* job, int status, BoardDone* d
         return result;
     FlashOutcome o = {};
     ProtectionState protection;
-    read_protection(s, status, &protection);
-    if (job->protect)
-        read_sector_protection(s, &protection);
+    found_protection(s, job, status, &protection);
     const ProtectionState found = protection; // as the run found it, for --protect
     if (clear_protection(s, &protection, &o) != OUTCOME_DONE ||
         flash_erase(s, s->chip.size / PAGE_SIZE, &o) != OUTCOME_DONE)

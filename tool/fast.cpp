@@ -27,14 +27,18 @@ int protect_again(FlashSession* s, const ProtectionState* found, BoardDone* done
     return EXIT_VERIFIED;
 }
 
+void found_protection(FlashSession* s, const Job* job, int status, ProtectionState* p) {
+    read_protection(s, status, p);
+    if (job->protect)
+        read_sector_protection(s, p);
+}
+
 // The write itself, on the board's image (the job's with the board's own bytes in it).
 static int write_image(FlashSession* s, const Job* job, const Image* board, int status,
                        BoardDone* done) {
     FlashOutcome o = {};
     ProtectionState protection;
-    read_protection(s, status, &protection);
-    if (job->protect)
-        read_sector_protection(s, &protection);
+    found_protection(s, job, status, &protection);
     const ProtectionState found = protection; // as the run found it, for --protect
     int result;
     if (job->update) {

@@ -29,6 +29,10 @@ struct BoardDone {
 // image is in the flash, EXIT_INTERRUPTED after Ctrl-C; what was done in `*done`.
 int write_board(FlashSession* s, const Job* job, int status, BoardDone* done);
 
+// What protects the board's chip as the run finds it (its status `status` read), with each
+// sector's own protection where job->protect is to put it back exactly.
+void found_protection(FlashSession* s, const Job* job, int status, ProtectionState* p);
+
 // After a verified write or erase: the protection `found` at the start (or the chip's power-up
 // protection) put back, said in one line and kept in `done` for the verdict. Returns the exit
 // status: EXIT_VERIFIED, or EXIT_VERIFY_FAILED when it could not be put back.
